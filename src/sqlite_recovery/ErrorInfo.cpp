@@ -1,0 +1,20 @@
+#include "sqlite_recovery/ErrorInfo.h"
+
+namespace talwen {
+namespace common {
+
+void ErrorInfo::clear() {
+    *this = ErrorInfo();
+}
+
+void ErrorInfo::set(int64_t code, const std::string& message, const std::string& fileName,
+                    const std::string& functionName, int32_t lineNo) {
+    code_ = code;
+    message_ = message;
+    fileName_ = fileName;
+    functionName_ = functionName;
+    lineNo_ = lineNo;
+}
+
+}  // namespace common
+}  // namespace talwen
