@@ -13,6 +13,7 @@ namespace {
 constexpr uint8_t kTableLeafPage = 13;
 constexpr uint8_t kTableInteriorPage = 5;
 constexpr uint32_t kFileHeaderSize = 100;
+constexpr uint32_t kInteriorHeaderSize = 12;
 }  // namespace
 
 void TableBtree::collectPages(Database* database, ErrorInfo* error) {
@@ -71,14 +72,32 @@ void TableBtree::processInteriorPage(const PageView& view, uint32_t pageNumber, 
         return;
     }
 
-    // Cells are read back to back from the start of the content area; the
-    // remaining count is kept in full width so that content areas above 32 KiB
-    // (64 KiB pages) are read too.
+    // Cells are located through the cell pointer array. The content area is not a
+    // packed run of cells: SQLite leaves freeblocks and fragments between them
+    // after deletes and rebalancing, and reading it back to back would miss live
+    // children and follow garbage.
+    const uint32_t headerOffset = uint32_t(header - page);
+    const uint64_t pointerArrayEnd = uint64_t(headerOffset) + kInteriorHeaderSize + 2ull * cellCount;
+    if (pointerArrayEnd > view.usableSize) {
+        WCR_SET_ERROR(error, -2,
+                      "cellCount[" + std::to_string(cellCount) + "] over pageLength[" +
+                          std::to_string(view.usableSize) + "]!",
+                      "processInteriorPage");
+        return;
+    }
     std::map<uint32_t, int64_t> children;
-    const uint32_t area = view.usableSize - cellContentOffset;
-    uint32_t used = 0;
     for (uint32_t k = 0; k < cellCount; ++k) {
-        const int64_t remaining = int64_t(area) - used;
+        const uint32_t cellOffset =
+            static_cast<uint32_t>(readBigEndian(header + kInteriorHeaderSize + 2 * k, 2));
+        if (cellOffset < cellContentOffset) {
+            WCR_SET_ERROR(error, -2,
+                          "cellOffset[" + std::to_string(cellOffset) +
+                              "] below cellContentOffset[" + std::to_string(cellContentOffset) +
+                              "]!",
+                          "parseTableBtreeInteriorCell");
+            return;
+        }
+        const int64_t remaining = int64_t(view.usableSize) - cellOffset;
         if (remaining <= 4) {
             WCR_SET_ERROR(error, -2,
                           "Parse table b-tree interior cell fail, because buffLength[" +
@@ -86,14 +105,13 @@ void TableBtree::processInteriorPage(const PageView& view, uint32_t pageNumber, 
                           "parseTableBtreeInteriorCell");
             return;
         }
-        const uint8_t* cell = page + cellContentOffset + used;
+        const uint8_t* cell = page + cellOffset;
         const uint32_t child = static_cast<uint32_t>(readBigEndian(cell, 4));
         uint32_t keyBytes = 0;
         const int64_t key =
             parseVarint(cell + 4, static_cast<uint32_t>(remaining - 4), keyBytes, error);
         if (!error->isSuccess()) return;
         children.emplace(child, key);
-        used += 4 + keyBytes;
     }
 
     for (const auto& entry : children) {
