@@ -24,16 +24,17 @@ protected:
     void SetUp() override {
         db = SqliteAssistant::openDatabase("", &error);
         ASSERT_NE(nullptr, db) << error.getMessage();
-        SqliteAssistant::executeSql(db,
-                                    "CREATE TABLE Friend (UsrName TEXT, NickName TEXT, Uin INTEGER);"
-                                    "CREATE TABLE Friend_Ext (UsrName TEXT, ConRemark TEXT);"
-                                    "CREATE TABLE Mixed (i INTEGER, r REAL, t TEXT, b BLOB, n);"
-                                    "INSERT INTO Friend VALUES ('alice', 'Alice', 1099511627776);"
-                                    "INSERT INTO Friend VALUES ('bob', NULL, 2);"
-                                    "INSERT INTO Friend VALUES ('carol', 'Carol', 3);"
-                                    "INSERT INTO Friend_Ext VALUES ('alice', 'colleague');"
-                                    "INSERT INTO Mixed VALUES (7, 2.5, 'text', x'01fe', NULL);",
-                                    &error);
+        SqliteAssistant::executeSql(
+            db,
+            "CREATE TABLE Friend (UsrName TEXT, NickName TEXT, Uin INTEGER);"
+            "CREATE TABLE Friend_Ext (UsrName TEXT, ConRemark TEXT);"
+            "CREATE TABLE Mixed (i INTEGER, r REAL, t TEXT, b BLOB, n);"
+            "INSERT INTO Friend VALUES ('alice', 'Alice', 1099511627776);"
+            "INSERT INTO Friend VALUES ('bob', NULL, 2);"
+            "INSERT INTO Friend VALUES ('carol', 'Carol', 3);"
+            "INSERT INTO Friend_Ext VALUES ('alice', 'colleague');"
+            "INSERT INTO Mixed VALUES (7, 2.5, 'text', x'01fe', NULL);",
+            &error);
         ASSERT_TRUE(error.isSuccess()) << error.getMessage();
     }
     void TearDown() override { EXPECT_EQ(SQLITE_OK, SqliteAssistant::closeDatabase(db)); }
@@ -93,8 +94,8 @@ TEST_F(SqlAccessTest, RowLimitAndEmptyResult) {
     EXPECT_TRUE(error.isSuccess());
     EXPECT_EQ(1u, rs.getRowCount());
 
-    SqliteAssistant::query(db, 0, "SELECT UsrName, Uin FROM Friend WHERE Uin > 100000000000000",
-                           rs, &error);
+    SqliteAssistant::query(db, 0, "SELECT UsrName, Uin FROM Friend WHERE Uin > 100000000000000", rs,
+                           &error);
     EXPECT_TRUE(error.isSuccess());
     EXPECT_EQ(2u, rs.getColCount());
     EXPECT_EQ(0u, rs.getRowCount());
@@ -136,13 +137,15 @@ TEST_F(SqlAccessTest, LookupsThrowWithTheirMessages) {
 
 TEST_F(SqlAccessTest, PrintTabularAndByColumn) {
     ResultSet rs;
-    SqliteAssistant::query(db, 0, "SELECT UsrName, NickName FROM Friend WHERE Uin <> 3", rs, &error);
+    SqliteAssistant::query(db, 0, "SELECT UsrName, NickName FROM Friend WHERE Uin <> 3", rs,
+                           &error);
     std::ostringstream tabular;
     EXPECT_EQ(2u, rs.print(tabular, ResultSet::kPrintTabular));
     EXPECT_EQ("UsrName\tNickName\nalice\tAlice\nbob\t<NULL>\n", tabular.str());
     std::ostringstream byColumn;
     EXPECT_EQ(2u, rs.print(byColumn, 0));
-    EXPECT_EQ("UsrName: alice\nNickName: Alice\n\nUsrName: bob\nNickName: <NULL>\n\n", byColumn.str());
+    EXPECT_EQ("UsrName: alice\nNickName: Alice\n\nUsrName: bob\nNickName: <NULL>\n\n",
+              byColumn.str());
 }
 
 TEST_F(SqlAccessTest, SingleFieldQuery) {
@@ -152,11 +155,12 @@ TEST_F(SqlAccessTest, SingleFieldQuery) {
     // A NULL value reads as the empty text, so values stay aligned with rows.
     EXPECT_EQ((std::vector<std::string>{"Alice", "", "Carol"}), names);
 
-    names = SqliteAssistant::queryTextValuesFromSingleField(db, 2, "SELECT Uin FROM Friend", &error);
+    names =
+        SqliteAssistant::queryTextValuesFromSingleField(db, 2, "SELECT Uin FROM Friend", &error);
     EXPECT_EQ((std::vector<std::string>{"1099511627776", "2"}), names);
 
-    names = SqliteAssistant::queryTextValuesFromSingleField(db, 0, "SELECT UsrName, Uin FROM Friend",
-                                                            &error);
+    names = SqliteAssistant::queryTextValuesFromSingleField(
+        db, 0, "SELECT UsrName, Uin FROM Friend", &error);
     EXPECT_TRUE(names.empty());
     EXPECT_EQ("Query columns[2] more than 1!", error.getMessage());
     EXPECT_EQ("queryTextValuesFromSingleField", error.getFunctionName());
@@ -212,15 +216,18 @@ struct Entity : EntityBase {
 // value; without the switch the value is always bound.
 TEST_F(SqlAccessTest, BindHonoursSetAndNullFlags) {
     Entity entity;
-    entity.markSet(0x1);   // given
-    entity.setNull(0x2);   // given as NULL
-                           // 0x4 never given
+    entity.markSet(0x1);  // given
+    entity.setNull(0x2);  // given as NULL
+                          // 0x4 never given
     struct Case {
         uint64_t mask;
         bool honour;
         bool expectNull;
-    } cases[] = {{0x1, true, false}, {0x2, true, true}, {0x4, true, true},
-                 {0x2, false, false}, {0x4, false, false}};
+    } cases[] = {{0x1, true, false},
+                 {0x2, true, true},
+                 {0x4, true, true},
+                 {0x2, false, false},
+                 {0x4, false, false}};
     for (const Case& c : cases) {
         for (int kind = 0; kind < 3; ++kind) {
             sqlite3_stmt* stmt = nullptr;
@@ -229,10 +236,11 @@ TEST_F(SqlAccessTest, BindHonoursSetAndNullFlags) {
             if (kind == 0)
                 ok = SqliteDao::bindIntValue("v", entity, stmt, c.mask, 1, 42, c.honour, &error);
             if (kind == 1)
-                ok = SqliteDao::bindInt64Value("v", entity, stmt, c.mask, 1, int64_t(1) << 40, c.honour,
-                                               &error);
+                ok = SqliteDao::bindInt64Value("v", entity, stmt, c.mask, 1, int64_t(1) << 40,
+                                               c.honour, &error);
             if (kind == 2)
-                ok = SqliteDao::bindTextValue("v", entity, stmt, c.mask, 1, "txt", c.honour, &error);
+                ok =
+                    SqliteDao::bindTextValue("v", entity, stmt, c.mask, 1, "txt", c.honour, &error);
             EXPECT_TRUE(ok);
             ASSERT_EQ(SQLITE_ROW, sqlite3_step(stmt));
             EXPECT_EQ(c.expectNull, sqlite3_column_type(stmt, 0) == SQLITE_NULL)

@@ -103,11 +103,14 @@ const SenderCase kSenderCases[] = {
     {"fromusername without spaces", "<x fromusername=\"gh_1@b\">", nullptr, "gh_1@b"},
     {"line feed after fromusername", "<msg fromusername=\"wxid_f\" />\n</msg>", nullptr, nullptr},
     {"carriage return after fromusername", "<msg fromusername=\"wxid_f\" />\r", nullptr, nullptr},
-    {"line feed before the value is whitespace", "<m fromusername\n=\n\"wxid_f\">", nullptr, "wxid_f"},
+    {"line feed before the value is whitespace", "<m fromusername\n=\n\"wxid_f\">", nullptr,
+     "wxid_f"},
     {"empty fromusername value", "<m fromusername=\"\" >", nullptr, nullptr},
     {"unquoted fromusername", "<m fromusername=wxid_f>", nullptr, nullptr},
-    {"only the first fromusername counts", "<m fromusername=x> fromusername=\"y\"", nullptr, nullptr},
-    {"both in one message", "room_member:\n<msg fromusername=\"wxid_g\"/>", "room_member", "wxid_g"},
+    {"only the first fromusername counts", "<m fromusername=x> fromusername=\"y\"", nullptr,
+     nullptr},
+    {"both in one message", "room_member:\n<msg fromusername=\"wxid_g\"/>", "room_member",
+     "wxid_g"},
 };
 
 }  // namespace
