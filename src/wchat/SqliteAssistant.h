@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <sqlite3.h>
+
+#include "sqlite_recovery/ErrorInfo.h"
+#include "wchat/ResultSet.h"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+// Every access through the SQLite library: opening and closing connections,
+// running SQL text without results, and reading a statement's rows into a
+// ResultSet. Holds no state and takes no locks; a connection is used by one thread
+// at a time (the recovery store's writer serialises its own users).
+class SqliteAssistant {
+public:
+    SqliteAssistant() = delete;
+
+    // Returns null on failure, the ErrorInfo untouched on success.
+    static sqlite3* openDatabaseReadOnly(const std::string& path, common::ErrorInfo* error);
+    // An empty path opens a private temporary database without a file name.
+    static sqlite3* openDatabase(const std::string& path, common::ErrorInfo* error);
+    // The library's result code; a connection with unfinalized statements stays open.
+    static int closeDatabase(sqlite3* db);
+
+    static void executeSql(sqlite3* db, const std::string& sql, common::ErrorInfo* error);
+
+    // maxRows 0 = no limit. Does not clear the ErrorInfo on success; a failing prepare
+    // leaves resultSet as it was.
+    static void query(sqlite3* db, uint32_t maxRows, const std::string& sql, ResultSet& resultSet,
+                      common::ErrorInfo* error);
+    // The text of the single column of every row; a NULL value reads as the empty text.
+    static std::vector<std::string> queryTextValuesFromSingleField(sqlite3* db, uint32_t maxRows,
+                                                                   const std::string& sql,
+                                                                   common::ErrorInfo* error);
+};
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen

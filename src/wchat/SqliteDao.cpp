@@ -1,0 +1,52 @@
+#include "wchat/SqliteDao.h"
+
+#define WCR_UNIT "wchat/SqliteDao"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+namespace {
+
+bool bindsNull(const EntityBase& entity, uint64_t mask, bool honourFlags) {
+    return honourFlags && (!entity.isSet(mask) || entity.isFieldNull(mask));
+}
+
+bool report(int rc, const std::string& paramName, const char* function, common::ErrorInfo* error) {
+    if (rc == SQLITE_OK) return true;
+    WCR_SET_ERROR(error, -1, "Bind[" + paramName + "]: " + sqlite3_errstr(rc), function);
+    return false;
+}
+
+}  // namespace
+
+bool SqliteDao::bindIntValue(const std::string& paramName, const EntityBase& entity,
+                             sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int32_t value,
+                             bool honourFlags, common::ErrorInfo* error) {
+    const int rc = bindsNull(entity, mask, honourFlags) ? sqlite3_bind_null(stmt, paramIndex)
+                                                        : sqlite3_bind_int(stmt, paramIndex, value);
+    return report(rc, paramName, "bindIntValue", error);
+}
+
+bool SqliteDao::bindInt64Value(const std::string& paramName, const EntityBase& entity,
+                               sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int64_t value,
+                               bool honourFlags, common::ErrorInfo* error) {
+    const int rc = bindsNull(entity, mask, honourFlags)
+                       ? sqlite3_bind_null(stmt, paramIndex)
+                       : sqlite3_bind_int64(stmt, paramIndex, static_cast<sqlite3_int64>(value));
+    return report(rc, paramName, "bindInt64Value", error);
+}
+
+bool SqliteDao::bindTextValue(const std::string& paramName, const EntityBase& entity,
+                              sqlite3_stmt* stmt, uint64_t mask, int paramIndex,
+                              const std::string& value, bool honourFlags,
+                              common::ErrorInfo* error) {
+    const int rc = bindsNull(entity, mask, honourFlags)
+                       ? sqlite3_bind_null(stmt, paramIndex)
+                       : sqlite3_bind_text(stmt, paramIndex, value.c_str(), -1, SQLITE_TRANSIENT);
+    return report(rc, paramName, "bindTextValue", error);
+}
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen

@@ -1,0 +1,526 @@
+#include "wchat/WchatTargetDbDao.h"
+
+#include <mutex>
+
+#include "sqlite_recovery/CommonFacility.h"
+#include "wchat/SqliteAssistant.h"
+#include "wchat/SqliteDao.h"
+
+#define WCR_UNIT "wchat/WchatTargetDbDao"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+namespace {
+
+const char* const kSchemaStatements[] = {
+    "PRAGMA synchronous = OFF",
+    "PRAGMA journal_mode = MEMORY",
+    "PRAGMA temp_store = MEMORY",
+    "PRAGMA page_size = 4096",
+    "create table WC_Friend (rcFriendId INTEGER not null PRIMARY KEY AUTOINCREMENT, validFlag "
+    "BIGINT not null, obtainWay SMALLINT not null, pageNumber INTEGER, chatNum INTEGER, rcChatNum "
+    "INTEGER, usrNamePy VARCHAR(32), nickNamePy VARCHAR(32), wcFriend SMALLINT, deduceFriendType "
+    "VARCHAR(32), tableVer INTEGER, usrName VARCHAR(64), nickName VARCHAR(64), uin INTEGER, email "
+    "VARCHAR(32), mobilePhone VARCHAR(32), sex SMALLINT, fullPY VARCHAR(32), img VARCHAR(32), type "
+    "INTEGER, lastChatTime BIGINT, draft VARCHAR(512), conRemark VARCHAR(64), headImgUrl "
+    "VARCHAR(256), headImgHDUrl VARCHAR(256), country VARCHAR(32), province VARCHAR(32), city "
+    "VARCHAR(32), sign VARCHAR(256));",
+    "create table WC_Chat (rcChatId INTEGER not null PRIMARY KEY AUTOINCREMENT, validFlag BIGINT "
+    "not null, obtainWay SMALLINT not null, pageNumber INTEGER, taggedUserName VARCHAR(64), "
+    "fromUserName VARCHAR(64), tableVer INTEGER, mesLocalId BIGINT, mesSvrId BIGINT, createTime "
+    "BIGINT, message VARCHAR(4096), status INTEGER, imgStatus INTEGER, type INTEGER, des INTEGER);",
+    "create table WC_Chatroom (rcFriendId INTEGER not null, rcChatId INTEGER not null, deduceType "
+    "SMALLINT not null, ratio REAL not null, primary key (rcFriendId, rcChatId), foreign key "
+    "(rcChatId) references WC_Chat (rcChatId), foreign key (rcFriendId) references WC_Friend "
+    "(rcFriendId));",
+    "create table WC_ChatFriend (rcFriendId INTEGER not null, rcChatId INTEGER not null, "
+    "deduceType SMALLINT not null, ratio REAL not null, primary key (rcFriendId, rcChatId), "
+    "foreign key (rcChatId) references WC_Chat (rcChatId), foreign key (rcFriendId) references "
+    "WC_Friend (rcFriendId));",
+    "create view WC_ChatInRoom as SELECT DISTINCT F.rcFriendId, F.usrName, F.nickName, "
+    "F.conRemark, R.deduceType, R.ratio, C.validFlag, C.obtainWay, C.pageNumber, C.taggedUserName, "
+    "C.fromUserName, C.mesLocalId, C.mesSvrId, datetime(C.createTime, 'unixepoch', 'localtime') AS "
+    "created, C.message, C.rcChatId, C.status, C.imgStatus, C.type, C.des FROM WC_Chat AS C INNER "
+    "JOIN WC_Chatroom AS R ON C.rcChatId = R.rcChatId INNER JOIN WC_Friend AS F ON F.rcFriendId = "
+    "R.rcFriendId ORDER BY C.createTime ASC",
+    "create view WC_LostFriendChat as SELECT C.rcChatId, C.validFlag, C.obtainWay, C.pageNumber, "
+    "C.taggedUserName, C.fromUserName, C.tableVer, C.mesLocalId, C.mesSvrId, "
+    "datetime(C.createTime, 'unixepoch', 'localtime') AS created, C.message, C.status, "
+    "C.imgStatus, C.type, C.des FROM WC_Chat C LEFT JOIN WC_Chatroom R ON C.rcChatId = R.rcChatId "
+    "WHERE ifnull(R.rcChatId,'') = '' ORDER BY C.pageNumber, C.createTime;",
+};
+
+const char* const kFinishStatements[] = {
+    "UPDATE WC_Friend SET chatNum = (SELECT Count(C.rcChatId) FROM WC_Friend F LEFT JOIN "
+    "WC_Chatroom R ON R.rcFriendId = F.rcFriendId LEFT JOIN WC_Chat C ON C.rcChatId = R.rcChatId "
+    "WHERE WC_Friend.rcFriendId = F.rcFriendId AND (C.createTime > 1262304000) GROUP BY "
+    "F.rcFriendId);",
+    "UPDATE WC_Friend SET rcChatNum = (SELECT Count(C.rcChatId) FROM WC_Friend F LEFT JOIN "
+    "WC_Chatroom R ON R.rcFriendId = F.rcFriendId LEFT JOIN WC_Chat C ON C.rcChatId = R.rcChatId "
+    "WHERE (WC_Friend.rcFriendId = F.rcFriendId) AND (C.obtainWay = 2) AND (C.createTime > "
+    "1262304000) GROUP BY F.rcFriendId);",
+    "UPDATE WC_Friend SET lastChatTime = (SELECT max(C.createTime) FROM WC_Friend F LEFT JOIN "
+    "WC_ChatFriend P ON P.rcFriendId = F.rcFriendId LEFT JOIN WC_Chat C ON C.rcChatId = P.rcChatId "
+    "WHERE WC_Friend.rcFriendId = F.rcFriendId );",
+    "create index Friend_UsrName_Index on WC_Friend (usrName ASC);",
+    "CREATE INDEX Chat_CreateTime_Index ON WC_Chat (createTime ASC);",
+    "PRAGMA synchronous = NORMAL",
+    "PRAGMA journal_mode = TRUNCATE",
+    "PRAGMA temp_store=DEFAULT",
+};
+
+const char* const kInsertFriendSql =
+    "INSERT INTO WC_Friend (validFlag,   obtainWay,  pageNumber,  chatNum,  usrNamePy,  "
+    "nickNamePy,  wcFriend,  deduceFriendType,  tableVer,  usrName,  nickName,  uin,  email,  "
+    "mobilePhone, sex,   fullPY,  img,  type,  lastChatTime,  draft,  conRemark,  headImgUrl,  "
+    "headImgHDUrl,  country,  province,  city,  sign) VALUES (@validFlag, @obtainWay, @pageNumber, "
+    "@chatNum, @usrNamePy, @nickNamePy, @wcFriend, @deduceFriendType, @tableVer, @usrName, "
+    "@nickName, @uin, @email, @mobilePhone, @sex, @fullPY, @img, @type, @lastChatTime, @draft, "
+    "@conRemark, @headImgUrl, @headImgHDUrl, @country, @province, @city, @sign);";
+const char* const kFriendParams[] = {
+    "@validFlag", "@obtainWay",   "@pageNumber",   "@chatNum",
+    "@usrNamePy", "@nickNamePy",  "@wcFriend",     "@deduceFriendType",
+    "@tableVer",  "@usrName",     "@nickName",     "@uin",
+    "@email",     "@mobilePhone", "@sex",          "@fullPY",
+    "@img",       "@type",        "@lastChatTime", "@draft",
+    "@conRemark", "@headImgUrl",  "@headImgHDUrl", "@country",
+    "@province",  "@city",        "@sign"};
+
+const char* const kInsertChatSql =
+    "INSERT INTO WC_Chat(\t\t\tvalidFlag, \t\t\tobtainWay, \t\t\tpageNumber, \t\t\ttaggedUserName, "
+    "\t\t\tfromUserName, \t\t\ttableVer, \t\t\tmesLocalId, \t\t\tmesSvrId, \t\t\tcreateTime, "
+    "\t\t\tmessage, \t\t\tstatus, \t\t\timgStatus, \t\t\ttype, \t\t\tdes\t\t\t) VALUES "
+    "(\t\t\t@validFlag, \t\t\t@obtainWay, \t\t\t@pageNumber, \t\t\t@taggedUserName, "
+    "\t\t\t@fromUserName, \t\t\t@tableVer, \t\t\t@mesLocalId, \t\t\t@mesSvrId, \t\t\t@createTime, "
+    "\t\t\t@message, \t\t\t@status, \t\t\t@imgStatus, \t\t\t@type, \t\t\t@des);";
+const char* const kChatParams[] = {"@validFlag",    "@obtainWay", "@pageNumber", "@taggedUserName",
+                                   "@fromUserName", "@tableVer",  "@mesLocalId", "@mesSvrId",
+                                   "@createTime",   "@message",   "@status",     "@imgStatus",
+                                   "@type",         "@des"};
+
+const char* const kInsertChatRoomSql =
+    "INSERT INTO WC_Chatroom(rcFriendId, rcChatId, deduceType, ratio) VALUES (@rcFriendId, "
+    "@rcChatId, @deduceType, @ratio);";
+const char* const kInsertChatFriendSql =
+    "INSERT INTO WC_ChatFriend(rcFriendId, rcChatId, deduceType, ratio) VALUES (@rcFriendId, "
+    "@rcChatId, @deduceType, @ratio);";
+const char* const kLinkParams[] = {"@rcFriendId", "@rcChatId", "@deduceType", "@ratio"};
+
+// Serialises every writer of the store, process-wide; see the class comment.
+std::mutex storeMutex;
+
+// An insert statement prepared once and reused, with its parameter indexes in the
+// order of kFriendParams / kChatParams / kLinkParams. Touched only under storeMutex.
+struct KeptStatement {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    std::vector<int> indexes;
+
+    void release() {
+        sqlite3_finalize(stmt);
+        stmt = nullptr;
+        db = nullptr;
+        indexes.clear();
+    }
+};
+
+KeptStatement keptFriend;
+KeptStatement keptChat;
+KeptStatement keptChatRoom;
+KeptStatement keptChatFriend;
+
+// Makes the kept statement ready for binding on db: resets it, or prepares it when
+// it belongs to another connection (whose statement is finalized, so that
+// connection can still be closed).
+template <size_t N>
+bool acquire(KeptStatement& kept, sqlite3* db, const char* sql, const char* const (&params)[N],
+             const char* function, common::ErrorInfo* error) {
+    if (kept.stmt && kept.db == db) {
+        const int rc = sqlite3_reset(kept.stmt);
+        if (rc != SQLITE_OK) {
+            WCR_SET_ERROR(error, -1, std::string("sqlite3_reset: ") + sqlite3_errstr(rc), function);
+            return false;
+        }
+        return true;
+    }
+    kept.release();
+    sqlite3_stmt* stmt = nullptr;
+    const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_prepare_v2: ") + sqlite3_errstr(rc),
+                      function);
+        return false;
+    }
+    kept.db = db;
+    kept.stmt = stmt;
+    for (const char* param : params)
+        kept.indexes.push_back(sqlite3_bind_parameter_index(stmt, param));
+    return true;
+}
+
+// Runs the bound statement once. A failed step is reset at once: a statement
+// prepared with sqlite3_prepare_v2 repeats its last step error from sqlite3_reset,
+// which would otherwise make the next, valid insert fail too.
+bool stepOnce(KeptStatement& kept, const char* function, common::ErrorInfo* error) {
+    const int rc = sqlite3_step(kept.stmt);
+    if (rc != SQLITE_DONE) {
+        sqlite3_reset(kept.stmt);
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errstr(rc), function);
+        return false;
+    }
+    return true;
+}
+
+void beginTransaction(sqlite3* db) {
+    sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+}
+void endTransaction(sqlite3* db) {
+    sqlite3_exec(db, "END TRANSACTION;", nullptr, nullptr, nullptr);
+}
+
+bool insertLink(KeptStatement& kept, const char* sql, const char* function, sqlite3* db,
+                uint16_t deduceType, int64_t rcChatId, int64_t rcFriendId, double ratio,
+                common::ErrorInfo* error) {
+    if (!acquire(kept, db, sql, kLinkParams, function, error)) return false;
+    // Row ids are bound with all 64 bits: a truncated id would tie the link to
+    // another row.
+    struct Bind {
+        const char* name;
+        int rc;
+    } binds[] = {
+        {"rcFriendId", sqlite3_bind_int64(kept.stmt, kept.indexes[0], rcFriendId)},
+        {"rcChatId", SQLITE_OK},
+        {"deduceType", SQLITE_OK},
+        {"ratio", SQLITE_OK},
+    };
+    if (binds[0].rc == SQLITE_OK)
+        binds[1].rc = sqlite3_bind_int64(kept.stmt, kept.indexes[1], rcChatId);
+    if (binds[1].rc == SQLITE_OK)
+        binds[2].rc = sqlite3_bind_int(kept.stmt, kept.indexes[2], deduceType);
+    if (binds[2].rc == SQLITE_OK)
+        binds[3].rc = sqlite3_bind_double(kept.stmt, kept.indexes[3], ratio);
+    for (const Bind& bind : binds) {
+        if (bind.rc != SQLITE_OK) {
+            WCR_SET_ERROR(error, -1,
+                          std::string("Bind[") + bind.name + "]: " + sqlite3_errstr(bind.rc),
+                          function);
+            return false;
+        }
+    }
+    if (!stepOnce(kept, function, error)) return false;
+    sqlite3_clear_bindings(kept.stmt);
+    return true;
+}
+
+}  // namespace
+
+void WchatTargetDbDao::createTargetSchema(sqlite3* db, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    for (const char* sql : kSchemaStatements) {
+        SqliteAssistant::executeSql(db, sql, error);
+        if (!error->isSuccess()) return;
+    }
+}
+
+void WchatTargetDbDao::finishTargetDb(sqlite3* db, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    // All messages are in: the kept insert statements are no longer needed, and
+    // without them the store's connection closes cleanly whoever closes it.
+    for (KeptStatement* kept : {&keptFriend, &keptChat, &keptChatRoom, &keptChatFriend}) {
+        if (kept->db == db) kept->release();
+    }
+    common::ErrorInfo firstFailure;
+    for (const char* sql : kFinishStatements) {
+        SqliteAssistant::executeSql(db, sql, error);
+        if (!error->isSuccess() && firstFailure.isSuccess()) firstFailure = *error;
+    }
+    *error = firstFailure;
+}
+
+int64_t WchatTargetDbDao::_insertFriend(sqlite3* db, const WchatFriend& f,
+                                        common::ErrorInfo* error) {
+    static const char* const kFunction = "_insertFriend";
+    if (!acquire(keptFriend, db, kInsertFriendSql, kFriendParams, kFunction, error)) return 0;
+    sqlite3_stmt* stmt = keptFriend.stmt;
+    const std::vector<int>& at = keptFriend.indexes;
+    using D = SqliteDao;
+    using W = WchatFriend;
+    const bool bound =
+        D::bindInt64Value("validFlag", f, stmt, 0, at[0], static_cast<int64_t>(f.getValidFlag()),
+                          false, error) &&
+        D::bindIntValue("obtainWay", f, stmt, 0, at[1], f.getObtainWay(), false, error) &&
+        D::bindIntValue("pageNumber", f, stmt, W::kPageNumberFlag, at[2], f.getPageNumber(), true,
+                        error) &&
+        D::bindIntValue("chatNum", f, stmt, W::kChatNumFlag, at[3], f.getChatNum(), true, error) &&
+        D::bindTextValue("usrNamePy", f, stmt, W::kUsrNamePyFlag, at[4], f.getUsrNamePy(), true,
+                         error) &&
+        D::bindTextValue("nickNamePy", f, stmt, W::kNickNamePyFlag, at[5], f.getNickNamePy(), true,
+                         error) &&
+        D::bindIntValue("wcFriend", f, stmt, W::kWcFriendFlag, at[6], f.getWcFriend(), true,
+                        error) &&
+        D::bindTextValue("deduceFriendType", f, stmt, W::kDeduceFriendTypeFlag, at[7],
+                         f.getDeduceFriendType(), true, error) &&
+        D::bindIntValue("tableVer", f, stmt, W::kTableVerFlag, at[8], f.getTableVer(), true,
+                        error) &&
+        D::bindTextValue("usrName", f, stmt, W::kUsrNameFlag, at[9], f.getUsrName(), true, error) &&
+        D::bindTextValue("nickName", f, stmt, W::kNickNameFlag, at[10], f.getNickName(), true,
+                         error) &&
+        D::bindIntValue("uin", f, stmt, W::kUinFlag, at[11], f.getUin(), true, error) &&
+        D::bindTextValue("email", f, stmt, W::kEmailFlag, at[12], f.getEmail(), true, error) &&
+        D::bindTextValue("mobilePhone", f, stmt, W::kMobileFlag, at[13], f.getMobile(), true,
+                         error) &&
+        D::bindIntValue("sex", f, stmt, W::kSexFlag, at[14], f.getSex(), true, error) &&
+        D::bindTextValue("fullPY", f, stmt, W::kFullPYFlag, at[15], f.getFullPY(), true, error) &&
+        D::bindTextValue("img", f, stmt, W::kImgFlag, at[16], f.getImg(), true, error) &&
+        D::bindIntValue("type", f, stmt, W::kTypeFlag, at[17], f.getType(), true, error) &&
+        D::bindInt64Value("lastChatTime", f, stmt, W::kLastChatTimeFlag, at[18],
+                          f.getLastChatTime(), true, error) &&
+        D::bindTextValue("draft", f, stmt, W::kDraftFlag, at[19], f.getDraft(), true, error) &&
+        D::bindTextValue("conRemark", f, stmt, W::kConRemarkFlag, at[20], f.getConRemark(), true,
+                         error) &&
+        D::bindTextValue("headImgUrl", f, stmt, W::kHeadImgUrlFlag, at[21], f.getHeadImgUrl(), true,
+                         error) &&
+        D::bindTextValue("headImgHDUrl", f, stmt, W::kHeadImgHDUrlFlag, at[22], f.getHeadImgHDUrl(),
+                         true, error) &&
+        D::bindTextValue("country", f, stmt, W::kCountryFlag, at[23], f.getCountry(), true,
+                         error) &&
+        D::bindTextValue("province", f, stmt, W::kProvinceFlag, at[24], f.getProvince(), true,
+                         error) &&
+        D::bindTextValue("city", f, stmt, W::kCityFlag, at[25], f.getCity(), true, error) &&
+        D::bindTextValue("sign", f, stmt, W::kSignFlag, at[26], f.getSign(), true, error);
+    if (!bound || !stepOnce(keptFriend, kFunction, error)) return 0;
+    const int64_t id = sqlite3_last_insert_rowid(db);
+    sqlite3_clear_bindings(stmt);
+    return id;
+}
+
+int64_t WchatTargetDbDao::_insertChat(sqlite3* db, const WchatChat& c, common::ErrorInfo* error) {
+    static const char* const kFunction = "_insertChat";
+    if (!acquire(keptChat, db, kInsertChatSql, kChatParams, kFunction, error)) return 0;
+    sqlite3_stmt* stmt = keptChat.stmt;
+    const std::vector<int>& at = keptChat.indexes;
+    using D = SqliteDao;
+    using W = WchatChat;
+    const bool bound =
+        D::bindInt64Value("validFlag", c, stmt, 0, at[0], static_cast<int64_t>(c.getValidFlag()),
+                          false, error) &&
+        D::bindIntValue("obtainWay", c, stmt, 0, at[1], c.getObtainWay(), false, error) &&
+        D::bindIntValue("pageNumber", c, stmt, W::kPageNumberFlag, at[2], c.getPageNumber(), true,
+                        error) &&
+        D::bindTextValue("taggedUserName", c, stmt, W::kTaggedUserNameFlag, at[3],
+                         c.getTaggedUserName(), true, error) &&
+        D::bindTextValue("fromUserName", c, stmt, W::kFromUserNameFlag, at[4], c.getFromUserName(),
+                         true, error) &&
+        D::bindIntValue("tableVer", c, stmt, W::kTableVerFlag, at[5], c.getTableVer(), true,
+                        error) &&
+        D::bindIntValue("mesLocalId", c, stmt, W::kMesLocalIdFlag, at[6], c.getMesLocalId(), true,
+                        error) &&
+        D::bindInt64Value("mesSvrId", c, stmt, W::kMesSvrIdFlag, at[7], c.getMesSvrId(), true,
+                          error) &&
+        D::bindInt64Value("createTime", c, stmt, W::kCreateTimeFlag, at[8], c.getCreateTime(), true,
+                          error) &&
+        D::bindTextValue("message", c, stmt, W::kMessageFlag, at[9], c.getMessage(), true, error) &&
+        D::bindIntValue("status", c, stmt, W::kStatusFlag, at[10], c.getStatus(), true, error) &&
+        D::bindIntValue("imgStatus", c, stmt, W::kImgStatusFlag, at[11], c.getImgStatus(), true,
+                        error) &&
+        D::bindIntValue("type", c, stmt, W::kTypeFlag, at[12], c.getType(), true, error) &&
+        D::bindIntValue("des", c, stmt, W::kDesFlag, at[13], c.getDes(), true, error);
+    if (!bound || !stepOnce(keptChat, kFunction, error)) return 0;
+    const int64_t id = sqlite3_last_insert_rowid(db);
+    sqlite3_clear_bindings(stmt);
+    return id;
+}
+
+bool WchatTargetDbDao::_insertChatRoom(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
+                                       int64_t rcFriendId, double ratio, common::ErrorInfo* error) {
+    return insertLink(keptChatRoom, kInsertChatRoomSql, "_insertChatRoom", db, deduceType, rcChatId,
+                      rcFriendId, ratio, error);
+}
+
+bool WchatTargetDbDao::_insertChatFriend(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
+                                         int64_t rcFriendId, double ratio,
+                                         common::ErrorInfo* error) {
+    return insertLink(keptChatFriend, kInsertChatFriendSql, "_insertChatFriend", db, deduceType,
+                      rcChatId, rcFriendId, ratio, error);
+}
+
+int64_t WchatTargetDbDao::insertFriend(sqlite3* db, const WchatFriend& wchatFriend,
+                                       common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    return _insertFriend(db, wchatFriend, error);
+}
+
+void WchatTargetDbDao::insertFriends(sqlite3* db,
+                                     const std::vector<std::shared_ptr<WchatFriend>>& friends,
+                                     common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    error->clear();
+    beginTransaction(db);
+    for (size_t i = 0; i < friends.size(); ++i) {
+        if (!friends[i]) {
+            WCR_SET_ERROR(error, -1, "WchatFriend[" + std::to_string(i) + "] is null!",
+                          "insertFriends");
+            break;
+        }
+        const int64_t id = _insertFriend(db, *friends[i], error);
+        if (!error->isSuccess()) break;
+        friends[i]->setRcFriendId(id);
+    }
+    endTransaction(db);
+}
+
+void WchatTargetDbDao::insertChats(sqlite3* db,
+                                   const std::vector<std::shared_ptr<WchatChat>>& chats,
+                                   common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    error->clear();
+    beginTransaction(db);
+    for (size_t i = 0; i < chats.size(); ++i) {
+        if (!chats[i]) {
+            WCR_SET_ERROR(error, -1, "WchatChat[" + std::to_string(i) + "] is null!",
+                          "insertChats");
+            break;
+        }
+        const int64_t id = _insertChat(db, *chats[i], error);
+        if (!error->isSuccess()) break;
+        chats[i]->setRcChatId(id);
+    }
+    endTransaction(db);
+}
+
+void WchatTargetDbDao::insertChatRoomsOfFriend(sqlite3* db, uint16_t deduceType,
+                                               const std::set<int64_t>& rcChatIds,
+                                               int64_t rcFriendId, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    error->clear();
+    beginTransaction(db);
+    for (const int64_t rcChatId : rcChatIds) {
+        if (!_insertChatRoom(db, deduceType, rcChatId, rcFriendId, 1.0, error)) break;
+    }
+    endTransaction(db);
+}
+
+void WchatTargetDbDao::insertChatRoomsOfChat(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
+                                             const std::set<int64_t>& rcFriendIds,
+                                             common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    error->clear();
+    if (rcFriendIds.empty()) return;
+    const double ratio = 1.0 / static_cast<double>(rcFriendIds.size());
+    beginTransaction(db);
+    for (const int64_t rcFriendId : rcFriendIds) {
+        if (!_insertChatRoom(db, deduceType, rcChatId, rcFriendId, ratio, error)) break;
+    }
+    endTransaction(db);
+}
+
+void WchatTargetDbDao::insertChatFriendsOfChat(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
+                                               const std::set<int64_t>& rcFriendIds,
+                                               common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    error->clear();
+    if (rcFriendIds.empty()) return;
+    const double ratio = 1.0 / static_cast<double>(rcFriendIds.size());
+    beginTransaction(db);
+    for (const int64_t rcFriendId : rcFriendIds) {
+        if (!_insertChatFriend(db, deduceType, rcChatId, rcFriendId, ratio, error)) break;
+    }
+    endTransaction(db);
+}
+
+void WchatTargetDbDao::insertChatFriends(sqlite3* db, const ChatFriendMap& chatFriends,
+                                         common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    error->clear();
+    if (chatFriends.empty()) return;
+    beginTransaction(db);
+    for (const auto& entry : chatFriends) {
+        if (!_insertChatFriend(db, entry.second.second, entry.first, entry.second.first, 1.0,
+                               error))
+            break;
+    }
+    endTransaction(db);
+}
+
+std::set<int64_t> WchatTargetDbDao::selectRcFriendIdsByUsrName(sqlite3* db,
+                                                               const std::string& usrName,
+                                                               common::ErrorInfo* error) {
+    error->clear();
+    std::string escaped(usrName);
+    common::replaceAll(escaped, "'", "''");
+    std::set<int64_t> ids;
+    ResultSet resultSet;
+    SqliteAssistant::query(db, 0,
+                           "SELECT rcFriendId FROM WC_Friend WHERE (usrName='" + escaped + "');",
+                           resultSet, error);
+    if (!error->isSuccess()) return ids;
+    for (size_t row = 0; row < resultSet.getRowCount(); ++row) {
+        const std::shared_ptr<ColValue> value =
+            resultSet.getValue(static_cast<uint32_t>(row), "rcFriendId");
+        if (value->isNull()) {
+            WCR_SET_ERROR(error, -1, "'rcFriendId' is NULL!", "selectRcFriendIdsByUsrName");
+            break;
+        }
+        if (!value->isInteger()) {
+            WCR_SET_ERROR(error, -1, "'rcFriendId' type not INTEGER!",
+                          "selectRcFriendIdsByUsrName");
+            break;
+        }
+        ids.insert(value->getIntegerValue());
+    }
+    return ids;
+}
+
+void WchatTargetDbDao::releaseKeptStatements(sqlite3* db) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    for (KeptStatement* kept : {&keptFriend, &keptChat, &keptChatRoom, &keptChatFriend}) {
+        if (kept->db == db) kept->release();
+    }
+}
+
+int WchatTargetDbDao::closeTargetDb(sqlite3* db) {
+    releaseKeptStatements(db);
+    return SqliteAssistant::closeDatabase(db);
+}
+
+void WchatTargetDbDao::saveTargetDb(sqlite3* db, const std::string& path,
+                                    common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    error->clear();
+    if (path.empty()) {
+        WCR_SET_ERROR(error, -1, "Save path is empty!", "saveTargetDb");
+        return;
+    }
+    if (common::fileExists(path)) {
+        WCR_SET_ERROR(error, -1, path + " already exist!", "saveTargetDb");
+        return;
+    }
+    sqlite3* file = SqliteAssistant::openDatabase(path, error);
+    if (!file) return;
+    sqlite3_backup* backup = sqlite3_backup_init(file, "main", db, "main");
+    if (!backup) {
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_backup_init: ") + sqlite3_errmsg(file),
+                      "saveTargetDb");
+        SqliteAssistant::closeDatabase(file);
+        return;
+    }
+    const int stepRc = sqlite3_backup_step(backup, -1);
+    const int finishRc = sqlite3_backup_finish(backup);
+    if (stepRc != SQLITE_DONE || finishRc != SQLITE_OK) {
+        const int rc = stepRc != SQLITE_DONE ? stepRc : finishRc;
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_backup_step: ") + sqlite3_errstr(rc),
+                      "saveTargetDb");
+    }
+    const int closeRc = SqliteAssistant::closeDatabase(file);
+    if (closeRc != SQLITE_OK && error->isSuccess()) {
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_close: ") + sqlite3_errstr(closeRc),
+                      "saveTargetDb");
+    }
+}
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen

@@ -1,0 +1,446 @@
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "wchat/ResultSet.h"
+#include "wchat/SqliteAssistant.h"
+#include "wchat/WchatTargetDbDao.h"
+
+using talwen::common::ErrorInfo;
+using talwen::sqlite::ColValue;
+using namespace talwen::sqlite::wchat;
+
+namespace {
+
+using Dao = WchatTargetDbDao;
+
+std::shared_ptr<WchatFriend> makeFriend(const std::string& usrName, const std::string& nickName) {
+    auto contact = std::make_shared<WchatFriend>(1);
+    contact->setUsrName(usrName);
+    contact->setNickName(nickName);
+    return contact;
+}
+
+std::shared_ptr<WchatChat> makeChat(int32_t createTime, const std::string& message,
+                                    uint16_t obtainWay = 1) {
+    auto chat = std::make_shared<WchatChat>(obtainWay);
+    chat->setCreateTime(createTime);
+    chat->setMessage(message);
+    return chat;
+}
+
+// A fresh store without a file name, as a recovery creates it.
+class TargetDbTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db = SqliteAssistant::openDatabase("", &error);
+        ASSERT_NE(nullptr, db) << error.getMessage();
+        Dao::createTargetSchema(db, &error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    }
+    void TearDown() override {
+        if (db) {
+            EXPECT_EQ(SQLITE_OK, Dao::closeTargetDb(db));
+        }
+    }
+
+    ResultSet select(const std::string& sql) {
+        ResultSet rs;
+        ErrorInfo queryError;
+        SqliteAssistant::query(db, 0, sql, rs, &queryError);
+        EXPECT_TRUE(queryError.isSuccess()) << queryError.getMessage();
+        return rs;
+    }
+    std::shared_ptr<ColValue> scalar(const std::string& sql) {
+        ResultSet rs = select(sql);
+        EXPECT_EQ(1u, rs.getRowCount()) << sql;
+        return rs.getRowCount() ? rs.getValue(0, 0) : std::make_shared<ColValue>();
+    }
+    int64_t count(const std::string& sql) { return scalar(sql)->getIntegerValue(); }
+
+    // Makes inserts of one table fail for rows matching `when`.
+    void refuse(const std::string& table, const std::string& when) {
+        SqliteAssistant::executeSql(db,
+                                    "CREATE TRIGGER refuse_" + table + " BEFORE INSERT ON " +
+                                        table + " WHEN " + when +
+                                        " BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+                                    &error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    }
+
+    sqlite3* db = nullptr;
+    ErrorInfo error;
+};
+
+}  // namespace
+
+TEST_F(TargetDbTest, SchemaHasTablesAndViews) {
+    EXPECT_EQ(4, count("SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN "
+                       "('WC_Friend','WC_Chat','WC_Chatroom','WC_ChatFriend')"));
+    EXPECT_EQ(2, count("SELECT count(*) FROM sqlite_master WHERE type='view' AND name IN "
+                       "('WC_ChatInRoom','WC_LostFriendChat')"));
+    // A second creation stops at the first statement that fails.
+    Dao::createTargetSchema(db, &error);
+    EXPECT_EQ(-1, error.getCode());
+    EXPECT_EQ("table WC_Friend already exists", error.getMessage());
+    EXPECT_EQ("executeSql", error.getFunctionName());
+}
+
+TEST_F(TargetDbTest, FriendsStoreGivenFieldsAndNullForTheRest) {
+    auto full = makeFriend("wxid_full", "Full");
+    full->setTableVer(3);
+    full->setMobile("123");
+    full->setLastChatTime(-5);
+    full->setWcFriend(1);
+    full->setNull(WchatFriend::kConRemarkFlag);
+    auto placeholder = std::make_shared<WchatFriend>(101);
+    placeholder->setHashedUsrName("0123456789abcdef0123456789abcdef");
+    placeholder->setNickName("未知联系人-1");
+    placeholder->setConRemark("未知联系人-1");
+    Dao::insertFriends(db, {full, placeholder}, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_EQ(1, full->getRcFriendId());
+    EXPECT_EQ(2, placeholder->getRcFriendId());
+    EXPECT_TRUE(full->isSet(WchatFriend::kRcFriendIdFlag));
+
+    ResultSet rs = select("SELECT * FROM WC_Friend ORDER BY rcFriendId");
+    ASSERT_EQ(2u, rs.getRowCount());
+    // validFlag is the set-flags word before the id was assigned.
+    EXPECT_EQ(0x40000F | 0x4000 | 0x1040, rs.getValue(0, "validFlag")->getIntegerValue());
+    EXPECT_EQ(1, rs.getValue(0, "obtainWay")->getIntegerValue());
+    EXPECT_EQ(3, rs.getValue(0, "tableVer")->getIntegerValue());
+    EXPECT_EQ("wxid_full", rs.getValue(0, "usrName")->getTextValue());
+    EXPECT_EQ("123", rs.getValue(0, "mobilePhone")->getTextValue());
+    EXPECT_EQ(-5, rs.getValue(0, "lastChatTime")->getIntegerValue());
+    EXPECT_EQ(1, rs.getValue(0, "wcFriend")->getIntegerValue());
+    EXPECT_TRUE(rs.getValue(0, "conRemark")->isNull());  // marked NULL
+    EXPECT_TRUE(rs.getValue(0, "email")->isNull());      // never given
+    EXPECT_TRUE(rs.getValue(0, "pageNumber")->isNull());
+    EXPECT_TRUE(rs.getValue(0, "chatNum")->isNull());
+    EXPECT_TRUE(rs.getValue(0, "rcChatNum")->isNull());
+
+    EXPECT_EQ(0x400C, rs.getValue(1, "validFlag")->getIntegerValue());
+    EXPECT_EQ(101, rs.getValue(1, "obtainWay")->getIntegerValue());
+    EXPECT_TRUE(rs.getValue(1, "usrName")->isNull());
+    EXPECT_TRUE(rs.getValue(1, "tableVer")->isNull());
+    EXPECT_EQ("未知联系人-1", rs.getValue(1, "nickName")->getTextValue());
+    EXPECT_EQ("未知联系人-1", rs.getValue(1, "conRemark")->getTextValue());
+
+    // The single insert used for contacts made up during the message seek.
+    auto later = makeFriend("wxid_later", "Later");
+    EXPECT_EQ(3, Dao::insertFriend(db, *later, &error));
+    EXPECT_TRUE(error.isSuccess());
+}
+
+TEST_F(TargetDbTest, ChatsStoreSendersAndNullForMissingServerId) {
+    auto live = makeChat(1400000000, "wxid_x:\nhello");
+    live->setMesLocalId(7);
+    auto carved = makeChat(1400000001, "<msg fromusername=\"wxid_f\"/>", 2);
+    carved->setPageNumber(42);
+    carved->setMesSvrId(int64_t(1) << 40);
+    Dao::insertChats(db, {live, carved}, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_EQ(1, live->getRcChatId());
+    EXPECT_EQ(2, carved->getRcChatId());
+
+    ResultSet rs = select("SELECT * FROM WC_Chat ORDER BY rcChatId");
+    ASSERT_EQ(2u, rs.getRowCount());
+    EXPECT_EQ(0x41A, rs.getValue(0, "validFlag")->getIntegerValue());
+    EXPECT_TRUE(rs.getValue(0, "mesSvrId")->isNull());
+    EXPECT_TRUE(rs.getValue(0, "pageNumber")->isNull());
+    EXPECT_TRUE(rs.getValue(0, "tableVer")->isNull());
+    EXPECT_EQ("wxid_x", rs.getValue(0, "taggedUserName")->getTextValue());
+    EXPECT_TRUE(rs.getValue(0, "fromUserName")->isNull());
+    EXPECT_EQ(7, rs.getValue(0, "mesLocalId")->getIntegerValue());
+
+    EXPECT_EQ(2, rs.getValue(1, "obtainWay")->getIntegerValue());
+    EXPECT_EQ(42, rs.getValue(1, "pageNumber")->getIntegerValue());
+    EXPECT_EQ(int64_t(1) << 40, rs.getValue(1, "mesSvrId")->getIntegerValue());
+    EXPECT_EQ("wxid_f", rs.getValue(1, "fromUserName")->getTextValue());
+    EXPECT_EQ(1400000001, rs.getValue(1, "createTime")->getIntegerValue());
+}
+
+// The third of five friends fails: the two before it are committed and have ids,
+// the transaction is closed, and the kept statement serves the next insert.
+TEST_F(TargetDbTest, BatchStopsAtFirstFailureAndKeepsEarlierRows) {
+    refuse("WC_Friend", "NEW.nickName = 'bad'");
+    std::vector<std::shared_ptr<WchatFriend>> friends = {
+        makeFriend("a", "A"), makeFriend("b", "B"), makeFriend("c", "bad"), makeFriend("d", "D"),
+        makeFriend("e", "E")};
+    Dao::insertFriends(db, friends, &error);
+    EXPECT_EQ(-1, error.getCode());
+    EXPECT_EQ("wchat/WchatTargetDbDao", error.getFileName());
+    EXPECT_EQ("_insertFriend", error.getFunctionName());
+    EXPECT_EQ(std::string("sqlite3_step: ") + sqlite3_errstr(SQLITE_CONSTRAINT),
+              error.getMessage());
+    EXPECT_EQ(2, count("SELECT count(*) FROM WC_Friend"));
+    EXPECT_EQ(1, friends[0]->getRcFriendId());
+    EXPECT_EQ(2, friends[1]->getRcFriendId());
+    for (size_t i = 2; i < friends.size(); ++i) {
+        EXPECT_FALSE(friends[i]->isSet(WchatFriend::kRcFriendIdFlag)) << i;
+    }
+    EXPECT_NE(0, sqlite3_get_autocommit(db));
+
+    ErrorInfo next;
+    EXPECT_EQ(3, Dao::insertFriend(db, *makeFriend("f", "F"), &next));
+    EXPECT_TRUE(next.isSuccess()) << next.getMessage();
+}
+
+TEST_F(TargetDbTest, LinkBatchesWriteTheirRatios) {
+    Dao::insertChatRoomsOfChat(db, 2, 10, {3, 1, 2}, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    ResultSet rs = select("SELECT rcFriendId, rcChatId, deduceType, ratio FROM WC_Chatroom");
+    ASSERT_EQ(3u, rs.getRowCount());
+    for (uint32_t row = 0; row < 3; ++row) {
+        EXPECT_EQ(row + 1, rs.getValue(row, "rcFriendId")->getIntegerValue());
+        EXPECT_EQ(10, rs.getValue(row, "rcChatId")->getIntegerValue());
+        EXPECT_EQ(2, rs.getValue(row, "deduceType")->getIntegerValue());
+        EXPECT_DOUBLE_EQ(1.0 / 3.0, rs.getValue(row, "ratio")->getRealValue());
+    }
+    Dao::insertChatRoomsOfChat(db, 2, 11, {}, &error);
+    EXPECT_TRUE(error.isSuccess());
+    EXPECT_EQ(3, count("SELECT count(*) FROM WC_Chatroom"));
+
+    Dao::insertChatRoomsOfFriend(db, 1, {20, 21}, 5, &error);
+    EXPECT_TRUE(error.isSuccess());
+    EXPECT_EQ(2, count("SELECT count(*) FROM WC_Chatroom WHERE rcFriendId = 5 AND ratio = 1.0 AND "
+                       "deduceType = 1"));
+
+    Dao::insertChatFriendsOfChat(db, 11, 30, {7, 8}, &error);
+    EXPECT_TRUE(error.isSuccess());
+    EXPECT_EQ(2, count("SELECT count(*) FROM WC_ChatFriend WHERE rcChatId = 30 AND ratio = 0.5"));
+
+    Dao::insertChatFriends(db, {{31, {7, 13}}, {32, {8, 12}}}, &error);
+    EXPECT_TRUE(error.isSuccess());
+    EXPECT_EQ(8,
+              count("SELECT rcFriendId FROM WC_ChatFriend WHERE rcChatId = 32 AND deduceType = 12 "
+                    "AND ratio = 1.0"));
+
+    // Ids beyond 32 bits are stored whole.
+    const int64_t big = (int64_t(1) << 32) + 9;
+    Dao::insertChatRoomsOfChat(db, 3, big, {big + 1}, &error);
+    EXPECT_TRUE(error.isSuccess());
+    EXPECT_EQ(big + 1,
+              count("SELECT rcFriendId FROM WC_Chatroom WHERE rcChatId = " + std::to_string(big)));
+}
+
+// A repeated (rcFriendId, rcChatId) pair fails that link only; the next link
+// through the same kept statement succeeds.
+TEST_F(TargetDbTest, RepeatedLinkFailsAndNextLinkSucceeds) {
+    Dao::insertChatFriendsOfChat(db, 11, 1, {5}, &error);
+    ASSERT_TRUE(error.isSuccess());
+    Dao::insertChatFriendsOfChat(db, 11, 1, {4, 5, 6}, &error);
+    EXPECT_EQ("_insertChatFriend", error.getFunctionName());
+    EXPECT_EQ(std::string("sqlite3_step: ") + sqlite3_errstr(SQLITE_CONSTRAINT),
+              error.getMessage());
+    EXPECT_EQ(2, count("SELECT count(*) FROM WC_ChatFriend"));  // 5, then 4; 6 not reached
+    Dao::insertChatFriendsOfChat(db, 11, 2, {5}, &error);
+    EXPECT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_EQ(3, count("SELECT count(*) FROM WC_ChatFriend"));
+}
+
+TEST_F(TargetDbTest, SelectRcFriendIdsByUsrName) {
+    Dao::insertFriends(
+        db, {makeFriend("o'brien", "A"), makeFriend("x", "B"), makeFriend("o'brien", "C")}, &error);
+    ASSERT_TRUE(error.isSuccess());
+    EXPECT_EQ((std::set<int64_t>{1, 3}), Dao::selectRcFriendIdsByUsrName(db, "o'brien", &error));
+    EXPECT_TRUE(error.isSuccess());
+    EXPECT_TRUE(Dao::selectRcFriendIdsByUsrName(db, "' OR ''='", &error).empty());
+    EXPECT_TRUE(error.isSuccess());
+}
+
+namespace {
+
+// Two contacts, one chat room; messages tied to conversations or left without one.
+void fillSample(sqlite3* db, ErrorInfo* error, std::vector<std::shared_ptr<WchatChat>>& chats) {
+    auto alice = makeFriend("alice", "Alice");
+    auto room = makeFriend("123@chatroom", "Room");
+    auto silent = makeFriend("silent", "Silent");
+    silent->setLastChatTime(1500000000);  // replaced by the closing statistics
+    WchatTargetDbDao::insertFriends(db, {alice, room, silent}, error);
+    ASSERT_TRUE(error->isSuccess());
+
+    chats = {makeChat(1400000300, "hi"),                  // 1 alice, live
+             makeChat(1400000100, "hello"),               // 2 alice, live
+             makeChat(1262304000, "old"),                 // 3 alice, too old to count
+             makeChat(1400000200, "alice:\nin room", 2),  // 4 room, carved
+             makeChat(1400000400, "lost", 2),             // 5 no conversation
+             makeChat(1400000050, "lost too", 2)};        // 6 no conversation
+    chats[4]->setPageNumber(9);
+    chats[5]->setPageNumber(8);
+    WchatTargetDbDao::insertChats(db, chats, error);
+    ASSERT_TRUE(error->isSuccess());
+    WchatTargetDbDao::insertChatRoomsOfFriend(db, 1, {1, 2, 3}, alice->getRcFriendId(), error);
+    WchatTargetDbDao::insertChatRoomsOfChat(db, 4, 4, {room->getRcFriendId()}, error);
+    WchatTargetDbDao::insertChatFriends(db, {{1, {1, 13}}, {2, {1, 13}}, {3, {1, 13}}}, error);
+    WchatTargetDbDao::insertChatFriendsOfChat(db, 11, 4, {alice->getRcFriendId()}, error);
+    ASSERT_TRUE(error->isSuccess());
+}
+
+}  // namespace
+
+TEST_F(TargetDbTest, ViewsListMessagesWithAndWithoutConversation) {
+    std::vector<std::shared_ptr<WchatChat>> chats;
+    fillSample(db, &error, chats);
+
+    ResultSet inRoom = select(
+        "SELECT rcFriendId, usrName, deduceType, ratio, rcChatId, created "
+        "FROM WC_ChatInRoom");
+    ASSERT_EQ(4u, inRoom.getRowCount());
+    const int64_t expectedOrder[] = {3, 2, 4, 1};  // by createTime
+    for (uint32_t row = 0; row < 4; ++row) {
+        EXPECT_EQ(expectedOrder[row], inRoom.getValue(row, "rcChatId")->getIntegerValue());
+    }
+    EXPECT_EQ("123@chatroom", inRoom.getValue(2, "usrName")->getTextValue());
+    EXPECT_EQ(4, inRoom.getValue(2, "deduceType")->getIntegerValue());
+    EXPECT_EQ(scalar("SELECT datetime(1400000200, 'unixepoch', 'localtime')")->getTextValue(),
+              inRoom.getValue(2, "created")->getTextValue());
+
+    ResultSet lost = select("SELECT rcChatId, pageNumber, created, message FROM WC_LostFriendChat");
+    ASSERT_EQ(2u, lost.getRowCount());
+    EXPECT_EQ(6, lost.getValue(0, "rcChatId")->getIntegerValue());  // page 8 before page 9
+    EXPECT_EQ(5, lost.getValue(1, "rcChatId")->getIntegerValue());
+    EXPECT_EQ("lost", lost.getValue(1, "message")->getTextValue());
+
+    // Once tied to a conversation, a message is no longer lost.
+    Dao::insertChatRoomsOfChat(db, 3, 5, {3}, &error);
+    EXPECT_EQ(1, count("SELECT count(*) FROM WC_LostFriendChat"));
+}
+
+TEST_F(TargetDbTest, FinishComputesCountsLastChatTimeAndIndexes) {
+    std::vector<std::shared_ptr<WchatChat>> chats;
+    fillSample(db, &error, chats);
+    Dao::finishTargetDb(db, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+
+    ResultSet rs =
+        select("SELECT chatNum, rcChatNum, lastChatTime FROM WC_Friend ORDER BY rcFriendId");
+    ASSERT_EQ(3u, rs.getRowCount());
+    // alice: three live messages in her conversation, one of them before 2010.
+    EXPECT_EQ(2, rs.getValue(0, "chatNum")->getIntegerValue());
+    EXPECT_TRUE(rs.getValue(0, "rcChatNum")->isNull());
+    // Her last chat comes from WC_ChatFriend: her own messages and the one she sent in the room.
+    EXPECT_EQ(1400000300, rs.getValue(0, "lastChatTime")->getIntegerValue());
+    // The room: one carved message.
+    EXPECT_EQ(1, rs.getValue(1, "chatNum")->getIntegerValue());
+    EXPECT_EQ(1, rs.getValue(1, "rcChatNum")->getIntegerValue());
+    EXPECT_TRUE(rs.getValue(1, "lastChatTime")->isNull());
+    // No message at all: NULL counts, and the messenger's last chat time is replaced.
+    EXPECT_TRUE(rs.getValue(2, "chatNum")->isNull());
+    EXPECT_TRUE(rs.getValue(2, "rcChatNum")->isNull());
+    EXPECT_TRUE(rs.getValue(2, "lastChatTime")->isNull());
+
+    EXPECT_EQ(2, count("SELECT count(*) FROM sqlite_master WHERE type='index' AND name IN "
+                       "('Friend_UsrName_Index','Chat_CreateTime_Index')"));
+    // The kept insert statements are gone: the connection closes cleanly.
+    EXPECT_EQ(nullptr, sqlite3_next_stmt(db, nullptr));
+}
+
+// Every statement runs; a failure among them is not hidden by later successes.
+TEST_F(TargetDbTest, FinishReportsAnEarlierFailure) {
+    SqliteAssistant::executeSql(
+        db,
+        "CREATE TABLE Friend_UsrName_Index_Blocker (a);"
+        "CREATE INDEX Friend_UsrName_Index ON Friend_UsrName_Index_Blocker (a);",
+        &error);
+    ASSERT_TRUE(error.isSuccess());
+    Dao::finishTargetDb(db, &error);
+    EXPECT_EQ(-1, error.getCode());
+    EXPECT_EQ("index Friend_UsrName_Index already exists", error.getMessage());
+    // The statements after the failing one still ran.
+    EXPECT_EQ(1, count("SELECT count(*) FROM sqlite_master WHERE name = 'Chat_CreateTime_Index'"));
+}
+
+TEST_F(TargetDbTest, CloseFinalizesKeptStatements) {
+    Dao::insertFriends(db, {makeFriend("a", "A")}, &error);
+    Dao::insertChats(db, {makeChat(1400000000, "x")}, &error);
+    Dao::insertChatRoomsOfChat(db, 2, 1, {1}, &error);
+    Dao::insertChatFriendsOfChat(db, 11, 1, {1}, &error);
+    ASSERT_TRUE(error.isSuccess());
+    EXPECT_NE(nullptr, sqlite3_next_stmt(db, nullptr));  // kept for the next batch
+
+    // A second store takes the kept statements over; the first one is still closable.
+    sqlite3* other = SqliteAssistant::openDatabase("", &error);
+    ASSERT_NE(nullptr, other);
+    Dao::createTargetSchema(other, &error);
+    Dao::insertFriends(other, {makeFriend("b", "B")}, &error);
+    EXPECT_TRUE(error.isSuccess());
+    EXPECT_EQ(SQLITE_OK, Dao::closeTargetDb(other));
+
+    Dao::releaseKeptStatements(db);
+    EXPECT_EQ(nullptr, sqlite3_next_stmt(db, nullptr));
+    EXPECT_EQ(SQLITE_OK, Dao::closeTargetDb(db));
+    db = nullptr;
+}
+
+// All seek threads write through one connection: the lock keeps every batch in one
+// piece, so the ids of one batch are consecutive and nothing is lost.
+TEST_F(TargetDbTest, ConcurrentBatchesFromTwoThreads) {
+    constexpr int kBatches = 40;
+    constexpr int kBatchSize = 25;
+    std::vector<std::vector<std::shared_ptr<WchatChat>>> batches[2];
+    auto writer = [this, &batches](int thread) {
+        ErrorInfo threadError;
+        for (int b = 0; b < kBatches; ++b) {
+            std::vector<std::shared_ptr<WchatChat>> batch;
+            for (int i = 0; i < kBatchSize; ++i) {
+                batch.push_back(makeChat(1400000000 + i, "t" + std::to_string(thread), 2));
+            }
+            Dao::insertChats(db, batch, &threadError);
+            ASSERT_TRUE(threadError.isSuccess()) << threadError.getMessage();
+            for (const auto& chat : batch) {
+                Dao::insertChatRoomsOfChat(db, 2, chat->getRcChatId(), {thread + 1, thread + 3},
+                                           &threadError);
+                ASSERT_TRUE(threadError.isSuccess()) << threadError.getMessage();
+            }
+            batches[thread].push_back(batch);
+        }
+    };
+    std::thread first(writer, 0);
+    std::thread second(writer, 1);
+    first.join();
+    second.join();
+
+    EXPECT_EQ(2 * kBatches * kBatchSize, count("SELECT count(*) FROM WC_Chat"));
+    EXPECT_EQ(2 * 2 * kBatches * kBatchSize, count("SELECT count(*) FROM WC_Chatroom"));
+    for (int thread = 0; thread < 2; ++thread) {
+        ASSERT_EQ(static_cast<size_t>(kBatches), batches[thread].size());
+        for (const auto& batch : batches[thread]) {
+            for (int i = 1; i < kBatchSize; ++i) {
+                ASSERT_EQ(batch[0]->getRcChatId() + i, batch[i]->getRcChatId());
+            }
+        }
+        EXPECT_EQ(kBatches * kBatchSize, count("SELECT count(*) FROM WC_Chat WHERE message = 't" +
+                                               std::to_string(thread) + "'"));
+    }
+    EXPECT_NE(0, sqlite3_get_autocommit(db));
+}
+
+TEST_F(TargetDbTest, SaveKeepsTheStoreAsAFile) {
+    std::vector<std::shared_ptr<WchatChat>> chats;
+    fillSample(db, &error, chats);
+    Dao::finishTargetDb(db, &error);
+    const std::string path = std::string(WCR_BINARY_DIR) + "/wchat_saved_store_test.sqlite";
+    std::remove(path.c_str());
+
+    Dao::saveTargetDb(db, path, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    sqlite3* saved = SqliteAssistant::openDatabaseReadOnly(path, &error);
+    ASSERT_NE(nullptr, saved);
+    ResultSet rs;
+    SqliteAssistant::query(saved, 0, "SELECT count(*) FROM WC_LostFriendChat", rs, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_EQ(2, rs.getValue(0, 0)->getIntegerValue());
+    EXPECT_EQ(SQLITE_OK, SqliteAssistant::closeDatabase(saved));
+
+    // An existing file is never overwritten.
+    Dao::saveTargetDb(db, path, &error);
+    EXPECT_EQ(path + " already exist!", error.getMessage());
+    EXPECT_EQ("saveTargetDb", error.getFunctionName());
+    std::remove(path.c_str());
+}
