@@ -40,7 +40,9 @@ truth.json:
                    imgStatus, type, des, tableVer, sender, taggedUserName, deleted,
                    overwrittenLikely, late}]}
 des: 0 = sent by the owner, 1 = received. overwrittenLikely (deleted rows only, else false):
-the row's body bytes are no longer found on the page that held the row when it was deleted.
+some byte of the row's stored payload (leaf cell after its first four bytes, which the delete
+itself overwrites, and its overflow pages) differs in the final file from what was there just
+before the delete, i.e. later writes reused part of its space.
 Texts in truth.json are exactly the stored UTF-8 texts.
 """
 
@@ -189,17 +191,6 @@ def xml_escape(s):
     return s.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;")
 
 
-def int_body_bytes(v):
-    """Bytes SQLite writes for an integer value in a record body (file format 4)."""
-    if v in (0, 1):
-        return b""
-    for n in (1, 2, 3, 4, 6, 8):
-        lim = 1 << (8 * n - 1)
-        if -lim <= v < lim:
-            return v.to_bytes(n, "big", signed=True)
-    raise ValueError(v)
-
-
 def read_varint(data, pos):
     v = 0
     for i in range(8):
@@ -210,8 +201,8 @@ def read_varint(data, pos):
     return (v << 8) | data[pos + 8], pos + 9
 
 
-def table_rowid_pages(data, root):
-    """Map rowid -> leaf page number for one table b-tree of the file image `data`."""
+def table_rowid_cells(data, root):
+    """Map rowid -> (page, cell offset in the file) for one table b-tree of the image `data`."""
     result = {}
     stack = [root]
     while stack:
@@ -226,7 +217,7 @@ def table_rowid_pages(data, root):
                 off = base + int.from_bytes(data[ptr + 2 * i:ptr + 2 * i + 2], "big")
                 _, p = read_varint(data, off)
                 rowid, _ = read_varint(data, p)
-                result[rowid] = pg
+                result[rowid] = (pg, off)
         elif kind == 5:
             ptr = hdr + 12
             stack.append(int.from_bytes(data[hdr + 8:hdr + 12], "big"))
@@ -234,6 +225,43 @@ def table_rowid_pages(data, root):
                 off = base + int.from_bytes(data[ptr + 2 * i:ptr + 2 * i + 2], "big")
                 stack.append(int.from_bytes(data[off:off + 4], "big"))
     return result
+
+
+def cell_pieces(data, off):
+    """File ranges (start, end) holding the payload of the table leaf cell at `off`: the part
+    on the leaf page after the cell's first four bytes (which a delete overwrites with a
+    freeblock header) and the content of every overflow page of the chain."""
+    usable = PAGE_SIZE
+    max_local = usable - 35
+    min_local = (usable - 12) * 32 // 255 - 23
+    payload, p = read_varint(data, off)
+    _, p = read_varint(data, p)
+    if payload <= max_local:
+        return [(off + 4, p + payload)] if p + payload > off + 4 else []
+    local = min_local + (payload - min_local) % (usable - 4)
+    if local > max_local:
+        local = min_local
+    pieces = [(off + 4, p + local)]
+    left = payload - local
+    nxt = int.from_bytes(data[p + local:p + local + 4], "big")
+    while left > 0 and nxt:
+        base = (nxt - 1) * PAGE_SIZE
+        n = min(left, usable - 4)
+        pieces.append((base + 4, base + 4 + n))
+        left -= n
+        nxt = int.from_bytes(data[base:base + 4], "big")
+    return pieces
+
+
+def snapshot(data, loc):
+    """The bytes a row occupies before it is deleted, to compare with the final file."""
+    if loc is None:
+        return None
+    return [(a, data[a:b]) for a, b in cell_pieces(data, loc[1])]
+
+
+def intact(data, snap):
+    return bool(snap) and all(data[a:a + len(b)] == b for a, b in snap)
 
 
 class Generator:
@@ -838,7 +866,7 @@ class Generator:
             cands = cands[:max(1, (len(cands) * 7) // 10)]
             to_drop = rng.sample(cands, min(self.p["dropped"], max(0, len(cands) - 1)))
         del_msgs = []
-        frac = 0.4 if self.single else 0.12
+        frac = 0.38 if self.single else 0.085
         for conv in live_convs:
             if conv in to_drop:
                 continue
@@ -847,7 +875,7 @@ class Generator:
                 continue
             chosen = set()
             for i in range(len(msgs)):
-                if rng.random() < frac * 0.7:
+                if rng.random() < frac:
                     chosen.add(i)
             # a few runs of consecutive messages ("delete selected")
             for _ in range(max(1, len(msgs) // 150)):
@@ -875,16 +903,16 @@ class Generator:
         page_maps = {}
         tables = sorted({m["table"] for m in del_msgs} | {cv["table"] for cv in to_drop})
         for t in tables:
-            page_maps[t] = table_rowid_pages(image, roots[t])
+            page_maps[t] = table_rowid_cells(image, roots[t])
         for m in del_msgs:
-            m["_page"] = page_maps[m["table"]].get(m["mesLocalId"])
+            m["_snap"] = snapshot(image, page_maps[m["table"]].get(m["mesLocalId"]))
         for cv in to_drop:
             for m in cv["msgs"]:
-                m["_page"] = page_maps[cv["table"]].get(m["mesLocalId"])
-        friend_pages = table_rowid_pages(image, roots["Friend"])
+                m["_snap"] = snapshot(image, page_maps[cv["table"]].get(m["mesLocalId"]))
+        friend_cells = table_rowid_cells(image, roots["Friend"])
         for f in del_contacts:
             rowid = c.execute("SELECT rowid FROM Friend WHERE UsrName=?", (f["usrName"],)).fetchone()[0]
-            f["_page"] = friend_pages.get(rowid)
+            f["_snap"] = snapshot(image, friend_cells.get(rowid))
         del image
 
         # Delete the way the messenger does: no vacuum, freed space keeps its bytes.
@@ -930,15 +958,9 @@ class Generator:
 
         # Tell which deleted rows have probably lost their bytes.
         image = self.read_image(db_path)
-        for m in self.messages:
-            if m["deleted"]:
-                needle = (int_body_bytes(m["mesSvrId"]) + int_body_bytes(m["createTime"])
-                          + m["message"].encode("utf-8")[:120])
-                m["overwrittenLikely"] = not self.on_page(image, m.pop("_page", None), needle)
-        for f in self.friends:
-            if f["deleted"]:
-                needle = f["usrName"].encode("utf-8") + (f["nickName"] or "").encode("utf-8")
-                f["overwrittenLikely"] = not self.on_page(image, f.pop("_page", None), needle)
+        for row in self.messages + self.friends:
+            if row["deleted"]:
+                row["overwrittenLikely"] = not intact(image, row.pop("_snap", None))
         size = len(image)
         del image
         self.write_truth(os.path.join(out_dir, "truth.json"))
@@ -948,13 +970,6 @@ class Generator:
     def read_image(path):
         with open(path, "rb") as fh:
             return fh.read()
-
-    @staticmethod
-    def on_page(image, page, needle):
-        if not page:
-            return False
-        start = (page - 1) * PAGE_SIZE
-        return image.find(needle, start, start + PAGE_SIZE) >= 0
 
     def write_truth(self, path):
         friend_keys = ["usrName", "md5", "kind", "tableVer", "nickName", "uin", "email", "mobile",
