@@ -11,9 +11,9 @@ Profiles:
     tiny   about 5 conversations and 100 messages (unit tests, well under a second)
     small  about 20 conversations and 3000 messages (end-to-end tests, about a second)
     large  about 60 conversations; grows until the file reaches --target-mb (default 64)
---messages N   number of messages inserted before the deletions (the later inserts add ~5%).
---target-mb M  keep adding rounds of messages until the file holds about M megabytes
-               (any profile; overrides --messages).
+--messages N   messages to insert: about 95% before the deletions, 5% after them.
+--target-mb M  keep adding rounds of messages until the file holds about M megabytes, then
+               delete and add 2% more (any profile; overrides the profile's message count).
 --single-table one contact and one conversation table only, about 40% of its rows deleted
                (page-engine carving benchmark, e.g. --target-mb 64).
 
@@ -938,7 +938,7 @@ class Generator:
 
         # Later life: a new contact with a new conversation, more messages, bookkeeping.
         late_total = max(3, self.total_messages // 20) if self.target_bytes is None else max(
-            50, len(self.messages) // 20)
+            50, len(self.messages) // 50)
         if not self.single:
             c.execute("BEGIN")
             newf = self.new_contact("friend", late=True)
