@@ -20,11 +20,12 @@ std::optional<QByteArray> ReadOnlyFile::readAll(const QString& path, qint64 maxS
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.isSequential())
         return std::nullopt;
-    if (file.size() > maxSize)
+    const qint64 size = file.size();
+    if (size > maxSize)
         return std::nullopt;
-    // Read one byte more than allowed to notice a file that grew after size().
-    QByteArray content = file.read(maxSize + 1);
-    if (content.size() > maxSize || file.error() != QFileDevice::NoError)
+    // Exactly the size found now: a file that grows meanwhile is read as it was.
+    QByteArray content = file.read(size);
+    if (content.size() != size || file.error() != QFileDevice::NoError)
         return std::nullopt;
     return content;
 }
