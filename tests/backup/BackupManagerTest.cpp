@@ -245,3 +245,31 @@ TEST(BackupManagerTest, AccountPathRules)
 
 } // namespace
 } // namespace talwen::backup
+
+namespace talwen::backup {
+namespace {
+
+TEST(BackupManagerTest, AccountDatabaseFromTheMessengerDatabaseGenerator)
+{
+    if (!QFileInfo::exists(QStringLiteral(WCR_TOOLS_DIR "/gen_messenger_db.py")))
+        GTEST_SKIP() << "tools/gen_messenger_db.py is not present";
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const std::string backup = temp.filePath("b").toStdString();
+    const QJsonObject summary = test::generateBackup(
+        QString::fromStdString(backup), {"--layout", "db", "--profile", "tiny", "--truth-dir", temp.filePath("truth")});
+    const QJsonObject account = summary["accounts"].toArray().at(0).toObject();
+    EXPECT_EQ(account["databaseSource"].toString(), "gen_messenger_db");
+
+    BackupManager manager;
+    ASSERT_TRUE(manager.loadManifest(backup));
+    manager.locateMessengerFiles(backup);
+    ASSERT_EQ(manager.databaseFiles().size(), 1u);
+    const QByteArray db =
+        test::readFile(QString::fromStdString(manager.backupFilePath(manager.databaseFiles().begin()->first)));
+    EXPECT_TRUE(db.startsWith(QByteArray("SQLite format 3\0", 16)));
+    EXPECT_TRUE(QFileInfo(temp.filePath("truth/" + account["accountDir"].toString() + ".truth.json")).isFile());
+}
+
+} // namespace
+} // namespace talwen::backup
