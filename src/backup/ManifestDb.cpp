@@ -1,0 +1,93 @@
+#include "backup/ManifestDb.h"
+
+#include "backup/ReadOnlyFile.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace talwen::backup {
+
+namespace {
+
+constexpr int kFileFlag = 1;
+
+struct CloseDb {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct FinalizeStmt {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+
+std::string columnText(sqlite3_stmt* stmt, int column)
+{
+    const unsigned char* text = sqlite3_column_text(stmt, column);
+    if (!text)
+        return std::string();
+    return std::string(reinterpret_cast<const char*>(text), std::size_t(sqlite3_column_bytes(stmt, column)));
+}
+
+// A "file:" URI for the absolute path; QUrl percent-encodes "?", "#", "%" and
+// blanks, which SQLite decodes again.
+std::string immutableUri(const QString& path)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    return QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded).toStdString() +
+           "?mode=ro&immutable=1";
+}
+
+} // namespace
+
+bool ManifestDb::isFileId(const std::string& fileId)
+{
+    if (fileId.size() != 40)
+        return false;
+    for (char c : fileId) {
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!hex)
+            return false;
+    }
+    return true;
+}
+
+std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath)
+{
+    std::vector<MbdbRecord> records;
+    const QString path = QString::fromStdString(manifestPath);
+    if (!ReadOnlyFile::isRegularFile(path))
+        return records;
+
+    sqlite3* rawDb = nullptr;
+    const int openRc = sqlite3_open_v2(immutableUri(path).c_str(), &rawDb,
+                                       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    std::unique_ptr<sqlite3, CloseDb> db(rawDb);
+    if (openRc != SQLITE_OK)
+        return records;
+
+    sqlite3_stmt* rawStmt = nullptr;
+    const char* sql = "SELECT fileID, domain, relativePath, flags FROM Files";
+    if (sqlite3_prepare_v2(db.get(), sql, -1, &rawStmt, nullptr) != SQLITE_OK)
+        return records;
+    std::unique_ptr<sqlite3_stmt, FinalizeStmt> stmt(rawStmt);
+
+    // A damaged page ends the walk with an error code; the rows before it stay.
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+        if (sqlite3_column_type(stmt.get(), 3) != SQLITE_INTEGER ||
+            sqlite3_column_int64(stmt.get(), 3) != kFileFlag)
+            continue;
+        std::string fileId = columnText(stmt.get(), 0);
+        if (!isFileId(fileId))
+            continue;
+        MbdbRecord record;
+        record.domain = columnText(stmt.get(), 1);
+        record.path = columnText(stmt.get(), 2);
+        record.fileName = fileId.substr(0, 2) + "/" + fileId;
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+} // namespace talwen::backup

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "backup/MbdbRecord.h"
+
+#include <string>
+#include <vector>
+
+namespace talwen::backup {
+
+// Reads the file list of a Manifest.db, the SQLite manifest that backups of
+// iOS 10 and later keep instead of Manifest.mbdb: table Files with fileID, domain,
+// relativePath, flags (1 file, 2 directory, 4 link) and file.
+//
+// The database is opened read-only as immutable, so SQLite neither writes, locks
+// nor creates journal files beside it. Only plain files are returned, each with
+// fileName "<first two digits of fileID>/<fileID>", where the backup stores it.
+// Rows whose fileID is not 40 hexadecimal digits are dropped, so no name taken
+// from the database can point outside the backup directory. A damaged database
+// gives the rows read before the damage; one that cannot be opened gives none.
+class ManifestDb {
+public:
+    static std::vector<MbdbRecord> readFiles(const std::string& manifestPath);
+
+    static bool isFileId(const std::string& fileId);
+};
+
+} // namespace talwen::backup

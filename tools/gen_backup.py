@@ -1,0 +1,408 @@
+#!/usr/bin/env python3
+"""Write a synthetic iTunes device backup for tests and demonstrations.
+
+The backup directory is --out itself (created; it must not exist or be empty).
+To make it discoverable put it below a backup root, e.g.
+    "$AppData/Apple Computer/MobileSync/Backup/<udid>"
+where <udid> is printed in the summary (40 hex digits derived from --seed).
+
+Layouts:
+  mbdb  old backups: Manifest.mbdb, every file stored flat under
+        SHA-1(domain + "-" + path).
+  db    iOS 10 and later: Manifest.db (SQLite, table Files) and every file stored
+        under <first two hex digits of fileID>/<fileID>.
+Both write Info.plist (XML), Manifest.plist and Status.plist (binary).
+
+Each messenger account (--accounts 1 or 2) lies in
+"Documents/<md5 of the user name>/" of domain "AppDomain-com.tencent.xin" with
+DB/MM.sqlite (and an empty DB/MM.sqlite-wal), mmsetting.archive (a binary
+property list shaped like a keyed archive) and a few media files under Img/,
+Audio/ and Video/<md5 of a contact>/. MM.sqlite comes from gen_messenger_db.py
+when that tool lies beside this one (unless --placeholder-db), otherwise from a
+small placeholder database. Files of other apps' domains are added as decoys.
+
+--encrypted marks the backup encrypted in Manifest.plist and stores file
+contents (and, for the db layout, Manifest.db itself) as random bytes, as an
+encrypted backup would.
+
+A JSON summary (udid, layout, accounts with their expected settings, media
+paths) is printed on standard output. Uses only the Python standard library.
+"""
+
+import argparse
+import datetime
+import hashlib
+import json
+import os
+import plistlib
+import random
+import shutil
+import sqlite3
+import struct
+import subprocess
+import sys
+import tempfile
+
+MESSENGER_DOMAIN = "AppDomain-com.tencent.xin"
+TOOLS_DIR = os.path.dirname(os.path.abspath(__file__))
+MESSENGER_DB_TOOL = os.path.join(TOOLS_DIR, "gen_messenger_db.py")
+BASE_TIME = datetime.datetime(2021, 6, 1, 8, 12, 34)
+
+FLAG_FILE, FLAG_DIR = 1, 2
+MODE_FILE, MODE_DIR = 0o100644, 0o040755
+
+
+def md5_hex(text):
+    return hashlib.md5(text.encode("utf-8")).hexdigest()
+
+
+def sha1_hex(text):
+    return hashlib.sha1(text.encode("utf-8")).hexdigest()
+
+
+class Entry:
+    """One file or directory of the device, in its domain."""
+
+    def __init__(self, domain, path, content=None, properties=None):
+        self.domain = domain
+        self.path = path
+        self.content = content  # None for a directory
+        self.properties = properties or []
+
+    @property
+    def is_dir(self):
+        return self.content is None
+
+    @property
+    def file_id(self):
+        return sha1_hex(self.domain + "-" + self.path)
+
+
+# ---------------------------------------------------------------- messenger files
+
+def placeholder_messenger_db(user_name, contacts, rng):
+    """A small SQLite file with the messenger's main tables and a few rows."""
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "MM.sqlite")
+        con = sqlite3.connect(path)
+        con.execute("PRAGMA journal_mode=DELETE")
+        con.execute("CREATE TABLE Friend (UsrName TEXT PRIMARY KEY, NickName TEXT, Uin INTEGER,"
+                    " Email TEXT, Mobile TEXT, Sex INTEGER, FullPY TEXT, Img TEXT, Type INTEGER,"
+                    " LastChatTime INTEGER, Draft TEXT)")
+        con.execute("CREATE TABLE Friend_Ext (UsrName TEXT PRIMARY KEY, ConRemark TEXT,"
+                    " ConStrRes2 TEXT)")
+        for i, contact in enumerate(contacts):
+            con.execute("INSERT INTO Friend VALUES (?,?,?,?,?,?,?,?,?,?,?)",
+                        (contact, "好友%d" % (i + 1), 0, "", "", 1 + i % 2, "haoyou%d" % (i + 1),
+                         "", 3, 1622535154 + i, ""))
+            con.execute("INSERT INTO Friend_Ext VALUES (?,?,?)",
+                        (contact, "", "<HeadImgUrl>http://wx.qlogo.cn/mmhead/%s/132</HeadImgUrl>"
+                         % md5_hex(contact)[:16]))
+            table = "Chat_" + md5_hex(contact)
+            con.execute("CREATE TABLE %s (MesLocalID INTEGER PRIMARY KEY AUTOINCREMENT,"
+                        " MesSvrID INTEGER, CreateTime INTEGER, Message TEXT, Status INTEGER,"
+                        " ImgStatus INTEGER, Type INTEGER, Des INTEGER)" % table)
+            for n in range(3):
+                con.execute("INSERT INTO %s (MesSvrID, CreateTime, Message, Status, ImgStatus,"
+                            " Type, Des) VALUES (?,?,?,?,?,?,?)" % table,
+                            (rng.randrange(1, 2**62), 1622535154 + 60 * n,
+                             "消息 %d from %s to %s" % (n, contact, user_name), 2, 1, 1, n % 2))
+        con.commit()
+        con.close()
+        with open(path, "rb") as f:
+            return f.read()
+
+
+def generated_messenger_db(seed, profile, truth_target):
+    """MM.sqlite written by gen_messenger_db.py; its truth.json copied when asked."""
+    with tempfile.TemporaryDirectory() as tmp:
+        subprocess.run([sys.executable, MESSENGER_DB_TOOL, "--out", tmp, "--seed", str(seed),
+                        "--profile", profile], check=True, stdout=subprocess.DEVNULL)
+        with open(os.path.join(tmp, "MM.sqlite"), "rb") as f:
+            data = f.read()
+        truth = os.path.join(tmp, "truth.json")
+        if truth_target and os.path.exists(truth):
+            shutil.copyfile(truth, truth_target)
+        return data
+
+
+def keyed_archive_settings(settings, rng):
+    """mmsetting.archive: a keyed archive whose $objects strings, counted from
+    "$null" as 0, hold user name (1), nickname (2), fifth string (4), signature (11)
+    and later the picture address ending in "132"."""
+    strings = [
+        "$null",
+        settings["userName"],
+        settings["nickName"],
+        "alias_%04d" % rng.randrange(10000),
+        settings["fifthString"],
+        "CN", "Guangdong", "Shenzhen",
+        "zh_CN", "0", "mmsetting",
+        settings["signature"],
+        "extra-%d" % rng.randrange(1000),
+        settings["headImgUrl"],
+        settings["headImgUrl"][:-3] + "0",
+    ]
+    objects = [strings[0], {"$class": plistlib.UID(len(strings) + 1), "version": 3}]
+    objects += strings[1:6] + [rng.randrange(1, 10**9)] + strings[6:]
+    objects.append({"$classname": "CSettingExt", "$classes": ["CSettingExt", "NSObject"]})
+    archive = {
+        "$archiver": "NSKeyedArchiver",
+        "$version": 100000,
+        "$top": {"root": plistlib.UID(1)},
+        "$objects": objects,
+    }
+    return plistlib.dumps(archive, fmt=plistlib.FMT_BINARY)
+
+
+def media_files(account_dir, contacts, rng):
+    """Media paths as the conversation renderer looks them up:
+    Documents/<account>/{Img,Audio,Video}/<md5 of contact>/<local id><suffix>."""
+    files = []
+    for i, contact in enumerate(contacts):
+        digest = md5_hex(contact)
+        local_id = i + 1
+        base = "Documents/%s" % account_dir
+        files.append(("%s/Img/%s/%d.pic" % (base, digest, local_id),
+                      b"\xff\xd8\xff\xe0" + rng.randbytes(60)))
+        files.append(("%s/Img/%s/%d.pic_thum" % (base, digest, local_id),
+                      b"\xff\xd8\xff\xe0" + rng.randbytes(20)))
+        files.append(("%s/Audio/%s/%d.aud" % (base, digest, local_id + 1),
+                      b"\x02#!SILK_V3" + rng.randbytes(40)))
+        files.append(("%s/Video/%s/%d.mp4" % (base, digest, local_id + 2),
+                      b"\x00\x00\x00\x18ftypmp42" + rng.randbytes(40)))
+        files.append(("%s/Video/%s/%d.video_thum" % (base, digest, local_id + 2),
+                      b"\xff\xd8\xff\xe0" + rng.randbytes(20)))
+    return files
+
+
+def messenger_entries(args, rng, summary):
+    entries = [Entry(MESSENGER_DOMAIN, ""), Entry(MESSENGER_DOMAIN, "Documents"),
+               Entry(MESSENGER_DOMAIN, "Library"), Entry(MESSENGER_DOMAIN, "Library/Preferences")]
+    entries.append(Entry(MESSENGER_DOMAIN, "Library/Preferences/com.tencent.xin.plist",
+                         plistlib.dumps({"LastLoginUin": rng.randrange(10**9)},
+                                        fmt=plistlib.FMT_BINARY)))
+    for index in range(args.accounts):
+        user_name = "wxid_%s" % "".join(rng.choice("abcdefghijklmnopqrstuvwxyz0123456789")
+                                        for _ in range(12))
+        account_dir = md5_hex(user_name)
+        settings = {
+            "userName": user_name,
+            "nickName": "测试用户%d" % (index + 1),
+            "fifthString": "+86138%08d" % rng.randrange(10**8),
+            "signature": "签名 %d: 今天天气很好" % (index + 1),
+            "headImgUrl": "http://wx.qlogo.cn/mmhead/ver_1/%s/132" % sha1_hex(user_name)[:24],
+        }
+        contacts = ["wxid_friend%d_%d" % (index, n) for n in range(2)]
+        base = "Documents/" + account_dir
+        for directory in ("", "/DB", "/Img", "/Audio", "/Video"):
+            entries.append(Entry(MESSENGER_DOMAIN, base + directory))
+        for contact in contacts:
+            for kind in ("Img", "Audio", "Video"):
+                entries.append(Entry(MESSENGER_DOMAIN, "%s/%s/%s" % (base, kind, md5_hex(contact))))
+
+        db_seed = args.seed * 10 + index
+        if os.path.exists(MESSENGER_DB_TOOL) and not args.placeholder_db:
+            truth = (os.path.join(args.truth_dir, account_dir + ".truth.json")
+                     if args.truth_dir else None)
+            db = generated_messenger_db(db_seed, args.profile, truth)
+            source = "gen_messenger_db"
+        else:
+            db = placeholder_messenger_db(user_name, contacts, random.Random(db_seed))
+            source = "placeholder"
+        entries.append(Entry(MESSENGER_DOMAIN, base + "/DB/MM.sqlite", db,
+                             properties=[("com.apple.backup.note", b"\x00\x01\xfe")]))
+        entries.append(Entry(MESSENGER_DOMAIN, base + "/DB/MM.sqlite-wal", b""))
+        entries.append(Entry(MESSENGER_DOMAIN, base + "/mmsetting.archive",
+                             keyed_archive_settings(settings, rng)))
+        media = media_files(account_dir, contacts, rng)
+        entries += [Entry(MESSENGER_DOMAIN, path, data) for path, data in media]
+        summary["accounts"].append({
+            "accountDir": account_dir,
+            "databasePath": base + "/DB/MM.sqlite",
+            "settingsPath": base + "/mmsetting.archive",
+            "databaseSource": source,
+            "settings": settings,
+            "contacts": contacts,
+            "media": [path for path, _ in media],
+        })
+    return entries
+
+
+def decoy_entries(rng):
+    """Files of other domains, one of them named like a messenger database."""
+    return [
+        Entry("HomeDomain", "Library/SMS"),
+        Entry("HomeDomain", "Library/SMS/sms.db", b"SQLite format 3\x00" + rng.randbytes(100)),
+        Entry("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG",
+              b"\xff\xd8\xff\xe1" + rng.randbytes(200)),
+        Entry("AppDomain-com.example.notes",
+              "Documents/0123456789abcdef0123456789abcdef/DB/MM.sqlite",
+              b"SQLite format 3\x00" + rng.randbytes(100)),
+        Entry("AppDomainGroup-group.com.tencent.xin", "Library/Caches/MM.sqlite",
+              b"SQLite format 3\x00" + rng.randbytes(100)),
+    ]
+
+
+# ---------------------------------------------------------------- manifests
+
+def mbdb_string(data):
+    if not data:
+        return b"\xff\xff"
+    return struct.pack(">H", len(data)) + data
+
+
+def write_mbdb(path, entries, encrypted, rng):
+    out = bytearray(b"mbdb\x05\x00")
+    stamp = int(BASE_TIME.replace(tzinfo=datetime.timezone.utc).timestamp())
+    for inode, e in enumerate(entries, start=1000):
+        out += mbdb_string(e.domain.encode("utf-8"))
+        out += mbdb_string(e.path.encode("utf-8"))
+        out += mbdb_string(b"")  # link target
+        out += mbdb_string(b"" if e.is_dir else hashlib.sha1(e.content).digest())
+        out += mbdb_string(rng.randbytes(44) if encrypted and not e.is_dir else b"")
+        out += struct.pack(">HQIIIIIQbb",
+                           MODE_DIR if e.is_dir else MODE_FILE, inode, 501, 501,
+                           stamp, stamp, stamp, 0 if e.is_dir else len(e.content),
+                           0 if e.is_dir else 4, len(e.properties))
+        for name, value in e.properties:
+            out += mbdb_string(name.encode("utf-8")) + mbdb_string(value)
+    with open(path, "wb") as f:
+        f.write(bytes(out))
+
+
+def file_blob(e):
+    """The "file" column: a small keyed archive of the file's metadata."""
+    meta = {"$class": plistlib.UID(2), "Size": 0 if e.is_dir else len(e.content),
+            "Mode": MODE_DIR if e.is_dir else MODE_FILE, "UserID": 501, "GroupID": 501,
+            "RelativePath": plistlib.UID(3), "ProtectionClass": 0 if e.is_dir else 4}
+    archive = {"$archiver": "NSKeyedArchiver", "$version": 100000,
+               "$top": {"root": plistlib.UID(1)},
+               "$objects": ["$null", meta, {"$classname": "MBFile",
+                                            "$classes": ["MBFile", "NSObject"]}, e.path]}
+    return plistlib.dumps(archive, fmt=plistlib.FMT_BINARY)
+
+
+def write_manifest_db(path, entries):
+    con = sqlite3.connect(path)
+    con.execute("PRAGMA journal_mode=DELETE")
+    con.execute("CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT,"
+                " flags INTEGER, file BLOB)")
+    con.execute("CREATE INDEX FilesDomainIdx ON Files(domain)")
+    con.execute("CREATE INDEX FilesRelativePathIdx ON Files(relativePath)")
+    con.execute("CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB)")
+    con.execute("INSERT INTO Properties VALUES ('salt', ?)", (b"\x00" * 20,))
+    for e in entries:
+        con.execute("INSERT INTO Files VALUES (?,?,?,?,?)",
+                    (e.file_id, e.domain, e.path, FLAG_DIR if e.is_dir else FLAG_FILE,
+                     file_blob(e)))
+    con.commit()
+    con.close()
+
+
+# ---------------------------------------------------------------- backup
+
+def write_backup(args):
+    rng = random.Random(args.seed)
+    udid = sha1_hex("device-%d" % args.seed)
+    summary = {"backup": os.path.abspath(args.out), "udid": udid, "layout": args.layout,
+               "encrypted": args.encrypted, "accounts": []}
+    entries = messenger_entries(args, rng, summary) + decoy_entries(rng)
+
+    os.makedirs(args.out, exist_ok=True)
+    if os.listdir(args.out):
+        sys.exit("gen_backup: %s is not empty" % args.out)
+
+    device_name = args.device_name or "Test iPhone %d" % args.seed
+    serial = "F%011d" % (args.seed * 7919 % 10**11)
+    product_version = "9.3.5" if args.layout == "mbdb" else "15.7"
+    info = {
+        "Build Version": "13G36" if args.layout == "mbdb" else "19H12",
+        "Device Name": device_name,
+        "Display Name": device_name,
+        "GUID": udid[:32].upper(),
+        "Last Backup Date": BASE_TIME,
+        "Product Name": "iPhone",
+        "Product Type": "iPhone8,1",
+        "Product Version": product_version,
+        "Serial Number": serial,
+        "Target Identifier": udid,
+        "Target Type": "Device",
+        "Unique Identifier": udid.upper(),
+        "iTunes Version": "12.12.4.1",
+    }
+    with open(os.path.join(args.out, "Info.plist"), "wb") as f:
+        plistlib.dump(info, f, fmt=plistlib.FMT_XML)
+
+    manifest = {
+        "IsEncrypted": args.encrypted,
+        "Version": "9.1" if args.layout == "mbdb" else "10.0",
+        "Date": BASE_TIME,
+        "SystemDomainsVersion": "20.0" if args.layout == "mbdb" else "24.0",
+        "WasPasscodeSet": False,
+        "Lockdown": {"DeviceName": device_name, "ProductVersion": product_version,
+                     "SerialNumber": serial, "UniqueDeviceID": udid},
+        "Applications": {"com.tencent.xin": {"CFBundleIdentifier": "com.tencent.xin",
+                                             "CFBundleVersion": "8.0.20"}},
+    }
+    if args.encrypted:
+        manifest["BackupKeyBag"] = rng.randbytes(64)
+        manifest["ManifestKey"] = rng.randbytes(44)
+    with open(os.path.join(args.out, "Manifest.plist"), "wb") as f:
+        plistlib.dump(manifest, f, fmt=plistlib.FMT_BINARY)
+    with open(os.path.join(args.out, "Status.plist"), "wb") as f:
+        plistlib.dump({"IsFullBackup": False, "Version": "3.3", "BackupState": "new",
+                       "Date": BASE_TIME, "SnapshotState": "finished",
+                       "UUID": udid[:8].upper()}, f, fmt=plistlib.FMT_BINARY)
+
+    for e in entries:
+        if e.is_dir:
+            continue
+        content = rng.randbytes(max(16, len(e.content))) if args.encrypted else e.content
+        if args.layout == "mbdb":
+            target = os.path.join(args.out, e.file_id)
+        else:
+            os.makedirs(os.path.join(args.out, e.file_id[:2]), exist_ok=True)
+            target = os.path.join(args.out, e.file_id[:2], e.file_id)
+        with open(target, "wb") as f:
+            f.write(content)
+
+    if args.layout == "mbdb":
+        write_mbdb(os.path.join(args.out, "Manifest.mbdb"), entries, args.encrypted, rng)
+    elif args.encrypted:
+        # An encrypted Manifest.db is not readable as SQLite.
+        with open(os.path.join(args.out, "Manifest.db"), "wb") as f:
+            f.write(rng.randbytes(8192))
+    else:
+        write_manifest_db(os.path.join(args.out, "Manifest.db"), entries)
+
+    summary["deviceName"] = device_name
+    summary["serialNumber"] = serial
+    summary["lastBackupDate"] = BASE_TIME.strftime("%Y-%m-%dT%H:%M:%SZ")
+    summary["files"] = sum(1 for e in entries if not e.is_dir)
+    return summary
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--out", required=True, help="backup directory to create")
+    parser.add_argument("--layout", choices=("mbdb", "db"), default="db")
+    parser.add_argument("--accounts", type=int, choices=(1, 2), default=1)
+    parser.add_argument("--encrypted", action="store_true")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--profile", choices=("tiny", "small", "large"), default="tiny",
+                        help="passed to gen_messenger_db.py")
+    parser.add_argument("--placeholder-db", action="store_true",
+                        help="use the small placeholder MM.sqlite even when gen_messenger_db.py exists")
+    parser.add_argument("--truth-dir", help="copy each account's truth.json here as <accountDir>.truth.json")
+    parser.add_argument("--device-name", help="Device Name in Info.plist")
+    args = parser.parse_args(argv)
+    if args.truth_dir:
+        os.makedirs(args.truth_dir, exist_ok=True)
+    summary = write_backup(args)
+    json.dump(summary, sys.stdout, ensure_ascii=False, indent=1)
+    sys.stdout.write("\n")
+
+
+if __name__ == "__main__":
+    main()
