@@ -1,18 +1,73 @@
-// Placeholder until the Unicode 6.2 printable table is generated: keeps nothing
-// but line feeds and printable ASCII.
 #include "sqlite_recovery/CommonFacility.h"
+#include "sqlite_recovery/UnicodePrintableTable.h"
 
 namespace talwen {
 namespace common {
 
 bool isPrintableCodePoint(uint32_t codePoint) {
-    return codePoint == 0x0A || (codePoint >= 0x20 && codePoint < 0x7F);
+    if (codePoint > 0xFFFF) return false;
+    return (kUnicodePrintableTable[codePoint >> 3] >> (codePoint & 7)) & 1;
 }
 
+namespace {
+
+bool isContinuation(uint8_t byte) { return (byte & 0xC0) == 0x80; }
+
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+// Malformed input is dropped byte-wise: a byte that cannot start a sequence is
+// skipped alone; a lead byte with too few continuation bytes is skipped with the
+// continuation bytes it has, and decoding resumes at the first byte that is not one
+// (it may start a valid character); an overlong form is skipped whole. Surrogates
+// decoded from UTF-8 fall out through the table (category Cs).
 std::string sanitizeText(const std::string& utf8) {
+    static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
     std::string out;
-    for (char c : utf8) {
-        if (isPrintableCodePoint(static_cast<unsigned char>(c))) out += c;
+    out.reserve(utf8.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    const size_t size = utf8.size();
+    size_t i = 0;
+    while (i < size) {
+        const uint8_t lead = bytes[i];
+        uint32_t cp = 0;
+        size_t following = 0;
+        if (lead < 0x80) {
+            cp = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            cp = lead & 0x1F;
+            following = 1;
+        } else if ((lead & 0xF0) == 0xE0) {
+            cp = lead & 0x0F;
+            following = 2;
+        } else if ((lead & 0xF8) == 0xF0) {
+            cp = lead & 0x07;
+            following = 3;
+        } else {
+            ++i;  // continuation byte or 0xF8..0xFF: cannot start a sequence
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < size && j <= i + following && isContinuation(bytes[j])) {
+            cp = (cp << 6) | (bytes[j] & 0x3F);
+            ++j;
+        }
+        const bool complete = (j == i + 1 + following);
+        i = j;
+        if (!complete || cp < kMinimum[following]) continue;
+        if (isPrintableCodePoint(cp)) appendUtf8(out, cp);
     }
     return out;
 }

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+#include "sqlite_recovery/ErrorInfo.h"
+#include "sqlite_recovery/SqliteFacility.h"
+
+namespace talwen {
+namespace sqlite {
+
+// An SQLite database file read without the SQLite library: validates the 100-byte
+// header strictly and hands out raw pages. The whole file is loaded once by
+// readAllPages; the returned bytes are then only read, by any number of threads.
+// open, close, readPages and readAllPages belong to one thread.
+class Database {
+public:
+    Database() = default;
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    // Opens the file and validates its header. On failure the fields keep their
+    // previous values (the file may stay open; do not use the object further).
+    void open(const std::string& path, common::ErrorInfo* error);
+    // Closes the file and forgets its name; cached data stays.
+    void close();
+
+    // Copies pages pageNumberStart .. pageNumberStart + readPageNum - 1 (from 1) into
+    // buffer, which holds readPageNum x pageSize bytes.
+    void readPages(uint32_t pageNumberStart, uint32_t readPageNum, uint8_t* buffer,
+                   common::ErrorInfo* error);
+    // The whole database (pageSize x pages bytes), read on first call and cached.
+    // Fails with "Database read fail!" before allocating when the file is shorter
+    // than its header claims. Empty pointer on failure.
+    ByteArray readAllPages(common::ErrorInfo* error);
+
+    const std::string& getFileName() const { return fileName_; }
+    uint32_t getPageSize() const { return pageSize_; }
+    uint16_t getReservedSpace() const { return reservedSpace_; }
+    // Usable bytes of every page: page size - reserved space.
+    uint32_t getUsableSize() const { return pageSize_ - reservedSpace_; }
+    uint32_t getPages() const { return pages_; }
+    int32_t getTextEncoding() const { return textEncoding_; }
+    bool isOpen() const { return file_.is_open(); }
+
+private:
+    std::string fileName_;
+    uint32_t pageSize_ = 0;
+    uint16_t reservedSpace_ = 0;
+    uint32_t pages_ = 0;
+    int32_t textEncoding_ = 0;
+    std::ifstream file_;
+    ByteArray data_;
+};
+
+}  // namespace sqlite
+}  // namespace talwen

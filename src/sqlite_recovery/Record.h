@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sqlite_recovery/FieldValue.h"
+
+namespace talwen {
+namespace sqlite {
+
+// One carved row: its FieldValues by column index (in column order) and by column
+// name (ASCII case-insensitive). The first value added under an index or a name
+// wins; each index is kept on its own, so a value can be reachable by index only.
+// A seek reuses one Record per page: clear keeps the capacity, so refilling it
+// allocates nothing but the FieldValues. Copies share the FieldValues.
+class Record {
+public:
+    void clear();
+    void addFieldValue(const std::shared_ptr<FieldValue>& value);
+
+    // Empty pointer when absent.
+    std::shared_ptr<FieldValue> getFieldValue(uint32_t fieldIndex) const;
+    std::shared_ptr<FieldValue> getFieldValue(const std::string& fieldName) const;
+    // Ascending.
+    std::vector<uint32_t> getFieldIndexes() const;
+    // The values in ascending column order.
+    const std::vector<std::shared_ptr<FieldValue>>& getFieldValues() const { return byIndex_; }
+    size_t getFieldCount() const { return byIndex_.size(); }
+    bool isEmpty() const { return byIndex_.empty(); }
+
+private:
+    // Sorted by field index; values normally arrive in that order, so an insert
+    // is an append.
+    std::vector<std::shared_ptr<FieldValue>> byIndex_;
+    // In insertion order, names unique ignoring ASCII case. A table has few columns,
+    // so a linear scan beats a map here and needs no upper-cased copy of a name.
+    std::vector<std::shared_ptr<FieldValue>> byName_;
+};
+
+}  // namespace sqlite
+}  // namespace talwen

@@ -1,0 +1,179 @@
+#include "sqlite_recovery/SqliteFacility.h"
+
+#include <cstring>
+
+#define WCR_UNIT "sqlite_recovery/SqliteFacility"
+
+namespace talwen {
+namespace sqlite {
+
+using common::ErrorInfo;
+
+namespace {
+
+// Decodes one varint without touching the ErrorInfo on success, so that a
+// sequence of varints clears it only once.
+bool decodeVarint(const uint8_t* bytes, uint32_t available, int64_t& value, uint32_t& consumed) {
+    if (available == 0) return false;
+    uint64_t v = bytes[0] & 0x7F;
+    if ((bytes[0] & 0x80) == 0) {
+        value = static_cast<int64_t>(v);
+        consumed = 1;
+        return true;
+    }
+    for (uint32_t i = 1;; ++i) {
+        if (i == available) return false;
+        if (i == 8) {
+            v = (v << 8) | bytes[8];
+            value = static_cast<int64_t>(v);
+            consumed = 9;
+            return true;
+        }
+        v = (v << 7) | (bytes[i] & 0x7F);
+        if ((bytes[i] & 0x80) == 0) {
+            value = static_cast<int64_t>(v);
+            consumed = i + 1;
+            return true;
+        }
+    }
+}
+
+void setVarintOverflow(ErrorInfo* error) {
+    WCR_SET_ERROR(error, -2, "parse varint overflow!", "parseVarint");
+}
+
+std::string overflowMessage(const char* kind, uint32_t required, uint32_t available) {
+    return std::string(kind) + " required valueBytes[" + std::to_string(required) +
+           "] overflow to buffLength[" + std::to_string(available) + "]!";
+}
+
+std::string wrongClassMessage(int64_t serialType, const char* kind) {
+    return "FieldType[" + std::to_string(serialType) + "] not " + kind + "!";
+}
+
+// Length of a text or blob value. A garbage serial type can announce more than
+// 4 GiB; such a length saturates instead of wrapping, so that it can never pass
+// the shortage check as a small value.
+uint32_t variableLength(int64_t serialType, int64_t base) {
+    const uint64_t length = static_cast<uint64_t>(serialType - base) / 2;
+    return length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length);
+}
+
+}  // namespace
+
+int64_t parseVarint(const uint8_t* bytes, uint32_t available, uint32_t& consumed, ErrorInfo* error) {
+    int64_t value = 0;
+    if (!decodeVarint(bytes, available, value, consumed)) {
+        setVarintOverflow(error);
+        return 0;
+    }
+    error->clear();
+    return value;
+}
+
+void parseVarints(const uint8_t* bytes, uint32_t available, uint32_t maxCount,
+                  std::vector<int64_t>& varints, uint32_t& consumed, ErrorInfo* error) {
+    error->clear();
+    varints.clear();
+    consumed = 0;
+    while (consumed < available && varints.size() < maxCount) {
+        int64_t value = 0;
+        uint32_t length = 0;
+        if (!decodeVarint(bytes + consumed, available - consumed, value, length)) {
+            setVarintOverflow(error);
+            return;
+        }
+        varints.push_back(value);
+        consumed += length;
+    }
+}
+
+std::vector<int64_t> parseVarints(const uint8_t* bytes, uint32_t available, uint32_t maxCount,
+                                  uint32_t& consumed, ErrorInfo* error) {
+    std::vector<int64_t> varints;
+    parseVarints(bytes, available, maxCount, varints, consumed, error);
+    return varints;
+}
+
+int64_t parseIntegerValue(const uint8_t* bytes, uint32_t available, int64_t serialType,
+                          uint32_t& consumed, ErrorInfo* error) {
+    error->clear();
+    static const uint32_t kWidths[] = {0, 1, 2, 3, 4, 6, 8};
+    if (serialType == 0 || serialType == 8) {
+        consumed = 0;
+        return 0;
+    }
+    if (serialType == 9) {
+        consumed = 0;
+        return 1;
+    }
+    if (serialType < 1 || serialType > 6) {
+        WCR_SET_ERROR(error, -1, wrongClassMessage(serialType, "INTEGER"), "parseIntegerValue");
+        return 0;
+    }
+    const uint32_t width = kWidths[serialType];
+    consumed = width;
+    if (width > available) {
+        WCR_SET_ERROR(error, -2, overflowMessage("INTEGER", width, available), "parseIntegerValue");
+        return 0;
+    }
+    uint64_t raw = readBigEndian(bytes, width);
+    if (width < 8 && (bytes[0] & 0x80) != 0) raw |= ~uint64_t(0) << (8 * width);
+    return static_cast<int64_t>(raw);
+}
+
+double parseRealValue(const uint8_t* bytes, uint32_t available, uint32_t& consumed, ErrorInfo* error) {
+    if (available < 8) {
+        WCR_SET_ERROR(error, -2, overflowMessage("REAL", 8, available), "parseRealValue");
+        return 0.0;
+    }
+    const uint64_t raw = readBigEndian(bytes, 8);
+    double value = 0.0;
+    std::memcpy(&value, &raw, sizeof value);
+    consumed = 8;
+    error->clear();
+    return value;
+}
+
+std::string parseTextValue(const uint8_t* bytes, uint32_t available, int64_t serialType,
+                           uint32_t& consumed, ErrorInfo* error) {
+    if (!isText(serialType)) {
+        WCR_SET_ERROR(error, -1, wrongClassMessage(serialType, "TEXT"), "parseTextValue");
+        return std::string();
+    }
+    const uint32_t length = variableLength(serialType, 13);
+    consumed = length;
+    if (length > available) {
+        WCR_SET_ERROR(error, -2, overflowMessage("TEXT", length, available), "parseTextValue");
+        return std::string();
+    }
+    error->clear();
+    return std::string(reinterpret_cast<const char*>(bytes), length);
+}
+
+ByteArray parseBlobValue(const uint8_t* bytes, uint32_t available, int64_t serialType,
+                         uint32_t& consumed, ErrorInfo* error) {
+    if (!isBlob(serialType)) {
+        WCR_SET_ERROR(error, -1, wrongClassMessage(serialType, "BLOB"), "parseBlobValue");
+        return ByteArray();
+    }
+    const uint32_t length = variableLength(serialType, 12);
+    consumed = length;
+    if (length > available) {
+        WCR_SET_ERROR(error, -2, overflowMessage("BLOB", length, available), "parseBlobValue");
+        return ByteArray();
+    }
+    ByteArray blob(new uint8_t[length]);
+    if (length > 0) std::memcpy(blob.get(), bytes, length);
+    error->clear();
+    return blob;
+}
+
+uint64_t readBigEndian(const uint8_t* bytes, uint32_t count) {
+    uint64_t value = 0;
+    for (uint32_t i = 0; i < count; ++i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+}  // namespace sqlite
+}  // namespace talwen
