@@ -419,7 +419,7 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
             writeTextBox(out, escapeHtmlText(stripTags(t)), des);
             break;
         default:
-            qDebug().noquote() << "Message of unknown type: taggedUserName[" << message.taggedUserName << "] des["
+            qDebug().noquote().nospace() << "Message of unknown type: taggedUserName[" << message.taggedUserName << "] des["
                                << des << "] type[" << message.type << "] message[" << message.message << "]";
             writeTextBox(out, QStringLiteral("<消息内容暂不可提取>"), des);
             break;
