@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+namespace talwen {
+namespace app {
+
+// Texts of the message box shown when a page file cannot be created.
+extern const char* const kPageErrorTitle;  // "提示"
+extern const char* const kPageErrorText;   // "无法创建文件"
+
+// Outcome of writing one conversation page.
+struct PageFile {
+    bool written = false;
+    QString path;
+    // Set when the user must be told (the page file could not be opened); empty
+    // for the failures that pass silently.
+    QString errorTitle;
+    QString errorText;
+};
+
+}  // namespace app
+}  // namespace talwen
