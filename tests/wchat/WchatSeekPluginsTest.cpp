@@ -1,0 +1,217 @@
+// Record filters and seek event handlers of the three messenger seeks.
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "sqlite_recovery/FieldValue.h"
+#include "sqlite_recovery/Logger.h"
+#include "sqlite_recovery/Record.h"
+#include "wchat/NativeWchatChatRecordFilter.h"
+#include "wchat/NativeWchatChatTableRecordFilter.h"
+#include "wchat/NativeWchatChatTableSeekEventHandler.h"
+#include "wchat/NativeWchatChatToDbSeekEventHandler.h"
+#include "wchat/NativeWchatFriendRecordFilter.h"
+#include "wchat/NativeWchatFriendSeekEventHandler.h"
+#include "wchat/ResultSet.h"
+#include "wchat/SqliteAssistant.h"
+#include "wchat/WchatTargetDbDao.h"
+
+using talwen::common::ErrorInfo;
+using talwen::sqlite::FieldValue;
+using talwen::sqlite::Record;
+using namespace talwen::sqlite::wchat;
+
+namespace {
+
+enum class Kind { Absent, Null, Int, Text, Blob };
+
+std::shared_ptr<Record> recordWith(uint32_t page, const std::vector<std::pair<std::string, Kind>>& kinds,
+                                   const std::vector<std::string>& texts,
+                                   const std::vector<int64_t>& ints = {}) {
+    auto record = std::make_shared<Record>();
+    for (uint32_t i = 0; i < kinds.size(); ++i) {
+        const std::string& name = kinds[i].first;
+        const std::string text = i < texts.size() ? texts[i] : std::string();
+        const int64_t value = i < ints.size() ? ints[i] : 0;
+        switch (kinds[i].second) {
+            case Kind::Absent: break;
+            case Kind::Null: record->addFieldValue(std::make_shared<FieldValue>(page, i, name)); break;
+            case Kind::Int:
+                record->addFieldValue(std::make_shared<FieldValue>(page, i, name, 6, 0, 8, value));
+                break;
+            case Kind::Text:
+                record->addFieldValue(std::make_shared<FieldValue>(
+                    page, i, name, 13 + 2 * static_cast<int64_t>(text.size()), 0,
+                    static_cast<uint32_t>(text.size()), text));
+                break;
+            case Kind::Blob: {
+                talwen::sqlite::ByteArray bytes(new uint8_t[1]{7});
+                record->addFieldValue(std::make_shared<FieldValue>(page, i, name, 14, 0, 1, bytes, 1));
+                break;
+            }
+        }
+    }
+    return record;
+}
+
+TEST(RecordFilterTest, MessageMustBeNonEmptyText) {
+    NativeWchatChatRecordFilter filter;
+    struct Case {
+        Kind kind;
+        std::string text;
+        bool accepted;
+    } cases[] = {{Kind::Text, "hi", true}, {Kind::Text, "", false}, {Kind::Null, "", false},
+                 {Kind::Int, "", false},   {Kind::Blob, "", false}, {Kind::Absent, "", false}};
+    for (const Case& c : cases) {
+        auto record = recordWith(2, {{"message", c.kind}}, {c.text});
+        EXPECT_EQ(c.accepted, filter.accept(record)) << static_cast<int>(c.kind) << c.text;
+    }
+}
+
+TEST(RecordFilterTest, UserNamesOfPlainCharactersUpTo32Bytes) {
+    NativeWchatFriendRecordFilter filter;
+    struct Case {
+        std::string name;
+        bool accepted;
+    } cases[] = {
+        {"wxid_abc123", true},  {"WXID_ABC123", true},        {"a|b@c-d", true},
+        {"12345@chatroom", true}, {std::string(32, 'a'), true}, {std::string(33, 'a'), false},
+        {"a b", false},         {"", false},                  {"caf\xC3\xA9", false},
+        {"a.b", false},
+    };
+    for (const Case& c : cases) {
+        auto record = recordWith(2, {{"UsrName", Kind::Text}}, {c.name});
+        EXPECT_EQ(c.accepted, filter.accept(record)) << c.name;
+    }
+    auto blob = recordWith(2, {{"UsrName", Kind::Blob}}, {});
+    EXPECT_FALSE(filter.accept(blob));
+}
+
+TEST(RecordFilterTest, ConversationTableEntries) {
+    NativeWchatChatTableRecordFilter filter;
+    const std::string hash(32, 'f');
+    struct Case {
+        std::string name;
+        Kind rootKind;
+        int64_t root;
+        bool accepted;
+    } cases[] = {
+        {"Chat_" + hash, Kind::Int, 2, true},   {"Chat_" + hash, Kind::Int, 1, false},
+        {"Chat_" + hash, Kind::Int, 0, false},  {"Chat_" + hash, Kind::Int, -5, false},
+        {"chat_" + hash, Kind::Int, 2, false},  {"Chat_" + hash.substr(1), Kind::Int, 2, false},
+        {"Chat_" + hash + "f", Kind::Int, 2, false}, {"Chat_" + hash, Kind::Null, 0, false},
+    };
+    for (const Case& c : cases) {
+        auto record = recordWith(1, {{"tbl_name", Kind::Text}, {"rootpage", c.rootKind}}, {c.name},
+                                 {0, c.root});
+        EXPECT_EQ(c.accepted, filter.accept(record)) << c.name << " " << c.root;
+    }
+}
+
+TEST(SeekHandlerTest, CollectingHandlersTranslateAtOnce) {
+    NativeWchatFriendSeekEventHandler friends;
+    auto record = recordWith(3, {{"UsrName", Kind::Text}, {"NickName", Kind::Text}}, {"bob", "B\tb"});
+    EXPECT_EQ(1, friends.onRecord(record));
+    record->clear();  // the seek reuses the record
+    ASSERT_EQ(1u, friends.getWchatFriends().size());
+    EXPECT_EQ("bob", friends.getWchatFriends()[0]->getUsrName());
+    EXPECT_EQ("Bb", friends.getWchatFriends()[0]->getNickName());
+
+    NativeWchatChatTableSeekEventHandler tables;
+    auto entry = recordWith(1, {{"tbl_name", Kind::Text}, {"rootpage", Kind::Int}}, {"Chat_x"}, {0, 5});
+    EXPECT_EQ(1, tables.onRecord(entry));
+    ASSERT_EQ(1u, tables.getTableBtrees().size());
+    EXPECT_EQ(5u, tables.getTableBtrees()[0]->getRootPage());
+}
+
+// Counts what reaches the pipeline's logger.
+class CountingLogger : public talwen::common::Logger {
+public:
+    void begin() override {}
+    void log(const std::string&) override { ++lines; }
+    void log(uint32_t, uint32_t, uint32_t, uint32_t) override { ++lines; }
+    void log(const std::string&, uint32_t, uint32_t, uint32_t) override { ++lines; }
+    void log(const ErrorInfo&) override { ++errors; }
+    void log(uint32_t) override { ++lines; }
+    void end() override {}
+    int lines = 0;
+    int errors = 0;
+};
+
+class ChatToDbHandlerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db = SqliteAssistant::openDatabase("", &error);
+        WchatTargetDbDao::createTargetSchema(db, &error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        auto room = std::make_shared<WchatFriend>(1);
+        room->setUsrName("room@chatroom");
+        room->addChatRoomMember("alice");
+        auto alice = std::make_shared<WchatFriend>(1);
+        alice->setUsrName("alice");
+        WchatTargetDbDao::insertFriends(db, {room, alice}, &error);
+        tracer.indexSavedWchatFriends({room, alice}, {}, &error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        WchatChat live(1);
+        live.setMesSvrId(42);
+        saved.add(live);
+    }
+    void TearDown() override { WchatTargetDbDao::closeTargetDb(db); }
+    std::shared_ptr<Record> message(const std::string& text, int64_t svrId) {
+        return recordWith(9, {{"MesSvrID", Kind::Int}, {"Message", Kind::Text}}, {"", text}, {svrId});
+    }
+    int64_t count(const std::string& sql) {
+        ResultSet rs;
+        SqliteAssistant::query(db, 0, sql, rs, &error);
+        return rs.getValue(0, 0u)->getIntegerValue();
+    }
+    sqlite3* db = nullptr;
+    ErrorInfo error;
+    WchatFriendTracer tracer;
+    SavedChatIndex saved;
+};
+
+TEST_F(ChatToDbHandlerTest, StoresAPageWithItsConversationAndSenders) {
+    WchatFriendDeducer deducer(db, &tracer);
+    NativeWchatChatToDbSeekEventHandler handler(db, &deducer, &saved, nullptr);
+    handler.onPageBegin(9);
+    auto copy = message("copy of a live one", 42);
+    EXPECT_EQ(0, handler.onRecord(copy));
+    auto deleted = message("alice:\nhello", 43);
+    EXPECT_EQ(1, handler.onRecord(deleted));
+    handler.onPageEnd(9);
+    EXPECT_EQ(1, count("SELECT count(*) FROM WC_Chat WHERE obtainWay = 2 AND pageNumber = 9"));
+    EXPECT_EQ(1, count("SELECT count(*) FROM WC_Chatroom WHERE rcFriendId = 1 AND deduceType = 4"));
+    EXPECT_EQ(1, count("SELECT count(*) FROM WC_ChatFriend WHERE rcFriendId = 2 AND deduceType = 11"));
+
+    // A page of live copies only writes nothing.
+    handler.onPageBegin(10);
+    EXPECT_EQ(0, handler.onRecord(copy));
+    EXPECT_TRUE(handler.getBatch().empty());
+    handler.onPageEnd(10);
+    EXPECT_EQ(1, count("SELECT count(*) FROM WC_Chat"));
+}
+
+TEST_F(ChatToDbHandlerTest, FailuresGoToTheLimitedLoggersAndTheSeekGoesOn) {
+    WchatFriendDeducer deducer(db, &tracer);
+    CountingLogger logger;
+    NativeWchatChatToDbSeekEventHandler handler(db, &deducer, &saved, &logger);
+    ErrorInfo e;
+    SqliteAssistant::executeSql(db, "DROP VIEW WC_ChatInRoom; DROP VIEW WC_LostFriendChat; DROP TABLE WC_Chat;", &e);
+    ASSERT_TRUE(e.isSuccess()) << e.getMessage();
+    for (uint32_t page = 1; page <= 12; ++page) {
+        handler.onPageBegin(page);
+        auto record = message("m", 100 + page);
+        handler.onRecord(record);
+        handler.onPageEnd(page);
+    }
+    // Ten failures pass, then the limited logger's trailer line.
+    EXPECT_EQ(10, logger.errors);
+    EXPECT_EQ(1, logger.lines);
+}
+
+}  // namespace
