@@ -86,6 +86,11 @@ void compareOverPages(const RecordInspector& inspector, const std::vector<uint8_
                 parseVarints(page + offset, inspector.getPageLength() - offset, uint32_t(fast.size()), prefixBytes, &e);
                 ASSERT_EQ(prefixBytes, fastBytes);
             }
+            // An offset the scan passes over must be one that inspect refuses without failure.
+            if (offset < inspector.getPageLength() && inspector.nextCandidateOffset(page, offset) != offset) {
+                ASSERT_FALSE(b) << "skipped offset " << offset;
+                ASSERT_TRUE(literalError.isSuccess()) << "skipped offset " << offset;
+            }
             matches += a ? 1 : 0;
         }
     }
@@ -276,7 +281,7 @@ TEST(RecordInspector, InspectFieldValuesDecodesOrFails) {
     EXPECT_EQ("inspectFieldValues", error.getFunctionName());
 }
 
-// The early exit of inspect against the literal reading, over real pages with
+// The early exit of inspect and the offsets a scan passes over, against the literal reading, over real pages with
 // live, deleted and stale rows and over random bytes, for every configuration.
 TEST(RecordInspector, SameResultsAsTheLiteralInspection) {
     enginetest::TempDir dir;
