@@ -1,6 +1,7 @@
 #include "sqlite_recovery/RecordInspector.h"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 #include "sqlite_recovery/FieldValue.h"
@@ -46,6 +47,19 @@ inline void clearIfSet(ErrorInfo* error) {
     }
 }
 
+std::atomic<uint64_t> nextInspectorId{1};
+
+// NULL values of the page being scanned on this thread. A run of zero bytes
+// reads as a record of NULLs at almost every offset; a NULL FieldValue depends
+// only on the page, the column and its name, and FieldValues are immutable, so
+// the records of one page can share them instead of allocating each anew.
+struct NullValueCache {
+    uint64_t inspectorId = 0;
+    uint32_t pageNumber = 0;
+    std::vector<std::shared_ptr<FieldValue>> values;
+};
+thread_local NullValueCache nullValueCache;
+
 }  // namespace
 
 bool RecordInspector::VarintCheck::accepts(int64_t value) const {
@@ -60,7 +74,8 @@ bool RecordInspector::VarintCheck::accepts(int64_t value) const {
 
 RecordInspector::RecordInspector(const Table* table, uint32_t pageLength, uint16_t skippedHead,
                                  uint16_t omittedTail)
-    : table_(table), pageLength_(pageLength), skippedHead_(skippedHead), omittedTail_(omittedTail) {}
+    : id_(nextInspectorId.fetch_add(1)), table_(table), pageLength_(pageLength),
+      skippedHead_(skippedHead), omittedTail_(omittedTail) {}
 
 std::shared_ptr<RecordInspector> RecordInspector::create(const Table* table, uint32_t pageLength) {
     // The row id is aliased by the single primary key column when it has INTEGER
@@ -95,6 +110,8 @@ void RecordInspector::addFieldTypeInfo(const FieldTypeInfo& info) {
 
 void RecordInspector::rebuildChecks() {
     checks_.clear();
+    fastZoneEnd_ = -1;
+    firstByteMayMatch_.fill(true);
     if (varintNum_ <= 0) return;
     checks_.assign(static_cast<size_t>(varintNum_), VarintCheck());
     // The visible part of the cell prefix: payload length and record header length.
@@ -114,6 +131,9 @@ void RecordInspector::rebuildChecks() {
     for (VarintCheck& check : checks_) {
         for (int64_t b = 0; b < 128; ++b) check.acceptsByte[static_cast<size_t>(b)] = check.accepts(b);
     }
+    for (size_t b = 0; b < 128; ++b) firstByteMayMatch_[b] = checks_[0].acceptsByte[b];
+    fastZoneEnd_ = int64_t(pageLength_) - int64_t(kMaxVarintBytes) * varintNum_;
+    if (fastZoneEnd_ < 0) fastZoneEnd_ = -1;
 }
 
 bool RecordInspector::inspect(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
@@ -205,7 +225,7 @@ bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* pag
     if (!record) record = std::make_shared<Record>();
     record->clear();
     recordBytes = 0;
-    error->clear();
+    clearIfSet(error);
 
     const uint32_t fieldCount = static_cast<uint32_t>(typeInfos_.size());
     for (uint32_t i = skippedHead_ < 4 ? 0u : skippedHead_ - 3u; i < fieldCount - omittedTail_; ++i) {
@@ -217,6 +237,10 @@ bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* pag
                           "inspectFieldValues");
             return false;
         }
+        if (varints[j] == 0 && dataStart <= pageLength_) {
+            record->addFieldValue(cachedNullValue(pageNumber, i));
+            continue;
+        }
         uint32_t consumed = 0;
         std::shared_ptr<FieldValue> value = FieldValue::parseFieldValue(
             pageNumber, page, dataStart, pageLength_, i,
@@ -227,6 +251,22 @@ bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* pag
         recordBytes += consumed;
     }
     return true;
+}
+
+const std::shared_ptr<FieldValue>& RecordInspector::cachedNullValue(uint32_t pageNumber,
+                                                                   uint32_t fieldIndex) const {
+    NullValueCache& cache = nullValueCache;
+    if (cache.inspectorId != id_ || cache.pageNumber != pageNumber) {
+        cache.inspectorId = id_;
+        cache.pageNumber = pageNumber;
+        cache.values.assign(typeInfos_.size(), nullptr);
+    }
+    std::shared_ptr<FieldValue>& value = cache.values[fieldIndex];
+    if (!value) {
+        value = std::make_shared<FieldValue>(pageNumber, fieldIndex,
+                                             table_->getFieldByFieldIndex(fieldIndex).getFieldName());
+    }
+    return value;
 }
 
 }  // namespace sqlite

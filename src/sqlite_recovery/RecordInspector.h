@@ -48,6 +48,17 @@ public:
     bool inspect(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
                  uint32_t& headerBytes, common::ErrorInfo* error) const;
 
+    // The first offset from `offset` on that inspect could match, skipping only
+    // offsets at which inspect would return false without failure: offsets far
+    // enough from the page end that no varint can run past it, whose first byte
+    // is a one-byte varint the first check refuses. Returns `offset` itself
+    // when it cannot rule it out. Lets a scan pass over text and other bytes
+    // that can never start a record without a call per offset.
+    uint32_t nextCandidateOffset(const uint8_t* page, uint32_t offset) const {
+        while (offset <= fastZoneEnd_ && !firstByteMayMatch_[page[offset]]) ++offset;
+        return offset;
+    }
+
     // Decodes the values of a candidate that inspect matched into `record`
     // (cleared first); the values start at offset + headerBytes. recordBytes
     // receives the bytes of the values decoded. False with the failure set when
@@ -78,7 +89,12 @@ private:
     };
 
     void rebuildChecks();
+    // The NULL value of a column on a page, shared by the records of that page
+    // carved on the calling thread.
+    const std::shared_ptr<FieldValue>& cachedNullValue(uint32_t pageNumber, uint32_t fieldIndex) const;
 
+    // Tells this inspector's cached values apart from those of any other.
+    uint64_t id_ = 0;
     const Table* table_ = nullptr;
     uint32_t pageLength_ = 0;
     uint16_t skippedHead_ = 3;
@@ -87,6 +103,12 @@ private:
     std::vector<FieldTypeInfo> typeInfos_;
     // One entry per varint read (varintNum entries), derived from the fields above.
     std::vector<VarintCheck> checks_;
+    // Whether a candidate whose first byte is b can pass the first check (bytes
+    // from 0x80 on start longer varints and are left to inspect).
+    std::array<bool, 256> firstByteMayMatch_{};
+    // Last offset from which varintNum varints of 9 bytes fit in the usable
+    // page; -1 (no offset) when none do or nothing is read.
+    int64_t fastZoneEnd_ = -1;
 };
 
 }  // namespace sqlite

@@ -46,6 +46,9 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
         uint32_t foundInPage = 0;
         uint32_t offset = kFirstOffset;
         for (;;) {
+            // Offsets that cannot start a record are passed over as inspect
+            // would refuse them, one byte at a time.
+            offset = inspector.nextCandidateOffset(page, offset);
             uint32_t headerBytes = 0;
             const bool ok = inspector.inspect(page, offset, varints, headerBytes, &error);
             // Every page ends here: at the latest the offset reaches pageLength.
