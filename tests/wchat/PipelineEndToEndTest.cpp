@@ -68,6 +68,7 @@ protected:
                        &r->error);
         ASSERT_NE(nullptr, r->seeker->getTargetDb());
         r->store.load(r->seeker->getTargetDb());
+        // WCR_KEEP_STORE=path keeps a copy of the store for looking into the figures.
         if (const char* keep = std::getenv("WCR_KEEP_STORE")) {
             ErrorInfo saveError;
             talwen::sqlite::wchat::WchatTargetDbDao::saveTargetDb(r->seeker->getTargetDb(), keep, &saveError);
