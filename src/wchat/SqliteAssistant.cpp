@@ -1,6 +1,8 @@
 #include "wchat/SqliteAssistant.h"
 
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #define WCR_UNIT "wchat/SqliteAssistant"
 
@@ -34,6 +36,35 @@ sqlite3_stmt* prepare(sqlite3* db, const std::string& sql, const char* function,
     return stmt;
 }
 
+// A "file:" URI of the absolute path. Every byte outside the unreserved set and "/"
+// is percent-encoded, so "?", "#" and "%" in a file name cannot end the path early;
+// SQLite decodes them again.
+std::string fileUri(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::u8path(path), ec);
+    if (ec) absolute = std::filesystem::u8path(path);
+    std::string generic = absolute.generic_u8string();
+    // A Windows drive path "C:/x" becomes "file:///C:/x".
+    if (generic.empty() || generic.front() != '/') generic.insert(generic.begin(), '/');
+    static const char kHex[] = "0123456789ABCDEF";
+    // An empty authority ("file://" + "/path") keeps a path that starts with "//" a path.
+    std::string uri = "file://";
+    for (const char c : generic) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                           (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
+                           byte == '_' || byte == '~' || byte == '/' || byte == ':';
+        if (plain) {
+            uri.push_back(c);
+        } else {
+            uri.push_back('%');
+            uri.push_back(kHex[byte >> 4]);
+            uri.push_back(kHex[byte & 0xF]);
+        }
+    }
+    return uri;
+}
+
 std::string columnText(sqlite3_stmt* stmt, int column) {
     const unsigned char* text = sqlite3_column_text(stmt, column);
     return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
@@ -44,6 +75,11 @@ std::string columnText(sqlite3_stmt* stmt, int column) {
 sqlite3* SqliteAssistant::openDatabaseReadOnly(const std::string& path, common::ErrorInfo* error) {
     return openWithFlags(path, SQLITE_OPEN_READONLY, "[" + path + "]", "openDatabaseReadOnly",
                          error);
+}
+
+sqlite3* SqliteAssistant::openDatabaseImmutable(const std::string& path, common::ErrorInfo* error) {
+    return openWithFlags(fileUri(path) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                         "[" + path + "]", "openDatabaseImmutable", error);
 }
 
 sqlite3* SqliteAssistant::openDatabase(const std::string& path, common::ErrorInfo* error) {

@@ -23,6 +23,10 @@ public:
 
     // Returns null on failure, the ErrorInfo untouched on success.
     static sqlite3* openDatabaseReadOnly(const std::string& path, common::ErrorInfo* error);
+    // Read-only and immutable, for a file that must stay untouched (a database inside
+    // a device backup): the library takes no locks and creates no journal, WAL or
+    // shared-memory file beside it. Reports as openDatabaseReadOnly does.
+    static sqlite3* openDatabaseImmutable(const std::string& path, common::ErrorInfo* error);
     // An empty path opens a private temporary database without a file name.
     static sqlite3* openDatabase(const std::string& path, common::ErrorInfo* error);
     // The library's result code; a connection with unfinalized statements stays open.

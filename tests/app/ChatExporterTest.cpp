@@ -10,7 +10,7 @@
 #include "app/model/ChatExporter.h"
 #include "app/model/ConversationViewer.h"
 #include "app/model/ExportFileNames.h"
-#include "app/model/Md5Digest.h"
+#include "wchat/Md5.h"
 #include "app/model/PageAssets.h"
 #include "app/model/RecoveredData.h"
 
@@ -56,7 +56,7 @@ protected:
         writeFile(backup.path() + "/PICFILE", "picture bytes");
         writeFile(backup.path() + "/AUDFILE", "voice bytes");
 
-        const QString hashed = QString::fromStdString(talwen::app::md5Hex("pal"));
+        const QString hashed = QString::fromStdString(talwen::sqlite::wchat::Md5::hexDigest("pal"));
         const QString base = QString("Documents/%1/").arg(kAccount);
         media = {{base + "Img/" + hashed + "/5.pic", "PICFILE"},
                  {base + "Audio/" + hashed + "/6.aud", "AUDFILE"},

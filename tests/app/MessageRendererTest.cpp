@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "PageTexts.h"
-#include "app/model/Md5Digest.h"
 #include "app/model/MessageRenderer.h"
 
 using talwen::app::ChatEntry;
@@ -49,7 +48,7 @@ protected:
         friends = {{1, pal}, {2, member}, {3, noPicture}, {9, laterSameName}};
         contact = pal;
 
-        const std::string digest = talwen::app::md5Hex("friend1");
+        const std::string digest = "9beae1a3522d00aa3c9b4b4f10d478c5";  // MD5 of "friend1"
         const QString base = QString("Documents/%1/").arg(kAccount);
         const QString hashed = QString::fromStdString(digest);
         media = {
@@ -282,22 +281,21 @@ TEST(StripTags, RemovesMarkupUntilNoAngleBracketRemains) {
     }
 }
 
-TEST(Md5Digest, KnownDigests) {
-    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", talwen::app::md5Hex(""));
-    EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", talwen::app::md5Hex("abc"));
-    EXPECT_EQ("57edf4a22be3c955ac49da2e2107b67a",
-              talwen::app::md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"));
-    // Lengths around the padding boundaries: one or two closing blocks.
+// Media directories are named after the MD5 of the user name's UTF-8 bytes; lengths
+// around the padding boundaries need one or two closing blocks.
+TEST(ContactDigest, KnownDigests) {
     struct Case {
-        size_t length;
+        QString usrName;
         const char* digest;
-    } cases[] = {{55, "04364420e25c512fd958a70738aa8f72"},
-                 {56, "668a72d5ba17f08e62dabcafad6db14b"},
-                 {64, "c1bb4f81d892b2d57947682aeb252456"},
-                 {119, "ab347a5f68c8a443cfcddc633f12c24f"},
-                 {120, "fb98667f98096de92620b64f46e1c5b5"}};
+    } cases[] = {{QString(), "d41d8cd98f00b204e9800998ecf8427e"},
+                 {QString(55, 'x'), "04364420e25c512fd958a70738aa8f72"},
+                 {QString(56, 'x'), "668a72d5ba17f08e62dabcafad6db14b"},
+                 {QString(64, 'x'), "c1bb4f81d892b2d57947682aeb252456"},
+                 {QString(119, 'x'), "ab347a5f68c8a443cfcddc633f12c24f"},
+                 {QString(120, 'x'), "fb98667f98096de92620b64f46e1c5b5"},
+                 {QString::fromUtf8("\xe5\xbe\xae\xe4\xbf\xa1"), "cfbf6f4c8292010ff4193c507b2d9f80"}};
     for (const auto& c : cases) {
-        EXPECT_EQ(c.digest, talwen::app::md5Hex(std::string(c.length, 'x'))) << c.length;
+        EXPECT_EQ(c.digest, MessageRenderer::contactDigest(c.usrName).toStdString()) << c.usrName.size();
     }
 }
 

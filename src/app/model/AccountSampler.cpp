@@ -1,32 +1,21 @@
 #include "app/model/AccountSampler.h"
 
-#include <sqlite3.h>
-
-#include <QUrl>
-
-#include "app/model/StoreQuery.h"
+#include "app/model/ResultValues.h"
+#include "wchat/ResultSet.h"
+#include "wchat/SqliteAssistant.h"
 
 namespace talwen {
 namespace app {
 
 namespace {
 
+using sqlite::wchat::ResultSet;
+using sqlite::wchat::SqliteAssistant;
+
 const char* const kSampleSql =
     "SELECT Friend.UsrName, Friend.NickName, Friend.Img, Friend.Type, Friend_Ext.ConStrRes2,                                Friend_Ext.ConRemark FROM Friend, Friend_Ext                                WHERE Friend.UsrName = Friend_Ext.UsrName AND                                Friend.Type = 3";
 
-constexpr int kSampleRowCap = 1000;
-
-// A database inside a backup must stay untouched: read-only plus immutable, so
-// that SQLite neither locks nor creates journal, WAL or shared-memory files.
-sqlite3* openBackupDatabase(const QString& path) {
-    const QString uri = QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QStringLiteral("?immutable=1");
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(uri.toUtf8().constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return nullptr;
-    }
-    return db;
-}
+constexpr uint32_t kSampleRowCap = 1000;
 
 }  // namespace
 
@@ -35,11 +24,15 @@ AccountSampling sampleAccountFriends(const QString& backupDir, const std::map<QS
     result.hasMessengerData = !databaseFiles.empty();
     for (const auto& account : databaseFiles) {
         std::vector<AccountSample> samples;
-        sqlite3* db = openBackupDatabase(backupDir + QStringLiteral("/") + account.second);
+        // A database inside the backup must stay untouched: opened immutable, so that
+        // SQLite neither locks it nor creates journal, WAL or shared-memory files.
+        common::ErrorInfo error;
+        const QString path = backupDir + QStringLiteral("/") + account.second;
+        sqlite3* db = SqliteAssistant::openDatabaseImmutable(path.toUtf8().toStdString(), &error);
         if (db) {
-            StoreQuery query;
-            common::ErrorInfo error;
-            query.run(db, kSampleRowCap, kSampleSql, &error);
+            ResultSet rows;
+            SqliteAssistant::query(db, kSampleRowCap, kSampleSql, rows, &error);
+            const ResultValues query(rows);
             for (size_t row = 0; row < query.rowCount(); ++row) {
                 AccountSample sample;
                 QString extra;
@@ -65,7 +58,7 @@ AccountSampling sampleAccountFriends(const QString& backupDir, const std::map<QS
                 sample.headImgUrl = extra.mid(start + open.size(), end - start - open.size());
                 samples.push_back(sample);
             }
-            sqlite3_close(db);
+            SqliteAssistant::closeDatabase(db);
         }
         result.samples[account.first] = samples;
     }

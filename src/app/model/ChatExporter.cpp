@@ -56,24 +56,10 @@ bool ChatExporter::prepareExportDirectory(const QString& chosenDir, const QStrin
 template <typename Write>
 PageFile ChatExporter::writePage(const QString& exportDir, const QString& fileName, bool needsFilesDir,
                                  Write write) {
-    PageFile page;
     if (needsFilesDir && !QDir().mkpath(exportDir + QStringLiteral("/files"))) {
-        return page;  // skipped without a message
+        return PageFile();  // skipped without a message
     }
-    page.path = exportDir + QStringLiteral("/") + fileName;
-    QFile file(page.path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        page.errorTitle = QString::fromUtf8(kPageErrorTitle);
-        page.errorText = QString::fromUtf8(kPageErrorText);
-        return page;
-    }
-    QTextStream out(&file);
-    out.setCodec("utf8");
-    write(out);
-    out.flush();
-    file.close();
-    page.written = out.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
-    return page;
+    return writePageFile(exportDir + QStringLiteral("/") + fileName, write);
 }
 
 PageFile ChatExporter::writeContactPage(int32_t rcFriendId, const std::vector<ChatEntry>& conversation,

@@ -13,25 +13,11 @@ ConversationViewer::ConversationViewer(const QString& workingDir) : workingDir_(
 
 template <typename Write>
 PageFile ConversationViewer::writeViewerPage(Write write) const {
-    PageFile page;
     const QString tempDir = workingDir_ + QStringLiteral("/temp");
     if (!QDir().mkpath(tempDir)) {
-        return page;  // the viewer keeps what it shows
+        return PageFile();  // the viewer keeps what it shows
     }
-    page.path = tempDir + QStringLiteral("/index.html");
-    QFile file(page.path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        page.errorTitle = QString::fromUtf8(kPageErrorTitle);
-        page.errorText = QString::fromUtf8(kPageErrorText);
-        return page;
-    }
-    QTextStream out(&file);
-    out.setCodec("utf8");
-    write(out);
-    out.flush();
-    file.close();
-    page.written = out.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
-    return page;
+    return writePageFile(tempDir + QStringLiteral("/index.html"), write);
 }
 
 PageFile ConversationViewer::showConversation(const RecoveredData& data, const RenderContext& context,

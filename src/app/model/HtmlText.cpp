@@ -5,7 +5,10 @@
 namespace talwen {
 namespace app {
 
-QString escapeHtmlText(const QString& text) {
+namespace {
+
+// "&", "<" and ">" always; quotes too where the text goes into an attribute value.
+QString escapeHtml(const QString& text, bool quotes) {
     QString escaped;
     escaped.reserve(text.size());
     for (const QChar c : text) {
@@ -13,27 +16,23 @@ QString escapeHtmlText(const QString& text) {
             case '&': escaped += QLatin1String("&amp;"); break;
             case '<': escaped += QLatin1String("&lt;"); break;
             case '>': escaped += QLatin1String("&gt;"); break;
+            case '"':
+                if (quotes) escaped += QLatin1String("&quot;"); else escaped += c;
+                break;
+            case '\'':
+                if (quotes) escaped += QLatin1String("&#39;"); else escaped += c;
+                break;
             default: escaped += c;
         }
     }
     return escaped;
 }
 
-QString escapeHtmlAttribute(const QString& text) {
-    QString escaped;
-    escaped.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-            case '&': escaped += QLatin1String("&amp;"); break;
-            case '<': escaped += QLatin1String("&lt;"); break;
-            case '>': escaped += QLatin1String("&gt;"); break;
-            case '"': escaped += QLatin1String("&quot;"); break;
-            case '\'': escaped += QLatin1String("&#39;"); break;
-            default: escaped += c;
-        }
-    }
-    return escaped;
-}
+}  // namespace
+
+QString escapeHtmlText(const QString& text) { return escapeHtml(text, false); }
+
+QString escapeHtmlAttribute(const QString& text) { return escapeHtml(text, true); }
 
 QString safeLinkTarget(const QString& url) {
     if (!url.contains(QLatin1Char(':'))) {

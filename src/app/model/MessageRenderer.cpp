@@ -8,8 +8,8 @@
 #include <QUrl>
 
 #include "app/model/HtmlText.h"
-#include "app/model/Md5Digest.h"
 #include "app/model/TimeText.h"
+#include "wchat/Md5.h"
 
 namespace talwen {
 namespace app {
@@ -87,7 +87,7 @@ MessageRenderer::MessageRenderer(const RenderContext& context) : context_(contex
 }
 
 QString MessageRenderer::contactDigest(const QString& usrName) {
-    return QString::fromStdString(md5Hex(usrName.toUtf8().toStdString()));
+    return QString::fromStdString(sqlite::wchat::Md5::hexDigest(usrName.toUtf8().toStdString()));
 }
 
 QString MessageRenderer::messageText(const QString& message, const QString& taggedUserName, int32_t type) {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
+
+class QTextStream;
 
 namespace talwen {
 namespace app {
@@ -18,6 +22,11 @@ struct PageFile {
     QString errorTitle;
     QString errorText;
 };
+
+// Writes a page to `path` (replacing the file) as UTF-8 text through `write`. A file
+// that cannot be opened yields the error texts; `written` is true only when every
+// byte reached the file.
+PageFile writePageFile(const QString& path, const std::function<void(QTextStream&)>& write);
 
 }  // namespace app
 }  // namespace talwen

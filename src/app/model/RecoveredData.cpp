@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
-#include "app/model/StoreQuery.h"
+#include "app/model/ResultValues.h"
 #include "app/model/TimeText.h"
+#include "wchat/ResultSet.h"
+#include "wchat/SqliteAssistant.h"
 
 namespace talwen {
 namespace app {
@@ -32,6 +34,15 @@ const char* const kSystemAccounts[] = {"newsapp",  "qqmail",      "qmessage",   
                                        "medianote", "qqsync",     "feedsapp",     "masssendapp",
                                        "blogapp",  "voipapp",     "voicevoipapp", "voiceinputapp"};
 
+using sqlite::wchat::ResultSet;
+using sqlite::wchat::SqliteAssistant;
+
+// Runs one statement into `rows`; the report describes this statement alone.
+void runQuery(sqlite3* store, uint32_t rowCap, const std::string& sql, ResultSet& rows, common::ErrorInfo* error) {
+    error->clear();
+    SqliteAssistant::query(store, rowCap, sql, rows, error);
+}
+
 bool isSystemAccount(const QString& usrName) {
     for (const char* account : kSystemAccounts) {
         if (usrName == QLatin1String(account)) {
@@ -49,8 +60,9 @@ void RecoveredData::loadFriends(sqlite3* store, common::ErrorInfo* error) {
 
     std::map<int32_t, int64_t> latestTimes;
     {
-        StoreQuery latest;
-        latest.run(store, 0, kLatestConversationTimeSql, error);
+        ResultSet latestRows;
+        runQuery(store, 0, kLatestConversationTimeSql, latestRows, error);
+        const ResultValues latest(latestRows);
         for (size_t row = 0; row < latest.rowCount(); ++row) {
             int64_t id = 0;
             int64_t time = 0;
@@ -60,8 +72,9 @@ void RecoveredData::loadFriends(sqlite3* store, common::ErrorInfo* error) {
         }
     }
 
-    StoreQuery query;
-    query.run(store, kFriendRowCap, kFriendsSql, error);
+    ResultSet rows;
+    runQuery(store, kFriendRowCap, kFriendsSql, rows, error);
+    const ResultValues query(rows);
     for (size_t row = 0; row < query.rowCount(); ++row) {
         FriendEntry entry;
         int64_t id = 0;
@@ -111,8 +124,9 @@ void RecoveredData::loadFriends(sqlite3* store, common::ErrorInfo* error) {
 void RecoveredData::loadLostFriendChats(sqlite3* store, common::ErrorInfo* error) {
     lostFriendList_.clear();
     unknownFriendGroups_.clear();
-    StoreQuery query;
-    query.run(store, kLostChatRowCap, kLostFriendChatsSql, error);
+    ResultSet rows;
+    runQuery(store, kLostChatRowCap, kLostFriendChatsSql, rows, error);
+    const ResultValues query(rows);
     for (size_t row = 0; row < query.rowCount(); ++row) {
         LostChatEntry entry;
         int64_t pageNumber = 0;
@@ -140,20 +154,22 @@ void RecoveredData::loadLostFriendChats(sqlite3* store, common::ErrorInfo* error
 }
 
 void RecoveredData::countRecoveredChats(sqlite3* store, common::ErrorInfo* error) {
-    StoreQuery query;
-    query.run(store, kLostChatRowCap, kRecoveredCountSql, error);
+    ResultSet rows;
+    runQuery(store, kLostChatRowCap, kRecoveredCountSql, rows, error);
+    const ResultValues query(rows);
     recoveredCount_ = 0;
     if (query.rowCount() > 0) {
         query.readInteger(0, "count(*)", &recoveredCount_);
     }
 }
 
-std::vector<ChatEntry> RecoveredData::queryConversation(sqlite3* store, int32_t rcFriendId, int rowCap,
+std::vector<ChatEntry> RecoveredData::queryConversation(sqlite3* store, int32_t rcFriendId, uint32_t rowCap,
                                                         common::ErrorInfo* error) {
     const std::string sql =
         std::string(kConversationSqlPrefix) + "'" + std::to_string(rcFriendId) + "' ORDER BY createTime ASC";
-    StoreQuery query;
-    query.run(store, rowCap, sql, error);
+    ResultSet rows;
+    runQuery(store, rowCap, sql, rows, error);
+    const ResultValues query(rows);
 
     std::vector<ChatEntry> conversation;
     size_t runStart = 0;  // first entry of the current run of equal createTime

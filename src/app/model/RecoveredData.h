@@ -20,9 +20,9 @@ namespace app {
 // Not thread-safe: the loads write the lists, readers must wait for them.
 class RecoveredData {
 public:
-    static constexpr int kFriendRowCap = 10000;
-    static constexpr int kLostChatRowCap = 10000;
-    static constexpr int kViewerConversationRowCap = 2000;
+    static constexpr uint32_t kFriendRowCap = 10000;
+    static constexpr uint32_t kLostChatRowCap = 10000;
+    static constexpr uint32_t kViewerConversationRowCap = 2000;
 
     // Rebuilds the friend map, the friend list and the display list.
     void loadFriends(sqlite3* store, common::ErrorInfo* error);
@@ -35,7 +35,7 @@ public:
 
     // The messages of a contact's conversation in createTime order, duplicates
     // (same time and same content) removed; `rowCap` 0 reads every message.
-    static std::vector<ChatEntry> queryConversation(sqlite3* store, int32_t rcFriendId, int rowCap,
+    static std::vector<ChatEntry> queryConversation(sqlite3* store, int32_t rcFriendId, uint32_t rowCap,
                                                     common::ErrorInfo* error);
 
     // Empties every list (the return to the start screen).

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sqlite_recovery/ErrorInfo.h"
+#include "sqlite_recovery/FieldTypeInfo.h"
+#include "sqlite_recovery/Record.h"
+#include "sqlite_recovery/Table.h"
+
+namespace talwen {
+namespace sqlite {
+
+// Decides whether a record of one known table starts at a byte offset of a page
+// and decodes it. It knows nothing of the page's structure: every offset is
+// judged only by whether the bytes there read as the serial types of the table's
+// columns. Because a freed cell loses its first bytes to a freeblock header, the
+// first skippedHead varints of a cell (payload length, row id, header length,
+// and the row-id column's serial type when that column comes first) are not read.
+//
+// Read-only once configured: any number of threads may call inspect and
+// inspectFieldValues at once, each with its own vector, Record and ErrorInfo.
+class RecordInspector {
+public:
+    // skippedHead: leading cell varints not read (3 = start at the first serial
+    // type); omittedTail: trailing columns whose serial types are not read.
+    RecordInspector(const Table* table, uint32_t pageLength, uint16_t skippedHead,
+                    uint16_t omittedTail);
+
+    // An inspector for `table` on pages of pageLength usable bytes. A table whose
+    // single primary key column has INTEGER affinity keeps that column as the row
+    // id: its serial type must be 0, and when it is column 0 it is not read at all.
+    static std::shared_ptr<RecordInspector> create(const Table* table, uint32_t pageLength);
+
+    // Appends the expectations of the next column and recomputes varintNum.
+    void addFieldTypeInfo(const FieldTypeInfo& info);
+
+    // True when the serial types read at page + offset match every column.
+    // Failures: code -2 when offset >= pageLength (how a page scan ends) and when
+    // a varint runs past the usable page end (empty message); code -1 when no
+    // varint is to be read at all. `varints` and headerBytes receive the varints
+    // read and the bytes they occupy; they are complete when the result is true
+    // or a failure is reported. When the result is false without failure the
+    // varints stop at the first one that ruled the candidate out, unless fewer
+    // than 9 bytes per varint remain before the page end; then all are read.
+    bool inspect(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
+                 uint32_t& headerBytes, common::ErrorInfo* error) const;
+
+    // The first offset from `offset` on that inspect could match, skipping only
+    // offsets at which inspect would return false without failure: offsets far
+    // enough from the page end that no varint can run past it, whose first byte
+    // is a one-byte varint the first check refuses. Returns `offset` itself
+    // when it cannot rule it out. Lets a scan pass over text and other bytes
+    // that can never start a record without a call per offset.
+    uint32_t nextCandidateOffset(const uint8_t* page, uint32_t offset) const {
+        while (offset <= fastZoneEnd_ && !firstByteMayMatch_[page[offset]]) ++offset;
+        return offset;
+    }
+
+    // Decodes the values of a candidate that inspect matched into `record`
+    // (cleared first); the values start at offset + headerBytes. recordBytes
+    // receives the bytes of the values decoded. False with the failure set when
+    // a value does not decode within the page or the configuration leaves the
+    // start of the values unknown; the record then holds the columns decoded so far.
+    bool inspectFieldValues(uint32_t pageNumber, const uint8_t* page,
+                            const std::vector<int64_t>& varints, uint32_t offset,
+                            uint32_t headerBytes, std::shared_ptr<Record>& record,
+                            uint32_t& recordBytes, common::ErrorInfo* error) const;
+
+    const Table* getTable() const { return table_; }
+    uint32_t getPageLength() const { return pageLength_; }
+    uint16_t getSkippedHead() const { return skippedHead_; }
+    uint16_t getOmittedTail() const { return omittedTail_; }
+    int16_t getVarintNum() const { return varintNum_; }
+    const std::vector<FieldTypeInfo>& getTypeInfos() const { return typeInfos_; }
+
+private:
+    // The test applied to the varint at one index of the sequence read.
+    struct VarintCheck {
+        enum Kind : uint8_t { kNone, kPositive, kEquals, kType };
+        Kind kind = kNone;
+        int64_t expected = 0;  // kEquals
+        FieldTypeInfo info;    // kType
+        // Outcome for every value a one-byte varint can carry (0 to 127).
+        std::array<bool, 128> acceptsByte{};
+        bool accepts(int64_t value) const;
+    };
+
+    void rebuildChecks();
+    // The NULL value of a column on a page, shared by the records of that page
+    // carved on the calling thread.
+    const std::shared_ptr<FieldValue>& cachedNullValue(uint32_t pageNumber, uint32_t fieldIndex) const;
+
+    // Tells this inspector's cached values apart from those of any other.
+    uint64_t id_ = 0;
+    const Table* table_ = nullptr;
+    uint32_t pageLength_ = 0;
+    uint16_t skippedHead_ = 3;
+    uint16_t omittedTail_ = 0;
+    int16_t varintNum_ = -1;
+    std::vector<FieldTypeInfo> typeInfos_;
+    // One entry per varint read (varintNum entries), derived from the fields above.
+    std::vector<VarintCheck> checks_;
+    // Whether a candidate whose first byte is b can pass the first check (bytes
+    // from 0x80 on start longer varints and are left to inspect).
+    std::array<bool, 256> firstByteMayMatch_{};
+    // Last offset from which varintNum varints of 9 bytes fit in the usable
+    // page; -1 (no offset) when none do or nothing is read.
+    int64_t fastZoneEnd_ = -1;
+};
+
+}  // namespace sqlite
+}  // namespace talwen

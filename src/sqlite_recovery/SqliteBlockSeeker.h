@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "sqlite_recovery/RecordFilter.h"
+#include "sqlite_recovery/RecordInspector.h"
+#include "sqlite_recovery/SeekEventHandler.h"
+#include "sqlite_recovery/SeekProgressIndicator.h"
+#include "sqlite_recovery/Table.h"
+
+namespace talwen {
+namespace sqlite {
+
+// Carves the records of one table from a contiguous run of pages: every byte
+// offset of every page from offset 8 on is offered to the record inspector, and
+// each decoded record that the filter accepts goes to the handler. Read-only
+// after construction, so one object serves all threads of a seek, each calling
+// seek on its own range with its own handler.
+class SqliteBlockSeeker {
+public:
+    // Pages lie pageSize bytes apart; pageLength of each is usable. filter may be
+    // null (every record is kept).
+    SqliteBlockSeeker(const Table* table, uint32_t pageSize, uint32_t pageLength, RecordFilter* filter);
+
+    // Scans pageCount pages starting at `buffer`, the first being firstPageNumber.
+    // Reports to `progress` (may be null) every 100 pages and once at the end.
+    // Returns the records the handler took.
+    uint32_t seek(const uint8_t* buffer, uint32_t firstPageNumber, uint32_t pageCount,
+                  SeekProgressIndicator* progress, SeekEventHandler* handler) const;
+
+    // Where the candidate currently handed to the filter or the handler was
+    // found on the calling thread: the offset within its page at which the
+    // inspector matched (the first varint read) and the bytes of those varints;
+    // its values start at offset + headerBytes. Valid only inside accept and
+    // onRecord during seek.
+    static uint32_t getCurrentRecordOffset();
+    static uint32_t getCurrentHeaderBytes();
+
+    const std::shared_ptr<RecordInspector>& getInspector() const { return inspector_; }
+    uint32_t getPageSize() const { return pageSize_; }
+    uint32_t getPageLength() const { return pageLength_; }
+
+private:
+    uint32_t pageSize_ = 0;
+    uint32_t pageLength_ = 0;
+    RecordFilter* filter_ = nullptr;
+    std::shared_ptr<RecordInspector> inspector_;
+    uint32_t progressInterval_ = 100;
+};
+
+}  // namespace sqlite
+}  // namespace talwen

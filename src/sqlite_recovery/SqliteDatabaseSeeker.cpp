@@ -1,0 +1,80 @@
+#include "sqlite_recovery/SqliteDatabaseSeeker.h"
+
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sqlite_recovery/SqliteBlockSeeker.h"
+
+#define WCR_UNIT "sqlite_recovery/SqliteDatabaseSeeker"
+
+namespace talwen {
+namespace sqlite {
+
+using common::ErrorInfo;
+
+SqliteDatabaseSeeker::SqliteDatabaseSeeker(Database* database, const Table* table, RecordFilter* filter)
+    : database_(database), table_(table), filter_(filter) {}
+
+uint32_t SqliteDatabaseSeeker::seek(uint32_t threadCount, SeekProgressIndicator* progress,
+                                    SeekEventHandler* const* handlers, ErrorInfo* error) {
+    error->clear();
+    // A missing handler would crash a seek thread; refuse before anything starts.
+    const uint32_t handlerCount = threadCount > 1 ? threadCount : 1;
+    for (uint32_t i = 0; i < handlerCount; ++i) {
+        if (handlers == nullptr || handlers[i] == nullptr) {
+            WCR_SET_ERROR(error, -1, "SeekEventHandler[" + std::to_string(i) + "] is null!", "seek");
+            return 0;
+        }
+    }
+
+    const uint32_t pages = database_->getPages();
+    const uint32_t pageSize = database_->getPageSize();
+    const uint32_t reserved = database_->getReservedSpace();
+    const ByteArray data = database_->readAllPages(error);
+    if (!error->isSuccess()) return 0;
+
+    const SqliteBlockSeeker blockSeeker(table_, pageSize, pageSize - reserved, filter_);
+    if (progress != nullptr) progress->begin(pages);
+
+    uint32_t total = 0;
+    if (threadCount <= 1 || threadCount >= pages) {
+        total = blockSeeker.seek(data.get(), 1, pages, progress, handlers[0]);
+    } else {
+        const uint32_t quotient = pages / threadCount;
+        const uint32_t remainder = pages % threadCount;
+        std::vector<uint32_t> results(threadCount, 0);
+        std::vector<std::thread> threads;
+        threads.reserve(threadCount);
+        uint32_t firstPage = 1;
+        for (uint32_t i = 0; i < threadCount; ++i) {
+            const uint32_t count = i == 0 ? quotient + remainder : quotient;
+            const uint8_t* buffer = data.get() + size_t(firstPage - 1) * pageSize;
+            SeekEventHandler* handler = handlers[i];
+            uint32_t* slot = &results[i];
+            threads.emplace_back([&blockSeeker, buffer, firstPage, count, progress, handler, slot] {
+                *slot = blockSeeker.seek(buffer, firstPage, count, progress, handler);
+            });
+            firstPage += count;
+        }
+        for (std::thread& thread : threads) thread.join();
+
+        // A handler given for several ranges saw all of their records; its count
+        // is taken once, as the largest of its range results.
+        std::map<SeekEventHandler*, uint32_t> byHandler;
+        for (uint32_t i = 0; i < threadCount; ++i) {
+            auto inserted = byHandler.emplace(handlers[i], results[i]);
+            if (!inserted.second && results[i] > inserted.first->second) {
+                inserted.first->second = results[i];
+            }
+        }
+        for (const auto& entry : byHandler) total += entry.second;
+    }
+
+    if (progress != nullptr) progress->finish();
+    return total;
+}
+
+}  // namespace sqlite
+}  // namespace talwen

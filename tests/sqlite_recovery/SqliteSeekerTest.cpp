@@ -1,0 +1,359 @@
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "EngineTestSupport.h"
+#include "SeekTestSupport.h"
+#include "sqlite_recovery/Database.h"
+#include "sqlite_recovery/SeekProgressIndicator.h"
+#include "sqlite_recovery/SqliteBlockSeeker.h"
+#include "sqlite_recovery/SqliteDatabaseSeeker.h"
+#include "sqlite_recovery/Table.h"
+
+using namespace talwen::sqlite;
+using talwen::common::ErrorInfo;
+using enginetest::TempDir;
+using seektest::CarvedRecord;
+using seektest::CollectingHandler;
+
+namespace {
+
+class NonNullFilter : public RecordFilter {
+public:
+    bool accept(std::shared_ptr<Record>& record) override {
+        for (const auto& v : record->getFieldValues()) {
+            if (!v->isNull()) return true;
+        }
+        return false;
+    }
+};
+
+// Notes the offset of every candidate offered and keeps or drops them all.
+class OffsetFilter : public RecordFilter {
+public:
+    explicit OffsetFilter(bool keep) : keep_(keep) {}
+    bool accept(std::shared_ptr<Record>&) override {
+        offsets.push_back(SqliteBlockSeeker::getCurrentRecordOffset());
+        return keep_;
+    }
+    std::vector<uint32_t> offsets;
+
+private:
+    bool keep_;
+};
+
+// Counts from any number of threads.
+class CountingHandler : public SeekEventHandler {
+public:
+    void onPageBegin(uint32_t) override {}
+    void onPageEnd(uint32_t) override {}
+    int onRecord(std::shared_ptr<Record>&) override { return ++count, 1; }
+    std::atomic<int> count{0};
+};
+
+std::vector<CarvedRecord> carve(const std::string& path, const Table& table, uint32_t threads,
+                                RecordFilter* filter, uint32_t* total = nullptr) {
+    Database database;
+    ErrorInfo error;
+    database.open(path, &error);
+    EXPECT_TRUE(error.isSuccess()) << error.getMessage();
+    std::vector<std::unique_ptr<CollectingHandler>> handlers;
+    std::vector<SeekEventHandler*> pointers;
+    for (uint32_t i = 0; i < std::max(threads, 1u); ++i) {
+        handlers.push_back(std::make_unique<CollectingHandler>(table.getFieldCount()));
+        pointers.push_back(handlers.back().get());
+    }
+    SqliteDatabaseSeeker seeker(&database, &table, filter);
+    const uint32_t found = seeker.seek(threads, nullptr, pointers.data(), &error);
+    EXPECT_TRUE(error.isSuccess()) << error.getMessage();
+    if (total) *total = found;
+    std::vector<CarvedRecord> all;
+    for (auto& h : handlers) all.insert(all.end(), h->records.begin(), h->records.end());
+    return all;
+}
+
+uint32_t rootPage(const std::string& path, const std::string& table) {
+    return uint32_t(std::stoul(seektest::queryColumn(path, "SELECT rootpage FROM sqlite_master WHERE name='" + table + "'").at(0)));
+}
+
+}  // namespace
+
+// Live rows are found where their cells lie, deleted rows where their cells lay
+// before the delete, all with their exact values; the count returned is the
+// number of records handed over, with 1 and 2 threads alike.
+TEST(SqliteDatabaseSeeker, CarvesLiveAndDeletedMessagesWithTheirPlaces) {
+    TempDir dir;
+    const std::string path = dir.file("chat.sqlite");
+    const std::string before = dir.file("before.sqlite");
+    const auto rows = seektest::writeMessageFixture(path, before, 400);
+    const std::string tableName = "Chat_0123456789abcdef0123456789abcdef";
+
+    std::map<int64_t, std::pair<uint32_t, uint32_t>> livePlaces, formerPlaces;
+    seektest::collectCellPositions(seektest::readFileBytes(path), 1024, rootPage(path, tableName), 3, livePlaces);
+    seektest::collectCellPositions(seektest::readFileBytes(before), 1024, rootPage(before, tableName), 3, formerPlaces);
+    ASSERT_EQ(400u, formerPlaces.size());
+    ASSERT_EQ(240u, livePlaces.size());
+
+    std::set<CarvedRecord> expected;
+    for (const auto& row : rows) {
+        const auto& place = seektest::isDeletedRow(row.localId) ? formerPlaces.at(row.localId) : livePlaces.at(row.localId);
+        EXPECT_EQ(seektest::isDeletedRow(row.localId), livePlaces.count(row.localId) == 0);
+        expected.insert({place.first, place.second, row.expected()});
+    }
+
+    const Table table = Table::parse(seektest::messageTableSql());
+    NonNullFilter filter;
+    for (uint32_t threads : {1u, 2u}) {
+        SCOPED_TRACE(threads);
+        uint32_t total = 0;
+        const auto carved = carve(path, table, threads, &filter, &total);
+        EXPECT_EQ(carved.size(), total);
+        // Every row is found once at its place. Page splits during the inserts
+        // leave stale copies of some rows elsewhere, which are found as well.
+        for (const auto& e : expected) {
+            EXPECT_EQ(1, std::count(carved.begin(), carved.end(), e)) << e;
+        }
+    }
+}
+
+// The row-id column: first column (not read at all, absent from the record),
+// later column (read as serial type 0, decoded as NULL), and sqlite_master.
+TEST(SqliteDatabaseSeeker, RowIdColumnsAndSchemaTable) {
+    struct Case {
+        const char* name;
+        const char* create;
+        const char* insert;
+        uint32_t skipped;
+        std::vector<std::vector<std::string>> expected;  // by row id order
+    };
+    const std::vector<Case> cases = {
+        {"t", "CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b INTEGER, c REAL)",
+         "INSERT INTO t VALUES (7, 'seven', 70, 7.5); INSERT INTO t VALUES (300, 'three hundred', -3, NULL);", 4,
+         {{"-", "T:seven", "I:70", "R:7.500000"}, {"-", "T:three hundred", "I:-3", "N"}}},
+        {"u", "CREATE TABLE u(a TEXT, b BLOB, id INTEGER PRIMARY KEY, c INTEGER NOT NULL)",
+         "INSERT INTO u VALUES ('x', x'00ff10', 5, 0); INSERT INTO u VALUES ('yy', NULL, 6, 1);", 3,
+         {{"T:x", "B:00ff10", "N", "I:0"}, {"T:yy", "N", "N", "I:1"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.file("db.sqlite");
+        enginetest::createSqliteDatabase(path, std::string(c.create) + ";" + c.insert);
+        std::map<int64_t, std::pair<uint32_t, uint32_t>> places;
+        const auto bytes = seektest::readFileBytes(path);
+        seektest::collectCellPositions(bytes, 4096, rootPage(path, c.name), c.skipped, places);
+        ASSERT_EQ(c.expected.size(), places.size());
+        std::set<CarvedRecord> expected;
+        size_t i = 0;
+        for (const auto& place : places) expected.insert({place.second.first, place.second.second, c.expected[i++]});
+
+        const Table table = Table::parse(c.create);
+        NonNullFilter filter;
+        const auto carved = carve(path, table, 1, &filter);
+        for (const auto& e : expected) {
+            EXPECT_NE(carved.end(), std::find(carved.begin(), carved.end(), e)) << e;
+        }
+
+        // The same file's schema table: each entry where its cell lies.
+        const Table master = Table::parse(
+            "CREATE TABLE sqlite_master(type text not null, name text not null primary key, "
+            "tbl_name text, rootpage integer not null, sql text);");
+        std::map<int64_t, std::pair<uint32_t, uint32_t>> schemaPlaces;
+        seektest::collectCellPositions(bytes, 4096, 1, 3, schemaPlaces);
+        ASSERT_EQ(1u, schemaPlaces.size());
+        const auto schema = carve(path, master, 1, &filter);
+        const CarvedRecord entry{1, schemaPlaces.begin()->second.second,
+                                 {"T:table", std::string("T:") + c.name, std::string("T:") + c.name,
+                                  "I:2", std::string("T:") + c.create}};
+        EXPECT_NE(schema.end(), std::find(schema.begin(), schema.end(), entry)) << entry;
+    }
+}
+
+// Ranges: 10 pages on 3 threads are 1-4, 5-7 and 8-10, each handler seeing its
+// pages ascending; too many threads, one thread or none scan everything on the
+// calling thread with the first handler.
+TEST(SqliteDatabaseSeeker, SplitsPagesIntoContiguousRanges) {
+    struct Case {
+        uint32_t pages;
+        uint32_t threads;
+        std::vector<std::pair<uint32_t, uint32_t>> ranges;  // per handler; {0,0} = unused
+    };
+    const std::vector<Case> cases = {
+        {10, 3, {{1, 4}, {5, 7}, {8, 10}}},
+        {4, 4, {{1, 4}, {0, 0}, {0, 0}, {0, 0}}},
+        {5, 1, {{1, 5}}},
+        {5, 0, {{1, 5}}},
+        {7, 2, {{1, 4}, {5, 7}}},
+    };
+    const Table table = Table::parse("CREATE TABLE z(a text not null)");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.pages) + " pages, " + std::to_string(c.threads) + " threads");
+        TempDir dir;
+        const std::string path = dir.file("z.db");
+        enginetest::writeFile(path, enginetest::makeDatabaseBytes(c.pages));
+        Database database;
+        ErrorInfo error;
+        database.open(path, &error);
+        std::vector<std::unique_ptr<CollectingHandler>> handlers;
+        std::vector<SeekEventHandler*> pointers;
+        for (size_t i = 0; i < c.ranges.size(); ++i) {
+            handlers.push_back(std::make_unique<CollectingHandler>(1));
+            pointers.push_back(handlers.back().get());
+        }
+        SeekProgressIndicator progress;
+        SqliteDatabaseSeeker seeker(&database, &table, nullptr);
+        const uint32_t carvedCount = seeker.seek(c.threads, &progress, pointers.data(), &error);
+        EXPECT_TRUE(error.isSuccess());
+        size_t records = 0;
+        for (const auto& h : handlers) records += h->records.size();
+        EXPECT_EQ(records, carvedCount);
+        for (size_t i = 0; i < c.ranges.size(); ++i) {
+            std::vector<std::string> events;
+            for (uint32_t p = c.ranges[i].first; p != 0 && p <= c.ranges[i].second; ++p) {
+                events.push_back("B" + std::to_string(p));
+                events.push_back("E" + std::to_string(p));
+            }
+            EXPECT_EQ(events, handlers[i]->events) << "handler " << i;
+        }
+        uint32_t total, done, found;
+        int64_t elapsed;
+        bool finished;
+        progress.getProgress(total, elapsed, done, found, finished);
+        EXPECT_EQ(c.pages, total);
+        EXPECT_EQ(c.pages, done);
+        EXPECT_TRUE(finished);
+    }
+}
+
+// One handler passed for every range: the total is its largest range count.
+TEST(SqliteDatabaseSeeker, SameHandlerForAllRangesCountsItsLargestRange) {
+    TempDir dir;
+    const std::string path = dir.file("chat.sqlite");
+    seektest::writeMessageFixture(path, dir.file("before.sqlite"), 400);
+    const Table table = Table::parse(seektest::messageTableSql());
+    NonNullFilter filter;
+    Database database;
+    ErrorInfo error;
+    database.open(path, &error);
+
+    CountingHandler a, b, c;
+    SeekEventHandler* distinct[] = {&a, &b, &c};
+    SqliteDatabaseSeeker seeker(&database, &table, &filter);
+    const uint32_t sum = seeker.seek(3, nullptr, distinct, &error);
+    ASSERT_GT(a.count, 0);
+    ASSERT_GT(b.count, 0);
+    ASSERT_GT(c.count, 0);
+    EXPECT_EQ(uint32_t(a.count + b.count + c.count), sum);
+
+    CountingHandler shared;
+    SeekEventHandler* same[] = {&shared, &shared, &shared};
+    SqliteDatabaseSeeker again(&database, &table, &filter);
+    EXPECT_EQ(uint32_t(std::max({a.count.load(), b.count.load(), c.count.load()})), again.seek(3, nullptr, same, &error));
+    EXPECT_EQ(int(sum), shared.count);
+}
+
+// A file shorter than its header claims cannot be loaded: 0, the failure, no
+// progress begun or finished, no handler called. A missing handler is refused.
+TEST(SqliteDatabaseSeeker, UnreadableDatabaseAndMissingHandler) {
+    TempDir dir;
+    const std::string path = dir.file("short.db");
+    auto bytes = enginetest::makeDatabaseBytes(4);
+    bytes.resize(3 * 512);
+    enginetest::writeFile(path, bytes);
+    Database database;
+    ErrorInfo error;
+    database.open(path, &error);
+    ASSERT_TRUE(error.isSuccess());
+    const Table table = Table::parse("CREATE TABLE z(a text)");
+    CollectingHandler handler(1);
+    SeekEventHandler* handlers[] = {&handler, nullptr};
+    SeekProgressIndicator progress;
+    SqliteDatabaseSeeker seeker(&database, &table, nullptr);
+    EXPECT_EQ(0u, seeker.seek(1, &progress, handlers, &error));
+    EXPECT_EQ(-1, error.getCode());
+    EXPECT_EQ("Database read fail!", error.getMessage());
+    uint32_t total, done, found;
+    int64_t elapsed;
+    bool finished;
+    progress.getProgress(total, elapsed, done, found, finished);
+    EXPECT_EQ(0u, total);
+    EXPECT_FALSE(finished);
+    EXPECT_TRUE(handler.events.empty());
+
+    EXPECT_EQ(0u, seeker.seek(2, &progress, handlers, &error));
+    EXPECT_EQ("SeekEventHandler[1] is null!", error.getMessage());
+    EXPECT_EQ("sqlite_recovery/SqliteDatabaseSeeker", error.getFileName());
+}
+
+namespace {
+// Notes the progress seen at the start of every page.
+class ProgressWatcher : public CollectingHandler {
+public:
+    explicit ProgressWatcher(const SeekProgressIndicator* progress) : CollectingHandler(2), progress_(progress) {}
+    void onPageBegin(uint32_t pageNumber) override {
+        uint32_t total, done, found;
+        int64_t elapsed;
+        bool finished;
+        progress_->getProgress(total, elapsed, done, found, finished);
+        seen.push_back({done, found});
+        CollectingHandler::onPageBegin(pageNumber);
+    }
+    std::vector<std::pair<uint32_t, uint32_t>> seen;
+
+private:
+    const SeekProgressIndicator* progress_;
+};
+}  // namespace
+
+// Progress is reported per 100 pages with the records found in them, then the
+// rest: 250 pages give (100, x), (100, y), (50, z); 200 pages end at 200.
+TEST(SqliteBlockSeeker, ReportsProgressEveryHundredPages) {
+    const Table table = Table::parse("CREATE TABLE p(a integer not null, b text not null)");
+    for (uint32_t pages : {250u, 200u}) {
+        SCOPED_TRACE(pages);
+        std::vector<uint8_t> bytes(size_t(pages) * 512, 0);
+        // One record (42, "abc") on every third page from page 2.
+        const uint8_t record[] = {0x01, 0x13, 42, 'a', 'b', 'c'};
+        for (uint32_t p = 2; p <= pages; p += 3) std::copy(record, record + 6, bytes.begin() + (p - 1) * 512 + 40);
+        SqliteBlockSeeker seeker(&table, 512, 512, nullptr);
+        SeekProgressIndicator progress;
+        progress.begin(pages);
+        ProgressWatcher watcher(&progress);
+        const uint32_t found = seeker.seek(bytes.data(), 1, pages, &progress, &watcher);
+        EXPECT_EQ((pages - 2) / 3 + 1, found);
+        ASSERT_EQ(pages, watcher.seen.size());
+        for (uint32_t p = 1; p <= pages; ++p) {
+            const uint32_t reported = (p - 1) / 100 * 100;
+            const uint32_t recordsBefore = reported >= 2 ? (reported - 2) / 3 + 1 : 0;
+            ASSERT_EQ(std::make_pair(reported, recordsBefore), watcher.seen[p - 1]) << "page " << p;
+        }
+        uint32_t total, done, recordsFound;
+        int64_t elapsed;
+        bool finished;
+        progress.getProgress(total, elapsed, done, recordsFound, finished);
+        EXPECT_EQ(pages, done);
+        EXPECT_EQ(found, recordsFound);
+        EXPECT_EQ(CarvedRecord({2, 40, {"I:42", "T:abc"}}), watcher.records.at(0));
+    }
+}
+
+// An accepted record moves the scan to the first byte of its values; a rejected
+// candidate moves it by one byte.
+TEST(SqliteBlockSeeker, NextOffsetAfterAcceptedAndRejectedCandidates) {
+    const Table table = Table::parse("CREATE TABLE q(a integer not null, b integer not null)");
+    std::vector<uint8_t> page(512, 0);
+    const uint8_t bytes[] = {0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
+    std::copy(bytes, bytes + sizeof bytes, page.begin() + 20);
+    for (bool keep : {true, false}) {
+        SCOPED_TRACE(keep);
+        OffsetFilter filter(keep);
+        CollectingHandler handler(2);
+        SqliteBlockSeeker seeker(&table, 512, 512, &filter);
+        seeker.seek(page.data(), 1, 1, nullptr, &handler);
+        const std::vector<uint32_t> wanted = keep ? std::vector<uint32_t>{20, 22, 24} : std::vector<uint32_t>{20, 21, 22, 23, 24, 25};
+        EXPECT_EQ(wanted, filter.offsets);
+    }
+}

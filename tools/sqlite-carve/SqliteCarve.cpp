@@ -1,0 +1,410 @@
+#include "sqlite-carve/SqliteCarve.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "sqlite_recovery/CommonException.h"
+#include "sqlite_recovery/CommonFacility.h"
+#include "sqlite_recovery/Database.h"
+#include "sqlite_recovery/ErrorInfo.h"
+#include "sqlite_recovery/RecordFilter.h"
+#include "sqlite_recovery/SeekEventHandler.h"
+#include "sqlite_recovery/SqliteBlockSeeker.h"
+#include "sqlite_recovery/SqliteDatabaseSeeker.h"
+
+namespace talwen {
+namespace sqlite {
+
+const char* const kSqliteCarveUsage =
+    "usage: sqlite-carve [--threads N] [--keep-null-rows] FILE TABLE\n"
+    "\n"
+    "Carves every record of table TABLE, live and deleted, from every byte offset\n"
+    "of every page of the SQLite file FILE, without the SQLite library, and prints\n"
+    "one JSON object per line:\n"
+    "  {\"page\": N, \"offset\": N, \"values\": [...]}\n"
+    "page is the page number (from 1); offset is the byte offset within that page\n"
+    "at which the record's serial types matched the table, i.e. the start of the\n"
+    "varints read (the first serial type, or the second when the table's INTEGER\n"
+    "PRIMARY KEY is its first column). values lists all columns in order: integers\n"
+    "and reals as numbers, text as strings (invalid UTF-8 as \\uFFFD), blobs as\n"
+    "lower-case hex strings, NULL as null; the row id column is null, since a\n"
+    "record does not hold it. Records whose values are all NULL are left out\n"
+    "unless --keep-null-rows is given. The file is only read.\n"
+    "\n"
+    "  --threads N       scan with N threads (default 2)\n"
+    "  --keep-null-rows  also print records whose values are all NULL\n";
+
+namespace {
+
+const char kSchemaDefinition[] =
+    "CREATE TABLE sqlite_master(type text not null, name text not null primary key, "
+    "tbl_name text, rootpage integer not null, sql text);";
+
+bool isWordChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+bool equalsIgnoreCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+        if (x != y) return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+void appendControlEscape(std::string& out, unsigned char c) {
+    switch (c) {
+        case '\b': out += "\\b"; return;
+        case '\f': out += "\\f"; return;
+        case '\n': out += "\\n"; return;
+        case '\r': out += "\\r"; return;
+        case '\t': out += "\\t"; return;
+        default: break;
+    }
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+    out += buffer;
+}
+
+// Percent-encodes a path for an SQLite URI filename.
+std::string uriPath(const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (isWordChar(static_cast<char>(c)) || c == '/' || c == '-' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        }
+    }
+    return out;
+}
+
+// Drops records that carry nothing: runs of zero bytes read as a record of
+// NULLs at nearly every offset.
+class NonNullRecordFilter : public RecordFilter {
+public:
+    bool accept(std::shared_ptr<Record>& record) override {
+        for (const auto& value : record->getFieldValues()) {
+            if (!value->isNull()) return true;
+        }
+        return false;
+    }
+};
+
+// Collects the output lines of one seek thread; printed after the seek in
+// range order, so the output is in page order whatever the thread count.
+class JsonLinesHandler : public SeekEventHandler {
+public:
+    explicit JsonLinesHandler(const Table* table) : table_(table) {}
+    void onPageBegin(uint32_t pageNumber) override { pageNumber_ = pageNumber; }
+    void onPageEnd(uint32_t) override {}
+    int onRecord(std::shared_ptr<Record>& record) override {
+        lines_ += formatRecordJson(pageNumber_, SqliteBlockSeeker::getCurrentRecordOffset(), *table_,
+                                   *record);
+        lines_ += '\n';
+        return 1;
+    }
+    const std::string& lines() const { return lines_; }
+
+private:
+    const Table* table_;
+    uint32_t pageNumber_ = 0;
+    std::string lines_;
+};
+
+}  // namespace
+
+std::string jsonQuote(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            if (b == '"') {
+                out += "\\\"";
+            } else if (b == '\\') {
+                out += "\\\\";
+            } else if (b < 0x20) {
+                appendControlEscape(out, b);
+            } else {
+                out += static_cast<char>(b);
+            }
+            ++i;
+            continue;
+        }
+        // Well-formed UTF-8 sequences (no overlong forms, no surrogates, nothing
+        // above U+10FFFF): the lead byte fixes the length and the second byte's range.
+        size_t need = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            need = 1;
+        } else if (b == 0xE0) {
+            need = 2, low = 0xA0;
+        } else if ((b >= 0xE1 && b <= 0xEC) || b == 0xEE || b == 0xEF) {
+            need = 2;
+        } else if (b == 0xED) {
+            need = 2, high = 0x9F;
+        } else if (b == 0xF0) {
+            need = 3, low = 0x90;
+        } else if (b >= 0xF1 && b <= 0xF3) {
+            need = 3;
+        } else if (b == 0xF4) {
+            need = 3, high = 0x8F;
+        }
+        size_t j = i + 1;
+        size_t got = 0;
+        while (got < need && j < n) {
+            const unsigned char c = static_cast<unsigned char>(text[j]);
+            if (c < (got == 0 ? low : 0x80) || c > (got == 0 ? high : 0xBF)) break;
+            ++j;
+            ++got;
+        }
+        if (need > 0 && got == need) {
+            out.append(text, i, j - i);
+        } else {
+            // One replacement for the maximal ill-formed subsequence.
+            out += "\\uFFFD";
+        }
+        i = j;
+    }
+    out += '"';
+    return out;
+}
+
+std::string jsonReal(double value) {
+    if (!std::isfinite(value)) return "null";
+    char buffer[40];
+    for (int precision = 15; precision <= 17; ++precision) {
+        std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
+        if (std::strtod(buffer, nullptr) == value) break;
+    }
+    return buffer;
+}
+
+std::string unquoteIdentifiers(const std::string& statement) {
+    std::string out;
+    out.reserve(statement.size());
+    std::string lastWord;
+    const size_t n = statement.size();
+    size_t i = 0;
+    while (i < n) {
+        const char c = statement[i];
+        if (c == '\'' || c == '"' || c == '`' || c == '[') {
+            const char close = c == '[' ? ']' : c;
+            std::string content;
+            size_t j = i + 1;
+            bool closed = false;
+            while (j < n) {
+                if (statement[j] == close) {
+                    if (close != ']' && j + 1 < n && statement[j + 1] == close) {
+                        content += close;
+                        j += 2;
+                        continue;
+                    }
+                    closed = true;
+                    break;
+                }
+                content += statement[j++];
+            }
+            if (!closed) {
+                // Unterminated: leave the rest to the parser, which refuses it.
+                out.append(statement, i, std::string::npos);
+                break;
+            }
+            if ((c == '\'' || c == '"') && equalsIgnoreCase(lastWord, "DEFAULT")) {
+                out.append(statement, i, j + 1 - i);
+            } else {
+                for (char& x : content) {
+                    if (!isWordChar(x)) x = '_';
+                }
+                out += content.empty() ? std::string("_") : content;
+            }
+            lastWord.clear();
+            i = j + 1;
+        } else if (isWordChar(c)) {
+            size_t j = i;
+            while (j < n && isWordChar(statement[j])) ++j;
+            lastWord.assign(statement, i, j - i);
+            out.append(statement, i, j - i);
+            i = j;
+        } else {
+            if (!isBlank(c)) lastWord.clear();
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string formatRecordJson(uint32_t pageNumber, uint32_t offset, const Table& table,
+                             const Record& record) {
+    std::string line = "{\"page\": " + std::to_string(pageNumber) +
+                       ", \"offset\": " + std::to_string(offset) + ", \"values\": [";
+    for (uint32_t i = 0; i < table.getFieldCount(); ++i) {
+        if (i > 0) line += ", ";
+        const std::shared_ptr<FieldValue> value = record.getFieldValue(i);
+        if (!value || value->isNull()) {
+            line += "null";
+        } else if (value->isInteger()) {
+            line += std::to_string(value->getIntegerValue());
+        } else if (value->isReal()) {
+            line += jsonReal(value->getRealValue());
+        } else if (value->isText()) {
+            line += jsonQuote(value->getTextValue());
+        } else if (value->isBlob()) {
+            uint32_t length = 0;
+            const ByteArray& blob = value->getBlobValue(length);
+            line += '"' + common::toHexString(blob.get(), length) + '"';
+        } else {
+            line += "null";
+        }
+    }
+    line += "]}";
+    return line;
+}
+
+bool readTableDefinition(const std::string& path, const std::string& tableName, std::string& sql,
+                         std::string& message) {
+    if (equalsIgnoreCase(tableName, "sqlite_master") || equalsIgnoreCase(tableName, "sqlite_schema")) {
+        sql = kSchemaDefinition;
+        return true;
+    }
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::u8path(path), ec);
+    const std::string uri = "file:" + uriPath(ec ? path : absolute.generic_u8string()) + "?immutable=1";
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_prepare_v2(db,
+                                "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1 "
+                                "COLLATE NOCASE",
+                                -1, &statement, nullptr);
+    }
+    bool found = false;
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(statement, 1, tableName.c_str(), static_cast<int>(tableName.size()),
+                          SQLITE_TRANSIENT);
+        rc = sqlite3_step(statement);
+        if (rc == SQLITE_ROW) {
+            const unsigned char* text = sqlite3_column_text(statement, 0);
+            sql = text ? reinterpret_cast<const char*>(text) : "";
+            found = true;
+        }
+    }
+    if (!found) {
+        if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
+            message = "no table named " + tableName + " in " + path;
+        } else {
+            message = "cannot read the schema of " + path + ": " +
+                      (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+        }
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return found;
+}
+
+int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    uint32_t threads = 2;
+    bool keepNullRows = false;
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--threads") {
+            if (i + 1 >= arguments.size()) {
+                err << kSqliteCarveUsage;
+                return 2;
+            }
+            const std::string& count = arguments[++i];
+            char* end = nullptr;
+            const long value = std::strtol(count.c_str(), &end, 10);
+            if (count.empty() || *end != '\0' || value < 1 || value > 1024) {
+                err << "sqlite-carve: --threads needs a number from 1 to 1024, not [" << count << "]\n";
+                return 2;
+            }
+            threads = static_cast<uint32_t>(value);
+        } else if (argument == "--keep-null-rows") {
+            keepNullRows = true;
+        } else if (argument == "-h" || argument == "--help") {
+            out << kSqliteCarveUsage;
+            return 0;
+        } else if (argument.size() > 1 && argument[0] == '-' && argument != "--") {
+            err << kSqliteCarveUsage;
+            return 2;
+        } else {
+            positional.push_back(argument);
+        }
+    }
+    if (positional.size() != 2) {
+        err << kSqliteCarveUsage;
+        return 2;
+    }
+    const std::string& path = positional[0];
+    const std::string& tableName = positional[1];
+
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), ec)) {
+        err << "sqlite-carve: no such file: " << path << "\n";
+        return 1;
+    }
+    Database database;
+    common::ErrorInfo error;
+    database.open(path, &error);
+    if (!error.isSuccess()) {
+        err << "sqlite-carve: not an SQLite database: " << path << " (" << error.getMessage() << ")\n";
+        return 1;
+    }
+
+    std::string sql;
+    std::string message;
+    if (!readTableDefinition(path, tableName, sql, message)) {
+        err << "sqlite-carve: " << message << "\n";
+        return 1;
+    }
+    std::unique_ptr<Table> table;
+    try {
+        table = std::make_unique<Table>(Table::parse(unquoteIdentifiers(sql)));
+    } catch (const common::CommonException& e) {
+        err << "sqlite-carve: cannot parse the definition of " << tableName << ": " << e.getDebugInfo()
+            << "\n";
+        return 1;
+    }
+
+    NonNullRecordFilter nonNull;
+    std::vector<std::unique_ptr<JsonLinesHandler>> handlers;
+    std::vector<SeekEventHandler*> handlerPointers;
+    for (uint32_t i = 0; i < threads; ++i) {
+        handlers.push_back(std::make_unique<JsonLinesHandler>(table.get()));
+        handlerPointers.push_back(handlers.back().get());
+    }
+    SqliteDatabaseSeeker seeker(&database, table.get(), keepNullRows ? nullptr : &nonNull);
+    seeker.seek(threads, nullptr, handlerPointers.data(), &error);
+    if (!error.isSuccess()) {
+        err << "sqlite-carve: cannot read " << path << ": " << error.getMessage() << "\n";
+        return 1;
+    }
+    for (const auto& handler : handlers) out << handler->lines();
+    return 0;
+}
+
+}  // namespace sqlite
+}  // namespace talwen
