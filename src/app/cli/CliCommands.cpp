@@ -14,6 +14,7 @@
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/TerminalProgress.h"
+#include "app/model/AccountDatabase.h"
 #include "app/model/ChatExporter.h"
 #include "app/model/PageAssets.h"
 #include "app/model/RecoveredData.h"
@@ -45,12 +46,6 @@ std::string toStd(const QString& text) { return text.toStdString(); }
 int fail(std::ostream& err, const std::string& message) {
     err << "wchat-recover: " << message << "\n";
     return kExitFailure;
-}
-
-std::map<QString, QString> toQMap(const std::map<std::string, std::string>& map) {
-    std::map<QString, QString> converted;
-    for (const auto& [key, value] : map) converted.emplace(toQ(key), toQ(value));
-    return converted;
 }
 
 // ---- Backups --------------------------------------------------------------
@@ -95,24 +90,40 @@ const backup::AccountSettings* ownerOf(const BackupManager& manager, const std::
     return nullptr;
 }
 
-// The database path of the chosen account: by its directory or its owner's user
-// name; the only account when none is named.
-std::optional<std::string> chooseAccount(const BackupManager& manager, const std::string& account,
-                                         std::string& message) {
+// The chosen account: its database path and its owner's user name. An account is
+// named by its 32-character directory or its owner's user name; the only account
+// of a backup needs no name.
+struct ChosenAccount {
+    std::string databasePath;
+    std::string userName;
+};
+
+std::optional<ChosenAccount> chooseAccount(const BackupManager& manager, const std::string& account,
+                                           std::string& message) {
     const auto& databases = manager.databaseFiles();
     if (account.empty()) {
-        if (databases.size() == 1) return databases.begin()->first;
+        if (databases.size() == 1) {
+            const std::string& path = databases.begin()->first;
+            const backup::AccountSettings* owner = ownerOf(manager, path);
+            return ChosenAccount{path, owner ? owner->userName : std::string()};
+        }
         message = "the backup holds " + std::to_string(databases.size()) +
                   " messenger accounts; choose one with --account (see: wchat-recover accounts DIR)";
         return std::nullopt;
     }
     for (const auto& entry : databases) {
-        if (BackupManager::accountDirectory(entry.first) == account) return entry.first;
+        if (BackupManager::accountDirectory(entry.first) != account) continue;
+        const backup::AccountSettings* owner = ownerOf(manager, entry.first);
+        if (owner == nullptr && databases.size() > 1) {
+            message = "the settings of account " + account + " cannot be read; name it by its user name";
+            return std::nullopt;
+        }
+        return ChosenAccount{entry.first, owner ? owner->userName : std::string()};
     }
     for (const auto& [settingsPath, settings] : manager.accountSettings()) {
         if (settings.userName != account) continue;
         const std::string database = manager.databaseForSettings(settingsPath);
-        if (!database.empty()) return database;
+        if (!database.empty()) return ChosenAccount{database, settings.userName};
     }
     message = "no messenger account named " + account + " in the backup";
     return std::nullopt;
@@ -144,7 +155,7 @@ int listAccounts(const CliOptions& options, std::ostream& out, std::ostream& err
     std::string message;
     if (!openBackup(options.backupDir, manager, message)) return fail(err, message);
     const AccountSampling sampling =
-        sampleAccountFriends(toQ(manager.currentBackup()), toQMap(manager.databaseFiles()));
+        sampleAccountFriends(toQ(manager.currentBackup()), databaseFileMap(manager));
     for (const auto& entry : manager.databaseFiles()) {
         const std::string& databasePath = entry.first;
         out << "account " << BackupManager::accountDirectory(databasePath) << "\n";
@@ -165,19 +176,6 @@ int listAccounts(const CliOptions& options, std::ostream& out, std::ostream& err
 }
 
 // ---- Scanning -------------------------------------------------------------
-
-// Copies `source` to workDir/MM.sqlite, replacing an older copy.
-bool copyIntoWorkDir(const QString& source, const QString& workDir, QString& copy, std::string& message) {
-    copy = workDir + "/MM.sqlite";
-    QFile::remove(copy);
-    if (!QFile::copy(source, copy)) {
-        message = "cannot copy the database to " + toStd(copy);
-        return false;
-    }
-    // The copy is ours: make sure it is writable even when the source was not.
-    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
-    return true;
-}
 
 // Checks that a file exists and starts like an SQLite database.
 bool checkDatabaseFile(const std::string& path, std::string& message) {
@@ -319,40 +317,36 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
     }
 
     BackupManager manager;
-    std::map<QString, QString> mediaFiles;
+    MediaFileMap mediaFiles;
     RenderContext context;
-    QString copy;
+    DatabaseCopy copy;
     std::string message;
     if (!options.databaseFile.empty()) {
         if (!checkDatabaseFile(options.databaseFile, message)) return fail(err, message);
-        const QString source = QFileInfo(toQ(options.databaseFile)).absoluteFilePath();
-        if (source == QFileInfo(workDir + "/MM.sqlite").absoluteFilePath()) {
-            return fail(err, "the database to scan lies in the working directory; choose another --work");
-        }
-        if (!copyIntoWorkDir(source, workDir, copy, message)) return fail(err, message);
+        copy = copyDatabaseFile(toQ(options.databaseFile), workDir);
     } else {
         if (!openBackup(options.backupDir, manager, message)) return fail(err, message);
-        const std::optional<std::string> database = chooseAccount(manager, options.account, message);
-        if (!database) return fail(err, message);
-        const std::string source = manager.backupFilePath(*database);
+        const std::optional<ChosenAccount> account = chooseAccount(manager, options.account, message);
+        if (!account) return fail(err, message);
+        const std::string source = manager.backupFilePath(account->databasePath);
         if (source.empty() || !QFileInfo(toQ(source)).isFile()) {
-            return fail(err, "the backup lacks the file of " + *database);
+            return fail(err, "the backup lacks the file of " + account->databasePath);
         }
         if (!checkDatabaseFile(source, message)) return fail(err, message);
-        if (!copyIntoWorkDir(toQ(source), workDir, copy, message)) return fail(err, message);
-        mediaFiles = toQMap(manager.messengerFiles());
-        context.accountDir = toQ(BackupManager::accountDirectory(*database));
-        context.backupDir = toQ(manager.currentBackup());
-        if (const backup::AccountSettings* owner = ownerOf(manager, *database)) {
-            context.ownerPicture = toQ(owner->headImgUrl);
-            err << "account " << toStd(context.accountDir) << ": " << owner->userName << " (" << owner->nickName
-                << ")\n";
+        copy = copyAccountDatabase(manager, account->userName, workDir);
+        if (copy.ok) {
+            mediaFiles = mediaFileMap(manager);
+            context = accountRenderContext(manager, copy.accountDir, account->userName);
+            err << "account " << toStd(copy.accountDir);
+            if (!account->userName.empty()) err << ": " << account->userName;
+            err << "\n";
         }
     }
+    if (!copy.ok) return fail(err, toStd(copy.message));
 
     const unsigned threads =
         options.threads > 0 ? options.threads : seekThreadCount(std::thread::hardware_concurrency());
-    sqlite::wchat::WchatChatToDbSeeker seeker(toStd(copy), "", nullptr);
+    sqlite::wchat::WchatChatToDbSeeker seeker(toStd(copy.copiedPath), "", nullptr);
     ErrorInfo error;
     if (!runPipeline(seeker, threads, err, interactive, &error)) {
         return fail(err, "recovery failed: " + error.getMessage());
@@ -386,18 +380,15 @@ int exportStore(const CliOptions& options, std::ostream& out, std::ostream& err,
     if (!checkDatabaseFile(options.storeFile, message)) return fail(err, message);
 
     BackupManager manager;
-    std::map<QString, QString> mediaFiles;
+    MediaFileMap mediaFiles;
     RenderContext context;
     if (!options.backupDir.empty()) {
         if (!openBackup(options.backupDir, manager, message)) return fail(err, message);
-        const std::optional<std::string> database = chooseAccount(manager, options.account, message);
-        if (!database) return fail(err, message);
-        mediaFiles = toQMap(manager.messengerFiles());
-        context.accountDir = toQ(BackupManager::accountDirectory(*database));
-        context.backupDir = toQ(manager.currentBackup());
-        if (const backup::AccountSettings* owner = ownerOf(manager, *database)) {
-            context.ownerPicture = toQ(owner->headImgUrl);
-        }
+        const std::optional<ChosenAccount> account = chooseAccount(manager, options.account, message);
+        if (!account) return fail(err, message);
+        mediaFiles = mediaFileMap(manager);
+        context = accountRenderContext(manager, toQ(BackupManager::accountDirectory(account->databasePath)),
+                                       account->userName);
     }
 
     ErrorInfo error;

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "sqlite_recovery/SeekEventHandler.h"
+#include "sqlite_recovery/TableBtree.h"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+// Collects the conversation tables (name and root page, obtain way 2) carved from
+// sqlite_master records by one seek thread, in the order they were found.
+class NativeWchatChatTableSeekEventHandler : public SeekEventHandler {
+public:
+    NativeWchatChatTableSeekEventHandler() = default;
+
+    void onPageBegin(uint32_t pageNumber) override;
+    void onPageEnd(uint32_t pageNumber) override;
+    int onRecord(std::shared_ptr<Record>& record) override;
+
+    const std::vector<std::shared_ptr<TableBtree>>& getTableBtrees() const { return tables_; }
+
+private:
+    std::vector<std::shared_ptr<TableBtree>> tables_;
+};
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen

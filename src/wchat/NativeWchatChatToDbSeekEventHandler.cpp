@@ -1,0 +1,71 @@
+#include "wchat/NativeWchatChatToDbSeekEventHandler.h"
+
+#include "wchat/WchatTargetDbDao.h"
+#include "wchat/WchatTranslator.h"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+namespace {
+
+void logFailure(common::LimitedLogger* log, const common::ErrorInfo& error) {
+    if (log) log->log(error);
+}
+
+}  // namespace
+
+NativeWchatChatToDbSeekEventHandler::NativeWchatChatToDbSeekEventHandler(
+    sqlite3* targetDb, WchatFriendDeducer* deducer, const SavedChatIndex* savedChats,
+    common::Logger* logger)
+    : targetDb(targetDb), deducer(deducer), savedChats(savedChats), logger(logger) {
+    if (logger) {
+        insertLog = std::make_unique<common::LimitedLogger>(logger, kLogLimit);
+        friendLinkLog = std::make_unique<common::LimitedLogger>(logger, kLogLimit);
+        roomLinkLog = std::make_unique<common::LimitedLogger>(logger, kLogLimit);
+    }
+}
+
+NativeWchatChatToDbSeekEventHandler::~NativeWchatChatToDbSeekEventHandler() = default;
+
+void NativeWchatChatToDbSeekEventHandler::onPageBegin(uint32_t) { batch.clear(); }
+
+int NativeWchatChatToDbSeekEventHandler::onRecord(std::shared_ptr<Record>& record) {
+    std::shared_ptr<WchatChat> chat =
+        WchatTranslator::translateRecordToWchatChat(*record, WchatTranslator::kCleanTexts);
+    if (savedChats->contains(*chat)) return 0;
+    batch.push_back(std::move(chat));
+    return 1;
+}
+
+void NativeWchatChatToDbSeekEventHandler::onPageEnd(uint32_t pageNumber) {
+    if (batch.empty()) return;
+    common::ErrorInfo error;
+    WchatTargetDbDao::insertChats(targetDb, batch, &error);
+    if (!error.isSuccess()) {
+        logFailure(insertLog.get(), error);
+        return;
+    }
+
+    std::set<int64_t> rcFriendIds;
+    const uint16_t roomType = deducer->deduceChatRoom(pageNumber, batch, rcFriendIds);
+    if (!rcFriendIds.empty()) {
+        for (const std::shared_ptr<WchatChat>& chat : batch) {
+            WchatTargetDbDao::insertChatRoomsOfChat(targetDb, roomType, chat->getRcChatId(),
+                                                    rcFriendIds, &error);
+            if (!error.isSuccess()) logFailure(roomLinkLog.get(), error);
+        }
+    }
+
+    for (const std::shared_ptr<WchatChat>& chat : batch) {
+        uint16_t friendType = 0;
+        if (!deducer->deduceChatFriend(*chat, friendType, rcFriendIds)) continue;
+        WchatTargetDbDao::insertChatFriendsOfChat(targetDb, friendType, chat->getRcChatId(),
+                                                  rcFriendIds, &error);
+        if (!error.isSuccess()) logFailure(friendLinkLog.get(), error);
+    }
+}
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen

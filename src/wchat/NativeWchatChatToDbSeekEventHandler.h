@@ -1,0 +1,56 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <sqlite3.h>
+
+#include "sqlite_recovery/LimitedLogger.h"
+#include "sqlite_recovery/Logger.h"
+#include "sqlite_recovery/SeekEventHandler.h"
+#include "wchat/SavedChatIndex.h"
+#include "wchat/WchatChat.h"
+#include "wchat/WchatFriendDeducer.h"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+// Writes the carved messages of one seek thread into the recovery store, one page
+// at a time: the page's messages that are not copies of live ones are inserted in
+// one batch, tied to the conversation deduced for the page and each to its deduced
+// sender. Failures never stop the seek; each kind goes to its own limited logger
+// (at most 10 per handler), or nowhere without a logger.
+//
+// Threads: used by one seek thread. The store, deducer and index are shared with
+// the other handlers; the store's writer and the tracer do the locking.
+class NativeWchatChatToDbSeekEventHandler : public SeekEventHandler {
+public:
+    static constexpr uint32_t kLogLimit = 10;
+
+    // None of the pointers is owned; logger may be null.
+    NativeWchatChatToDbSeekEventHandler(sqlite3* targetDb, WchatFriendDeducer* deducer,
+                                        const SavedChatIndex* savedChats, common::Logger* logger);
+    ~NativeWchatChatToDbSeekEventHandler() override;
+
+    void onPageBegin(uint32_t pageNumber) override;
+    void onPageEnd(uint32_t pageNumber) override;
+    // 1 when the message was kept for the page's batch, 0 for a live copy.
+    int onRecord(std::shared_ptr<Record>& record) override;
+
+    const std::vector<std::shared_ptr<WchatChat>>& getBatch() const { return batch; }
+
+private:
+    sqlite3* targetDb;
+    WchatFriendDeducer* deducer;
+    const SavedChatIndex* savedChats;
+    common::Logger* logger;
+    std::unique_ptr<common::LimitedLogger> insertLog;
+    std::unique_ptr<common::LimitedLogger> friendLinkLog;
+    std::unique_ptr<common::LimitedLogger> roomLinkLog;
+    std::vector<std::shared_ptr<WchatChat>> batch;
+};
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <memory>
+
+#include "sqlite_recovery/Record.h"
+#include "sqlite_recovery/RecordFilter.h"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+// Accepts a carved record whose "UsrName" field is text of 1 to 32 bytes made only of
+// letters, digits, "_", "|", "@" and "-".
+// Holds no state; one object serves all threads of a seek.
+class NativeWchatFriendRecordFilter : public RecordFilter {
+public:
+    NativeWchatFriendRecordFilter() = default;
+    bool accept(std::shared_ptr<Record>& record) override;
+};
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "sqlite_recovery/SeekEventHandler.h"
+#include "wchat/WchatFriend.h"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+// Collects the carved contacts of one seek thread (obtain way 2, texts cleaned),
+// in the order they were found.
+class NativeWchatFriendSeekEventHandler : public SeekEventHandler {
+public:
+    NativeWchatFriendSeekEventHandler() = default;
+
+    void onPageBegin(uint32_t pageNumber) override;
+    void onPageEnd(uint32_t pageNumber) override;
+    int onRecord(std::shared_ptr<Record>& record) override;
+
+    const std::vector<std::shared_ptr<WchatFriend>>& getWchatFriends() const { return friends_; }
+
+private:
+    std::vector<std::shared_ptr<WchatFriend>> friends_;
+};
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen

@@ -1,0 +1,55 @@
+#include "wchat/SavedChatIndex.h"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+namespace {
+
+bool hasSvrIdKey(const WchatChat& chat) {
+    return chat.isSet(WchatChat::kMesSvrIdFlag) && !chat.isFieldNull(WchatChat::kMesSvrIdFlag) &&
+           chat.getMesSvrId() != 0;
+}
+
+bool hasCreateTimeKey(const WchatChat& chat) {
+    return chat.isSet(WchatChat::kCreateTimeFlag) && !chat.isFieldNull(WchatChat::kCreateTimeFlag);
+}
+
+size_t bucketOf(int64_t svrId) { return static_cast<size_t>(static_cast<uint64_t>(svrId) & 0xFF); }
+
+}  // namespace
+
+bool SavedChatIndex::add(const WchatChat& chat) {
+    if (hasSvrIdKey(chat)) {
+        svrIds_[bucketOf(chat.getMesSvrId())].insert(chat.getMesSvrId());
+        return true;
+    }
+    if (hasCreateTimeKey(chat)) {
+        createTimes_.insert(chat.getCreateTime());
+        return true;
+    }
+    return false;
+}
+
+size_t SavedChatIndex::addAll(const std::vector<std::shared_ptr<WchatChat>>& chats) {
+    size_t added = 0;
+    for (const std::shared_ptr<WchatChat>& chat : chats) {
+        if (add(*chat)) ++added;
+    }
+    return added;
+}
+
+bool SavedChatIndex::contains(const WchatChat& chat) const {
+    if (hasSvrIdKey(chat)) return svrIds_[bucketOf(chat.getMesSvrId())].count(chat.getMesSvrId()) != 0;
+    if (hasCreateTimeKey(chat)) return createTimes_.count(chat.getCreateTime()) != 0;
+    return false;
+}
+
+void SavedChatIndex::clear() {
+    for (std::set<int64_t>& ids : svrIds_) ids.clear();
+    createTimes_.clear();
+}
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen

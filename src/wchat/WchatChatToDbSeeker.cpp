@@ -1,0 +1,507 @@
+#include "wchat/WchatChatToDbSeeker.h"
+
+#include <algorithm>
+#include <optional>
+#include <set>
+
+#include "sqlite_recovery/CommonException.h"
+#include "sqlite_recovery/CommonFacility.h"
+#include "sqlite_recovery/SqliteDatabaseSeeker.h"
+#include "sqlite_recovery/Stopwatch.h"
+#include "sqlite_recovery/Table.h"
+#include "wchat/NativeWchatChatRecordFilter.h"
+#include "wchat/NativeWchatChatTableRecordFilter.h"
+#include "wchat/NativeWchatChatTableSeekEventHandler.h"
+#include "wchat/NativeWchatChatToDbSeekEventHandler.h"
+#include "wchat/NativeWchatFriendRecordFilter.h"
+#include "wchat/NativeWchatFriendSeekEventHandler.h"
+#include "wchat/ResultSet.h"
+#include "wchat/SqliteAssistant.h"
+#include "wchat/WchatSourceDbDao.h"
+#include "wchat/WchatTargetDbDao.h"
+
+#define WCR_UNIT "wchat/WchatChatToDbSeeker"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+namespace {
+
+using common::ErrorInfo;
+
+const char* const kFriendDdlSql =
+    "SELECT sql FROM sqlite_master WHERE (type='table') AND (tbl_name='Friend');";
+const char* const kChatDdlSql =
+    "SELECT sql FROM sqlite_master WHERE (type='table') AND (tbl_name LIKE 'Chat\\_%' ESCAPE "
+    "'\\');";
+const char* const kSqliteMasterDdl =
+    "CREATE TABLE sqlite_master(type text not null, name text not null primary key, tbl_name "
+    "text, rootpage integer not null, sql text);";
+
+constexpr size_t kChatPrefixLength = 5;  // "Chat_"
+constexpr size_t kHashLength = 32;
+
+template <class Callback, class... Args>
+void call(const Callback& callback, Args... args) {
+    if (callback) callback(args...);
+}
+
+uint64_t elapsedOf(const common::Stopwatch& watch) {
+    return static_cast<uint64_t>(std::max<int64_t>(0, watch.elapsedMilliseconds()));
+}
+
+// Runs one stage's work. A lookup that misses in a result of the messenger's
+// database (a column or row the file lacks) throws CommonException; here it
+// becomes the stage's failure instead of ending the process.
+template <class Work>
+void guarded(const char* function, ErrorInfo* error, Work&& work) {
+    try {
+        work();
+    } catch (const common::CommonException& e) {
+        WCR_SET_ERROR(error, -1,
+                      std::string("Unexpected messenger database content[") + e.what() + "]!",
+                      function);
+    }
+}
+
+// The first column of the first row as text, if there is one.
+std::optional<std::string> firstText(const ResultSet& resultSet) {
+    if (resultSet.getRowCount() == 0 || resultSet.getColCount() == 0) return std::nullopt;
+    const std::shared_ptr<ColValue> value = resultSet.getValue(0, 0u);
+    if (!value->isText()) return std::nullopt;
+    return value->getTextValue();
+}
+
+// The parsed, valid definition, or nothing: the parser throws for statements
+// outside the form it accepts.
+std::optional<Table> parseDefinition(const std::string& statement) {
+    try {
+        Table table = Table::parse(statement);
+        if (table.isValid()) return table;
+    } catch (const common::CommonException&) {
+    }
+    return std::nullopt;
+}
+
+template <class Handler>
+std::vector<SeekEventHandler*> handlerPointers(const std::vector<std::unique_ptr<Handler>>& handlers) {
+    std::vector<SeekEventHandler*> pointers;
+    pointers.reserve(handlers.size());
+    for (const std::unique_ptr<Handler>& handler : handlers) pointers.push_back(handler.get());
+    return pointers;
+}
+
+}  // namespace
+
+WchatChatToDbSeeker::WchatChatToDbSeeker(const std::string& sourcePath,
+                                         const std::string& targetPath, common::Logger* logger)
+    : sourcePath(sourcePath), targetPath(targetPath), logger(logger) {}
+
+WchatChatToDbSeeker::~WchatChatToDbSeeker() {
+    close();
+    deducer.reset();
+    fileBuffer.reset();
+}
+
+void WchatChatToDbSeeker::setOpenSourceDbCallbacks(BeginCallback begin, ElapsedCallback end) {
+    openSourceDbCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setCreateTargetDbCallbacks(BeginCallback begin, ElapsedCallback end) {
+    createTargetDbCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setOpenDatabaseCallbacks(BeginCallback begin, OpenDatabaseCallback end) {
+    openDatabaseCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setLoadDatabaseCallbacks(BeginCallback begin, LoadDatabaseCallback end) {
+    loadDatabaseCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setSelectFriendsCallbacks(BeginCallback begin, CountCallback end) {
+    selectFriendsCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setSeekFriendsCallbacks(SeekBeginCallback begin, CountCallback end) {
+    seekFriendsCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setMergeFriendsCallbacks(BeginCallback begin, CountCallback end) {
+    mergeFriendsCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setSaveFriendsCallbacks(BeginCallback begin, ElapsedCallback end) {
+    saveFriendsCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setSelectChatTablesCallbacks(BeginCallback begin, CountCallback end) {
+    selectChatTablesCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setSeekChatTablesCallbacks(SeekBeginCallback begin, CountCallback end) {
+    seekChatTablesCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setMergeChatTablesCallbacks(BeginCallback begin, CountCallback end) {
+    mergeChatTablesCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setWalkChatTablesCallbacks(BeginCallback begin, CountCallback end) {
+    walkChatTablesCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setIndexFriendsCallbacks(BeginCallback begin, ElapsedCallback end) {
+    indexFriendsCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setDumpChatsCallbacks(BeginCallback begin, CountCallback end) {
+    dumpChatsCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setSeekChatsCallbacks(SeekBeginCallback begin, CountCallback end) {
+    seekChatsCallbacks = {std::move(begin), std::move(end)};
+}
+void WchatChatToDbSeeker::setFinishTargetDbCallbacks(BeginCallback begin, ElapsedCallback end) {
+    finishTargetDbCallbacks = {std::move(begin), std::move(end)};
+}
+
+void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInfo* error) {
+    error->clear();
+    if (runCalled) {
+        WCR_SET_ERROR(error, -1,
+                      "run called again[" + sourcePath +
+                          "]: one object serves one recovery, create a new one!",
+                      "run");
+        return;
+    }
+    runCalled = true;
+    const uint32_t threads = std::max<uint32_t>(threadCount, 1);
+    common::Stopwatch watch;
+
+    // 1. The messenger's database through the SQLite library, read-only.
+    call(openSourceDbCallbacks.begin);
+    watch.restart();
+    sourceDb = SqliteAssistant::openDatabaseReadOnly(sourcePath, error);
+    if (!error->isSuccess()) return;
+    call(openSourceDbCallbacks.end, elapsedOf(watch));
+
+    // 2. The recovery store.
+    call(createTargetDbCallbacks.begin);
+    watch.restart();
+    createTargetDb(error);
+    if (!error->isSuccess()) return;
+    call(createTargetDbCallbacks.end, elapsedOf(watch));
+
+    // 3. The same file through the page reader.
+    call(openDatabaseCallbacks.begin);
+    watch.restart();
+    database.open(sourcePath, error);
+    if (!error->isSuccess()) return;
+    call(openDatabaseCallbacks.end, elapsedOf(watch), database.getPageSize(), database.getPages());
+
+    // 4. The whole file into memory, shared by every page read that follows.
+    call(loadDatabaseCallbacks.begin);
+    watch.restart();
+    loadDatabase(error);
+    if (!error->isSuccess()) return;
+    call(loadDatabaseCallbacks.end, elapsedOf(watch),
+         static_cast<uint64_t>(database.getPageSize()) * database.getPages());
+
+    // 5. Live contacts.
+    std::vector<std::shared_ptr<WchatFriend>> liveFriends;
+    call(selectFriendsCallbacks.begin);
+    watch.restart();
+    guarded("selectFriends", error,
+            [&] { liveFriends = WchatSourceDbDao::selectFriends(sourceDb, error); });
+    if (!error->isSuccess()) return;
+    call(selectFriendsCallbacks.end, elapsedOf(watch), static_cast<uint32_t>(liveFriends.size()));
+
+    // 6, 7. Carved contacts and their merge with the live ones.
+    std::vector<std::shared_ptr<WchatFriend>> friends = liveFriends;
+    if ((seekFlags & kSeekFriends) != 0) {
+        std::vector<std::shared_ptr<WchatFriend>> carvedFriends;
+        call(seekFriendsCallbacks.begin, threads);
+        watch.restart();
+        guarded("seekWchatFriends", error,
+                [&] { carvedFriends = seekWchatFriends(threads, error); });
+        if (!error->isSuccess()) return;
+        call(seekFriendsCallbacks.end, elapsedOf(watch),
+             static_cast<uint32_t>(carvedFriends.size()));
+
+        call(mergeFriendsCallbacks.begin);
+        watch.restart();
+        friends = mergeWchatFriends(liveFriends, carvedFriends);
+        call(mergeFriendsCallbacks.end, elapsedOf(watch),
+             static_cast<uint32_t>(liveFriends.size()));
+    }
+
+    // 8. Store the contacts; each gets its rcFriendId.
+    call(saveFriendsCallbacks.begin);
+    watch.restart();
+    WchatTargetDbDao::insertFriends(targetDb, friends, error);
+    if (!error->isSuccess()) return;
+    call(saveFriendsCallbacks.end, elapsedOf(watch));
+
+    // 9. Live conversation tables.
+    std::vector<std::shared_ptr<TableBtree>> liveTables;
+    call(selectChatTablesCallbacks.begin);
+    watch.restart();
+    guarded("selectChatTableBtrees", error,
+            [&] { liveTables = WchatSourceDbDao::selectChatTableBtrees(sourceDb, error); });
+    if (!error->isSuccess()) return;
+    call(selectChatTablesCallbacks.end, elapsedOf(watch), static_cast<uint32_t>(liveTables.size()));
+
+    // 10, 11. Conversation tables carved from deleted sqlite_master entries.
+    std::vector<std::shared_ptr<TableBtree>> tables = liveTables;
+    if ((seekFlags & kSeekChatTables) != 0) {
+        std::vector<std::shared_ptr<TableBtree>> carvedTables;
+        call(seekChatTablesCallbacks.begin, threads);
+        watch.restart();
+        guarded("seekWchatTableBtrees", error,
+                [&] { carvedTables = seekWchatTableBtrees(threads, error); });
+        if (!error->isSuccess()) return;
+        call(seekChatTablesCallbacks.end, elapsedOf(watch),
+             static_cast<uint32_t>(carvedTables.size()));
+
+        call(mergeChatTablesCallbacks.begin);
+        watch.restart();
+        tables = mergeTableBtrees(liveTables, carvedTables);
+        call(mergeChatTablesCallbacks.end, elapsedOf(watch),
+             static_cast<uint32_t>(liveTables.size()));
+    }
+
+    // 12. Every table's b-tree, so each leaf page is known to belong to a conversation.
+    call(walkChatTablesCallbacks.begin);
+    watch.restart();
+    const uint32_t leafPages = walkTableBtrees(tables, error);
+    call(walkChatTablesCallbacks.end, elapsedOf(watch), leafPages);
+
+    // 13. The contact index (live contacts only) and the deducer over it.
+    call(indexFriendsCallbacks.begin);
+    watch.restart();
+    tracer.indexSavedWchatFriends(liveFriends, tables, error);
+    if (!error->isSuccess()) return;
+    call(indexFriendsCallbacks.end, elapsedOf(watch));
+    deducer = std::make_shared<WchatFriendDeducer>(targetDb, &tracer);
+
+    // 14. Every live message, in batches.
+    uint32_t liveChats = 0;
+    call(dumpChatsCallbacks.begin);
+    watch.restart();
+    guarded("dumpAllWchatChats", error, [&] { liveChats = dumpAllWchatChats(liveTables, error); });
+    if (!error->isSuccess()) return;
+    call(dumpChatsCallbacks.end, elapsedOf(watch), liveChats);
+
+    // 15, 16. The carved messages, then the store's counters and indexes. The store
+    // is completed even when the carving failed; that failure is still reported.
+    uint32_t carvedChats = 0;
+    call(seekChatsCallbacks.begin, threads);
+    watch.restart();
+    guarded("seekWchatChats", error, [&] { carvedChats = seekWchatChats(threads, error); });
+    const ErrorInfo seekError = *error;
+    call(seekChatsCallbacks.end, elapsedOf(watch), carvedChats);
+
+    call(finishTargetDbCallbacks.begin);
+    watch.restart();
+    WchatTargetDbDao::finishTargetDb(targetDb, error);
+    const bool finished = error->isSuccess();
+    call(finishTargetDbCallbacks.end, elapsedOf(watch));
+    if (finished && !seekError.isSuccess()) *error = seekError;
+}
+
+void WchatChatToDbSeeker::close() {
+    if (sourceDb) {
+        SqliteAssistant::closeDatabase(sourceDb);
+        sourceDb = nullptr;
+    }
+    if (targetDb) {
+        WchatTargetDbDao::closeTargetDb(targetDb);
+        targetDb = nullptr;
+    }
+    database.close();
+    tracer.clear();
+    savedChats.clear();
+}
+
+void WchatChatToDbSeeker::createTargetDb(ErrorInfo* error) {
+    if (!targetPath.empty() && common::fileExists(targetPath)) {
+        WCR_SET_ERROR(error, -1, targetPath + " already exist!", "createTargetDb");
+        return;
+    }
+    targetDb = SqliteAssistant::openDatabase(targetPath, error);
+    if (!targetDb) return;
+    WchatTargetDbDao::createTargetSchema(targetDb, error);
+}
+
+void WchatChatToDbSeeker::loadDatabase(ErrorInfo* error) {
+    fileBuffer = database.readAllPages(error);
+}
+
+std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::seekWchatFriends(
+    uint32_t threadCount, ErrorInfo* error) {
+    ResultSet resultSet;
+    SqliteAssistant::query(sourceDb, 1, kFriendDdlSql, resultSet, error);
+    if (!error->isSuccess()) return {};
+    std::optional<std::string> ddl = firstText(resultSet);
+    std::optional<Table> table;
+    if (ddl) {
+        // The messenger stores ShortPY as a blob although it declares it TEXT.
+        common::replaceAll(*ddl, ", ShortPY TEXT ,", ", ShortPY BLOB ,");
+        table = parseDefinition(*ddl);
+    }
+    if (!table) {
+        WCR_SET_ERROR(error, -1, "Parse Wchat FRIEND DDL fail!", "seekWchatFriends");
+        return {};
+    }
+
+    const uint32_t threads = std::max<uint32_t>(threadCount, 1);
+    NativeWchatFriendRecordFilter filter;
+    std::vector<std::unique_ptr<NativeWchatFriendSeekEventHandler>> handlers;
+    for (uint32_t i = 0; i < threads; ++i)
+        handlers.push_back(std::make_unique<NativeWchatFriendSeekEventHandler>());
+    const std::vector<SeekEventHandler*> pointers = handlerPointers(handlers);
+    SqliteDatabaseSeeker seeker(&database, &*table, &filter);
+    seeker.seek(threads, friendSeekProgress, pointers.data(), error);
+
+    std::vector<std::shared_ptr<WchatFriend>> carved;
+    for (const auto& handler : handlers) {
+        const auto& found = handler->getWchatFriends();
+        carved.insert(carved.end(), found.begin(), found.end());
+    }
+    return carved;
+}
+
+std::vector<std::shared_ptr<TableBtree>> WchatChatToDbSeeker::seekWchatTableBtrees(
+    uint32_t threadCount, ErrorInfo* error) {
+    error->clear();
+    const std::optional<Table> table = parseDefinition(kSqliteMasterDdl);
+    if (!table) {
+        WCR_SET_ERROR(error, -1, "Parse 'sqlite_master' DDL fail!", "seekWchatTableBtrees");
+        return {};
+    }
+
+    const uint32_t threads = std::max<uint32_t>(threadCount, 1);
+    NativeWchatChatTableRecordFilter filter;
+    std::vector<std::unique_ptr<NativeWchatChatTableSeekEventHandler>> handlers;
+    for (uint32_t i = 0; i < threads; ++i)
+        handlers.push_back(std::make_unique<NativeWchatChatTableSeekEventHandler>());
+    const std::vector<SeekEventHandler*> pointers = handlerPointers(handlers);
+    SqliteDatabaseSeeker seeker(&database, &*table, &filter);
+    seeker.seek(threads, chatTableSeekProgress, pointers.data(), error);
+
+    std::vector<std::shared_ptr<TableBtree>> carved;
+    for (const auto& handler : handlers) {
+        const auto& found = handler->getTableBtrees();
+        carved.insert(carved.end(), found.begin(), found.end());
+    }
+    return carved;
+}
+
+uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* error) {
+    ResultSet resultSet;
+    SqliteAssistant::query(sourceDb, 1, kChatDdlSql, resultSet, error);
+    if (!error->isSuccess()) return 0;
+    // Without a live conversation table there is no definition to carve by:
+    // nothing is found, which is not a failure of the file.
+    if (resultSet.getRowCount() == 0) return 0;
+    const std::optional<std::string> ddl = firstText(resultSet);
+    // All conversation tables share one layout; the first one stands for all.
+    const std::optional<Table> table = ddl ? parseDefinition(*ddl) : std::nullopt;
+    if (!table) {
+        WCR_SET_ERROR(error, -1, "Parse WChat Chat DDL fail!", "seekWchatChats");
+        return 0;
+    }
+
+    const uint32_t threads = std::max<uint32_t>(threadCount, 1);
+    NativeWchatChatRecordFilter filter;
+    std::vector<std::unique_ptr<NativeWchatChatToDbSeekEventHandler>> handlers;
+    for (uint32_t i = 0; i < threads; ++i) {
+        handlers.push_back(std::make_unique<NativeWchatChatToDbSeekEventHandler>(
+            targetDb, deducer.get(), &savedChats, logger));
+    }
+    const std::vector<SeekEventHandler*> pointers = handlerPointers(handlers);
+    SqliteDatabaseSeeker seeker(&database, &*table, &filter);
+    return seeker.seek(threads, chatSeekProgress, pointers.data(), error);
+}
+
+std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::mergeWchatFriends(
+    const std::vector<std::shared_ptr<WchatFriend>>& live,
+    const std::vector<std::shared_ptr<WchatFriend>>& carved) {
+    std::vector<std::shared_ptr<WchatFriend>> merged = live;
+    std::set<std::string> seen;
+    for (const std::shared_ptr<WchatFriend>& f : live) seen.insert(f->getUsrName());
+    for (const std::shared_ptr<WchatFriend>& f : carved) {
+        if (seen.insert(f->getUsrName()).second) merged.push_back(f);
+    }
+    return merged;
+}
+
+std::vector<std::shared_ptr<TableBtree>> WchatChatToDbSeeker::mergeTableBtrees(
+    const std::vector<std::shared_ptr<TableBtree>>& live,
+    const std::vector<std::shared_ptr<TableBtree>>& carved) {
+    std::vector<std::shared_ptr<TableBtree>> merged = live;
+    merged.insert(merged.end(), carved.begin(), carved.end());
+    return merged;
+}
+
+uint32_t WchatChatToDbSeeker::walkTableBtrees(const std::vector<std::shared_ptr<TableBtree>>& tables,
+                                              ErrorInfo* error) {
+    uint32_t total = 0;
+    for (const std::shared_ptr<TableBtree>& table : tables) {
+        // A walk that fails keeps the pages it reached; that is all we can know.
+        ErrorInfo walkError;
+        table->collectPages(&database, &walkError);
+        total += static_cast<uint32_t>(table->getLeafPages().size());
+    }
+    error->clear();
+    return total;
+}
+
+uint32_t WchatChatToDbSeeker::dumpAllWchatChats(
+    const std::vector<std::shared_ptr<TableBtree>>& tables, ErrorInfo* error) {
+    uint32_t total = 0;
+    for (const std::shared_ptr<TableBtree>& table : tables) {
+        total += dumpWchatChats(table->getTableName(), error);
+        if (!error->isSuccess()) break;
+    }
+    return total;
+}
+
+uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, ErrorInfo* error) {
+    error->clear();
+    const std::string hash =
+        tableName.size() > kChatPrefixLength ? tableName.substr(kChatPrefixLength) : std::string();
+    if (hash.size() != kHashLength) {
+        WCR_SET_ERROR(error, -1, "chatTableName[" + tableName + "] invalid!", "dumpWchatChats");
+        return 0;
+    }
+    const int64_t ownerId = tracer.findRcFriendIdByHashedUsrName(hash);
+    if (!deducer) deducer = std::make_shared<WchatFriendDeducer>(targetDb, &tracer);
+
+    uint32_t copied = 0;
+    uint32_t offset = 0;
+    for (;;) {
+        const std::vector<std::shared_ptr<WchatChat>> batch =
+            WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, error);
+        if (!error->isSuccess() || batch.empty()) break;
+        savedChats.addAll(batch);
+
+        WchatTargetDbDao::insertChats(targetDb, batch, error);
+        if (!error->isSuccess()) break;
+
+        if (ownerId != 0) {
+            std::set<int64_t> rcChatIds;
+            for (const std::shared_ptr<WchatChat>& chat : batch) rcChatIds.insert(chat->getRcChatId());
+            WchatTargetDbDao::insertChatRoomsOfFriend(targetDb, WchatFriendDeducer::kRoomLiveOwner,
+                                                      rcChatIds, ownerId, error);
+            if (!error->isSuccess()) break;
+        }
+
+        WchatTargetDbDao::ChatFriendMap chatFriends;
+        for (const std::shared_ptr<WchatChat>& chat : batch) {
+            uint16_t deduceType = 0;
+            int64_t rcFriendId = 0;
+            if (deducer->deduceLiveChatFriend(*chat, ownerId, deduceType, rcFriendId))
+                chatFriends[chat->getRcChatId()] = {rcFriendId, deduceType};
+        }
+        WchatTargetDbDao::insertChatFriends(targetDb, chatFriends, error);
+        if (!error->isSuccess()) break;
+
+        copied += static_cast<uint32_t>(batch.size());
+        if (batch.size() < kDumpBatchRows) break;
+        offset += kDumpBatchRows;
+    }
+    return copied;
+}
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen

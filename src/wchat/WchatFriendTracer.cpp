@@ -1,0 +1,184 @@
+#include "wchat/WchatFriendTracer.h"
+
+#define WCR_UNIT "wchat/WchatFriendTracer"
+
+namespace talwen {
+namespace sqlite {
+namespace wchat {
+
+namespace {
+
+constexpr size_t kChatPrefixLength = 5;  // "Chat_"
+constexpr size_t kHashLength = 32;
+
+bool isGivenNotNull(const WchatFriend& f, uint64_t mask) {
+    return f.isSet(mask) && !f.isFieldNull(mask);
+}
+
+}  // namespace
+
+void WchatFriendTracer::indexSavedWchatFriends(
+    const std::vector<std::shared_ptr<WchatFriend>>& friends,
+    const std::vector<std::shared_ptr<TableBtree>>& tables, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> guard(lock);
+    error->clear();
+    for (const std::shared_ptr<WchatFriend>& f : friends) {
+        if (!isGivenNotNull(*f, WchatFriend::kRcFriendIdFlag)) {
+            WCR_SET_ERROR(error, -1, "No 'rcFriendId' or NULL!", "indexSavedWchatFriends");
+            return;
+        }
+        const int64_t id = f->getRcFriendId();
+        if (isGivenNotNull(*f, WchatFriend::kUsrNameFlag)) {
+            const std::string name = f->getUsrName();
+            if (name.empty()) continue;
+            unToRcFriendIdss[name].insert(id);
+            if (f->getObtainWay() == EntityBase::kObtainBySqlite)
+                unToLiveRcFriendId.emplace(name, id);
+        }
+        if (isGivenNotNull(*f, WchatFriend::kHashedUsrNameFlag)) {
+            const std::string hash = f->getHashedUsrName();
+            if (!hash.empty()) hunToRcFriendIds.emplace(hash, id);
+        }
+    }
+    for (const std::shared_ptr<WchatFriend>& f : friends) {
+        if (f->getChatRoomMembers().empty() || !isGivenNotNull(*f, WchatFriend::kUsrNameFlag))
+            continue;
+        const std::string name = f->getUsrName();
+        if (name.empty()) continue;
+        for (const std::string& member : f->getChatRoomMembers()) unToGroupss[member].insert(name);
+    }
+    for (const std::shared_ptr<TableBtree>& table : tables) {
+        const std::string& tableName = table->getTableName();
+        if (tableName.compare(0, kChatPrefixLength, "Chat_") != 0 ||
+            tableName.size() != kChatPrefixLength + kHashLength || table->getLeafPages().empty())
+            continue;
+        const std::string hash = tableName.substr(kChatPrefixLength);
+        for (uint32_t page : table->getLeafPages()) lpnToHashedUsrNamess[page].insert(hash);
+    }
+    for (const auto& entry : lpnToHashedUsrNamess) {
+        std::set<int64_t>& ids = lpnToRcFriendIdss[entry.first];
+        for (const std::string& hash : entry.second) {
+            const auto found = hunToRcFriendIds.find(hash);
+            if (found != hunToRcFriendIds.end()) ids.insert(found->second);
+        }
+    }
+}
+
+std::set<int64_t> WchatFriendTracer::findRcFriendIdsByUsrName(const std::string& usrName) const {
+    const auto found = unToRcFriendIdss.find(usrName);
+    return found == unToRcFriendIdss.end() ? std::set<int64_t>() : found->second;
+}
+
+int64_t WchatFriendTracer::findLiveRcFriendIdByUsrName(const std::string& usrName) const {
+    const auto found = unToLiveRcFriendId.find(usrName);
+    return found == unToLiveRcFriendId.end() ? 0 : found->second;
+}
+
+std::set<std::string> WchatFriendTracer::findGroupsOfAllMembers(
+    const std::set<std::string>& usrNames) const {
+    std::set<std::string> result;
+    if (usrNames.empty()) return result;
+    std::vector<const std::set<std::string>*> memberSets;
+    memberSets.reserve(usrNames.size());
+    const std::set<std::string>* smallest = nullptr;
+    for (const std::string& name : usrNames) {
+        const auto found = unToGroupss.find(name);
+        if (found == unToGroupss.end()) return result;
+        memberSets.push_back(&found->second);
+        if (!smallest || found->second.size() < smallest->size()) smallest = &found->second;
+    }
+    for (const std::string& group : *smallest) {
+        bool inAll = true;
+        for (const std::set<std::string>* other : memberSets) {
+            if (other != smallest && other->count(group) == 0) {
+                inAll = false;
+                break;
+            }
+        }
+        if (inAll) result.insert(group);
+    }
+    return result;
+}
+
+int64_t WchatFriendTracer::findRcFriendIdByHashedUsrName(const std::string& hashedUsrName) const {
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = hunToRcFriendIds.find(hashedUsrName);
+    return found == hunToRcFriendIds.end() ? 0 : found->second;
+}
+
+std::set<std::string> WchatFriendTracer::findHashedUsrNamesByPage(uint32_t pageNumber) const {
+    const auto found = lpnToHashedUsrNamess.find(pageNumber);
+    return found == lpnToHashedUsrNamess.end() ? std::set<std::string>() : found->second;
+}
+
+std::set<int64_t> WchatFriendTracer::findRcFriendIdsByPage(uint32_t pageNumber) const {
+    const auto found = lpnToRcFriendIdss.find(pageNumber);
+    return found == lpnToRcFriendIdss.end() ? std::set<int64_t>() : found->second;
+}
+
+uint32_t WchatFriendTracer::nextPlaceholderNo() {
+    std::lock_guard<std::mutex> guard(lock);
+    return placeholderSeq++;
+}
+
+void WchatFriendTracer::addHashedUsrName(const std::string& hashedUsrName, int64_t rcFriendId) {
+    std::lock_guard<std::mutex> guard(lock);
+    hunToRcFriendIds.emplace(hashedUsrName, rcFriendId);
+}
+
+int64_t WchatFriendTracer::findOrMakeUpRcFriendId(const std::string& hashedUsrName,
+                                                  const std::function<int64_t(uint32_t)>& makeUp) {
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = hunToRcFriendIds.find(hashedUsrName);
+    if (found != hunToRcFriendIds.end()) return found->second;
+    const uint32_t number = placeholderSeq++;
+    const int64_t id = makeUp(number);
+    if (id != 0) hunToRcFriendIds.emplace(hashedUsrName, id);
+    return id;
+}
+
+void WchatFriendTracer::clear() {
+    std::lock_guard<std::mutex> guard(lock);
+    unToRcFriendIdss.clear();
+    unToLiveRcFriendId.clear();
+    unToGroupss.clear();
+    hunToRcFriendIds.clear();
+    lpnToHashedUsrNamess.clear();
+    lpnToRcFriendIdss.clear();
+    placeholderSeq = 1;
+}
+
+void WchatFriendTracer::dump(std::ostream& out) const {
+    std::lock_guard<std::mutex> guard(lock);
+    out << "---- unToRcFriendIdss ----\n";
+    for (const auto& entry : unToRcFriendIdss) {
+        out << entry.first << ":";
+        for (int64_t id : entry.second) out << " " << id;
+        out << "\n";
+    }
+    out << "---- unToGroupss ----\n";
+    for (const auto& entry : unToGroupss) {
+        out << entry.first << ":";
+        for (const std::string& group : entry.second) out << " " << group;
+        out << "\n";
+    }
+    out << "---- hunToRcFriendIds ----\n";
+    for (const auto& entry : hunToRcFriendIds) out << entry.first << ": " << entry.second << "\n";
+    out << "---- lpnToHashedUsrNamess ----\n";
+    for (const auto& entry : lpnToHashedUsrNamess) {
+        out << entry.first << ":";
+        for (const std::string& hash : entry.second) out << " " << hash;
+        out << "\n";
+    }
+    out << "---- lpnToRcFriendIdss ----\n";
+    for (const auto& entry : lpnToRcFriendIdss) {
+        out << entry.first << ":";
+        for (int64_t id : entry.second) out << " " << id;
+        out << "\n";
+    }
+    out.flush();
+}
+
+}  // namespace wchat
+}  // namespace sqlite
+}  // namespace talwen
