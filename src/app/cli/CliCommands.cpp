@@ -15,6 +15,7 @@
 #include "app/cli/CliOptions.h"
 #include "app/cli/TerminalProgress.h"
 #include "app/model/AccountDatabase.h"
+#include "app/model/AccountSampler.h"
 #include "app/model/ChatExporter.h"
 #include "app/model/PageAssets.h"
 #include "app/model/RecoveredData.h"
@@ -234,15 +235,18 @@ int exportAll(sqlite3* store, const RecoveredData& data, const RenderContext& co
     }
     const std::vector<ExportItem> items = ChatExporter::exportAllSet(data);
     TerminalProgress progress(err, interactive);
-    progress.stage("", "导出聊天记录");
+    const std::string stageText = "导出聊天记录";
     int failed = 0;
     std::string firstFailure;
     exporter.exportConversations(items, [&](const ExportProgress& step) {
         if (!step.finished && !step.page.written) {
             if (failed++ == 0) firstFailure = toStd(step.page.path);
         }
-        const int percent = step.total > 0 ? step.done * 100 / step.total : 100;
-        progress.update(step.finished ? 100 : percent, "", "");
+        if (step.finished) {
+            progress.complete("", stageText, "");
+        } else {
+            progress.update("", stageText, step.total > 0 ? step.done * 100 / step.total : 100, "", "");
+        }
     });
     progress.finishLine();
     out << "exported " << (items.size() - failed) << " conversations to " << toStd(exporter.exportDirectory())
@@ -276,14 +280,24 @@ bool runPipeline(sqlite::wchat::WchatChatToDbSeeker& seeker, unsigned threads, s
     const Watched watched[] = {{&friendProgress, "(1/3)", kFriendSeekText},
                                {&tableProgress, "(2/3)", kChatTableSeekText},
                                {&chatProgress, "(3/3)", kChatSeekText}};
+    // The seek's own end closes its bar, so later stage lines never come before it.
+    const auto completeSeek = [&progress](const Watched& w) {
+        return [&progress, w](uint64_t elapsedMs, uint32_t) {
+            progress.complete(w.counter, w.text, formatEpochUtc(elapsedMs / 1000));
+        };
+    };
+    seeker.setSeekFriendsCallbacks(nullptr, completeSeek(watched[0]));
+    seeker.setSeekChatTablesCallbacks(nullptr, completeSeek(watched[1]));
+    seeker.setSeekChatsCallbacks(nullptr, completeSeek(watched[2]));
     std::vector<std::thread> watchers;
     for (const Watched& w : watched) {
         watchers.emplace_back([&progress, &running, w] {
             ProgressWatcher::watch(
                 *w.indicator,
                 [&progress, w](const ProgressReport& report) {
-                    if (report.announceStage) progress.stage(w.counter, w.text);
-                    if (report.showIndicator) progress.update(report.percent, report.remainingText, report.elapsedText);
+                    if (report.showIndicator) {
+                        progress.update(w.counter, w.text, report.percent, report.remainingText, report.elapsedText);
+                    }
                 },
                 [&running] { return running.load(); });
         });

@@ -21,7 +21,8 @@ const char* const kUsage =
     "  wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]]\n"
     "      Export every conversation of a kept recovery store; with the backup, pictures\n"
     "      and voice notes are copied too.\n"
-    "The backup and the scanned database are never written to.\n";
+    "The backup and the scanned database are never written to. Set WCHAT_RECOVER_DEBUG=1\n"
+    "to see the diagnostic log.\n";
 
 namespace {
 

@@ -112,9 +112,11 @@ TEST(TerminalProgress, BarShowsPercentAndClockTimes) {
                                         "1970-01-01 00:00:04"));
     std::ostringstream plain;
     TerminalProgress progress(plain, false);
-    progress.stage("(2/3)", "x");
-    for (int percent : {3, 9, 10, 14, 55, 100}) progress.update(percent, "", "");
-    EXPECT_EQ("(2/3) x 0%\n(2/3) x 10%\n(2/3) x 50%\n(2/3) x 100%\n", plain.str());
+    for (int percent : {3, 9, 10, 14, 55}) progress.update("(2/3)", "x", percent, "", "");
+    progress.complete("(2/3)", "x", "1970-01-01 00:00:02");
+    progress.update("(2/3)", "x", 95, "", "");  // a late watcher report after the end
+    progress.update("", "y", 20, "", "");
+    EXPECT_EQ("(2/3) x 0%\n(2/3) x 10%\n(2/3) x 50%\n(2/3) x 100% 已使用时间：00:00:02\ny 20%\n", plain.str());
 }
 
 TEST(Cli, BadInputFailsWithOneLineMessage) {
