@@ -4,7 +4,12 @@ namespace talwen {
 namespace common {
 
 void ErrorInfo::clear() {
-    *this = ErrorInfo();
+    // Keeps the strings' storage: the carving scan clears its record at many offsets.
+    fileName_.clear();
+    functionName_.clear();
+    lineNo_ = 0;
+    code_ = 0;
+    message_.clear();
 }
 
 void ErrorInfo::set(int64_t code, const std::string& message, const std::string& fileName,

@@ -44,6 +44,19 @@ void Record::addFieldValue(const std::shared_ptr<FieldValue>& value) {
     byName_.push_back(value);
 }
 
+bool Record::holdsExactly(const std::shared_ptr<FieldValue>* values, size_t count) const {
+    // Values added in ascending index order with distinct names land in both
+    // vectors in that order; any other record differs from such a refill.
+    if (byIndex_.size() != count || byName_.size() != count) return false;
+    for (size_t i = 0; i < count; ++i) {
+        if (byIndex_[i] != values[i] || byName_[i] != values[i]) return false;
+    }
+    for (size_t i = 1; i < count; ++i) {
+        if (values[i - 1]->getFieldIndex() >= values[i]->getFieldIndex()) return false;
+    }
+    return true;
+}
+
 std::shared_ptr<FieldValue> Record::getFieldValue(uint32_t fieldIndex) const {
     auto at = std::lower_bound(byIndex_.begin(), byIndex_.end(), fieldIndex, indexLess);
     if (at == byIndex_.end() || (*at)->getFieldIndex() != fieldIndex) return nullptr;

@@ -28,6 +28,9 @@ public:
     // The values in ascending column order.
     const std::vector<std::shared_ptr<FieldValue>>& getFieldValues() const { return byIndex_; }
     size_t getFieldCount() const { return byIndex_.size(); }
+    // True when adding `values` in order to an empty record would give exactly this
+    // record (the same FieldValue objects under every index and every name).
+    bool holdsExactly(const std::shared_ptr<FieldValue>* values, size_t count) const;
     bool isEmpty() const { return byIndex_.empty(); }
 
 private:

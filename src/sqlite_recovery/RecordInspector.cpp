@@ -62,16 +62,6 @@ thread_local NullValueCache nullValueCache;
 
 }  // namespace
 
-bool RecordInspector::VarintCheck::accepts(int64_t value) const {
-    switch (kind) {
-        case kPositive: return value > 0;
-        case kEquals: return value == expected;
-        case kType: return info.matches(value);
-        case kNone: break;
-    }
-    return true;
-}
-
 RecordInspector::RecordInspector(const Table* table, uint32_t pageLength, uint16_t skippedHead,
                                  uint16_t omittedTail)
     : id_(nextInspectorId.fetch_add(1)), table_(table), pageLength_(pageLength),
@@ -223,12 +213,23 @@ bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* pag
 
     uint32_t dataStart = offset + headerBytes;
     if (!record) record = std::make_shared<Record>();
+    const uint32_t fieldCount = static_cast<uint32_t>(typeInfos_.size());
+    const uint32_t firstField = skippedHead_ < 4 ? 0u : skippedHead_ - 3u;
+
+    // A run of zero bytes reads as a record of NULLs at almost every offset. When
+    // the record already holds this page's shared NULL values, refilling it would
+    // give the very same record: leave it as it is.
+    if (dataStart <= pageLength_ && firstField < fieldCount && allNullCandidate(varints, firstField) &&
+        holdsPageNullValues(*record, pageNumber, firstField)) {
+        recordBytes = 0;
+        clearIfSet(error);
+        return true;
+    }
     record->clear();
     recordBytes = 0;
     clearIfSet(error);
 
-    const uint32_t fieldCount = static_cast<uint32_t>(typeInfos_.size());
-    for (uint32_t i = skippedHead_ < 4 ? 0u : skippedHead_ - 3u; i < fieldCount - omittedTail_; ++i) {
+    for (uint32_t i = firstField; i < fieldCount - omittedTail_; ++i) {
         const size_t j = size_t(i) + 3 - skippedHead_;
         if (j >= varints.size()) {
             WCR_SET_ERROR(error, -2,
@@ -251,6 +252,26 @@ bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* pag
         recordBytes += consumed;
     }
     return true;
+}
+
+bool RecordInspector::allNullCandidate(const std::vector<int64_t>& varints, uint32_t firstField) const {
+    const size_t fieldCount = typeInfos_.size();
+    for (size_t i = firstField; i < fieldCount; ++i) {
+        const size_t j = i + 3 - skippedHead_;
+        if (j >= varints.size() || varints[j] != 0) return false;
+    }
+    return true;
+}
+
+bool RecordInspector::holdsPageNullValues(const Record& record, uint32_t pageNumber, uint32_t firstField) const {
+    const NullValueCache& cache = nullValueCache;
+    if (cache.inspectorId != id_ || cache.pageNumber != pageNumber || cache.values.size() != typeInfos_.size()) {
+        return false;
+    }
+    for (size_t i = firstField; i < cache.values.size(); ++i) {
+        if (!cache.values[i]) return false;
+    }
+    return record.holdsExactly(cache.values.data() + firstField, cache.values.size() - firstField);
 }
 
 const std::shared_ptr<FieldValue>& RecordInspector::cachedNullValue(uint32_t pageNumber,

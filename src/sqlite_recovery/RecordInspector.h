@@ -85,13 +85,25 @@ private:
         FieldTypeInfo info;    // kType
         // Outcome for every value a one-byte varint can carry (0 to 127).
         std::array<bool, 128> acceptsByte{};
-        bool accepts(int64_t value) const;
+        bool accepts(int64_t value) const {
+            switch (kind) {
+                case kPositive: return value > 0;
+                case kEquals: return value == expected;
+                case kType: return info.matches(value);
+                case kNone: break;
+            }
+            return true;
+        }
     };
 
     void rebuildChecks();
     // The NULL value of a column on a page, shared by the records of that page
     // carved on the calling thread.
     const std::shared_ptr<FieldValue>& cachedNullValue(uint32_t pageNumber, uint32_t fieldIndex) const;
+    // Every decoded column of the candidate has serial type 0.
+    bool allNullCandidate(const std::vector<int64_t>& varints, uint32_t firstField) const;
+    // The record holds exactly this thread's shared NULL values of the page.
+    bool holdsPageNullValues(const Record& record, uint32_t pageNumber, uint32_t firstField) const;
 
     // Tells this inspector's cached values apart from those of any other.
     uint64_t id_ = 0;

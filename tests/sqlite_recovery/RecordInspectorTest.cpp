@@ -324,3 +324,70 @@ TEST(RecordInspector, SameResultsAsTheLiteralInspection) {
         }
     }
 }
+
+// A record reused across candidates (as the seek does, with all-NULL candidates of
+// zero runs left in place) must read exactly like a record decoded afresh, also
+// when a consumer changed the reused record in between.
+TEST(RecordInspector, ReusedRecordReadsLikeAFreshDecode) {
+    enginetest::TempDir dir;
+    const std::string path = dir.file("chat.sqlite");
+    seektest::writeMessageFixture(path, dir.file("before.sqlite"), 200);
+    std::vector<uint8_t> bytes = seektest::readFileBytes(path);
+    // A zero run with real rows around it, as freed space looks.
+    const size_t pageSize = 1024;
+    bytes.resize(bytes.size() + pageSize, 0);
+    std::copy(bytes.begin() + pageSize, bytes.begin() + pageSize + 300, bytes.end() - 300);
+
+    const std::vector<std::string> tables = {seektest::messageTableSql(),
+                                             "CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b INTEGER, c REAL)",
+                                             "CREATE TABLE d(a TEXT, A TEXT, b INTEGER)"};
+    for (const auto& sql : tables) {
+        SCOPED_TRACE(sql);
+        const Table table = Table::parse(sql);
+        const auto inspector = RecordInspector::create(&table, pageSize);
+        size_t shortcuts = 0;
+        for (size_t first = 0; first + pageSize <= bytes.size(); first += pageSize) {
+            const uint8_t* page = bytes.data() + first;
+            const uint32_t pageNumber = uint32_t(first / pageSize) + 1;
+            auto reused = std::make_shared<Record>();
+            std::vector<int64_t> varints;
+            for (uint32_t offset = 8; offset < pageSize; ++offset) {
+                ErrorInfo error;
+                uint32_t headerBytes = 0;
+                if (!inspector->inspect(page, offset, varints, headerBytes, &error)) continue;
+                const bool wasAllNull = reused->getFieldCount() > 0 && reused->getFieldValues().back()->isNull();
+                ErrorInfo reusedError, freshError;
+                uint32_t reusedBytes = 7, freshBytes = 7;
+                auto fresh = std::make_shared<Record>();
+                const bool reusedOk = inspector->inspectFieldValues(pageNumber, page, varints, offset, headerBytes,
+                                                                    reused, reusedBytes, &reusedError);
+                const bool freshOk = inspector->inspectFieldValues(pageNumber, page, varints, offset, headerBytes,
+                                                                   fresh, freshBytes, &freshError);
+                ASSERT_EQ(freshOk, reusedOk) << offset;
+                EXPECT_EQ(freshError.getCode(), reusedError.getCode());
+                EXPECT_EQ(freshError.getMessage(), reusedError.getMessage());
+                EXPECT_EQ(freshBytes, reusedBytes);
+                EXPECT_EQ(seektest::renderRecord(*fresh, table.getFieldCount()),
+                          seektest::renderRecord(*reused, table.getFieldCount()));
+                EXPECT_EQ(fresh->getFieldIndexes(), reused->getFieldIndexes());
+                for (const auto& field : table.getFields()) {
+                    const auto a = fresh->getFieldValue(field.getFieldName());
+                    const auto b = reused->getFieldValue(field.getFieldName());
+                    ASSERT_EQ(a == nullptr, b == nullptr);
+                    if (a) {
+                        EXPECT_EQ(a->getFieldIndex(), b->getFieldIndex());
+                    }
+                }
+                if (wasAllNull && reusedOk) ++shortcuts;
+                // Consumers may change the record they are handed.
+                if (offset % 7 == 0) reused->clear();
+                if (offset % 11 == 0 && fresh->getFieldCount() > 0) {
+                    reused->addFieldValue(std::make_shared<FieldValue>(pageNumber, 99, "extra"));
+                }
+            }
+        }
+        if (sql == seektest::messageTableSql()) {
+            EXPECT_GT(shortcuts, 100u);
+        }
+    }
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace talwen {
+namespace app {
+namespace cli {
+
+// Exit codes of the command-line tool.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // bad input or a failed recovery, with a one-line message
+constexpr int kExitUsage = 2;    // wrong arguments
+
+// Runs one command line (without the program name). Results go to `out`, messages
+// and progress to `err`; `interactive` draws progress bars instead of plain lines.
+int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                   bool interactive);
+
+}  // namespace cli
+}  // namespace app
+}  // namespace talwen

@@ -1,0 +1,151 @@
+#include "app/cli/CliOptions.h"
+
+#include <cstdlib>
+
+namespace talwen {
+namespace app {
+namespace cli {
+
+const char* const kUsage =
+    "usage:\n"
+    "  wchat-recover backups [--root DIR]...\n"
+    "      List the iTunes backups of this computer (or of the given backup roots).\n"
+    "  wchat-recover accounts BACKUP_DIR\n"
+    "      List the messenger accounts of a backup with their owner and sample friends.\n"
+    "  wchat-recover scan (BACKUP_DIR [--account NAME] | --db MM.sqlite)\n"
+    "                     [--store FILE] [--export DIR] [--work DIR] [--threads N]\n"
+    "      Recover contacts and messages, deleted ones included, from a copy of the\n"
+    "      messenger database; print a summary; optionally keep the recovery store as\n"
+    "      FILE and export every conversation as HTML below DIR.\n"
+    "      NAME is the account's user name or its 32-character directory.\n"
+    "  wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]]\n"
+    "      Export every conversation of a kept recovery store; with the backup, pictures\n"
+    "      and voice notes are copied too.\n"
+    "The backup and the scanned database are never written to. Set WCHAT_RECOVER_DEBUG=1\n"
+    "to see the diagnostic log.\n";
+
+namespace {
+
+bool takeValue(const std::vector<std::string>& arguments, size_t& i, std::string& value, CliOptions& options) {
+    if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+        options.error = "option " + arguments[i] + " needs a value";
+        return false;
+    }
+    value = arguments[++i];
+    return true;
+}
+
+bool parseThreads(const std::string& text, unsigned& threads) {
+    if (text.empty() || text.size() > 4) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value < 1 || value > 256) return false;
+    threads = static_cast<unsigned>(value);
+    return true;
+}
+
+}  // namespace
+
+CliOptions parseCommandLine(const std::vector<std::string>& arguments) {
+    CliOptions options;
+    if (arguments.empty()) {
+        options.error = "no command given";
+        return options;
+    }
+    const std::string& command = arguments[0];
+    if (command == "-h" || command == "--help" || command == "help") {
+        options.command = CliOptions::Command::Help;
+        return options;
+    }
+    if (command == "backups") {
+        options.command = CliOptions::Command::Backups;
+    } else if (command == "accounts") {
+        options.command = CliOptions::Command::Accounts;
+    } else if (command == "scan") {
+        options.command = CliOptions::Command::Scan;
+    } else if (command == "export") {
+        options.command = CliOptions::Command::Export;
+    } else {
+        options.error = "unknown command: " + command;
+        return options;
+    }
+
+    std::vector<std::string> positional;
+    for (size_t i = 1; i < arguments.size() && options.error.empty(); ++i) {
+        const std::string& argument = arguments[i];
+        std::string threads;
+        if (argument == "--root" && options.command == CliOptions::Command::Backups) {
+            std::string root;
+            if (takeValue(arguments, i, root, options)) options.roots.push_back(root);
+        } else if (argument == "--account") {
+            takeValue(arguments, i, options.account, options);
+        } else if (argument == "--db") {
+            takeValue(arguments, i, options.databaseFile, options);
+        } else if (argument == "--store") {
+            takeValue(arguments, i, options.storeFile, options);
+        } else if (argument == "--export") {
+            takeValue(arguments, i, options.exportDir, options);
+        } else if (argument == "--backup") {
+            takeValue(arguments, i, options.backupDir, options);
+        } else if (argument == "--work") {
+            takeValue(arguments, i, options.workDir, options);
+        } else if (argument == "--threads") {
+            if (takeValue(arguments, i, threads, options) && !parseThreads(threads, options.threads)) {
+                options.error = "--threads takes a whole number from 1 to 256";
+            }
+        } else if (argument == "-h" || argument == "--help") {
+            options.command = CliOptions::Command::Help;
+            return options;
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            options.error = "unknown option: " + argument;
+        } else {
+            positional.push_back(argument);
+        }
+    }
+    if (!options.error.empty()) return options;
+
+    switch (options.command) {
+        case CliOptions::Command::Backups:
+            if (!positional.empty()) options.error = "backups takes no file argument";
+            break;
+        case CliOptions::Command::Accounts:
+            if (positional.size() != 1) {
+                options.error = "accounts needs one backup directory";
+            } else {
+                options.backupDir = positional[0];
+            }
+            break;
+        case CliOptions::Command::Scan:
+            if (positional.size() > 1) {
+                options.error = "scan takes one backup directory";
+            } else if (positional.size() == 1 && !options.backupDir.empty()) {
+                options.error = "give the backup directory once";
+            } else {
+                if (positional.size() == 1) options.backupDir = positional[0];
+                if (options.backupDir.empty() == options.databaseFile.empty()) {
+                    options.error = "scan needs either a backup directory or --db FILE";
+                } else if (!options.databaseFile.empty() && !options.account.empty()) {
+                    options.error = "--account goes with a backup directory, not with --db";
+                }
+            }
+            break;
+        case CliOptions::Command::Export:
+            if (positional.size() != 1) {
+                options.error = "export needs one recovery store file";
+            } else if (options.exportDir.empty()) {
+                options.error = "export needs --export DIR";
+            } else {
+                options.storeFile = positional[0];
+            }
+            break;
+        default:
+            break;
+    }
+    return options;
+}
+
+}  // namespace cli
+}  // namespace app
+}  // namespace talwen

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace talwen {
+namespace app {
+namespace cli {
+
+// What the command line asked for. Parsing never touches the file system.
+struct CliOptions {
+    enum class Command { None, Help, Backups, Accounts, Scan, Export };
+
+    Command command = Command::None;
+    std::vector<std::string> roots;  // backups: roots to list instead of the platform's
+    std::string backupDir;           // accounts, scan, export: the backup directory
+    std::string account;             // scan, export: user name or 32-character account directory
+    std::string databaseFile;        // scan: an MM.sqlite file instead of a backup
+    std::string storeFile;           // scan: keep the recovery store here; export: read it
+    std::string exportDir;           // scan, export: export every conversation below this directory
+    std::string workDir;             // scan: working directory (default: a temporary one)
+    unsigned threads = 0;            // scan: seek threads (0: one less than the hardware threads)
+    std::string error;               // set when the arguments are wrong
+};
+
+CliOptions parseCommandLine(const std::vector<std::string>& arguments);
+
+// The usage text printed for --help and after an argument error.
+extern const char* const kUsage;
+
+}  // namespace cli
+}  // namespace app
+}  // namespace talwen

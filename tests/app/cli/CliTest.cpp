@@ -1,0 +1,236 @@
+// The command-line tool end to end: argument errors, every bad-input path, and a
+// full scan and export of generated backups in both layouts.
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sqlite3.h>
+
+#include "app/cli/CliCommands.h"
+#include "app/cli/CliOptions.h"
+#include "app/cli/TerminalProgress.h"
+
+using namespace talwen::app::cli;
+
+namespace {
+
+struct Outcome {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Outcome run(const std::vector<std::string>& arguments) {
+    std::ostringstream out, err;
+    const int code = runCommandLine(arguments, out, err, false);
+    return {code, out.str(), err.str()};
+}
+
+std::string quoted(const QString& text) { return "'" + text.toStdString() + "'"; }
+
+// Writes a synthetic backup with tools/gen_backup.py; false when the tool fails.
+bool generateBackup(const QString& dir, const std::string& options) {
+    const std::string command = "python3 " + quoted(WCR_TOOLS_DIR "/gen_backup.py") + " --out " + quoted(dir) +
+                                " " + options + " > /dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+void writeSqlite(const QString& path, const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(path.toUtf8().constData(), &db));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+    sqlite3_close(db);
+}
+
+// Content hash of every file below a directory, to prove nothing was written there.
+std::map<QString, QByteArray> fingerprint(const QString& dir) {
+    std::map<QString, QByteArray> files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            files[path] = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1);
+        }
+    }
+    return files;
+}
+
+QStringList htmlPages(const QString& exportRoot) {
+    return QDir(exportRoot + "/微信聊天记录恢复").entryList({"*.html"}, QDir::Files, QDir::Name);
+}
+
+}  // namespace
+
+TEST(CliOptions, ArgumentErrorsExitWithUsage) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"scan"},
+        {"scan", "dir", "--db", "x.sqlite"},
+        {"scan", "--db", "x.sqlite", "--account", "a"},
+        {"scan", "--db", "x.sqlite", "--threads", "0"},
+        {"scan", "--db", "x.sqlite", "--threads", "two"},
+        {"scan", "--db"},
+        {"export", "store.db"},
+        {"accounts"},
+        {"backups", "extra"},
+        {"scan", "--db", "x", "--bogus"},
+    };
+    for (const auto& arguments : cases) {
+        const Outcome outcome = run(arguments);
+        EXPECT_EQ(kExitUsage, outcome.code) << (arguments.empty() ? "" : arguments[0]);
+        EXPECT_NE(std::string::npos, outcome.err.find("usage:"));
+    }
+    EXPECT_EQ(kExitOk, run({"--help"}).code);
+    const CliOptions options = parseCommandLine({"scan", "b", "--account", "wxid_a", "--threads", "3"});
+    EXPECT_TRUE(options.error.empty());
+    EXPECT_EQ("b", options.backupDir);
+    EXPECT_EQ("wxid_a", options.account);
+    EXPECT_EQ(3u, options.threads);
+}
+
+TEST(TerminalProgress, BarShowsPercentAndClockTimes) {
+    EXPECT_EQ("(1/3) 正在扫描好友... [###############---------------]  50%  预计剩余时间：00:00:03  已使用时间：00:00:04",
+              TerminalProgress::barLine("(1/3)", "正在扫描好友...", 50, "1970-01-01 00:00:03",
+                                        "1970-01-01 00:00:04"));
+    std::ostringstream plain;
+    TerminalProgress progress(plain, false);
+    for (int percent : {3, 9, 10, 14, 55}) progress.update("(2/3)", "x", percent, "", "");
+    progress.complete("(2/3)", "x", "1970-01-01 00:00:02");
+    progress.update("(2/3)", "x", 95, "", "");  // a late watcher report after the end
+    progress.update("", "y", 20, "", "");
+    EXPECT_EQ("(2/3) x 0%\n(2/3) x 10%\n(2/3) x 50%\n(2/3) x 100% 已使用时间：00:00:02\ny 20%\n", plain.str());
+}
+
+TEST(Cli, BadInputFailsWithOneLineMessage) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString root = temp.path();
+    writeFile(root + "/notes.txt", "this is not a database\n");
+    writeFile(root + "/existing.db", "x");
+    QDir().mkpath(root + "/plain_dir");
+    writeSqlite(root + "/other.sqlite", "CREATE TABLE t(a);");
+
+    // A backup with a manifest that lists no messenger file.
+    const QString noMessenger = root + "/no_messenger";
+    QDir().mkpath(noMessenger);
+    writeFile(noMessenger + "/Info.plist",
+              "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Device Name</key><string>x</string>"
+              "</dict></plist>");
+    writeSqlite(noMessenger + "/Manifest.db",
+                "CREATE TABLE Files(fileID TEXT, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB);"
+                "INSERT INTO Files VALUES('0123456789012345678901234567890123456789','HomeDomain','a.txt',1,NULL);");
+    const QString encrypted = root + "/encrypted";
+    ASSERT_TRUE(generateBackup(encrypted, "--layout db --encrypted --placeholder-db"));
+    const QString twoAccounts = root + "/two_accounts";
+    ASSERT_TRUE(generateBackup(twoAccounts, "--layout mbdb --accounts 2 --placeholder-db"));
+
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    const std::string r = root.toStdString();
+    const std::vector<Case> cases = {
+        {{"scan", "--db", r + "/missing.sqlite"}, "file not found"},
+        {{"scan", "--db", r + "/notes.txt"}, "not an SQLite database"},
+        {{"scan", "--db", r + "/plain_dir"}, "not a file"},
+        {{"scan", r + "/missing_backup"}, "backup directory not found"},
+        {{"scan", r + "/plain_dir"}, "not an iTunes backup"},
+        {{"accounts", r + "/notes.txt"}, "not a backup directory"},
+        {{"scan", r + "/no_messenger"}, "no messenger data"},
+        {{"scan", r + "/encrypted"}, "encrypted"},
+        {{"accounts", r + "/encrypted"}, "encrypted"},
+        {{"scan", r + "/two_accounts"}, "choose one with --account"},
+        {{"scan", r + "/two_accounts", "--account", "nobody"}, "no messenger account named nobody"},
+        {{"scan", "--db", r + "/other.sqlite", "--store", r + "/existing.db"}, "output file exists"},
+        {{"export", r + "/other.sqlite", "--export", r + "/out"}, "not a recovery store"},
+        {{"export", r + "/missing.db", "--export", r + "/out"}, "file not found"},
+        {{"backups", "--root", r + "/missing_root"}, "backup root not found"},
+    };
+    const auto before = fingerprint(root);
+    for (const Case& c : cases) {
+        const Outcome outcome = run(c.arguments);
+        EXPECT_EQ(kExitFailure, outcome.code) << c.message;
+        EXPECT_NE(std::string::npos, outcome.err.find(c.message)) << outcome.err;
+        EXPECT_EQ(1, std::count(outcome.err.begin(), outcome.err.end(), '\n')) << outcome.err;
+    }
+    EXPECT_EQ(before, fingerprint(root));  // nothing written anywhere, backups included
+}
+
+TEST(Cli, ScanWithoutMessengerTablesFailsCleanly) {
+    QTemporaryDir temp;
+    const QString db = temp.path() + "/empty.sqlite";
+    writeSqlite(db, "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
+    const Outcome outcome = run({"scan", "--db", db.toStdString()});
+    EXPECT_EQ(kExitFailure, outcome.code);
+    EXPECT_NE(std::string::npos, outcome.err.find("recovery failed")) << outcome.err;
+}
+
+class CliBackupLayout : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CliBackupLayout, ScansAccountsAndExportsAGeneratedBackup) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString root = temp.path();
+    const QString backupRoot = root + "/roots";
+    const QString backup = backupRoot + "/00112233445566778899aabbccddeeff00112233";
+    ASSERT_TRUE(generateBackup(backup, std::string("--layout ") + GetParam() + " --accounts 2 --profile tiny"));
+    const auto before = fingerprint(backup);
+
+    const Outcome listed = run({"backups", "--root", backupRoot.toStdString()});
+    ASSERT_EQ(kExitOk, listed.code) << listed.err;
+    EXPECT_NE(std::string::npos, listed.out.find("not encrypted"));
+    EXPECT_NE(std::string::npos, listed.out.find(backup.toStdString()));
+
+    const Outcome accounts = run({"accounts", backup.toStdString()});
+    ASSERT_EQ(kExitOk, accounts.code) << accounts.err;
+    const size_t first = accounts.out.find("account ");
+    ASSERT_NE(std::string::npos, first);
+    EXPECT_NE(std::string::npos, accounts.out.find("account ", first + 1)) << accounts.out;
+    EXPECT_NE(std::string::npos, accounts.out.find("owner: "));
+    const std::string accountDir = accounts.out.substr(first + 8, 32);
+
+    const QString store = root + "/store.sqlite";
+    const QString exportRoot = root + "/export";
+    const Outcome scanned = run({"scan", backup.toStdString(), "--account", accountDir, "--store",
+                                 store.toStdString(), "--export", exportRoot.toStdString(), "--threads", "2"});
+    ASSERT_EQ(kExitOk, scanned.code) << scanned.err;
+    EXPECT_NE(std::string::npos, scanned.out.find("contacts: ")) << scanned.out;
+    EXPECT_NE(std::string::npos, scanned.out.find("recovered from deleted space"));
+    EXPECT_NE(std::string::npos, scanned.err.find("(3/3) 正在扫描、分析记录... 100%")) << scanned.err;
+    EXPECT_TRUE(QFile::exists(store));
+    const QString site = exportRoot + "/微信聊天记录恢复";
+    for (const char* asset : {"/css/style.css", "/css/bootstrap.css", "/js/jquery-1.11.3.min.js"}) {
+        EXPECT_TRUE(QFile::exists(site + asset)) << asset;
+    }
+    const QStringList pages = htmlPages(exportRoot);
+    EXPECT_GT(pages.size(), 2);
+
+    // The kept store exports the same pages again.
+    const QString again = root + "/again";
+    const Outcome exported = run({"export", store.toStdString(), "--export", again.toStdString(), "--backup",
+                                  backup.toStdString(), "--account", accountDir});
+    ASSERT_EQ(kExitOk, exported.code) << exported.err;
+    EXPECT_EQ(pages, htmlPages(again));
+
+    EXPECT_EQ(before, fingerprint(backup));  // the backup was only read
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, CliBackupLayout, ::testing::Values("mbdb", "db"));
