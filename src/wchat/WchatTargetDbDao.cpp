@@ -131,6 +131,13 @@ KeptStatement keptChat;
 KeptStatement keptChatRoom;
 KeptStatement keptChatFriend;
 
+// Finalizes the kept statements that belong to db.
+void releaseKeptOf(sqlite3* db) {
+    for (KeptStatement* kept : {&keptFriend, &keptChat, &keptChatRoom, &keptChatFriend}) {
+        if (kept->db == db) kept->release();
+    }
+}
+
 // Makes the kept statement ready for binding on db: resets it, or prepares it when
 // it belongs to another connection (whose statement is finalized, so that
 // connection can still be closed).
@@ -174,11 +181,67 @@ bool stepOnce(KeptStatement& kept, const char* function, common::ErrorInfo* erro
     return true;
 }
 
-void beginTransaction(sqlite3* db) {
-    sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+// Runs the bound insert once and returns the new row id, 0 on failure.
+int64_t stepForRowId(KeptStatement& kept, sqlite3* db, const char* function,
+                     common::ErrorInfo* error) {
+    if (!stepOnce(kept, function, error)) return 0;
+    const int64_t id = sqlite3_last_insert_rowid(db);
+    sqlite3_clear_bindings(kept.stmt);
+    return id;
 }
-void endTransaction(sqlite3* db) {
+
+// One batch writer's run: with the store lock held, clears error and calls
+// writeOne for every item in order inside one transaction, stopping at the first
+// item it refuses. The results of BEGIN/END are ignored, so the rows written before
+// a failure are committed. An empty batch opens a transaction only when
+// openWhenEmpty is set.
+template <typename Items, typename WriteOne>
+void writeBatch(sqlite3* db, const Items& items, bool openWhenEmpty, common::ErrorInfo* error,
+                WriteOne writeOne) {
+    std::lock_guard<std::mutex> lock(storeMutex);
+    error->clear();
+    if (items.empty() && !openWhenEmpty) return;
+    sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+    for (const auto& item : items) {
+        if (!writeOne(item)) break;
+    }
     sqlite3_exec(db, "END TRANSACTION;", nullptr, nullptr, nullptr);
+}
+
+// Stores every entity with insertOne and hands each its new row id through
+// setId; a null entry is reported as "<typeName>[<index>] is null!".
+template <typename Entity, typename InsertOne, typename SetId>
+void insertEntities(sqlite3* db, const std::vector<std::shared_ptr<Entity>>& entities,
+                    const char* typeName, const char* function, common::ErrorInfo* error,
+                    InsertOne insertOne, SetId setId) {
+    size_t index = 0;
+    writeBatch(db, entities, true, error, [&](const std::shared_ptr<Entity>& entity) {
+        if (!entity) {
+            WCR_SET_ERROR(error, -1,
+                          std::string(typeName) + "[" + std::to_string(index) + "] is null!",
+                          function);
+            return false;
+        }
+        const int64_t id = insertOne(db, *entity, error);
+        if (!error->isSuccess()) return false;
+        setId(*entity, id);
+        ++index;
+        return true;
+    });
+}
+
+using LinkInserter = bool (*)(sqlite3*, uint16_t, int64_t, int64_t, double, common::ErrorInfo*);
+
+// Ties one message to every contact of rcFriendIds, each link with the ratio
+// 1/N; an empty set writes nothing and runs no transaction.
+void insertLinksOfChat(LinkInserter insertOne, sqlite3* db, uint16_t deduceType,
+                       int64_t rcChatId, const std::set<int64_t>& rcFriendIds,
+                       common::ErrorInfo* error) {
+    const double ratio =
+        rcFriendIds.empty() ? 0.0 : 1.0 / static_cast<double>(rcFriendIds.size());
+    writeBatch(db, rcFriendIds, false, error, [&](int64_t rcFriendId) {
+        return insertOne(db, deduceType, rcChatId, rcFriendId, ratio, error);
+    });
 }
 
 bool insertLink(KeptStatement& kept, const char* sql, const char* function, sqlite3* db,
@@ -229,9 +292,7 @@ void WchatTargetDbDao::finishTargetDb(sqlite3* db, common::ErrorInfo* error) {
     std::lock_guard<std::mutex> lock(storeMutex);
     // All messages are in: the kept insert statements are no longer needed, and
     // without them the store's connection closes cleanly whoever closes it.
-    for (KeptStatement* kept : {&keptFriend, &keptChat, &keptChatRoom, &keptChatFriend}) {
-        if (kept->db == db) kept->release();
-    }
+    releaseKeptOf(db);
     common::ErrorInfo firstFailure;
     for (const char* sql : kFinishStatements) {
         SqliteAssistant::executeSql(db, sql, error);
@@ -291,10 +352,7 @@ int64_t WchatTargetDbDao::_insertFriend(sqlite3* db, const WchatFriend& f,
                          error) &&
         D::bindTextValue("city", f, stmt, W::kCityFlag, at[25], f.getCity(), true, error) &&
         D::bindTextValue("sign", f, stmt, W::kSignFlag, at[26], f.getSign(), true, error);
-    if (!bound || !stepOnce(keptFriend, kFunction, error)) return 0;
-    const int64_t id = sqlite3_last_insert_rowid(db);
-    sqlite3_clear_bindings(stmt);
-    return id;
+    return bound ? stepForRowId(keptFriend, db, kFunction, error) : 0;
 }
 
 int64_t WchatTargetDbDao::_insertChat(sqlite3* db, const WchatChat& c, common::ErrorInfo* error) {
@@ -328,10 +386,7 @@ int64_t WchatTargetDbDao::_insertChat(sqlite3* db, const WchatChat& c, common::E
                         error) &&
         D::bindIntValue("type", c, stmt, W::kTypeFlag, at[12], c.getType(), true, error) &&
         D::bindIntValue("des", c, stmt, W::kDesFlag, at[13], c.getDes(), true, error);
-    if (!bound || !stepOnce(keptChat, kFunction, error)) return 0;
-    const int64_t id = sqlite3_last_insert_rowid(db);
-    sqlite3_clear_bindings(stmt);
-    return id;
+    return bound ? stepForRowId(keptChat, db, kFunction, error) : 0;
 }
 
 bool WchatTargetDbDao::_insertChatRoom(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
@@ -356,93 +411,43 @@ int64_t WchatTargetDbDao::insertFriend(sqlite3* db, const WchatFriend& wchatFrie
 void WchatTargetDbDao::insertFriends(sqlite3* db,
                                      const std::vector<std::shared_ptr<WchatFriend>>& friends,
                                      common::ErrorInfo* error) {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    error->clear();
-    beginTransaction(db);
-    for (size_t i = 0; i < friends.size(); ++i) {
-        if (!friends[i]) {
-            WCR_SET_ERROR(error, -1, "WchatFriend[" + std::to_string(i) + "] is null!",
-                          "insertFriends");
-            break;
-        }
-        const int64_t id = _insertFriend(db, *friends[i], error);
-        if (!error->isSuccess()) break;
-        friends[i]->setRcFriendId(id);
-    }
-    endTransaction(db);
+    insertEntities(db, friends, "WchatFriend", "insertFriends", error, &_insertFriend,
+                   [](WchatFriend& f, int64_t id) { f.setRcFriendId(id); });
 }
 
 void WchatTargetDbDao::insertChats(sqlite3* db,
                                    const std::vector<std::shared_ptr<WchatChat>>& chats,
                                    common::ErrorInfo* error) {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    error->clear();
-    beginTransaction(db);
-    for (size_t i = 0; i < chats.size(); ++i) {
-        if (!chats[i]) {
-            WCR_SET_ERROR(error, -1, "WchatChat[" + std::to_string(i) + "] is null!",
-                          "insertChats");
-            break;
-        }
-        const int64_t id = _insertChat(db, *chats[i], error);
-        if (!error->isSuccess()) break;
-        chats[i]->setRcChatId(id);
-    }
-    endTransaction(db);
+    insertEntities(db, chats, "WchatChat", "insertChats", error, &_insertChat,
+                   [](WchatChat& c, int64_t id) { c.setRcChatId(id); });
 }
 
 void WchatTargetDbDao::insertChatRoomsOfFriend(sqlite3* db, uint16_t deduceType,
                                                const std::set<int64_t>& rcChatIds,
                                                int64_t rcFriendId, common::ErrorInfo* error) {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    error->clear();
-    beginTransaction(db);
-    for (const int64_t rcChatId : rcChatIds) {
-        if (!_insertChatRoom(db, deduceType, rcChatId, rcFriendId, 1.0, error)) break;
-    }
-    endTransaction(db);
+    writeBatch(db, rcChatIds, true, error, [&](int64_t rcChatId) {
+        return _insertChatRoom(db, deduceType, rcChatId, rcFriendId, 1.0, error);
+    });
 }
 
 void WchatTargetDbDao::insertChatRoomsOfChat(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
                                              const std::set<int64_t>& rcFriendIds,
                                              common::ErrorInfo* error) {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    error->clear();
-    if (rcFriendIds.empty()) return;
-    const double ratio = 1.0 / static_cast<double>(rcFriendIds.size());
-    beginTransaction(db);
-    for (const int64_t rcFriendId : rcFriendIds) {
-        if (!_insertChatRoom(db, deduceType, rcChatId, rcFriendId, ratio, error)) break;
-    }
-    endTransaction(db);
+    insertLinksOfChat(&_insertChatRoom, db, deduceType, rcChatId, rcFriendIds, error);
 }
 
 void WchatTargetDbDao::insertChatFriendsOfChat(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
                                                const std::set<int64_t>& rcFriendIds,
                                                common::ErrorInfo* error) {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    error->clear();
-    if (rcFriendIds.empty()) return;
-    const double ratio = 1.0 / static_cast<double>(rcFriendIds.size());
-    beginTransaction(db);
-    for (const int64_t rcFriendId : rcFriendIds) {
-        if (!_insertChatFriend(db, deduceType, rcChatId, rcFriendId, ratio, error)) break;
-    }
-    endTransaction(db);
+    insertLinksOfChat(&_insertChatFriend, db, deduceType, rcChatId, rcFriendIds, error);
 }
 
 void WchatTargetDbDao::insertChatFriends(sqlite3* db, const ChatFriendMap& chatFriends,
                                          common::ErrorInfo* error) {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    error->clear();
-    if (chatFriends.empty()) return;
-    beginTransaction(db);
-    for (const auto& entry : chatFriends) {
-        if (!_insertChatFriend(db, entry.second.second, entry.first, entry.second.first, 1.0,
-                               error))
-            break;
-    }
-    endTransaction(db);
+    writeBatch(db, chatFriends, false, error, [&](const ChatFriendMap::value_type& entry) {
+        return _insertChatFriend(db, entry.second.second, entry.first, entry.second.first, 1.0,
+                                 error);
+    });
 }
 
 std::set<int64_t> WchatTargetDbDao::selectRcFriendIdsByUsrName(sqlite3* db,
@@ -476,9 +481,7 @@ std::set<int64_t> WchatTargetDbDao::selectRcFriendIdsByUsrName(sqlite3* db,
 
 void WchatTargetDbDao::releaseKeptStatements(sqlite3* db) {
     std::lock_guard<std::mutex> lock(storeMutex);
-    for (KeptStatement* kept : {&keptFriend, &keptChat, &keptChatRoom, &keptChatFriend}) {
-        if (kept->db == db) kept->release();
-    }
+    releaseKeptOf(db);
 }
 
 int WchatTargetDbDao::closeTargetDb(sqlite3* db) {
