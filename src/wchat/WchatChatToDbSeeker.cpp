@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 #include <set>
+#include <type_traits>
+#include <utility>
 
 #include "sqlite_recovery/CommonException.h"
 #include "sqlite_recovery/CommonFacility.h"
@@ -65,6 +67,28 @@ void guarded(const char* function, ErrorInfo* error, Work&& work) {
     }
 }
 
+// The carving stage and the merge stage of one kind of record (contacts or
+// conversation tables): the seek's end reports the carved count, the merge's end
+// the live count. Returns false, with merged untouched, when the seek failed.
+template <class T, class SeekCallbacks, class Seek, class MergeCallbacks, class Merge>
+bool seekAndMerge(uint32_t threads, const char* function, const SeekCallbacks& seekCallbacks,
+                  Seek seek, const MergeCallbacks& mergeCallbacks, Merge merge,
+                  const std::vector<T>& live, std::vector<T>& merged, ErrorInfo* error) {
+    common::Stopwatch watch;
+    std::vector<T> carved;
+    call(seekCallbacks.begin, threads);
+    watch.restart();
+    guarded(function, error, [&] { carved = seek(threads, error); });
+    if (!error->isSuccess()) return false;
+    call(seekCallbacks.end, elapsedOf(watch), static_cast<uint32_t>(carved.size()));
+
+    call(mergeCallbacks.begin);
+    watch.restart();
+    merged = merge(live, carved);
+    call(mergeCallbacks.end, elapsedOf(watch), static_cast<uint32_t>(live.size()));
+    return true;
+}
+
 // The first column of the first row as text, if there is one.
 std::optional<std::string> firstText(const ResultSet& resultSet) {
     if (resultSet.getRowCount() == 0 || resultSet.getColCount() == 0) return std::nullopt;
@@ -84,12 +108,34 @@ std::optional<Table> parseDefinition(const std::string& statement) {
     return std::nullopt;
 }
 
-template <class Handler>
-std::vector<SeekEventHandler*> handlerPointers(const std::vector<std::unique_ptr<Handler>>& handlers) {
+// Carves the records of table out of database on max(threadCount, 1) threads, with
+// one handler per thread made by makeHandler; the handlers are left in `handlers`
+// with what they found. Returns the seek's record count.
+template <class Handler, class MakeHandler>
+uint32_t carve(Database* database, const Table& table, RecordFilter* filter, uint32_t threadCount,
+               SeekProgressIndicator* progress, std::vector<std::unique_ptr<Handler>>& handlers,
+               MakeHandler makeHandler, ErrorInfo* error) {
+    const uint32_t threads = std::max<uint32_t>(threadCount, 1);
+    handlers.clear();
     std::vector<SeekEventHandler*> pointers;
-    pointers.reserve(handlers.size());
-    for (const std::unique_ptr<Handler>& handler : handlers) pointers.push_back(handler.get());
-    return pointers;
+    pointers.reserve(threads);
+    for (uint32_t i = 0; i < threads; ++i) {
+        handlers.push_back(makeHandler());
+        pointers.push_back(handlers.back().get());
+    }
+    SqliteDatabaseSeeker seeker(database, &table, filter);
+    return seeker.seek(threads, progress, pointers.data(), error);
+}
+
+// What every handler found, in handler order; found(handler) gives one handler's list.
+template <class Handler, class Found>
+auto gather(const std::vector<std::unique_ptr<Handler>>& handlers, Found found) {
+    std::decay_t<decltype(found(std::declval<const Handler&>()))> all;
+    for (const std::unique_ptr<Handler>& handler : handlers) {
+        const auto& part = found(*handler);
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
 }
 
 }  // namespace
@@ -206,22 +252,12 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
 
     // 6, 7. Carved contacts and their merge with the live ones.
     std::vector<std::shared_ptr<WchatFriend>> friends = liveFriends;
-    if ((seekFlags & kSeekFriends) != 0) {
-        std::vector<std::shared_ptr<WchatFriend>> carvedFriends;
-        call(seekFriendsCallbacks.begin, threads);
-        watch.restart();
-        guarded("seekWchatFriends", error,
-                [&] { carvedFriends = seekWchatFriends(threads, error); });
-        if (!error->isSuccess()) return;
-        call(seekFriendsCallbacks.end, elapsedOf(watch),
-             static_cast<uint32_t>(carvedFriends.size()));
-
-        call(mergeFriendsCallbacks.begin);
-        watch.restart();
-        friends = mergeWchatFriends(liveFriends, carvedFriends);
-        call(mergeFriendsCallbacks.end, elapsedOf(watch),
-             static_cast<uint32_t>(liveFriends.size()));
-    }
+    if ((seekFlags & kSeekFriends) != 0 &&
+        !seekAndMerge(
+            threads, "seekWchatFriends", seekFriendsCallbacks,
+            [this](uint32_t count, ErrorInfo* e) { return seekWchatFriends(count, e); },
+            mergeFriendsCallbacks, &mergeWchatFriends, liveFriends, friends, error))
+        return;
 
     // 8. Store the contacts; each gets its rcFriendId.
     call(saveFriendsCallbacks.begin);
@@ -241,22 +277,12 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
 
     // 10, 11. Conversation tables carved from deleted sqlite_master entries.
     std::vector<std::shared_ptr<TableBtree>> tables = liveTables;
-    if ((seekFlags & kSeekChatTables) != 0) {
-        std::vector<std::shared_ptr<TableBtree>> carvedTables;
-        call(seekChatTablesCallbacks.begin, threads);
-        watch.restart();
-        guarded("seekWchatTableBtrees", error,
-                [&] { carvedTables = seekWchatTableBtrees(threads, error); });
-        if (!error->isSuccess()) return;
-        call(seekChatTablesCallbacks.end, elapsedOf(watch),
-             static_cast<uint32_t>(carvedTables.size()));
-
-        call(mergeChatTablesCallbacks.begin);
-        watch.restart();
-        tables = mergeTableBtrees(liveTables, carvedTables);
-        call(mergeChatTablesCallbacks.end, elapsedOf(watch),
-             static_cast<uint32_t>(liveTables.size()));
-    }
+    if ((seekFlags & kSeekChatTables) != 0 &&
+        !seekAndMerge(
+            threads, "seekWchatTableBtrees", seekChatTablesCallbacks,
+            [this](uint32_t count, ErrorInfo* e) { return seekWchatTableBtrees(count, e); },
+            mergeChatTablesCallbacks, &mergeTableBtrees, liveTables, tables, error))
+        return;
 
     // 12. Every table's b-tree, so each leaf page is known to belong to a conversation.
     call(walkChatTablesCallbacks.begin);
@@ -342,21 +368,13 @@ std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::seekWchatFriends(
         return {};
     }
 
-    const uint32_t threads = std::max<uint32_t>(threadCount, 1);
     NativeWchatFriendRecordFilter filter;
     std::vector<std::unique_ptr<NativeWchatFriendSeekEventHandler>> handlers;
-    for (uint32_t i = 0; i < threads; ++i)
-        handlers.push_back(std::make_unique<NativeWchatFriendSeekEventHandler>());
-    const std::vector<SeekEventHandler*> pointers = handlerPointers(handlers);
-    SqliteDatabaseSeeker seeker(&database, &*table, &filter);
-    seeker.seek(threads, friendSeekProgress, pointers.data(), error);
-
-    std::vector<std::shared_ptr<WchatFriend>> carved;
-    for (const auto& handler : handlers) {
-        const auto& found = handler->getWchatFriends();
-        carved.insert(carved.end(), found.begin(), found.end());
-    }
-    return carved;
+    carve(&database, *table, &filter, threadCount, friendSeekProgress, handlers,
+          [] { return std::make_unique<NativeWchatFriendSeekEventHandler>(); }, error);
+    return gather(handlers, [](const NativeWchatFriendSeekEventHandler& handler) -> const auto& {
+        return handler.getWchatFriends();
+    });
 }
 
 std::vector<std::shared_ptr<TableBtree>> WchatChatToDbSeeker::seekWchatTableBtrees(
@@ -368,21 +386,14 @@ std::vector<std::shared_ptr<TableBtree>> WchatChatToDbSeeker::seekWchatTableBtre
         return {};
     }
 
-    const uint32_t threads = std::max<uint32_t>(threadCount, 1);
     NativeWchatChatTableRecordFilter filter;
     std::vector<std::unique_ptr<NativeWchatChatTableSeekEventHandler>> handlers;
-    for (uint32_t i = 0; i < threads; ++i)
-        handlers.push_back(std::make_unique<NativeWchatChatTableSeekEventHandler>());
-    const std::vector<SeekEventHandler*> pointers = handlerPointers(handlers);
-    SqliteDatabaseSeeker seeker(&database, &*table, &filter);
-    seeker.seek(threads, chatTableSeekProgress, pointers.data(), error);
-
-    std::vector<std::shared_ptr<TableBtree>> carved;
-    for (const auto& handler : handlers) {
-        const auto& found = handler->getTableBtrees();
-        carved.insert(carved.end(), found.begin(), found.end());
-    }
-    return carved;
+    carve(&database, *table, &filter, threadCount, chatTableSeekProgress, handlers,
+          [] { return std::make_unique<NativeWchatChatTableSeekEventHandler>(); }, error);
+    return gather(handlers,
+                  [](const NativeWchatChatTableSeekEventHandler& handler) -> const auto& {
+                      return handler.getTableBtrees();
+                  });
 }
 
 uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* error) {
@@ -400,16 +411,14 @@ uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* er
         return 0;
     }
 
-    const uint32_t threads = std::max<uint32_t>(threadCount, 1);
     NativeWchatChatRecordFilter filter;
     std::vector<std::unique_ptr<NativeWchatChatToDbSeekEventHandler>> handlers;
-    for (uint32_t i = 0; i < threads; ++i) {
-        handlers.push_back(std::make_unique<NativeWchatChatToDbSeekEventHandler>(
-            targetDb, deducer.get(), &savedChats, logger));
-    }
-    const std::vector<SeekEventHandler*> pointers = handlerPointers(handlers);
-    SqliteDatabaseSeeker seeker(&database, &*table, &filter);
-    return seeker.seek(threads, chatSeekProgress, pointers.data(), error);
+    return carve(&database, *table, &filter, threadCount, chatSeekProgress, handlers,
+                 [this] {
+                     return std::make_unique<NativeWchatChatToDbSeekEventHandler>(
+                         targetDb, deducer.get(), &savedChats, logger);
+                 },
+                 error);
 }
 
 std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::mergeWchatFriends(
