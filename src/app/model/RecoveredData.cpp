@@ -52,6 +52,21 @@ bool isSystemAccount(const QString& usrName) {
     return false;
 }
 
+// The message columns that a conversation row and a lost-message row share.
+template <typename Entry>
+void readMessageColumns(const ResultValues& query, size_t row, Entry* entry) {
+    query.readInteger(row, "rcChatId", &entry->rcChatId);
+    query.readInteger(row, "validFlag", &entry->validFlag);
+    query.readInteger(row, "obtainWay", &entry->obtainWay);
+    query.readText(row, "taggedUserName", &entry->taggedUserName);
+    query.readInteger(row, "mesLocalId", &entry->mesLocalId);
+    query.readText(row, "message", &entry->message);
+    query.readInteger(row, "status", &entry->status);
+    query.readInteger(row, "imgStatus", &entry->imgStatus);
+    query.readInteger(row, "type", &entry->type);
+    query.readInteger(row, "des", &entry->des);
+}
+
 }  // namespace
 
 void RecoveredData::loadFriends(sqlite3* store, common::ErrorInfo* error) {
@@ -77,11 +92,9 @@ void RecoveredData::loadFriends(sqlite3* store, common::ErrorInfo* error) {
     const ResultValues query(rows);
     for (size_t row = 0; row < query.rowCount(); ++row) {
         FriendEntry entry;
-        int64_t id = 0;
-        if (!query.integerValue(row, "rcFriendId", &id)) {
+        if (!query.readInteger(row, "rcFriendId", &entry.rcFriendId)) {
             continue;
         }
-        entry.rcFriendId = static_cast<int32_t>(id);
         query.readInteger(row, "validFlag", &entry.validFlag);
         query.readInteger(row, "obtainWay", &entry.obtainWay);
         query.readInteger(row, "wcFriend", &entry.wcFriend);
@@ -129,25 +142,14 @@ void RecoveredData::loadLostFriendChats(sqlite3* store, common::ErrorInfo* error
     const ResultValues query(rows);
     for (size_t row = 0; row < query.rowCount(); ++row) {
         LostChatEntry entry;
-        int64_t pageNumber = 0;
-        if (!query.integerValue(row, "pageNumber", &pageNumber)) {
+        if (!query.readInteger(row, "pageNumber", &entry.pageNumber)) {
             continue;  // NULL: the message was not carved from a page
         }
-        entry.pageNumber = static_cast<int32_t>(pageNumber);
-        if (query.textValue(row, "created", &entry.created) && yearOfTimeText(entry.created) < 2010) {
+        if (query.readText(row, "created", &entry.created) && yearOfTimeText(entry.created) < 2010) {
             continue;
         }
-        query.readInteger(row, "rcChatId", &entry.rcChatId);
-        query.readInteger(row, "validFlag", &entry.validFlag);
-        query.readInteger(row, "obtainWay", &entry.obtainWay);
-        query.readText(row, "taggedUserName", &entry.taggedUserName);
+        readMessageColumns(query, row, &entry);
         query.readText(row, "fromUserName", &entry.fromUserName);
-        query.readInteger(row, "mesLocalId", &entry.mesLocalId);
-        query.readText(row, "message", &entry.message);
-        query.readInteger(row, "status", &entry.status);
-        query.readInteger(row, "imgStatus", &entry.imgStatus);
-        query.readInteger(row, "type", &entry.type);
-        query.readInteger(row, "des", &entry.des);
         lostFriendList_.push_back(entry);
         unknownFriendGroups_[entry.pageNumber].push_back(entry);
     }
@@ -175,23 +177,12 @@ std::vector<ChatEntry> RecoveredData::queryConversation(sqlite3* store, int32_t 
     size_t runStart = 0;  // first entry of the current run of equal createTime
     for (size_t row = 0; row < query.rowCount(); ++row) {
         ChatEntry entry;
-        int64_t id = 0;
-        if (!query.integerValue(row, "rcFriendId", &id)) {
+        if (!query.readInteger(row, "rcFriendId", &entry.rcFriendId)) {
             continue;
         }
-        entry.rcFriendId = static_cast<int32_t>(id);
         query.readInteger(row, "deduceType", &entry.deduceType);
-        query.readInteger(row, "rcChatId", &entry.rcChatId);
-        query.readInteger(row, "validFlag", &entry.validFlag);
-        query.readInteger(row, "obtainWay", &entry.obtainWay);
         query.readInteger(row, "createTime", &entry.createTime);
-        query.readText(row, "message", &entry.message);
-        query.readInteger(row, "status", &entry.status);
-        query.readInteger(row, "imgStatus", &entry.imgStatus);
-        query.readInteger(row, "type", &entry.type);
-        query.readText(row, "taggedUserName", &entry.taggedUserName);
-        query.readInteger(row, "des", &entry.des);
-        query.readInteger(row, "mesLocalId", &entry.mesLocalId);
+        readMessageColumns(query, row, &entry);
 
         // Messages sent in the same second are distinct unless their content is the
         // same too; only such real duplicates (e.g. a live row and its recovered

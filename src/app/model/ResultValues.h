@@ -23,12 +23,15 @@ public:
     bool integerValue(size_t row, const char* column, int64_t* value) const;
     bool textValue(size_t row, const char* column, QString* value) const;
 
+    // Both reads return whether the field was set.
     template <typename T>
-    void readInteger(size_t row, const char* column, T* field) const {
+    bool readInteger(size_t row, const char* column, T* field) const {
         int64_t value = 0;
-        if (integerValue(row, column, &value)) *field = static_cast<T>(value);
+        if (!integerValue(row, column, &value)) return false;
+        *field = static_cast<T>(value);
+        return true;
     }
-    void readText(size_t row, const char* column, QString* field) const { textValue(row, column, field); }
+    bool readText(size_t row, const char* column, QString* field) const { return textValue(row, column, field); }
 
 private:
     const sqlite::wchat::ResultSet& rows_;
