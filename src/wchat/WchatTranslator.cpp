@@ -101,6 +101,24 @@ const TableColumn kTableColumns[] = {
      [](TableBtree& t, int64_t v) { t.setRootPage(static_cast<uint32_t>(v)); }, nullptr, false},
 };
 
+// Hands a live (ColValue) or carved (FieldValue) value of the column's class to
+// the column's setter, the text through sanitizeText when clean is set. Returns
+// false, setting nothing, for a value of another class.
+template <class Entity, class Value>
+bool assign(const Column<Entity>& column, const Value& value, bool clean, Entity& entity) {
+    if (column.integer) {
+        if (!value.isInteger()) return false;
+        column.setInteger(entity, value.getIntegerValue());
+    } else {
+        if (!value.isText()) return false;
+        if (clean)
+            column.setText(entity, common::sanitizeText(value.getTextValue()));
+        else
+            column.setText(entity, value.getTextValue());
+    }
+    return true;
+}
+
 template <class Entity, size_t N>
 std::vector<std::shared_ptr<Entity>> translateRows(const ResultSet& resultSet,
                                                    const Column<Entity> (&columns)[N],
@@ -115,11 +133,7 @@ std::vector<std::shared_ptr<Entity>> translateRows(const ResultSet& resultSet,
             const std::shared_ptr<ColValue> value = resultSet.getValue(row, column.name);
             if (value->isNull()) {
                 if (column.nullMask != 0) entity->setNull(column.nullMask);
-            } else if (column.integer && value->isInteger()) {
-                column.setInteger(*entity, value->getIntegerValue());
-            } else if (!column.integer && value->isText()) {
-                column.setText(*entity, value->getTextValue());
-            } else if (!column.lenient) {
+            } else if (!assign(column, *value, false, *entity) && !column.lenient) {
                 WCR_SET_ERROR(error, -1,
                               std::string("'") + column.name + "' type not " +
                                   (column.integer ? "INTEGER" : "TEXT") + "!",
@@ -140,13 +154,9 @@ void translateFields(const Record& record, const Column<Entity> (&columns)[N], u
         const std::shared_ptr<FieldValue> value = record.getFieldValue(column.name);
         if (!value) {
             entity.setNull(column.nullMask);
-        } else if (column.integer && value->isInteger()) {
-            column.setInteger(entity, value->getIntegerValue());
-        } else if (!column.integer && value->isText()) {
-            if (column.clean && (flags & WchatTranslator::kCleanTexts) != 0)
-                column.setText(entity, common::sanitizeText(value->getTextValue()));
-            else
-                column.setText(entity, value->getTextValue());
+        } else {
+            assign(column, *value, column.clean && (flags & WchatTranslator::kCleanTexts) != 0,
+                   entity);
         }
     }
 }
