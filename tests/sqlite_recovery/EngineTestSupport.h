@@ -2,36 +2,21 @@
 
 #include <sqlite3.h>
 
-#include <atomic>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include "support/TempDir.h"
 
 namespace enginetest {
 
 // A directory of its own under the system temp directory, removed afterwards.
-class TempDir {
+class TempDir : public wcrtest::TempDir {
 public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        path_ = std::filesystem::temp_directory_path() /
-                ("wcr_engine_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
+    TempDir() : wcrtest::TempDir("engine") {}
 };
 
 inline void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {

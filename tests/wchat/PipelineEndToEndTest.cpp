@@ -387,9 +387,9 @@ TEST_F(RecoveredSmallFile, CountersAndViewsFollowTheLinks) {
     sqlite3* db = r->seeker->getTargetDb();
     size_t roomRows = 0;
     for (const auto& entry : r->store.rooms) roomRows += entry.second.size();
-    auto inRoom = wcrtest::StoreSnapshot::select(db, "SELECT rcFriendId, rcChatId FROM WC_ChatInRoom");
+    auto inRoom = wcrtest::selectRows(db, "SELECT rcFriendId, rcChatId FROM WC_ChatInRoom");
     EXPECT_EQ(roomRows, inRoom.getRowCount());
-    auto lost = wcrtest::StoreSnapshot::select(db, "SELECT rcChatId FROM WC_LostFriendChat");
+    auto lost = wcrtest::selectRows(db, "SELECT rcChatId FROM WC_LostFriendChat");
     size_t expectedLost = 0;
     for (const auto& entry : r->store.chats) expectedLost += r->store.rooms.count(entry.first) ? 0 : 1;
     EXPECT_EQ(expectedLost, lost.getRowCount());

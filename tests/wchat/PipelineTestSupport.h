@@ -6,11 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -18,33 +16,12 @@
 #include <vector>
 
 #include "JsonReader.h"
+#include "SelectRows.h"
+#include "support/TempDir.h"
 #include "wchat/ResultSet.h"
 #include "wchat/SqliteAssistant.h"
 
 namespace wcrtest {
-
-// A fresh directory below the system's temporary directory, removed with the object.
-class TempDir {
-public:
-    explicit TempDir(const std::string& tag) {
-        static int counter = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("wcr-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string path() const { return path_.string(); }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Runs the fixture generator into dir; false when it failed.
 inline bool generateMessengerDb(const std::string& dir, const std::string& profile, int seed) {
@@ -99,16 +76,8 @@ struct StoreSnapshot {
     std::map<int64_t, std::vector<StoredLink>> rooms;        // by rcChatId
     std::map<int64_t, std::vector<StoredLink>> chatFriends;  // by rcChatId
 
-    static talwen::sqlite::wchat::ResultSet select(sqlite3* db, const std::string& sql) {
-        talwen::sqlite::wchat::ResultSet rs;
-        talwen::common::ErrorInfo error;
-        talwen::sqlite::wchat::SqliteAssistant::query(db, 0, sql, rs, &error);
-        EXPECT_TRUE(error.isSuccess()) << sql << ": " << error.getMessage();
-        return rs;
-    }
-
     void load(sqlite3* db) {
-        auto rs = select(db,
+        auto rs = selectRows(db,
                          "SELECT rcChatId, obtainWay, mesSvrId, createTime, message, pageNumber "
                          "FROM WC_Chat");
         for (uint32_t r = 0; r < rs.getRowCount(); ++r) {
@@ -122,7 +91,7 @@ struct StoreSnapshot {
             if (!rs.getValue(r, 5u)->isNull()) c.pageNumber = rs.getValue(r, 5u)->getIntegerValue();
             chats[c.rcChatId] = c;
         }
-        rs = select(db,
+        rs = selectRows(db,
                     "SELECT rcFriendId, obtainWay, usrName, nickName, conRemark, chatNum, "
                     "rcChatNum, lastChatTime FROM WC_Friend");
         for (uint32_t r = 0; r < rs.getRowCount(); ++r) {
@@ -148,7 +117,7 @@ struct StoreSnapshot {
 private:
     static void loadLinks(sqlite3* db, const std::string& table,
                           std::map<int64_t, std::vector<StoredLink>>& links) {
-        auto rs = select(db, "SELECT rcChatId, rcFriendId, deduceType, ratio FROM " + table +
+        auto rs = selectRows(db, "SELECT rcChatId, rcFriendId, deduceType, ratio FROM " + table +
                                  " ORDER BY rcChatId, rcFriendId");
         for (uint32_t r = 0; r < rs.getRowCount(); ++r) {
             StoredLink link;

@@ -123,7 +123,7 @@ struct StageLog {
 };
 
 int64_t scalar(sqlite3* db, const std::string& sql) {
-    auto rs = wcrtest::StoreSnapshot::select(db, sql);
+    auto rs = wcrtest::selectRows(db, sql);
     return rs.getValue(0, 0u)->getIntegerValue();
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "SelectRows.h"
 #include "wchat/ResultSet.h"
 #include "wchat/SqliteAssistant.h"
 #include "wchat/WchatTargetDbDao.h"
@@ -49,13 +50,7 @@ protected:
         }
     }
 
-    ResultSet select(const std::string& sql) {
-        ResultSet rs;
-        ErrorInfo queryError;
-        SqliteAssistant::query(db, 0, sql, rs, &queryError);
-        EXPECT_TRUE(queryError.isSuccess()) << queryError.getMessage();
-        return rs;
-    }
+    ResultSet select(const std::string& sql) { return wcrtest::selectRows(db, sql); }
     std::shared_ptr<ColValue> scalar(const std::string& sql) {
         ResultSet rs = select(sql);
         EXPECT_EQ(1u, rs.getRowCount()) << sql;

@@ -9,6 +9,7 @@
 #include "sqlite_recovery/CommonException.h"
 #include "sqlite_recovery/FieldValue.h"
 #include "sqlite_recovery/Record.h"
+#include "SelectRows.h"
 #include "wchat/ResultSet.h"
 #include "wchat/SqliteAssistant.h"
 #include "wchat/WchatSourceDbDao.h"
@@ -28,13 +29,7 @@ class TranslatorTest : public ::testing::Test {
 protected:
     void SetUp() override { db = SqliteAssistant::openDatabase("", &error); }
     void TearDown() override { SqliteAssistant::closeDatabase(db); }
-    ResultSet select(const std::string& sql) {
-        ResultSet rs;
-        ErrorInfo queryError;
-        SqliteAssistant::query(db, 0, sql, rs, &queryError);
-        EXPECT_TRUE(queryError.isSuccess()) << queryError.getMessage();
-        return rs;
-    }
+    ResultSet select(const std::string& sql) { return wcrtest::selectRows(db, sql); }
     sqlite3* db = nullptr;
     ErrorInfo error;
 };
