@@ -8,6 +8,24 @@ namespace talwen {
 namespace sqlite {
 namespace wchat {
 
+namespace {
+
+// Every row of sql, translated; an empty list with the query's report when the
+// query fails.
+template <class Entity>
+std::vector<std::shared_ptr<Entity>> selectTranslated(
+    sqlite3* db, const std::string& sql,
+    std::vector<std::shared_ptr<Entity>> (*translate)(const ResultSet&, common::ErrorInfo*),
+    common::ErrorInfo* error) {
+    error->clear();
+    ResultSet resultSet;
+    SqliteAssistant::query(db, 0, sql, resultSet, error);
+    if (!error->isSuccess()) return {};
+    return translate(resultSet, error);
+}
+
+}  // namespace
+
 const char* const WchatSourceDbDao::kSelectFriendsSql =
     "SELECT * FROM Friend LEFT JOIN Friend_Ext ON Friend.UsrName = Friend_Ext.UsrName;";
 const char* const WchatSourceDbDao::kSelectChatTablesSql =
@@ -35,29 +53,20 @@ std::vector<std::shared_ptr<WchatChat>> WchatSourceDbDao::selectChats(sqlite3* d
                                                                       uint32_t offset,
                                                                       uint32_t limit,
                                                                       common::ErrorInfo* error) {
-    error->clear();
-    ResultSet resultSet;
-    SqliteAssistant::query(db, 0, buildSelectChatsSql(tableName, offset, limit), resultSet, error);
-    if (!error->isSuccess()) return {};
-    return WchatTranslator::translateResultSetToWchatChats(resultSet, error);
+    return selectTranslated(db, buildSelectChatsSql(tableName, offset, limit),
+                            &WchatTranslator::translateResultSetToWchatChats, error);
 }
 
 std::vector<std::shared_ptr<WchatFriend>> WchatSourceDbDao::selectFriends(
     sqlite3* db, common::ErrorInfo* error) {
-    error->clear();
-    ResultSet resultSet;
-    SqliteAssistant::query(db, 0, kSelectFriendsSql, resultSet, error);
-    if (!error->isSuccess()) return {};
-    return WchatTranslator::translateResultSetToWchatFriends(resultSet, error);
+    return selectTranslated(db, kSelectFriendsSql,
+                            &WchatTranslator::translateResultSetToWchatFriends, error);
 }
 
 std::vector<std::shared_ptr<TableBtree>> WchatSourceDbDao::selectChatTableBtrees(
     sqlite3* db, common::ErrorInfo* error) {
-    error->clear();
-    ResultSet resultSet;
-    SqliteAssistant::query(db, 0, kSelectChatTablesSql, resultSet, error);
-    if (!error->isSuccess()) return {};
-    return WchatTranslator::translateResultSetToTableBtrees(resultSet, error);
+    return selectTranslated(db, kSelectChatTablesSql,
+                            &WchatTranslator::translateResultSetToTableBtrees, error);
 }
 
 }  // namespace wchat
