@@ -31,9 +31,10 @@ NativeWchatChatToDbSeekEventHandler::~NativeWchatChatToDbSeekEventHandler() = de
 void NativeWchatChatToDbSeekEventHandler::onPageBegin(uint32_t) { batch.clear(); }
 
 int NativeWchatChatToDbSeekEventHandler::onRecord(std::shared_ptr<Record>& record) {
+    // Most carved rows are copies of live messages: drop them before translating.
+    if (savedChats->containsCarved(*record)) return 0;
     std::shared_ptr<WchatChat> chat =
         WchatTranslator::translateRecordToWchatChat(*record, WchatTranslator::kCleanTexts);
-    if (savedChats->contains(*chat)) return 0;
     batch.push_back(std::move(chat));
     return 1;
 }

@@ -45,6 +45,22 @@ bool SavedChatIndex::contains(const WchatChat& chat) const {
     return false;
 }
 
+bool SavedChatIndex::containsCarved(const Record& record) const {
+    // A carved field yields a value only when present and of the INTEGER class;
+    // absent, NULL or another class leaves no key, as in the translation.
+    const std::shared_ptr<FieldValue> svrId = record.getFieldValue("MesSvrId");
+    if (svrId && svrId->isInteger() && svrId->getIntegerValue() != 0) {
+        const int64_t id = svrId->getIntegerValue();
+        return svrIds_[bucketOf(id)].count(id) != 0;
+    }
+    const std::shared_ptr<FieldValue> createTime = record.getFieldValue("CreateTime");
+    if (createTime && createTime->isInteger()) {
+        // The message keeps the low 32 bits of the creation time.
+        return createTimes_.count(static_cast<int32_t>(createTime->getIntegerValue())) != 0;
+    }
+    return false;
+}
+
 void SavedChatIndex::clear() {
     for (std::set<int64_t>& ids : svrIds_) ids.clear();
     createTimes_.clear();

@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "sqlite_recovery/Record.h"
 #include "wchat/WchatChat.h"
 
 namespace talwen {
@@ -25,6 +26,10 @@ public:
     // The number of messages that had a key.
     size_t addAll(const std::vector<std::shared_ptr<WchatChat>>& chats);
     bool contains(const WchatChat& chat) const;
+    // The same answer as contains() for the message that translating this carved
+    // record would give, read straight from its MesSvrId and CreateTime fields so
+    // that carved copies of live messages are dropped without being translated.
+    bool containsCarved(const Record& record) const;
     void clear();
 
 private:

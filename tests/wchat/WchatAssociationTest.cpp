@@ -15,6 +15,10 @@
 #include "wchat/WchatFriendDeducer.h"
 #include "wchat/WchatFriendTracer.h"
 #include "wchat/WchatTargetDbDao.h"
+#include "wchat/WchatTranslator.h"
+#include "sqlite_recovery/FieldValue.h"
+#include "sqlite_recovery/Record.h"
+#include <functional>
 
 using talwen::common::ErrorInfo;
 using talwen::sqlite::TableBtree;
@@ -256,6 +260,53 @@ TEST(SavedChatIndexTest, KeysAreServerIdsElseCreationTimes) {
     EXPECT_FALSE(index.contains(*noKey));
     index.clear();
     EXPECT_FALSE(index.contains(*bySvr));
+}
+
+
+// Dropping a carved row before translation must answer exactly as translating it
+// and asking contains() would, for every shape a carved field can take.
+TEST(SavedChatIndexTest, CarvedRecordsAnswerLikeTheirTranslation) {
+    using talwen::sqlite::FieldValue;
+    using talwen::sqlite::Record;
+    SavedChatIndex index;
+    auto live = chat("a", 0x1234, 100);
+    auto liveWithoutSvr = chat("b", 0, 200);
+    auto liveLate = chat("c", 0, 5);  // 2^32 + 5 carved reads as 5 in 32 bits
+    index.addAll({live, liveWithoutSvr, liveLate});
+
+    using Make = std::function<std::shared_ptr<FieldValue>(uint32_t index, const std::string& name)>;
+    const std::vector<std::pair<const char*, Make>> shapes = {
+        {"absent", nullptr},
+        {"null", [](uint32_t i, const std::string& n) { return std::make_shared<FieldValue>(1, i, n); }},
+        {"text", [](uint32_t i, const std::string& n) {
+             return std::make_shared<FieldValue>(1, i, n, 15, 0, 1, std::string("1"));
+         }},
+        {"zero (type 8)", [](uint32_t i, const std::string& n) {
+             return std::make_shared<FieldValue>(1, i, n, 8, 0, 0, int64_t{0});
+         }},
+        {"one (type 9)", [](uint32_t i, const std::string& n) {
+             return std::make_shared<FieldValue>(1, i, n, 9, 0, 0, int64_t{1});
+         }},
+        {"0x1234", [](uint32_t i, const std::string& n) {
+             return std::make_shared<FieldValue>(1, i, n, 2, 0, 2, int64_t{0x1234});
+         }},
+        {"200", [](uint32_t i, const std::string& n) {
+             return std::make_shared<FieldValue>(1, i, n, 2, 0, 2, int64_t{200});
+         }},
+        {"2^32+5", [](uint32_t i, const std::string& n) {
+             return std::make_shared<FieldValue>(1, i, n, 6, 0, 8, int64_t{(int64_t{1} << 32) + 5});
+         }},
+    };
+    for (const auto& [svrName, svr] : shapes) {
+        for (const auto& [timeName, time] : shapes) {
+            Record record;
+            if (svr) record.addFieldValue(svr(2, "mesSvrId"));
+            if (time) record.addFieldValue(time(3, "CREATETIME"));
+            record.addFieldValue(std::make_shared<FieldValue>(1, 4, "Message", 15, 0, 1, std::string("x")));
+            const auto translated = WchatTranslator::translateRecordToWchatChat(record, WchatTranslator::kCleanTexts);
+            EXPECT_EQ(index.contains(*translated), index.containsCarved(record)) << svrName << " / " << timeName;
+        }
+    }
 }
 
 }  // namespace
