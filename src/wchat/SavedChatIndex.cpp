@@ -62,7 +62,7 @@ bool SavedChatIndex::containsCarved(const Record& record) const {
 }
 
 void SavedChatIndex::clear() {
-    for (std::set<int64_t>& ids : svrIds_) ids.clear();
+    for (auto& ids : svrIds_) ids.clear();
     createTimes_.clear();
 }
 

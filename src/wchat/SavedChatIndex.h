@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "sqlite_recovery/Record.h"
@@ -33,9 +33,10 @@ public:
     void clear();
 
 private:
-    // Server ids spread over 256 sets by their low 8 bits.
-    std::array<std::set<int64_t>, 256> svrIds_;
-    std::set<int32_t> createTimes_;
+    // Server ids spread over 256 sets by their low 8 bits. Hash sets: the seek asks
+    // for every carved row, and only membership matters.
+    std::array<std::unordered_set<int64_t>, 256> svrIds_;
+    std::unordered_set<int32_t> createTimes_;
 };
 
 }  // namespace wchat
