@@ -113,11 +113,13 @@ def placeholder_messenger_db(user_name, contacts, rng):
             return f.read()
 
 
-def generated_messenger_db(seed, profile, truth_target):
+def generated_messenger_db(seed, profile, truth_target, target_mb=None):
     """MM.sqlite written by gen_messenger_db.py; its truth.json copied when asked."""
     with tempfile.TemporaryDirectory() as tmp:
         subprocess.run([sys.executable, MESSENGER_DB_TOOL, "--out", tmp, "--seed", str(seed),
-                        "--profile", profile], check=True, stdout=subprocess.DEVNULL)
+                        "--profile", profile]
+                       + (["--target-mb", str(target_mb)] if target_mb else []),
+                       check=True, stdout=subprocess.DEVNULL)
         with open(os.path.join(tmp, "MM.sqlite"), "rb") as f:
             data = f.read()
         truth = os.path.join(tmp, "truth.json")
@@ -205,7 +207,7 @@ def messenger_entries(args, rng, summary):
         if os.path.exists(MESSENGER_DB_TOOL) and not args.placeholder_db:
             truth = (os.path.join(args.truth_dir, account_dir + ".truth.json")
                      if args.truth_dir else None)
-            db = generated_messenger_db(db_seed, args.profile, truth)
+            db = generated_messenger_db(db_seed, args.profile, truth, args.target_mb)
             source = "gen_messenger_db"
         else:
             db = placeholder_messenger_db(user_name, contacts, random.Random(db_seed))
@@ -390,6 +392,8 @@ def main(argv=None):
     parser.add_argument("--accounts", type=int, choices=(1, 2), default=1)
     parser.add_argument("--encrypted", action="store_true")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--target-mb", type=int, default=None,
+                        help="passed to gen_messenger_db.py: grow each MM.sqlite to about this size")
     parser.add_argument("--profile", choices=("tiny", "small", "large"), default="tiny",
                         help="passed to gen_messenger_db.py")
     parser.add_argument("--placeholder-db", action="store_true",
