@@ -479,7 +479,7 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         WCR_SET_ERROR(error, -1, "chatTableName[" + tableName + "] invalid!", "dumpWchatChats");
         return 0;
     }
-    const int64_t ownerId = tracer.findRcFriendIdByHashedUsrName(hash);
+    int64_t ownerId = tracer.findRcFriendIdByHashedUsrName(hash);
     if (!deducer) deducer = std::make_shared<WchatFriendDeducer>(targetDb, &tracer);
 
     uint32_t copied = 0;
@@ -488,6 +488,9 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         const std::vector<std::shared_ptr<WchatChat>> batch =
             WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, error);
         if (!error->isSuccess() || batch.empty()) break;
+        // A live conversation whose contact row is gone would be tied to no one and
+        // shown nowhere: it gets a made-up owner, as a dropped conversation does.
+        if (ownerId == 0) ownerId = deducer->findOrMakeUpOwner(hash);
         savedChats.addAll(batch);
 
         WchatTargetDbDao::insertChats(targetDb, batch, error);

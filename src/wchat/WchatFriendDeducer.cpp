@@ -17,6 +17,18 @@ bool isGivenNotNull(const WchatChat& chat, uint64_t mask) {
 WchatFriendDeducer::WchatFriendDeducer(sqlite3* targetDb, WchatFriendTracer* tracer)
     : targetDb_(targetDb), tracer_(tracer) {}
 
+int64_t WchatFriendDeducer::findOrMakeUpOwner(const std::string& hash) {
+    return tracer_->findOrMakeUpRcFriendId(hash, [&](uint32_t number) -> int64_t {
+        WchatFriend placeholder(EntityBase::kObtainByAssociation);
+        placeholder.setHashedUsrName(hash);
+        placeholder.setNickName(placeholderName(number));
+        placeholder.setConRemark(placeholderName(number));
+        // A failed insert only costs the conversation its owner; the number stays used.
+        common::ErrorInfo insertError;
+        return WchatTargetDbDao::insertFriend(targetDb_, placeholder, &insertError);
+    });
+}
+
 std::string WchatFriendDeducer::placeholderName(uint32_t number) {
     return "未知联系人-" + std::to_string(number);
 }
@@ -96,15 +108,7 @@ uint16_t WchatFriendDeducer::deduceChatRoom(uint32_t pageNumber,
     }
 
     for (const std::string& hash : tracer_->findHashedUsrNamesByPage(pageNumber)) {
-        const int64_t id = tracer_->findOrMakeUpRcFriendId(hash, [&](uint32_t number) -> int64_t {
-            WchatFriend placeholder(EntityBase::kObtainByAssociation);
-            placeholder.setHashedUsrName(hash);
-            placeholder.setNickName(placeholderName(number));
-            placeholder.setConRemark(placeholderName(number));
-            // A failed insert only costs this page its owner; the number stays used.
-            common::ErrorInfo insertError;
-            return WchatTargetDbDao::insertFriend(targetDb_, placeholder, &insertError);
-        });
+        const int64_t id = findOrMakeUpOwner(hash);
         if (id != 0) rcFriendIds.insert(id);
     }
     return rcFriendIds.empty() ? 0 : kRoomPageOfMadeUpOwner;

@@ -47,6 +47,10 @@ public:
     uint16_t deduceChatRoom(uint32_t pageNumber, const std::vector<std::shared_ptr<WchatChat>>& chats,
                             std::set<int64_t>& rcFriendIds);
 
+    // The contact stored for a conversation table's hash, made up ("未知联系人-" + n)
+    // and stored when there is none yet; 0 when making one up failed.
+    int64_t findOrMakeUpOwner(const std::string& hashedUsrName);
+
     // Nick name and remark of the made-up contact number n.
     static std::string placeholderName(uint32_t number);
 
