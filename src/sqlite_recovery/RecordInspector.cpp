@@ -102,6 +102,7 @@ void RecordInspector::rebuildChecks() {
     checks_.clear();
     fastZoneEnd_ = -1;
     firstByteMayMatch_.fill(true);
+    secondByteMayMatch_.fill(true);
     if (varintNum_ <= 0) return;
     checks_.assign(static_cast<size_t>(varintNum_), VarintCheck());
     // The visible part of the cell prefix: payload length and record header length.
@@ -122,6 +123,9 @@ void RecordInspector::rebuildChecks() {
         for (int64_t b = 0; b < 128; ++b) check.acceptsByte[static_cast<size_t>(b)] = check.accepts(b);
     }
     for (size_t b = 0; b < 128; ++b) firstByteMayMatch_[b] = checks_[0].acceptsByte[b];
+    if (checks_.size() >= 2) {
+        for (size_t b = 0; b < 128; ++b) secondByteMayMatch_[b] = checks_[1].acceptsByte[b];
+    }
     fastZoneEnd_ = int64_t(pageLength_) - int64_t(kMaxVarintBytes) * varintNum_;
     if (fastZoneEnd_ < 0) fastZoneEnd_ = -1;
 }

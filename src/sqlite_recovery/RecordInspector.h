@@ -51,11 +51,17 @@ public:
     // The first offset from `offset` on that inspect could match, skipping only
     // offsets at which inspect would return false without failure: offsets far
     // enough from the page end that no varint can run past it, whose first byte
-    // is a one-byte varint the first check refuses. Returns `offset` itself
-    // when it cannot rule it out. Lets a scan pass over text and other bytes
-    // that can never start a record without a call per offset.
+    // is a one-byte varint the first check refuses, or whose first two bytes are
+    // one-byte varints and the second check refuses the second. Returns `offset`
+    // itself when it cannot rule it out. Lets a scan pass over text and other
+    // bytes that can never start a record without a call per offset.
     uint32_t nextCandidateOffset(const uint8_t* page, uint32_t offset) const {
-        while (offset <= fastZoneEnd_ && !firstByteMayMatch_[page[offset]]) ++offset;
+        const int64_t end = fastZoneEnd_;
+        while (offset <= end) {
+            const uint8_t first = page[offset];
+            if (firstByteMayMatch_[first] && (first >= 0x80 || secondByteMayMatch_[page[offset + 1]])) break;
+            ++offset;
+        }
         return offset;
     }
 
@@ -118,6 +124,9 @@ private:
     // Whether a candidate whose first byte is b can pass the first check (bytes
     // from 0x80 on start longer varints and are left to inspect).
     std::array<bool, 256> firstByteMayMatch_{};
+    // The same for the second varint when the first was one byte long (all true
+    // when fewer than two varints are read).
+    std::array<bool, 256> secondByteMayMatch_{};
     // Last offset from which varintNum varints of 9 bytes fit in the usable
     // page; -1 (no offset) when none do or nothing is read.
     int64_t fastZoneEnd_ = -1;
