@@ -252,3 +252,29 @@ TEST(ChangeFriends, ShowsBatchesOfFourAndWrapsAround) {
     EXPECT_EQ("2345", names(sampler.batch("six")));
     EXPECT_TRUE(sampler.batch("none").empty());
 }
+
+// The viewer keeps its cap on lost messages; an export reads every one of them.
+TEST(LoadLostFriendChats, WithoutACapEveryLostMessageIsRead) {
+    TestStore store;
+    store.exec("BEGIN");
+    const uint32_t total = RecoveredData::kLostChatRowCap + 5;
+    for (uint32_t i = 0; i < total; ++i) {
+        TestStore::Chat chat;
+        chat.obtainWay = 2;
+        chat.hasPageNumber = true;
+        chat.pageNumber = 1 + i / 100;
+        chat.createTime = k2015 + i;
+        chat.message = "m" + std::to_string(i);
+        store.addChat(chat);
+    }
+    store.exec("COMMIT");
+    store.finish();
+    RecoveredData data;
+    ErrorInfo error;
+    data.loadLostFriendChats(store.db(), &error);
+    EXPECT_EQ(size_t(RecoveredData::kLostChatRowCap), data.lostFriendList().size());
+    data.loadLostFriendChats(store.db(), &error, 0);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_EQ(size_t(total), data.lostFriendList().size());
+    EXPECT_EQ(size_t((total + 99) / 100), data.unknownFriendGroups().size());
+}

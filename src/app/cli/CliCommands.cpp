@@ -216,7 +216,7 @@ void printSummary(sqlite3* store, const RecoveredData& data, std::ostream& out) 
     const int64_t carvedChats = countRows(store, "SELECT count(*) FROM WC_Chat WHERE obtainWay = 2;");
     out << "contacts: " << liveFriends << " live, " << carvedFriends << " carved\n";
     out << "messages: " << liveChats << " live, " << carvedChats << " recovered from deleted space\n";
-    out << "conversations of unknown contacts (dropped tables): " << madeUp << "\n";
+    out << "contacts made up for conversations whose contact is gone: " << madeUp << "\n";
     out << "unknown-friend conversations (no contact found): " << data.unknownFriendGroups().size() << "\n";
     out << "共成功恢复 " << data.recoveredCount() << " 条已删除聊天记录。\n";
 }
@@ -368,8 +368,8 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
     sqlite3* store = seeker.getTargetDb();
 
     RecoveredData data;
-    data.loadFriends(store, &error);
-    if (error.isSuccess()) data.loadLostFriendChats(store, &error);
+    data.loadFriends(store, &error, 0);  // every contact: the export must leave nothing out
+    if (error.isSuccess()) data.loadLostFriendChats(store, &error, 0);
     if (error.isSuccess()) data.countRecoveredChats(store, &error);
     if (!error.isSuccess()) return fail(err, "cannot read the recovery store: " + error.getMessage());
     printSummary(store, data, out);
@@ -418,8 +418,8 @@ int exportStore(const CliOptions& options, std::ostream& out, std::ostream& err,
     if (!error.isSuccess()) return fail(err, "not a recovery store: " + options.storeFile);
 
     RecoveredData data;
-    data.loadFriends(store, &error);
-    if (error.isSuccess()) data.loadLostFriendChats(store, &error);
+    data.loadFriends(store, &error, 0);  // every contact: the export must leave nothing out
+    if (error.isSuccess()) data.loadLostFriendChats(store, &error, 0);
     if (error.isSuccess()) data.countRecoveredChats(store, &error);
     if (!error.isSuccess()) return fail(err, "cannot read the recovery store: " + error.getMessage());
 

@@ -69,7 +69,7 @@ void readMessageColumns(const ResultValues& query, size_t row, Entry* entry) {
 
 }  // namespace
 
-void RecoveredData::loadFriends(sqlite3* store, common::ErrorInfo* error) {
+void RecoveredData::loadFriends(sqlite3* store, common::ErrorInfo* error, uint32_t rowCap) {
     friendList_.clear();
     displayList_.clear();
 
@@ -88,7 +88,7 @@ void RecoveredData::loadFriends(sqlite3* store, common::ErrorInfo* error) {
     }
 
     ResultSet rows;
-    runQuery(store, kFriendRowCap, kFriendsSql, rows, error);
+    runQuery(store, rowCap, kFriendsSql, rows, error);
     const ResultValues query(rows);
     for (size_t row = 0; row < query.rowCount(); ++row) {
         FriendEntry entry;
@@ -134,11 +134,11 @@ void RecoveredData::loadFriends(sqlite3* store, common::ErrorInfo* error) {
                      [](const FriendEntry& a, const FriendEntry& b) { return a.chatNum > b.chatNum; });
 }
 
-void RecoveredData::loadLostFriendChats(sqlite3* store, common::ErrorInfo* error) {
+void RecoveredData::loadLostFriendChats(sqlite3* store, common::ErrorInfo* error, uint32_t rowCap) {
     lostFriendList_.clear();
     unknownFriendGroups_.clear();
     ResultSet rows;
-    runQuery(store, kLostChatRowCap, kLostFriendChatsSql, rows, error);
+    runQuery(store, rowCap, kLostFriendChatsSql, rows, error);
     const ResultValues query(rows);
     for (size_t row = 0; row < query.rowCount(); ++row) {
         LostChatEntry entry;

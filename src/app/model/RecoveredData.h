@@ -25,9 +25,11 @@ public:
     static constexpr uint32_t kViewerConversationRowCap = 2000;
 
     // Rebuilds the friend map, the friend list and the display list.
-    void loadFriends(sqlite3* store, common::ErrorInfo* error);
+    // The viewer reads at most kFriendRowCap contacts and kLostChatRowCap lost
+    // messages; an export passes rowCap 0 so that nothing recovered is left out.
+    void loadFriends(sqlite3* store, common::ErrorInfo* error, uint32_t rowCap = kFriendRowCap);
     // Rebuilds the lost-friend list and the unknown-friend groups.
-    void loadLostFriendChats(sqlite3* store, common::ErrorInfo* error);
+    void loadLostFriendChats(sqlite3* store, common::ErrorInfo* error, uint32_t rowCap = kLostChatRowCap);
     // Sets the number of messages recovered by carving.
     void countRecoveredChats(sqlite3* store, common::ErrorInfo* error);
     // Replaces the current conversation with the first 2000 messages of a contact.
