@@ -211,6 +211,13 @@ TEST_F(MessageRendererTest, ContactPageWrapperBySenderAndRecovery) {
                   contactPage({entry}))
             << c.name;
     }
+
+    // A contact without a picture address (e.g. a made-up one) shows the default face.
+    contact = friends.at(3);
+    const std::string received = std::string(R"(<div class="chat leftside">)") + date +
+                                 R"(images/faces05.png" width="40" height="40"></li><li><p class="chat-name"></p>)";
+    EXPECT_EQ(std::string(kContactHead) + received + textBox("Hi") + kWrapperClose + kPageEnd,
+              contactPage({message(1, "Hi")}));
 }
 
 TEST_F(MessageRendererTest, GroupPrefixDateFilterAudioIdsAndOwnerFace) {

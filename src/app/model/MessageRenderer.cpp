@@ -183,13 +183,18 @@ void MessageRenderer::writeFaceAndName(QTextStream& out, PageKind kind, const Me
         return;
     }
     if (message.taggedUserName.isEmpty()) {
+        // A contact without a picture address (made-up contacts among them) shows the
+        // default face instead of an empty image.
+        const QString contactFace = contact == nullptr || contact->headImgUrl.isEmpty()
+                                        ? QString::fromLatin1(kDefaultFace)
+                                        : contact->headImgUrl;
         if (kind == PageKind::Lost) {
             out << kDefaultFace << kFaceEnd << kNameStart << escapeHtmlText(message.fromUserName) << "</p>";
         } else if (message.des == 1) {
-            out << escapeHtmlAttribute(contact->headImgUrl) << kFaceEnd << R"HTML(<li><p class="chat-name"></p>)HTML";
+            out << escapeHtmlAttribute(contactFace) << kFaceEnd << R"HTML(<li><p class="chat-name"></p>)HTML";
         } else {
-            out << escapeHtmlAttribute(contact->headImgUrl) << kFaceEnd << kNameStart
-                << escapeHtmlText(contact->nickName) << "</p>";
+            out << escapeHtmlAttribute(contactFace) << kFaceEnd << kNameStart << escapeHtmlText(contact->nickName)
+                << "</p>";
         }
         return;
     }
