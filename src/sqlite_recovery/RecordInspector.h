@@ -80,6 +80,27 @@ public:
     uint16_t getSkippedHead() const { return skippedHead_; }
     uint16_t getOmittedTail() const { return omittedTail_; }
     int16_t getVarintNum() const { return varintNum_; }
+
+    // For a scan that just offered offset - 1 as a candidate made of varintNum zero
+    // bytes: true when `offset` is such a candidate too and `record` already holds
+    // what inspectFieldValues would decode there (this page's NULL values), so the
+    // candidate at `offset` is the very same record. Only within the zone where no
+    // varint can run past the page end.
+    bool repeatsZeroCandidate(const uint8_t* page, uint32_t offset, uint32_t pageNumber,
+                              const Record& record) const {
+        return varintNum_ > 0 && int64_t(offset) <= fastZoneEnd_ && page[offset + uint32_t(varintNum_) - 1] == 0 &&
+               holdsPageNullValues(record, pageNumber, skippedHead_ < 4 ? 0u : skippedHead_ - 3u);
+    }
+    // True when the varints read at a candidate were varintNum single zero bytes.
+    bool isZeroCandidate(const std::vector<int64_t>& varints, uint32_t headerBytes) const {
+        if (varintNum_ <= 0 || headerBytes != uint32_t(varintNum_) || varints.size() != size_t(varintNum_)) {
+            return false;
+        }
+        for (int64_t v : varints) {
+            if (v != 0) return false;
+        }
+        return true;
+    }
     const std::vector<FieldTypeInfo>& getTypeInfos() const { return typeInfos_; }
 
 private:

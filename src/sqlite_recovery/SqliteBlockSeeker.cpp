@@ -45,7 +45,18 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
         std::shared_ptr<Record> record = std::make_shared<Record>();
         uint32_t foundInPage = 0;
         uint32_t offset = kFirstOffset;
+        // Offset + 1 of the last candidate of zero bytes that the filter refused.
+        uint32_t afterRefusedZeroCandidate = 0;
         for (;;) {
+            // In a run of zero bytes every offset reads as the same record of NULLs.
+            // The filter judges a record by its contents and changes nothing, so it
+            // refuses the repeat as it refused the first: pass over it.
+            if (offset == afterRefusedZeroCandidate &&
+                inspector.repeatsZeroCandidate(page, offset, pageNumber, *record)) {
+                offset += 1;
+                afterRefusedZeroCandidate = offset;
+                continue;
+            }
             // Offsets that cannot start a record are passed over as inspect
             // would refuse them, one byte at a time.
             offset = inspector.nextCandidateOffset(page, offset);
@@ -67,6 +78,7 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
             currentHeaderBytes = headerBytes;
             if (filter_ != nullptr && !filter_->accept(record)) {
                 offset += 1;
+                if (inspector.isZeroCandidate(varints, headerBytes)) afterRefusedZeroCandidate = offset;
                 continue;
             }
             const int taken = handler->onRecord(record);
