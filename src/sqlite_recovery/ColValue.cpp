@@ -1,5 +1,7 @@
 #include "sqlite_recovery/ColValue.h"
 
+#include <utility>
+
 #include "sqlite_recovery/CommonException.h"
 #include "sqlite_recovery/CommonFacility.h"
 
@@ -19,6 +21,8 @@ ColValue::ColValue(int64_t value) : storeClass_(kInteger), integerValue_(value) 
 ColValue::ColValue(double value) : storeClass_(kReal), realValue_(value) {}
 
 ColValue::ColValue(const std::string& value) : storeClass_(kText), textValue_(value) {}
+
+ColValue::ColValue(std::string&& value) : storeClass_(kText), textValue_(std::move(value)) {}
 
 ColValue::ColValue(const uint8_t* bytes, size_t length)
     : storeClass_(kBlob), blobHexValue_(common::toHexString(bytes, length)) {}

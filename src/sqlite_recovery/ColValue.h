@@ -22,6 +22,7 @@ public:
     explicit ColValue(int64_t value);
     explicit ColValue(double value);
     explicit ColValue(const std::string& value);
+    explicit ColValue(std::string&& value);
     ColValue(const uint8_t* bytes, size_t length);
 
     uint8_t getStoreClass() const { return storeClass_; }

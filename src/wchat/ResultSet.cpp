@@ -37,6 +37,12 @@ uint32_t ResultSet::findColIndex(const std::string& colName, const char* functio
     return found->second;
 }
 
+std::optional<uint32_t> ResultSet::lookupColIndex(const std::string& colName) const {
+    const auto found = nameIndex_.find(asciiUpper(colName));
+    if (found == nameIndex_.end()) return std::nullopt;
+    return found->second;
+}
+
 std::string ResultSet::getColName(uint32_t colIndex) const {
     if (colIndex >= colNames_.size())
         WCR_THROW(overflow("colIndex", colIndex, colNames_.size()), "getColName");

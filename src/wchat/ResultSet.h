@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ public:
     std::shared_ptr<ColValue> getValue(uint32_t rowIndex, const std::string& colName) const;
     std::vector<std::shared_ptr<ColValue>> listColValues(uint32_t colIndex) const;
     std::vector<std::shared_ptr<ColValue>> listColValues(const std::string& colName) const;
+    // The index getValue(row, colName) would use, or nothing when no column has the
+    // name; resolving it once serves every row.
+    std::optional<uint32_t> lookupColIndex(const std::string& colName) const;
 
     void clear();
 

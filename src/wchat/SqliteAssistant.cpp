@@ -124,31 +124,34 @@ void SqliteAssistant::query(sqlite3* db, uint32_t maxRows, const std::string& sq
             WCR_SET_ERROR(error, -1, "Step return code[" + std::to_string(rc) + "]!", "query");
             return;
         }
+        // The row's values live in one block; each cell shares ownership of it, so
+        // a row costs a few allocations instead of one per value.
+        const size_t cells = static_cast<size_t>(colCount);
+        const std::shared_ptr<ColValue[]> block(new ColValue[cells]);
         ResultSet::Row row;
-        row.reserve(static_cast<size_t>(colCount));
+        row.reserve(cells);
         for (int i = 0; i < colCount; ++i) {
+            ColValue& cell = block[static_cast<size_t>(i)];
             const int type = sqlite3_column_type(stmt, i);
             switch (type) {
                 case SQLITE_INTEGER:
-                    row.push_back(std::make_shared<ColValue>(
-                        static_cast<int64_t>(sqlite3_column_int64(stmt, i))));
+                    cell = ColValue(static_cast<int64_t>(sqlite3_column_int64(stmt, i)));
                     break;
                 case SQLITE_FLOAT:
-                    row.push_back(std::make_shared<ColValue>(sqlite3_column_double(stmt, i)));
+                    cell = ColValue(sqlite3_column_double(stmt, i));
                     break;
                 case SQLITE_TEXT:
-                    row.push_back(std::make_shared<ColValue>(columnText(stmt, i)));
+                    cell = ColValue(columnText(stmt, i));
                     break;
                 case SQLITE_BLOB: {
                     // Bytes first: asking for the size after the pointer may invalidate it.
                     const int length = sqlite3_column_bytes(stmt, i);
                     const void* blob = sqlite3_column_blob(stmt, i);
-                    row.push_back(std::make_shared<ColValue>(
-                        static_cast<const uint8_t*>(blob), blob ? static_cast<size_t>(length) : 0));
+                    cell = ColValue(static_cast<const uint8_t*>(blob),
+                                    blob ? static_cast<size_t>(length) : 0);
                     break;
                 }
                 case SQLITE_NULL:
-                    row.push_back(std::make_shared<ColValue>());
                     break;
                 default:
                     sqlite3_finalize(stmt);
@@ -156,6 +159,7 @@ void SqliteAssistant::query(sqlite3* db, uint32_t maxRows, const std::string& sq
                                   "query");
                     return;
             }
+            row.push_back(std::shared_ptr<ColValue>(block, &cell));
         }
         resultSet.addRow(std::move(row));
     }

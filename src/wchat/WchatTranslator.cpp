@@ -1,5 +1,8 @@
 #include "wchat/WchatTranslator.h"
 
+#include <array>
+#include <optional>
+
 #include "sqlite_recovery/CommonFacility.h"
 #include "sqlite_recovery/FieldValue.h"
 
@@ -127,13 +130,22 @@ std::vector<std::shared_ptr<Entity>> translateRows(const ResultSet& resultSet,
     error->clear();
     std::vector<std::shared_ptr<Entity>> result;
     result.reserve(resultSet.getRowCount());
+    // Each column's index is looked up once per result, not once per cell. A
+    // column the result lacks stays unresolved; the by-name lookup in the row loop
+    // then throws for it at the same point as before, only when there is a row.
+    std::array<std::optional<uint32_t>, N> indexes;
+    for (size_t i = 0; i < N; ++i) indexes[i] = resultSet.lookupColIndex(columns[i].name);
     for (uint32_t row = 0; row < resultSet.getRowCount(); ++row) {
         auto entity = std::make_shared<Entity>(EntityBase::kObtainBySqlite);
-        for (const Column<Entity>& column : columns) {
-            const std::shared_ptr<ColValue> value = resultSet.getValue(row, column.name);
-            if (value->isNull()) {
+        const ResultSet::Row& cells = resultSet.getRow(row);
+        for (size_t i = 0; i < N; ++i) {
+            const Column<Entity>& column = columns[i];
+            std::shared_ptr<ColValue> looked;
+            if (!indexes[i]) looked = resultSet.getValue(row, column.name);
+            const ColValue& value = indexes[i] ? *cells[*indexes[i]] : *looked;
+            if (value.isNull()) {
                 if (column.nullMask != 0) entity->setNull(column.nullMask);
-            } else if (!assign(column, *value, false, *entity) && !column.lenient) {
+            } else if (!assign(column, value, false, *entity) && !column.lenient) {
                 WCR_SET_ERROR(error, -1,
                               std::string("'") + column.name + "' type not " +
                                   (column.integer ? "INTEGER" : "TEXT") + "!",
