@@ -85,9 +85,36 @@ TEST_F(TranslatorTest, LiveChatOfTheWrongClassStopsWithItsColumnName) {
     }
 }
 
-TEST_F(TranslatorTest, AMissingColumnThrowsToTheCaller) {
-    const ResultSet rs = select("SELECT 1 AS TableVer");
-    EXPECT_THROW(WchatTranslator::translateResultSetToWchatChats(rs, &error), CommonException);
+// A column the result lacks throws only once a row needs it, naming the first missing
+// column in reading order; a wrong class met earlier in that row is reported instead.
+TEST_F(TranslatorTest, AMissingColumnThrowsOnlyWhenARowReachesIt) {
+    struct Case {
+        const char* sql;
+        const char* thrown;   // empty: no throw
+        const char* message;  // the error report when nothing is thrown
+        size_t chats;
+    } cases[] = {
+        {"SELECT 1 AS TableVer WHERE 0", "", "", 0},
+        {"SELECT 1 AS TableVer", "colName[MesLocalId] not exist!", "", 0},
+        {"SELECT 1 AS tablever, 2 AS MESLOCALID", "colName[MesSvrId] not exist!", "", 0},
+        {"SELECT 'x' AS TableVer", "", "'TableVer' type not INTEGER!", 0},
+        {"SELECT 1 AS TableVer, 'x' AS MesLocalId, 3 AS Des", "", "'MesLocalId' type not INTEGER!",
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        const ResultSet rs = select(c.sql);
+        std::string thrown;
+        size_t chats = 0;
+        try {
+            chats = WchatTranslator::translateResultSetToWchatChats(rs, &error).size();
+        } catch (const CommonException& e) {
+            thrown = e.what();
+        }
+        EXPECT_EQ(c.thrown, thrown);
+        if (*c.thrown == '\0') EXPECT_EQ(c.message, error.getMessage());
+        EXPECT_EQ(c.chats, chats);
+    }
 }
 
 // The contact query's shape: Friend joined with Friend_Ext.
