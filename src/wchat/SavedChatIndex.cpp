@@ -15,13 +15,62 @@ bool hasCreateTimeKey(const WchatChat& chat) {
     return chat.isSet(WchatChat::kCreateTimeFlag) && !chat.isFieldNull(WchatChat::kCreateTimeFlag);
 }
 
-size_t bucketOf(int64_t svrId) { return static_cast<size_t>(static_cast<uint64_t>(svrId) & 0xFF); }
+// Spreads every bit of the key over the slot index (the finaliser of SplitMix64):
+// server ids often differ only in a few middle bits.
+uint64_t mix(int64_t key) {
+    uint64_t x = static_cast<uint64_t>(key);
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
+
+constexpr size_t kFirstSlots = 1024;
 
 }  // namespace
 
+size_t SavedChatIndex::KeySet::slotOf(int64_t key) const {
+    const size_t mask = slots_.size() - 1;
+    size_t slot = static_cast<size_t>(mix(key)) & mask;
+    while (slots_[slot] != kEmpty && slots_[slot] != key) slot = (slot + 1) & mask;
+    return slot;
+}
+
+void SavedChatIndex::KeySet::grow() {
+    std::vector<int64_t> old(slots_.empty() ? kFirstSlots : slots_.size() * 2, kEmpty);
+    old.swap(slots_);
+    for (const int64_t key : old) {
+        if (key != kEmpty) slots_[slotOf(key)] = key;
+    }
+}
+
+void SavedChatIndex::KeySet::insert(int64_t key) {
+    if (key == kEmpty) {
+        hasEmptyKey_ = true;
+        return;
+    }
+    // At most half the slots are used, so every probe run ends at a free slot.
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    const size_t slot = slotOf(key);
+    if (slots_[slot] == kEmpty) {
+        slots_[slot] = key;
+        ++count_;
+    }
+}
+
+bool SavedChatIndex::KeySet::contains(int64_t key) const {
+    if (key == kEmpty) return hasEmptyKey_;
+    return !slots_.empty() && slots_[slotOf(key)] == key;
+}
+
+void SavedChatIndex::KeySet::clear() {
+    std::vector<int64_t>().swap(slots_);
+    count_ = 0;
+    hasEmptyKey_ = false;
+}
+
 bool SavedChatIndex::add(const WchatChat& chat) {
     if (hasSvrIdKey(chat)) {
-        svrIds_[bucketOf(chat.getMesSvrId())].insert(chat.getMesSvrId());
+        svrIds_.insert(chat.getMesSvrId());
         return true;
     }
     if (hasCreateTimeKey(chat)) {
@@ -40,8 +89,8 @@ size_t SavedChatIndex::addAll(const std::vector<std::shared_ptr<WchatChat>>& cha
 }
 
 bool SavedChatIndex::contains(const WchatChat& chat) const {
-    if (hasSvrIdKey(chat)) return svrIds_[bucketOf(chat.getMesSvrId())].count(chat.getMesSvrId()) != 0;
-    if (hasCreateTimeKey(chat)) return createTimes_.count(chat.getCreateTime()) != 0;
+    if (hasSvrIdKey(chat)) return svrIds_.contains(chat.getMesSvrId());
+    if (hasCreateTimeKey(chat)) return createTimes_.contains(chat.getCreateTime());
     return false;
 }
 
@@ -51,18 +100,18 @@ bool SavedChatIndex::containsCarved(const Record& record) const {
     const std::shared_ptr<FieldValue> svrId = record.getFieldValue("MesSvrId");
     if (svrId && svrId->isInteger() && svrId->getIntegerValue() != 0) {
         const int64_t id = svrId->getIntegerValue();
-        return svrIds_[bucketOf(id)].count(id) != 0;
+        return svrIds_.contains(id);
     }
     const std::shared_ptr<FieldValue> createTime = record.getFieldValue("CreateTime");
     if (createTime && createTime->isInteger()) {
         // The message keeps the low 32 bits of the creation time.
-        return createTimes_.count(static_cast<int32_t>(createTime->getIntegerValue())) != 0;
+        return createTimes_.contains(static_cast<int32_t>(createTime->getIntegerValue()));
     }
     return false;
 }
 
 void SavedChatIndex::clear() {
-    for (auto& ids : svrIds_) ids.clear();
+    svrIds_.clear();
     createTimes_.clear();
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <array>
+#include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
 #include "sqlite_recovery/Record.h"
@@ -33,10 +33,29 @@ public:
     void clear();
 
 private:
-    // Server ids spread over 256 sets by their low 8 bits. Hash sets: the seek asks
-    // for every carved row, and only membership matters.
-    std::array<std::unordered_set<int64_t>, 256> svrIds_;
-    std::unordered_set<int32_t> createTimes_;
+    // A set of 64-bit keys in one flat table with linear probing: adding a key
+    // allocates nothing except when the table doubles, and a lookup touches one
+    // run of neighbouring slots. The seek asks for every carved row, and only
+    // membership matters. Concurrent lookups are safe while nothing is added.
+    class KeySet {
+    public:
+        void insert(int64_t key);
+        bool contains(int64_t key) const;
+        void clear();
+
+    private:
+        // Marks a free slot; the key of that value itself is kept in hasEmptyKey_.
+        static constexpr int64_t kEmpty = INT64_MIN;
+        size_t slotOf(int64_t key) const;
+        void grow();
+
+        std::vector<int64_t> slots_;
+        size_t count_ = 0;
+        bool hasEmptyKey_ = false;
+    };
+
+    KeySet svrIds_;
+    KeySet createTimes_;
 };
 
 }  // namespace wchat
