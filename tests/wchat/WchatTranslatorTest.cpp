@@ -112,7 +112,9 @@ TEST_F(TranslatorTest, AMissingColumnThrowsOnlyWhenARowReachesIt) {
             thrown = e.what();
         }
         EXPECT_EQ(c.thrown, thrown);
-        if (*c.thrown == '\0') EXPECT_EQ(c.message, error.getMessage());
+        if (*c.thrown == '\0') {
+            EXPECT_EQ(c.message, error.getMessage());
+        }
         EXPECT_EQ(c.chats, chats);
     }
 }
