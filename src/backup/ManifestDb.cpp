@@ -1,9 +1,8 @@
 #include "backup/ManifestDb.h"
 
 #include "backup/ReadOnlyFile.h"
+#include "wchat/SqliteAssistant.h"
 
-#include <QFileInfo>
-#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -30,15 +29,6 @@ std::string columnText(sqlite3_stmt* stmt, int column)
     return std::string(reinterpret_cast<const char*>(text), std::size_t(sqlite3_column_bytes(stmt, column)));
 }
 
-// A "file:" URI for the absolute path; QUrl percent-encodes "?", "#", "%" and
-// blanks, which SQLite decodes again.
-std::string immutableUri(const QString& path)
-{
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    return QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded).toStdString() +
-           "?mode=ro&immutable=1";
-}
-
 } // namespace
 
 bool ManifestDb::isFileId(const std::string& fileId)
@@ -61,7 +51,7 @@ std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath)
         return records;
 
     sqlite3* rawDb = nullptr;
-    const int openRc = sqlite3_open_v2(immutableUri(path).c_str(), &rawDb,
+    const int openRc = sqlite3_open_v2(sqlite::wchat::SqliteAssistant::immutableUri(manifestPath).c_str(), &rawDb,
                                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
     std::unique_ptr<sqlite3, CloseDb> db(rawDb);
     if (openRc != SQLITE_OK)

@@ -78,8 +78,12 @@ sqlite3* SqliteAssistant::openDatabaseReadOnly(const std::string& path, common::
 }
 
 sqlite3* SqliteAssistant::openDatabaseImmutable(const std::string& path, common::ErrorInfo* error) {
-    return openWithFlags(fileUri(path) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+    return openWithFlags(immutableUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
                          "[" + path + "]", "openDatabaseImmutable", error);
+}
+
+std::string SqliteAssistant::immutableUri(const std::string& path) {
+    return fileUri(path) + "?immutable=1";
 }
 
 sqlite3* SqliteAssistant::openDatabase(const std::string& path, common::ErrorInfo* error) {

@@ -27,6 +27,10 @@ public:
     // a device backup): the library takes no locks and creates no journal, WAL or
     // shared-memory file beside it. Reports as openDatabaseReadOnly does.
     static sqlite3* openDatabaseImmutable(const std::string& path, common::ErrorInfo* error);
+    // The read-only immutable "file:" URI of a path (absolute, percent-encoded), to
+    // open with SQLITE_OPEN_READONLY | SQLITE_OPEN_URI: nothing is ever written
+    // beside the file, not even a journal.
+    static std::string immutableUri(const std::string& path);
     // An empty path opens a private temporary database without a file name.
     static sqlite3* openDatabase(const std::string& path, common::ErrorInfo* error);
     // The library's result code; a connection with unfinalized statements stays open.

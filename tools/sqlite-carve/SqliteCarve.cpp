@@ -16,6 +16,7 @@
 #include "sqlite_recovery/SeekEventHandler.h"
 #include "sqlite_recovery/SqliteBlockSeeker.h"
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
+#include "wchat/SqliteAssistant.h"
 
 namespace talwen {
 namespace sqlite {
@@ -78,21 +79,6 @@ void appendControlEscape(std::string& out, unsigned char c) {
 }
 
 // Percent-encodes a path for an SQLite URI filename.
-std::string uriPath(const std::string& path) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path) {
-        if (isWordChar(static_cast<char>(c)) || c == '/' || c == '-' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0xF];
-        }
-    }
-    return out;
-}
-
 // Drops records that carry nothing: runs of zero bytes read as a record of
 // NULLs at nearly every offset.
 class NonNullRecordFilter : public RecordFilter {
@@ -287,9 +273,7 @@ bool readTableDefinition(const std::string& path, const std::string& tableName, 
         sql = kSchemaDefinition;
         return true;
     }
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::u8path(path), ec);
-    const std::string uri = "file:" + uriPath(ec ? path : absolute.generic_u8string()) + "?immutable=1";
+    const std::string uri = wchat::SqliteAssistant::immutableUri(path);
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
     sqlite3_stmt* statement = nullptr;

@@ -1,9 +1,9 @@
 #include "app/model/RecoveryProgress.h"
 
 #include <chrono>
-#include <ctime>
 #include <thread>
 
+#include "app/model/TimeText.h"
 #include "sqlite_recovery/SeekProgressIndicator.h"
 
 namespace talwen {
@@ -19,16 +19,7 @@ unsigned seekThreadCount(unsigned hardwareThreads) {
 }
 
 std::string formatEpochUtc(uint64_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-#if defined(_WIN32)
-    gmtime_s(&parts, &t);
-#else
-    gmtime_r(&t, &parts);
-#endif
-    char text[64];
-    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return std::string(text, length);
+    return formatUtcTime(static_cast<int64_t>(seconds)).toStdString();
 }
 
 ProgressReport ProgressWatcher::poll(const ProgressSnapshot& snapshot) {
