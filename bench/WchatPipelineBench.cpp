@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 #include "wchat/WchatChatToDbSeeker.h"
 
-using talwen::sqlite::wchat::WchatChatToDbSeeker;
+using talwen::wchat::WchatChatToDbSeeker;
 
 namespace {
 

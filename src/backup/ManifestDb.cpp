@@ -1,7 +1,7 @@
 #include "backup/ManifestDb.h"
 
 #include "backup/ReadOnlyFile.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/SqliteAssistant.h"
 
 
 #include <sqlite3.h>
@@ -51,7 +51,7 @@ std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath)
         return records;
 
     sqlite3* rawDb = nullptr;
-    const int openRc = sqlite3_open_v2(sqlite::wchat::SqliteAssistant::immutableUri(manifestPath).c_str(), &rawDb,
+    const int openRc = sqlite3_open_v2(sqldb::SqliteAssistant::immutableUri(manifestPath).c_str(), &rawDb,
                                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
     std::unique_ptr<sqlite3, CloseDb> db(rawDb);
     if (openRc != SQLITE_OK)

@@ -3,8 +3,8 @@
 #include <climits>
 #include <vector>
 
-#include "sqlite_recovery/CommonException.h"
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonException.h"
+#include "common/CommonFacility.h"
 
 #define WCR_UNIT "sqlite_recovery/Field"
 

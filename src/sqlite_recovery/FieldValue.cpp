@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "sqlite_recovery/CommonException.h"
+#include "common/CommonException.h"
 
 #define WCR_UNIT "sqlite_recovery/FieldValue"
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 #include "sqlite_recovery/SqliteFacility.h"
 
 namespace talwen {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 #include "sqlite_recovery/FieldTypeInfo.h"
 #include "sqlite_recovery/Record.h"
 #include "sqlite_recovery/Table.h"

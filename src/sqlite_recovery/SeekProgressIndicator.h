@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "sqlite_recovery/Stopwatch.h"
+#include "common/Stopwatch.h"
 
 namespace talwen {
 namespace sqlite {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 #include "sqlite_recovery/Record.h"
 
 namespace talwen {

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "sqlite_recovery/Database.h"
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 #include "sqlite_recovery/RecordFilter.h"
 #include "sqlite_recovery/SeekEventHandler.h"
 #include "sqlite_recovery/SeekProgressIndicator.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 
 namespace talwen {
 namespace sqlite {

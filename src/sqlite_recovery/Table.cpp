@@ -1,6 +1,6 @@
 #include "sqlite_recovery/Table.h"
 
-#include "sqlite_recovery/CommonException.h"
+#include "common/CommonException.h"
 
 #define WCR_UNIT "sqlite_recovery/Table"
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "sqlite_recovery/Database.h"
-#include "sqlite_recovery/EntityBase.h"
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/EntityBase.h"
+#include "common/ErrorInfo.h"
 #include "sqlite_recovery/SqliteFacility.h"
 
 namespace talwen {
@@ -14,7 +14,7 @@ namespace sqlite {
 
 // A table of the database by name and root page, and the page numbers of its live
 // b-tree once collectPages has walked it. Reads the in-memory copy of the file only.
-class TableBtree : public EntityBase {
+class TableBtree : public common::EntityBase {
 public:
     static constexpr uint64_t kTableNameFlag = 0x4;
     static constexpr uint64_t kRootPageFlag = 0x8;
@@ -30,7 +30,7 @@ public:
         uint32_t usableSize = 0;
     };
 
-    explicit TableBtree(uint16_t obtainWay) : EntityBase(obtainWay) {}
+    explicit TableBtree(uint16_t obtainWay) : common::EntityBase(obtainWay) {}
 
     void setTableName(const std::string& tableName) {
         tableName_ = tableName;

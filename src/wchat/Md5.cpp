@@ -2,10 +2,9 @@
 
 #include <cstring>
 
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonFacility.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 namespace {
@@ -137,5 +136,4 @@ std::string Md5::hexDigest(const std::string& data) {
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

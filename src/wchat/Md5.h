@@ -6,7 +6,6 @@
 #include <string>
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // MD5 message digest (RFC 1321). The messenger names a conversation table and its
@@ -37,5 +36,4 @@ private:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

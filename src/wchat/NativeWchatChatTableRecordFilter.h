@@ -6,18 +6,16 @@
 #include "sqlite_recovery/RecordFilter.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Accepts a carved sqlite_master record that describes a conversation table:
 // "tbl_name" is "Chat_" plus 32 bytes and "rootpage" an integer above 1.
 // Holds no state; one object serves all threads of a seek.
-class NativeWchatChatTableRecordFilter : public RecordFilter {
+class NativeWchatChatTableRecordFilter : public sqlite::RecordFilter {
 public:
     NativeWchatChatTableRecordFilter() = default;
-    bool accept(std::shared_ptr<Record>& record) override;
+    bool accept(std::shared_ptr<sqlite::Record>& record) override;
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

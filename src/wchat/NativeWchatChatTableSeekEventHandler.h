@@ -7,25 +7,23 @@
 #include "sqlite_recovery/TableBtree.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Collects the conversation tables (name and root page, obtain way 2) carved from
 // sqlite_master records by one seek thread, in the order they were found.
-class NativeWchatChatTableSeekEventHandler : public SeekEventHandler {
+class NativeWchatChatTableSeekEventHandler : public sqlite::SeekEventHandler {
 public:
     NativeWchatChatTableSeekEventHandler() = default;
 
     void onPageBegin(uint32_t pageNumber) override;
     void onPageEnd(uint32_t pageNumber) override;
-    int onRecord(std::shared_ptr<Record>& record) override;
+    int onRecord(std::shared_ptr<sqlite::Record>& record) override;
 
-    const std::vector<std::shared_ptr<TableBtree>>& getTableBtrees() const { return tables_; }
+    const std::vector<std::shared_ptr<sqlite::TableBtree>>& getTableBtrees() const { return tables_; }
 
 private:
-    std::vector<std::shared_ptr<TableBtree>> tables_;
+    std::vector<std::shared_ptr<sqlite::TableBtree>> tables_;
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

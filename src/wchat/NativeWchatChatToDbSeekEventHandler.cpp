@@ -4,7 +4,6 @@
 #include "wchat/WchatTranslator.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 namespace {
@@ -30,7 +29,7 @@ NativeWchatChatToDbSeekEventHandler::~NativeWchatChatToDbSeekEventHandler() = de
 
 void NativeWchatChatToDbSeekEventHandler::onPageBegin(uint32_t) { batch.clear(); }
 
-int NativeWchatChatToDbSeekEventHandler::onRecord(std::shared_ptr<Record>& record) {
+int NativeWchatChatToDbSeekEventHandler::onRecord(std::shared_ptr<sqlite::Record>& record) {
     // Most carved rows are copies of live messages: drop them before translating.
     if (savedChats->containsCarved(*record)) return 0;
     std::shared_ptr<WchatChat> chat =
@@ -68,5 +67,4 @@ void NativeWchatChatToDbSeekEventHandler::onPageEnd(uint32_t pageNumber) {
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

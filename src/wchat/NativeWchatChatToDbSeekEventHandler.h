@@ -5,15 +5,14 @@
 
 #include <sqlite3.h>
 
-#include "sqlite_recovery/LimitedLogger.h"
-#include "sqlite_recovery/Logger.h"
+#include "common/LimitedLogger.h"
+#include "common/Logger.h"
 #include "sqlite_recovery/SeekEventHandler.h"
 #include "wchat/SavedChatIndex.h"
 #include "wchat/WchatChat.h"
 #include "wchat/WchatFriendDeducer.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Writes the carved messages of one seek thread into the recovery store, one page
@@ -24,7 +23,7 @@ namespace wchat {
 //
 // Threads: used by one seek thread. The store, deducer and index are shared with
 // the other handlers; the store's writer and the tracer do the locking.
-class NativeWchatChatToDbSeekEventHandler : public SeekEventHandler {
+class NativeWchatChatToDbSeekEventHandler : public sqlite::SeekEventHandler {
 public:
     static constexpr uint32_t kLogLimit = 10;
 
@@ -36,7 +35,7 @@ public:
     void onPageBegin(uint32_t pageNumber) override;
     void onPageEnd(uint32_t pageNumber) override;
     // 1 when the message was kept for the page's batch, 0 for a live copy.
-    int onRecord(std::shared_ptr<Record>& record) override;
+    int onRecord(std::shared_ptr<sqlite::Record>& record) override;
 
     const std::vector<std::shared_ptr<WchatChat>>& getBatch() const { return batch; }
 
@@ -52,5 +51,4 @@ private:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

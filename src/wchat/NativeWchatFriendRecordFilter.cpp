@@ -5,7 +5,6 @@
 #include "sqlite_recovery/FieldValue.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 namespace {
@@ -23,8 +22,8 @@ const std::regex& usrNamePattern() {
 
 }  // namespace
 
-bool NativeWchatFriendRecordFilter::accept(std::shared_ptr<Record>& record) {
-    const std::shared_ptr<FieldValue> usrName = record->getFieldValue("UsrName");
+bool NativeWchatFriendRecordFilter::accept(std::shared_ptr<sqlite::Record>& record) {
+    const std::shared_ptr<sqlite::FieldValue> usrName = record->getFieldValue("UsrName");
     if (!usrName || !usrName->isText()) return false;
     const std::string& text = usrName->getTextValue();
     if (text.empty() || text.size() > kMaxUsrNameBytes) return false;
@@ -32,5 +31,4 @@ bool NativeWchatFriendRecordFilter::accept(std::shared_ptr<Record>& record) {
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

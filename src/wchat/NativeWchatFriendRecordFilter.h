@@ -6,18 +6,16 @@
 #include "sqlite_recovery/RecordFilter.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Accepts a carved record whose "UsrName" field is text of 1 to 32 bytes made only of
 // letters, digits, "_", "|", "@" and "-".
 // Holds no state; one object serves all threads of a seek.
-class NativeWchatFriendRecordFilter : public RecordFilter {
+class NativeWchatFriendRecordFilter : public sqlite::RecordFilter {
 public:
     NativeWchatFriendRecordFilter() = default;
-    bool accept(std::shared_ptr<Record>& record) override;
+    bool accept(std::shared_ptr<sqlite::Record>& record) override;
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

@@ -7,18 +7,17 @@
 #include "wchat/WchatFriend.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Collects the carved contacts of one seek thread (obtain way 2, texts cleaned),
 // in the order they were found.
-class NativeWchatFriendSeekEventHandler : public SeekEventHandler {
+class NativeWchatFriendSeekEventHandler : public sqlite::SeekEventHandler {
 public:
     NativeWchatFriendSeekEventHandler() = default;
 
     void onPageBegin(uint32_t pageNumber) override;
     void onPageEnd(uint32_t pageNumber) override;
-    int onRecord(std::shared_ptr<Record>& record) override;
+    int onRecord(std::shared_ptr<sqlite::Record>& record) override;
 
     const std::vector<std::shared_ptr<WchatFriend>>& getWchatFriends() const { return friends_; }
 
@@ -27,5 +26,4 @@ private:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

@@ -1,7 +1,6 @@
 #include "wchat/SavedChatIndex.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 namespace {
@@ -94,15 +93,15 @@ bool SavedChatIndex::contains(const WchatChat& chat) const {
     return false;
 }
 
-bool SavedChatIndex::containsCarved(const Record& record) const {
+bool SavedChatIndex::containsCarved(const sqlite::Record& record) const {
     // A carved field yields a value only when present and of the INTEGER class;
     // absent, NULL or another class leaves no key, as in the translation.
-    const std::shared_ptr<FieldValue> svrId = record.getFieldValue("MesSvrId");
+    const std::shared_ptr<sqlite::FieldValue> svrId = record.getFieldValue("MesSvrId");
     if (svrId && svrId->isInteger() && svrId->getIntegerValue() != 0) {
         const int64_t id = svrId->getIntegerValue();
         return svrIds_.contains(id);
     }
-    const std::shared_ptr<FieldValue> createTime = record.getFieldValue("CreateTime");
+    const std::shared_ptr<sqlite::FieldValue> createTime = record.getFieldValue("CreateTime");
     if (createTime && createTime->isInteger()) {
         // The message keeps the low 32 bits of the creation time.
         return createTimes_.contains(static_cast<int32_t>(createTime->getIntegerValue()));
@@ -116,5 +115,4 @@ void SavedChatIndex::clear() {
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

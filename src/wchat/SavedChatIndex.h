@@ -10,7 +10,6 @@
 #include "wchat/WchatChat.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Keys of the stored live messages, so that a carved copy of a live message is
@@ -29,7 +28,7 @@ public:
     // The same answer as contains() for the message that translating this carved
     // record would give, read straight from its MesSvrId and CreateTime fields so
     // that carved copies of live messages are dropped without being translated.
-    bool containsCarved(const Record& record) const;
+    bool containsCarved(const sqlite::Record& record) const;
     void clear();
 
 private:
@@ -59,5 +58,4 @@ private:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

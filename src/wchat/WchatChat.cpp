@@ -1,7 +1,6 @@
 #include "wchat/WchatChat.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // The two patterns are matched by hand rather than with std::regex: the message
@@ -64,5 +63,4 @@ void WchatChat::setMessage(const std::string& value) {
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

@@ -4,16 +4,15 @@
 #include <set>
 #include <string>
 
-#include "sqlite_recovery/EntityBase.h"
+#include "common/EntityBase.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // One message of the messenger, read through the SQLite library or carved from
 // pages. A setter stores the value and sets the field's bit in the set-flags word;
 // setNull(mask) marks fields as given and NULL. Always handled through std::shared_ptr.
-class WchatChat : public EntityBase {
+class WchatChat : public common::EntityBase {
 public:
     // Bit of each field in the set-flags and null-flags words; the recovery store
     // keeps the set-flags word in its validFlag column, so the values are fixed.
@@ -33,7 +32,7 @@ public:
 
     // tableVer starts at 1 without its bit: a record that never had the column
     // stores NULL for it.
-    explicit WchatChat(uint16_t obtainWay) : EntityBase(obtainWay) {}
+    explicit WchatChat(uint16_t obtainWay) : common::EntityBase(obtainWay) {}
 
     int32_t getTableVer() const { return tableVer_; }
     void setTableVer(int32_t value) {
@@ -125,5 +124,4 @@ private:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

@@ -6,10 +6,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "sqlite_recovery/CommonException.h"
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonException.h"
+#include "common/CommonFacility.h"
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
-#include "sqlite_recovery/Stopwatch.h"
+#include "common/Stopwatch.h"
 #include "sqlite_recovery/Table.h"
 #include "wchat/NativeWchatChatRecordFilter.h"
 #include "wchat/NativeWchatChatTableRecordFilter.h"
@@ -17,15 +17,14 @@
 #include "wchat/NativeWchatChatToDbSeekEventHandler.h"
 #include "wchat/NativeWchatFriendRecordFilter.h"
 #include "wchat/NativeWchatFriendSeekEventHandler.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatSourceDbDao.h"
 #include "wchat/WchatTargetDbDao.h"
 
 #define WCR_UNIT "wchat/WchatChatToDbSeeker"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 namespace {
@@ -94,18 +93,18 @@ bool seekAndMerge(uint32_t threads, const char* function, const SeekCallbacks& s
 }
 
 // The first column of the first row as text, if there is one.
-std::optional<std::string> firstText(const ResultSet& resultSet) {
+std::optional<std::string> firstText(const sqldb::ResultSet& resultSet) {
     if (resultSet.getRowCount() == 0 || resultSet.getColCount() == 0) return std::nullopt;
-    const std::shared_ptr<ColValue> value = resultSet.getValue(0, 0u);
+    const std::shared_ptr<sqldb::ColValue> value = resultSet.getValue(0, 0u);
     if (!value->isText()) return std::nullopt;
     return value->getTextValue();
 }
 
 // The parsed, valid definition, or nothing: the parser throws for statements
 // outside the form it accepts.
-std::optional<Table> parseDefinition(const std::string& statement) {
+std::optional<sqlite::Table> parseDefinition(const std::string& statement) {
     try {
-        Table table = Table::parse(statement);
+        sqlite::Table table = sqlite::Table::parse(statement);
         if (table.isValid()) return table;
     } catch (const common::CommonException&) {
     }
@@ -116,18 +115,18 @@ std::optional<Table> parseDefinition(const std::string& statement) {
 // one handler per thread made by makeHandler; the handlers are left in `handlers`
 // with what they found. Returns the seek's record count.
 template <class Handler, class MakeHandler>
-uint32_t carve(Database* database, const Table& table, RecordFilter* filter, uint32_t threadCount,
-               SeekProgressIndicator* progress, std::vector<std::unique_ptr<Handler>>& handlers,
+uint32_t carve(sqlite::Database* database, const sqlite::Table& table, sqlite::RecordFilter* filter, uint32_t threadCount,
+               sqlite::SeekProgressIndicator* progress, std::vector<std::unique_ptr<Handler>>& handlers,
                MakeHandler makeHandler, ErrorInfo* error) {
     const uint32_t threads = std::max<uint32_t>(threadCount, 1);
     handlers.clear();
-    std::vector<SeekEventHandler*> pointers;
+    std::vector<sqlite::SeekEventHandler*> pointers;
     pointers.reserve(threads);
     for (uint32_t i = 0; i < threads; ++i) {
         handlers.push_back(makeHandler());
         pointers.push_back(handlers.back().get());
     }
-    SqliteDatabaseSeeker seeker(database, &table, filter);
+    sqlite::SqliteDatabaseSeeker seeker(database, &table, filter);
     return seeker.seek(threads, progress, pointers.data(), error);
 }
 
@@ -219,10 +218,10 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     // 1. The messenger's database through the SQLite library, read-only.
     call(openSourceDbCallbacks.begin);
     watch.restart();
-    sourceDb = SqliteAssistant::openDatabaseReadOnly(sourcePath, error);
+    sourceDb = sqldb::SqliteAssistant::openDatabaseReadOnly(sourcePath, error);
     if (!error->isSuccess()) return;
     // The live copy reads every message table; mapping the file saves a copy per page.
-    SqliteAssistant::executeSql(sourceDb, kSourceMmapSql, error);
+    sqldb::SqliteAssistant::executeSql(sourceDb, kSourceMmapSql, error);
     if (!error->isSuccess()) return;
     call(openSourceDbCallbacks.end, elapsedOf(watch));
 
@@ -274,7 +273,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     call(saveFriendsCallbacks.end, elapsedOf(watch));
 
     // 9. Live conversation tables.
-    std::vector<std::shared_ptr<TableBtree>> liveTables;
+    std::vector<std::shared_ptr<sqlite::TableBtree>> liveTables;
     call(selectChatTablesCallbacks.begin);
     watch.restart();
     guarded("selectChatTableBtrees", error,
@@ -283,7 +282,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     call(selectChatTablesCallbacks.end, elapsedOf(watch), static_cast<uint32_t>(liveTables.size()));
 
     // 10, 11. Conversation tables carved from deleted sqlite_master entries.
-    std::vector<std::shared_ptr<TableBtree>> tables = liveTables;
+    std::vector<std::shared_ptr<sqlite::TableBtree>> tables = liveTables;
     if ((seekFlags & kSeekChatTables) != 0 &&
         !seekAndMerge(
             threads, "seekWchatTableBtrees", seekChatTablesCallbacks,
@@ -332,7 +331,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
 
 void WchatChatToDbSeeker::close() {
     if (sourceDb) {
-        SqliteAssistant::closeDatabase(sourceDb);
+        sqldb::SqliteAssistant::closeDatabase(sourceDb);
         sourceDb = nullptr;
     }
     if (targetDb) {
@@ -349,7 +348,7 @@ void WchatChatToDbSeeker::createTargetDb(ErrorInfo* error) {
         WCR_SET_ERROR(error, -1, targetPath + " already exist!", "createTargetDb");
         return;
     }
-    targetDb = SqliteAssistant::openDatabase(targetPath, error);
+    targetDb = sqldb::SqliteAssistant::openDatabase(targetPath, error);
     if (!targetDb) return;
     WchatTargetDbDao::createTargetSchema(targetDb, error);
 }
@@ -360,11 +359,11 @@ void WchatChatToDbSeeker::loadDatabase(ErrorInfo* error) {
 
 std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::seekWchatFriends(
     uint32_t threadCount, ErrorInfo* error) {
-    ResultSet resultSet;
-    SqliteAssistant::query(sourceDb, 1, kFriendDdlSql, resultSet, error);
+    sqldb::ResultSet resultSet;
+    sqldb::SqliteAssistant::query(sourceDb, 1, kFriendDdlSql, resultSet, error);
     if (!error->isSuccess()) return {};
     std::optional<std::string> ddl = firstText(resultSet);
-    std::optional<Table> table;
+    std::optional<sqlite::Table> table;
     if (ddl) {
         // The messenger stores ShortPY as a blob although it declares it TEXT.
         common::replaceAll(*ddl, ", ShortPY TEXT ,", ", ShortPY BLOB ,");
@@ -384,10 +383,10 @@ std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::seekWchatFriends(
     });
 }
 
-std::vector<std::shared_ptr<TableBtree>> WchatChatToDbSeeker::seekWchatTableBtrees(
+std::vector<std::shared_ptr<sqlite::TableBtree>> WchatChatToDbSeeker::seekWchatTableBtrees(
     uint32_t threadCount, ErrorInfo* error) {
     error->clear();
-    const std::optional<Table> table = parseDefinition(kSqliteMasterDdl);
+    const std::optional<sqlite::Table> table = parseDefinition(kSqliteMasterDdl);
     if (!table) {
         WCR_SET_ERROR(error, -1, "Parse 'sqlite_master' DDL fail!", "seekWchatTableBtrees");
         return {};
@@ -404,15 +403,15 @@ std::vector<std::shared_ptr<TableBtree>> WchatChatToDbSeeker::seekWchatTableBtre
 }
 
 uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* error) {
-    ResultSet resultSet;
-    SqliteAssistant::query(sourceDb, 1, kChatDdlSql, resultSet, error);
+    sqldb::ResultSet resultSet;
+    sqldb::SqliteAssistant::query(sourceDb, 1, kChatDdlSql, resultSet, error);
     if (!error->isSuccess()) return 0;
     // Without a live conversation table there is no definition to carve by:
     // nothing is found, which is not a failure of the file.
     if (resultSet.getRowCount() == 0) return 0;
     const std::optional<std::string> ddl = firstText(resultSet);
     // All conversation tables share one layout; the first one stands for all.
-    const std::optional<Table> table = ddl ? parseDefinition(*ddl) : std::nullopt;
+    const std::optional<sqlite::Table> table = ddl ? parseDefinition(*ddl) : std::nullopt;
     if (!table) {
         WCR_SET_ERROR(error, -1, "Parse WChat Chat DDL fail!", "seekWchatChats");
         return 0;
@@ -440,18 +439,18 @@ std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::mergeWchatFriends
     return merged;
 }
 
-std::vector<std::shared_ptr<TableBtree>> WchatChatToDbSeeker::mergeTableBtrees(
-    const std::vector<std::shared_ptr<TableBtree>>& live,
-    const std::vector<std::shared_ptr<TableBtree>>& carved) {
-    std::vector<std::shared_ptr<TableBtree>> merged = live;
+std::vector<std::shared_ptr<sqlite::TableBtree>> WchatChatToDbSeeker::mergeTableBtrees(
+    const std::vector<std::shared_ptr<sqlite::TableBtree>>& live,
+    const std::vector<std::shared_ptr<sqlite::TableBtree>>& carved) {
+    std::vector<std::shared_ptr<sqlite::TableBtree>> merged = live;
     merged.insert(merged.end(), carved.begin(), carved.end());
     return merged;
 }
 
-uint32_t WchatChatToDbSeeker::walkTableBtrees(const std::vector<std::shared_ptr<TableBtree>>& tables,
+uint32_t WchatChatToDbSeeker::walkTableBtrees(const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables,
                                               ErrorInfo* error) {
     uint32_t total = 0;
-    for (const std::shared_ptr<TableBtree>& table : tables) {
+    for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         // A walk that fails keeps the pages it reached; that is all we can know.
         ErrorInfo walkError;
         table->collectPages(&database, &walkError);
@@ -462,9 +461,9 @@ uint32_t WchatChatToDbSeeker::walkTableBtrees(const std::vector<std::shared_ptr<
 }
 
 uint32_t WchatChatToDbSeeker::dumpAllWchatChats(
-    const std::vector<std::shared_ptr<TableBtree>>& tables, ErrorInfo* error) {
+    const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables, ErrorInfo* error) {
     uint32_t total = 0;
-    for (const std::shared_ptr<TableBtree>& table : tables) {
+    for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         total += dumpWchatChats(table->getTableName(), error);
         if (!error->isSuccess()) break;
     }
@@ -522,5 +521,4 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

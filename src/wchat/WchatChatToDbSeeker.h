@@ -9,8 +9,8 @@
 #include <sqlite3.h>
 
 #include "sqlite_recovery/Database.h"
-#include "sqlite_recovery/ErrorInfo.h"
-#include "sqlite_recovery/Logger.h"
+#include "common/ErrorInfo.h"
+#include "common/Logger.h"
 #include "sqlite_recovery/SeekProgressIndicator.h"
 #include "sqlite_recovery/SqliteFacility.h"
 #include "sqlite_recovery/TableBtree.h"
@@ -21,7 +21,6 @@
 #include "wchat/WchatFriendTracer.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Turns one copy of the messenger's database into a recovery store, in sixteen
@@ -76,11 +75,11 @@ public:
     void setFinishTargetDbCallbacks(BeginCallback begin, ElapsedCallback end);
 
     // Not owned; each may be null.
-    void setFriendSeekProgress(SeekProgressIndicator* progress) { friendSeekProgress = progress; }
-    void setChatTableSeekProgress(SeekProgressIndicator* progress) {
+    void setFriendSeekProgress(sqlite::SeekProgressIndicator* progress) { friendSeekProgress = progress; }
+    void setChatTableSeekProgress(sqlite::SeekProgressIndicator* progress) {
         chatTableSeekProgress = progress;
     }
-    void setChatSeekProgress(SeekProgressIndicator* progress) { chatSeekProgress = progress; }
+    void setChatSeekProgress(sqlite::SeekProgressIndicator* progress) { chatSeekProgress = progress; }
 
     // Runs the sixteen stages with threadCount seek threads per carving seek
     // (0 counts as 1). Stops at the first failing stage; the carving of messages and
@@ -100,11 +99,11 @@ public:
     void loadDatabase(common::ErrorInfo* error);
     std::vector<std::shared_ptr<WchatFriend>> seekWchatFriends(uint32_t threadCount,
                                                                common::ErrorInfo* error);
-    std::vector<std::shared_ptr<TableBtree>> seekWchatTableBtrees(uint32_t threadCount,
+    std::vector<std::shared_ptr<sqlite::TableBtree>> seekWchatTableBtrees(uint32_t threadCount,
                                                                   common::ErrorInfo* error);
-    uint32_t walkTableBtrees(const std::vector<std::shared_ptr<TableBtree>>& tables,
+    uint32_t walkTableBtrees(const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables,
                              common::ErrorInfo* error);
-    uint32_t dumpAllWchatChats(const std::vector<std::shared_ptr<TableBtree>>& tables,
+    uint32_t dumpAllWchatChats(const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables,
                                common::ErrorInfo* error);
     uint32_t dumpWchatChats(const std::string& tableName, common::ErrorInfo* error);
     uint32_t seekWchatChats(uint32_t threadCount, common::ErrorInfo* error);
@@ -115,9 +114,9 @@ public:
         const std::vector<std::shared_ptr<WchatFriend>>& live,
         const std::vector<std::shared_ptr<WchatFriend>>& carved);
     // Live tables followed by carved ones; a table found both ways is listed twice.
-    static std::vector<std::shared_ptr<TableBtree>> mergeTableBtrees(
-        const std::vector<std::shared_ptr<TableBtree>>& live,
-        const std::vector<std::shared_ptr<TableBtree>>& carved);
+    static std::vector<std::shared_ptr<sqlite::TableBtree>> mergeTableBtrees(
+        const std::vector<std::shared_ptr<sqlite::TableBtree>>& live,
+        const std::vector<std::shared_ptr<sqlite::TableBtree>>& carved);
 
     const WchatFriendTracer& getTracer() const { return tracer; }
     const SavedChatIndex& getSavedChats() const { return savedChats; }
@@ -134,11 +133,11 @@ private:
     common::Logger* logger;
     sqlite3* sourceDb = nullptr;
     sqlite3* targetDb = nullptr;
-    Database database;
-    ByteArray fileBuffer;
-    SeekProgressIndicator* friendSeekProgress = nullptr;
-    SeekProgressIndicator* chatTableSeekProgress = nullptr;
-    SeekProgressIndicator* chatSeekProgress = nullptr;
+    sqlite::Database database;
+    sqlite::ByteArray fileBuffer;
+    sqlite::SeekProgressIndicator* friendSeekProgress = nullptr;
+    sqlite::SeekProgressIndicator* chatTableSeekProgress = nullptr;
+    sqlite::SeekProgressIndicator* chatSeekProgress = nullptr;
     WchatFriendTracer tracer;
     SavedChatIndex savedChats;
     std::shared_ptr<WchatFriendDeducer> deducer;
@@ -164,5 +163,4 @@ private:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

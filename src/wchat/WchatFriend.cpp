@@ -3,7 +3,6 @@
 #include "wchat/Md5.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 void WchatFriend::setUsrName(const std::string& value) {
@@ -19,5 +18,4 @@ void WchatFriend::setHashedUsrName(const std::string& value) {
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

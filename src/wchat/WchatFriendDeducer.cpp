@@ -3,7 +3,6 @@
 #include "wchat/WchatTargetDbDao.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 namespace {
@@ -19,7 +18,7 @@ WchatFriendDeducer::WchatFriendDeducer(sqlite3* targetDb, WchatFriendTracer* tra
 
 int64_t WchatFriendDeducer::findOrMakeUpOwner(const std::string& hash) {
     return tracer_->findOrMakeUpRcFriendId(hash, [&](uint32_t number) -> int64_t {
-        WchatFriend placeholder(EntityBase::kObtainByAssociation);
+        WchatFriend placeholder(common::EntityBase::kObtainByAssociation);
         placeholder.setHashedUsrName(hash);
         placeholder.setNickName(placeholderName(number));
         placeholder.setConRemark(placeholderName(number));
@@ -115,5 +114,4 @@ uint16_t WchatFriendDeducer::deduceChatRoom(uint32_t pageNumber,
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

@@ -11,7 +11,6 @@
 #include "wchat/WchatFriendTracer.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Decides which contact a message was exchanged with (WC_ChatFriend) and which
@@ -60,5 +59,4 @@ private:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

@@ -3,7 +3,6 @@
 #define WCR_UNIT "wchat/WchatFriendTracer"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 namespace {
@@ -19,7 +18,7 @@ bool isGivenNotNull(const WchatFriend& f, uint64_t mask) {
 
 void WchatFriendTracer::indexSavedWchatFriends(
     const std::vector<std::shared_ptr<WchatFriend>>& friends,
-    const std::vector<std::shared_ptr<TableBtree>>& tables, common::ErrorInfo* error) {
+    const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables, common::ErrorInfo* error) {
     std::lock_guard<std::mutex> guard(lock);
     error->clear();
     for (const std::shared_ptr<WchatFriend>& f : friends) {
@@ -32,7 +31,7 @@ void WchatFriendTracer::indexSavedWchatFriends(
             const std::string name = f->getUsrName();
             if (name.empty()) continue;
             unToRcFriendIdss[name].insert(id);
-            if (f->getObtainWay() == EntityBase::kObtainBySqlite)
+            if (f->getObtainWay() == common::EntityBase::kObtainBySqlite)
                 unToLiveRcFriendId.emplace(name, id);
         }
         if (isGivenNotNull(*f, WchatFriend::kHashedUsrNameFlag)) {
@@ -47,7 +46,7 @@ void WchatFriendTracer::indexSavedWchatFriends(
         if (name.empty()) continue;
         for (const std::string& member : f->getChatRoomMembers()) unToGroupss[member].insert(name);
     }
-    for (const std::shared_ptr<TableBtree>& table : tables) {
+    for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         const std::string& tableName = table->getTableName();
         if (tableName.compare(0, kChatPrefixLength, "Chat_") != 0 ||
             tableName.size() != kChatPrefixLength + kHashLength || table->getLeafPages().empty())
@@ -180,5 +179,4 @@ void WchatFriendTracer::dump(std::ostream& out) const {
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

@@ -10,12 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 #include "sqlite_recovery/TableBtree.h"
 #include "wchat/WchatFriend.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Index of the stored contacts and of the conversation tables' leaf pages, built
@@ -34,7 +33,7 @@ public:
 
     // Contacts must carry their stored rcFriendId; tables their collected pages.
     void indexSavedWchatFriends(const std::vector<std::shared_ptr<WchatFriend>>& friends,
-                                const std::vector<std::shared_ptr<TableBtree>>& tables,
+                                const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables,
                                 common::ErrorInfo* error);
 
     std::set<int64_t> findRcFriendIdsByUsrName(const std::string& usrName) const;
@@ -70,5 +69,4 @@ private:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

@@ -1,11 +1,10 @@
 #include "wchat/WchatSourceDbDao.h"
 
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatTranslator.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 namespace {
@@ -15,11 +14,11 @@ namespace {
 template <class Entity>
 std::vector<std::shared_ptr<Entity>> selectTranslated(
     sqlite3* db, const std::string& sql,
-    std::vector<std::shared_ptr<Entity>> (*translate)(const ResultSet&, common::ErrorInfo*),
+    std::vector<std::shared_ptr<Entity>> (*translate)(const sqldb::ResultSet&, common::ErrorInfo*),
     common::ErrorInfo* error) {
     error->clear();
-    ResultSet resultSet;
-    SqliteAssistant::query(db, 0, sql, resultSet, error);
+    sqldb::ResultSet resultSet;
+    sqldb::SqliteAssistant::query(db, 0, sql, resultSet, error);
     if (!error->isSuccess()) return {};
     return translate(resultSet, error);
 }
@@ -63,12 +62,11 @@ std::vector<std::shared_ptr<WchatFriend>> WchatSourceDbDao::selectFriends(
                             &WchatTranslator::translateResultSetToWchatFriends, error);
 }
 
-std::vector<std::shared_ptr<TableBtree>> WchatSourceDbDao::selectChatTableBtrees(
+std::vector<std::shared_ptr<sqlite::TableBtree>> WchatSourceDbDao::selectChatTableBtrees(
     sqlite3* db, common::ErrorInfo* error) {
     return selectTranslated(db, kSelectChatTablesSql,
                             &WchatTranslator::translateResultSetToTableBtrees, error);
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

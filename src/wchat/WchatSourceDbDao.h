@@ -7,13 +7,12 @@
 
 #include <sqlite3.h>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 #include "sqlite_recovery/TableBtree.h"
 #include "wchat/WchatChat.h"
 #include "wchat/WchatFriend.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // The queries that read the live rows of the messenger's database (read-only
@@ -33,7 +32,7 @@ public:
                                                                common::ErrorInfo* error);
     static std::vector<std::shared_ptr<WchatFriend>> selectFriends(sqlite3* db,
                                                                    common::ErrorInfo* error);
-    static std::vector<std::shared_ptr<TableBtree>> selectChatTableBtrees(
+    static std::vector<std::shared_ptr<sqlite::TableBtree>> selectChatTableBtrees(
         sqlite3* db, common::ErrorInfo* error);
 
     // The statement selectChats runs.
@@ -47,5 +46,4 @@ public:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

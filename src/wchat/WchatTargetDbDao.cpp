@@ -2,14 +2,13 @@
 
 #include <mutex>
 
-#include "sqlite_recovery/CommonFacility.h"
-#include "wchat/SqliteAssistant.h"
-#include "wchat/SqliteDao.h"
+#include "common/CommonFacility.h"
+#include "sqldb/SqliteAssistant.h"
+#include "sqldb/SqliteDao.h"
 
 #define WCR_UNIT "wchat/WchatTargetDbDao"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 namespace {
@@ -283,7 +282,7 @@ bool insertLink(KeptStatement& kept, const char* sql, const char* function, sqli
 void WchatTargetDbDao::createTargetSchema(sqlite3* db, common::ErrorInfo* error) {
     std::lock_guard<std::mutex> lock(storeMutex);
     for (const char* sql : kSchemaStatements) {
-        SqliteAssistant::executeSql(db, sql, error);
+        sqldb::SqliteAssistant::executeSql(db, sql, error);
         if (!error->isSuccess()) return;
     }
 }
@@ -295,7 +294,7 @@ void WchatTargetDbDao::finishTargetDb(sqlite3* db, common::ErrorInfo* error) {
     releaseKeptOf(db);
     common::ErrorInfo firstFailure;
     for (const char* sql : kFinishStatements) {
-        SqliteAssistant::executeSql(db, sql, error);
+        sqldb::SqliteAssistant::executeSql(db, sql, error);
         if (!error->isSuccess() && firstFailure.isSuccess()) firstFailure = *error;
     }
     *error = firstFailure;
@@ -307,7 +306,7 @@ int64_t WchatTargetDbDao::_insertFriend(sqlite3* db, const WchatFriend& f,
     if (!acquire(keptFriend, db, kInsertFriendSql, kFriendParams, kFunction, error)) return 0;
     sqlite3_stmt* stmt = keptFriend.stmt;
     const std::vector<int>& at = keptFriend.indexes;
-    using D = SqliteDao;
+    using D = sqldb::SqliteDao;
     using W = WchatFriend;
     const bool bound =
         D::bindInt64Value("validFlag", f, stmt, 0, at[0], static_cast<int64_t>(f.getValidFlag()),
@@ -360,7 +359,7 @@ int64_t WchatTargetDbDao::_insertChat(sqlite3* db, const WchatChat& c, common::E
     if (!acquire(keptChat, db, kInsertChatSql, kChatParams, kFunction, error)) return 0;
     sqlite3_stmt* stmt = keptChat.stmt;
     const std::vector<int>& at = keptChat.indexes;
-    using D = SqliteDao;
+    using D = sqldb::SqliteDao;
     using W = WchatChat;
     const bool bound =
         D::bindInt64Value("validFlag", c, stmt, 0, at[0], static_cast<int64_t>(c.getValidFlag()),
@@ -457,13 +456,13 @@ std::set<int64_t> WchatTargetDbDao::selectRcFriendIdsByUsrName(sqlite3* db,
     std::string escaped(usrName);
     common::replaceAll(escaped, "'", "''");
     std::set<int64_t> ids;
-    ResultSet resultSet;
-    SqliteAssistant::query(db, 0,
+    sqldb::ResultSet resultSet;
+    sqldb::SqliteAssistant::query(db, 0,
                            "SELECT rcFriendId FROM WC_Friend WHERE (usrName='" + escaped + "');",
                            resultSet, error);
     if (!error->isSuccess()) return ids;
     for (size_t row = 0; row < resultSet.getRowCount(); ++row) {
-        const std::shared_ptr<ColValue> value =
+        const std::shared_ptr<sqldb::ColValue> value =
             resultSet.getValue(static_cast<uint32_t>(row), "rcFriendId");
         if (value->isNull()) {
             WCR_SET_ERROR(error, -1, "'rcFriendId' is NULL!", "selectRcFriendIdsByUsrName");
@@ -486,7 +485,7 @@ void WchatTargetDbDao::releaseKeptStatements(sqlite3* db) {
 
 int WchatTargetDbDao::closeTargetDb(sqlite3* db) {
     releaseKeptStatements(db);
-    return SqliteAssistant::closeDatabase(db);
+    return sqldb::SqliteAssistant::closeDatabase(db);
 }
 
 void WchatTargetDbDao::saveTargetDb(sqlite3* db, const std::string& path,
@@ -501,13 +500,13 @@ void WchatTargetDbDao::saveTargetDb(sqlite3* db, const std::string& path,
         WCR_SET_ERROR(error, -1, path + " already exist!", "saveTargetDb");
         return;
     }
-    sqlite3* file = SqliteAssistant::openDatabase(path, error);
+    sqlite3* file = sqldb::SqliteAssistant::openDatabase(path, error);
     if (!file) return;
     sqlite3_backup* backup = sqlite3_backup_init(file, "main", db, "main");
     if (!backup) {
         WCR_SET_ERROR(error, -1, std::string("sqlite3_backup_init: ") + sqlite3_errmsg(file),
                       "saveTargetDb");
-        SqliteAssistant::closeDatabase(file);
+        sqldb::SqliteAssistant::closeDatabase(file);
         return;
     }
     const int stepRc = sqlite3_backup_step(backup, -1);
@@ -517,7 +516,7 @@ void WchatTargetDbDao::saveTargetDb(sqlite3* db, const std::string& path,
         WCR_SET_ERROR(error, -1, std::string("sqlite3_backup_step: ") + sqlite3_errstr(rc),
                       "saveTargetDb");
     }
-    const int closeRc = SqliteAssistant::closeDatabase(file);
+    const int closeRc = sqldb::SqliteAssistant::closeDatabase(file);
     if (closeRc != SQLITE_OK && error->isSuccess()) {
         WCR_SET_ERROR(error, -1, std::string("sqlite3_close: ") + sqlite3_errstr(closeRc),
                       "saveTargetDb");
@@ -525,5 +524,4 @@ void WchatTargetDbDao::saveTargetDb(sqlite3* db, const std::string& path,
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

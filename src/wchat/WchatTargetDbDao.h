@@ -10,12 +10,11 @@
 
 #include <sqlite3.h>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 #include "wchat/WchatChat.h"
 #include "wchat/WchatFriend.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Writer of the recovery store: its schema (tables WC_Friend, WC_Chat,
@@ -82,5 +81,4 @@ private:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

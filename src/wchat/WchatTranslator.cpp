@@ -3,13 +3,12 @@
 #include <array>
 #include <optional>
 
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonFacility.h"
 #include "sqlite_recovery/FieldValue.h"
 
 #define WCR_UNIT "wchat/WchatTranslator"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 namespace {
@@ -32,7 +31,7 @@ struct Column {
 
 using ChatColumn = Column<WchatChat>;
 using FriendColumn = Column<WchatFriend>;
-using TableColumn = Column<TableBtree>;
+using TableColumn = Column<sqlite::TableBtree>;
 
 const ChatColumn kChatColumns[] = {
     {"TableVer", true, WchatChat::kTableVerFlag, true, false,
@@ -98,10 +97,10 @@ const FriendColumn kFriendColumns[] = {
 };
 
 const TableColumn kTableColumns[] = {
-    {"tbl_name", false, TableBtree::kTableNameFlag, true, false, nullptr,
-     [](TableBtree& t, const std::string& v) { t.setTableName(v); }, false},
-    {"rootpage", true, TableBtree::kRootPageFlag, true, false,
-     [](TableBtree& t, int64_t v) { t.setRootPage(static_cast<uint32_t>(v)); }, nullptr, false},
+    {"tbl_name", false, sqlite::TableBtree::kTableNameFlag, true, false, nullptr,
+     [](sqlite::TableBtree& t, const std::string& v) { t.setTableName(v); }, false},
+    {"rootpage", true, sqlite::TableBtree::kRootPageFlag, true, false,
+     [](sqlite::TableBtree& t, int64_t v) { t.setRootPage(static_cast<uint32_t>(v)); }, nullptr, false},
 };
 
 // Hands a live (ColValue) or carved (FieldValue) value of the column's class to
@@ -123,7 +122,7 @@ bool assign(const Column<Entity>& column, const Value& value, bool clean, Entity
 }
 
 template <class Entity, size_t N>
-std::vector<std::shared_ptr<Entity>> translateRows(const ResultSet& resultSet,
+std::vector<std::shared_ptr<Entity>> translateRows(const sqldb::ResultSet& resultSet,
                                                    const Column<Entity> (&columns)[N],
                                                    const char* function,
                                                    common::ErrorInfo* error) {
@@ -136,13 +135,13 @@ std::vector<std::shared_ptr<Entity>> translateRows(const ResultSet& resultSet,
     std::array<std::optional<uint32_t>, N> indexes;
     for (size_t i = 0; i < N; ++i) indexes[i] = resultSet.lookupColIndex(columns[i].name);
     for (uint32_t row = 0; row < resultSet.getRowCount(); ++row) {
-        auto entity = std::make_shared<Entity>(EntityBase::kObtainBySqlite);
-        const ResultSet::Row& cells = resultSet.getRow(row);
+        auto entity = std::make_shared<Entity>(common::EntityBase::kObtainBySqlite);
+        const sqldb::ResultSet::Row& cells = resultSet.getRow(row);
         for (size_t i = 0; i < N; ++i) {
             const Column<Entity>& column = columns[i];
-            std::shared_ptr<ColValue> looked;
+            std::shared_ptr<sqldb::ColValue> looked;
             if (!indexes[i]) looked = resultSet.getValue(row, column.name);
-            const ColValue& value = indexes[i] ? *cells[*indexes[i]] : *looked;
+            const sqldb::ColValue& value = indexes[i] ? *cells[*indexes[i]] : *looked;
             if (value.isNull()) {
                 if (column.nullMask != 0) entity->setNull(column.nullMask);
             } else if (!assign(column, value, false, *entity) && !column.lenient) {
@@ -159,11 +158,11 @@ std::vector<std::shared_ptr<Entity>> translateRows(const ResultSet& resultSet,
 }
 
 template <class Entity, size_t N>
-void translateFields(const Record& record, const Column<Entity> (&columns)[N], uint32_t flags,
+void translateFields(const sqlite::Record& record, const Column<Entity> (&columns)[N], uint32_t flags,
                      Entity& entity) {
     for (const Column<Entity>& column : columns) {
         if (!column.carved) continue;
-        const std::shared_ptr<FieldValue> value = record.getFieldValue(column.name);
+        const std::shared_ptr<sqlite::FieldValue> value = record.getFieldValue(column.name);
         if (!value) {
             entity.setNull(column.nullMask);
         } else {
@@ -176,39 +175,39 @@ void translateFields(const Record& record, const Column<Entity> (&columns)[N], u
 }  // namespace
 
 std::vector<std::shared_ptr<WchatChat>> WchatTranslator::translateResultSetToWchatChats(
-    const ResultSet& resultSet, common::ErrorInfo* error) {
+    const sqldb::ResultSet& resultSet, common::ErrorInfo* error) {
     return translateRows(resultSet, kChatColumns, "translateResultSetToWchatChats", error);
 }
 
 std::vector<std::shared_ptr<WchatFriend>> WchatTranslator::translateResultSetToWchatFriends(
-    const ResultSet& resultSet, common::ErrorInfo* error) {
+    const sqldb::ResultSet& resultSet, common::ErrorInfo* error) {
     return translateRows(resultSet, kFriendColumns, "translateResultSetToWchatFriends", error);
 }
 
-std::vector<std::shared_ptr<TableBtree>> WchatTranslator::translateResultSetToTableBtrees(
-    const ResultSet& resultSet, common::ErrorInfo* error) {
+std::vector<std::shared_ptr<sqlite::TableBtree>> WchatTranslator::translateResultSetToTableBtrees(
+    const sqldb::ResultSet& resultSet, common::ErrorInfo* error) {
     return translateRows(resultSet, kTableColumns, "translateResultSetToTableBtrees", error);
 }
 
-std::shared_ptr<WchatChat> WchatTranslator::translateRecordToWchatChat(const Record& record,
+std::shared_ptr<WchatChat> WchatTranslator::translateRecordToWchatChat(const sqlite::Record& record,
                                                                        uint32_t flags) {
-    auto chat = std::make_shared<WchatChat>(EntityBase::kObtainByCarving);
+    auto chat = std::make_shared<WchatChat>(common::EntityBase::kObtainByCarving);
     translateFields(record, kChatColumns, flags, *chat);
-    const std::shared_ptr<FieldValue> message = record.getFieldValue("message");
+    const std::shared_ptr<sqlite::FieldValue> message = record.getFieldValue("message");
     if (message && message->isText())
         chat->setPageNumber(static_cast<int32_t>(message->getPageNumber()));
     return chat;
 }
 
-std::shared_ptr<WchatFriend> WchatTranslator::translateRecordToWchatFriend(const Record& record,
+std::shared_ptr<WchatFriend> WchatTranslator::translateRecordToWchatFriend(const sqlite::Record& record,
                                                                            uint32_t flags) {
-    auto wchatFriend = std::make_shared<WchatFriend>(EntityBase::kObtainByCarving);
+    auto wchatFriend = std::make_shared<WchatFriend>(common::EntityBase::kObtainByCarving);
     translateFields(record, kFriendColumns, flags, *wchatFriend);
     return wchatFriend;
 }
 
-std::shared_ptr<TableBtree> WchatTranslator::translateRecordToTableBtree(const Record& record) {
-    auto table = std::make_shared<TableBtree>(EntityBase::kObtainByCarving);
+std::shared_ptr<sqlite::TableBtree> WchatTranslator::translateRecordToTableBtree(const sqlite::Record& record) {
+    auto table = std::make_shared<sqlite::TableBtree>(common::EntityBase::kObtainByCarving);
     translateFields(record, kTableColumns, 0, *table);
     return table;
 }
@@ -250,5 +249,4 @@ void WchatTranslator::applyConChatRoomMem(const std::string& text, WchatFriend& 
 }
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

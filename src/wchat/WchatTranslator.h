@@ -4,15 +4,14 @@
 #include <memory>
 #include <vector>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 #include "sqlite_recovery/Record.h"
 #include "sqlite_recovery/TableBtree.h"
-#include "wchat/ResultSet.h"
+#include "sqldb/ResultSet.h"
 #include "wchat/WchatChat.h"
 #include "wchat/WchatFriend.h"
 
 namespace talwen {
-namespace sqlite {
 namespace wchat {
 
 // Turns rows of the messenger's database into messenger records: result rows read
@@ -31,17 +30,17 @@ public:
     static constexpr uint32_t kCleanTexts = 0x1;
 
     static std::vector<std::shared_ptr<WchatChat>> translateResultSetToWchatChats(
-        const ResultSet& resultSet, common::ErrorInfo* error);
+        const sqldb::ResultSet& resultSet, common::ErrorInfo* error);
     static std::vector<std::shared_ptr<WchatFriend>> translateResultSetToWchatFriends(
-        const ResultSet& resultSet, common::ErrorInfo* error);
-    static std::vector<std::shared_ptr<TableBtree>> translateResultSetToTableBtrees(
-        const ResultSet& resultSet, common::ErrorInfo* error);
+        const sqldb::ResultSet& resultSet, common::ErrorInfo* error);
+    static std::vector<std::shared_ptr<sqlite::TableBtree>> translateResultSetToTableBtrees(
+        const sqldb::ResultSet& resultSet, common::ErrorInfo* error);
 
-    static std::shared_ptr<WchatChat> translateRecordToWchatChat(const Record& record,
+    static std::shared_ptr<WchatChat> translateRecordToWchatChat(const sqlite::Record& record,
                                                                  uint32_t flags);
-    static std::shared_ptr<WchatFriend> translateRecordToWchatFriend(const Record& record,
+    static std::shared_ptr<WchatFriend> translateRecordToWchatFriend(const sqlite::Record& record,
                                                                      uint32_t flags);
-    static std::shared_ptr<TableBtree> translateRecordToTableBtree(const Record& record);
+    static std::shared_ptr<sqlite::TableBtree> translateRecordToTableBtree(const sqlite::Record& record);
 
     // Helpers of the contact translation, exposed for their own tests.
     // Text between the first "<tag>" and the first "</tag>" after it; false when
@@ -56,5 +55,4 @@ public:
 };
 
 }  // namespace wchat
-}  // namespace sqlite
 }  // namespace talwen

@@ -18,8 +18,8 @@
 #include "app/model/AccountSampler.h"
 #include "backup/BackupTestSupport.h"
 #include "backup/BackupManager.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 
 using talwen::app::accountRenderContext;
 using talwen::app::copyAccountDatabase;
@@ -31,8 +31,8 @@ using talwen::app::ownerSettings;
 using talwen::app::sampleAccountFriends;
 using talwen::backup::BackupManager;
 using talwen::common::ErrorInfo;
-using talwen::sqlite::wchat::ResultSet;
-using talwen::sqlite::wchat::SqliteAssistant;
+using talwen::sqldb::ResultSet;
+using talwen::sqldb::SqliteAssistant;
 
 namespace {
 

@@ -56,7 +56,7 @@ protected:
         writeFile(backup.path() + "/PICFILE", "picture bytes");
         writeFile(backup.path() + "/AUDFILE", "voice bytes");
 
-        const QString hashed = QString::fromStdString(talwen::sqlite::wchat::Md5::hexDigest("pal"));
+        const QString hashed = QString::fromStdString(talwen::wchat::Md5::hexDigest("pal"));
         const QString base = QString("Documents/%1/").arg(kAccount);
         media = {{base + "Img/" + hashed + "/5.pic", "PICFILE"},
                  {base + "Audio/" + hashed + "/6.aud", "AUDFILE"},

@@ -15,15 +15,15 @@
 #include "app/model/ChatExporter.h"
 #include "app/model/RecoveredData.h"
 #include "app/model/ResultBrowserModel.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatChatToDbSeeker.h"
 
 using namespace talwen::app;
 using talwen::common::ErrorInfo;
-using talwen::sqlite::wchat::ResultSet;
-using talwen::sqlite::wchat::SqliteAssistant;
-using talwen::sqlite::wchat::WchatChatToDbSeeker;
+using talwen::sqldb::ResultSet;
+using talwen::sqldb::SqliteAssistant;
+using talwen::wchat::WchatChatToDbSeeker;
 
 namespace {
 

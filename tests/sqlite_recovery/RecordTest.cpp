@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "sqlite_recovery/CommonException.h"
+#include "common/CommonException.h"
 #include "sqlite_recovery/FieldValue.h"
 #include "sqlite_recovery/Record.h"
 

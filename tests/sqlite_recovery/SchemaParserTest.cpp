@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "sqlite_recovery/CommonException.h"
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonException.h"
+#include "common/CommonFacility.h"
 #include "sqlite_recovery/Field.h"
 #include "sqlite_recovery/Table.h"
 

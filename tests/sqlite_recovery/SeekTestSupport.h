@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonFacility.h"
 #include "sqlite_recovery/Record.h"
 #include "sqlite_recovery/SeekEventHandler.h"
 #include "sqlite_recovery/SqliteBlockSeeker.h"

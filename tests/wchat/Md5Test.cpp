@@ -4,7 +4,7 @@
 
 #include "wchat/Md5.h"
 
-using talwen::sqlite::wchat::Md5;
+using talwen::wchat::Md5;
 
 namespace {
 

@@ -9,14 +9,14 @@
 #include <set>
 
 #include "PipelineTestSupport.h"
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonFacility.h"
 #include "wchat/WchatChat.h"
 #include "wchat/WchatChatToDbSeeker.h"
 #include "wchat/WchatTargetDbDao.h"
 
 using talwen::common::ErrorInfo;
-using talwen::sqlite::wchat::WchatChat;
-using talwen::sqlite::wchat::WchatChatToDbSeeker;
+using talwen::wchat::WchatChat;
+using talwen::wchat::WchatChatToDbSeeker;
 using wcrtest::JsonValue;
 using wcrtest::StoredChat;
 using wcrtest::StoredLink;
@@ -71,7 +71,7 @@ protected:
         // WCR_KEEP_STORE=path keeps a copy of the store for looking into the figures.
         if (const char* keep = std::getenv("WCR_KEEP_STORE")) {
             ErrorInfo saveError;
-            talwen::sqlite::wchat::WchatTargetDbDao::saveTargetDb(r->seeker->getTargetDb(), keep, &saveError);
+            talwen::wchat::WchatTargetDbDao::saveTargetDb(r->seeker->getTargetDb(), keep, &saveError);
         }
         for (const auto& entry : r->store.friends) {
             if (entry.second.obtainWay == 1) r->liveFriendIds.emplace(entry.second.usrName, entry.first);

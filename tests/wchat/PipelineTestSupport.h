@@ -18,8 +18,8 @@
 #include "JsonReader.h"
 #include "SelectRows.h"
 #include "support/TempDir.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 
 namespace wcrtest {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "wchat/Md5.h"
-#include "wchat/ResultSet.h"
+#include "sqldb/ResultSet.h"
 #include "wchat/SavedChatIndex.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatFriendDeducer.h"
 #include "wchat/WchatFriendTracer.h"
 #include "wchat/WchatTargetDbDao.h"
@@ -24,7 +24,8 @@
 
 using talwen::common::ErrorInfo;
 using talwen::sqlite::TableBtree;
-using namespace talwen::sqlite::wchat;
+using namespace talwen::sqldb;
+using namespace talwen::wchat;
 
 namespace {
 

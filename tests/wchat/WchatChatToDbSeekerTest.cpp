@@ -14,8 +14,8 @@
 #include "wchat/WchatChatToDbSeeker.h"
 
 using talwen::common::ErrorInfo;
-using talwen::sqlite::wchat::Md5;
-using talwen::sqlite::wchat::WchatChatToDbSeeker;
+using talwen::wchat::Md5;
+using talwen::wchat::WchatChatToDbSeeker;
 
 namespace {
 

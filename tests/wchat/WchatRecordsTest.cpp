@@ -6,7 +6,7 @@
 #include "wchat/WchatChat.h"
 #include "wchat/WchatFriend.h"
 
-using namespace talwen::sqlite::wchat;
+using namespace talwen::wchat;
 
 // The bit numbers are the store's format (validFlag columns): they must not move.
 TEST(WchatRecords, FlagBitsAreFixed) {

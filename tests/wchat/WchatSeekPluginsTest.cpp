@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "sqlite_recovery/FieldValue.h"
-#include "sqlite_recovery/Logger.h"
+#include "common/Logger.h"
 #include "sqlite_recovery/Record.h"
 #include "wchat/NativeWchatChatRecordFilter.h"
 #include "wchat/NativeWchatChatTableRecordFilter.h"
@@ -16,14 +16,15 @@
 #include "wchat/NativeWchatChatToDbSeekEventHandler.h"
 #include "wchat/NativeWchatFriendRecordFilter.h"
 #include "wchat/NativeWchatFriendSeekEventHandler.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatTargetDbDao.h"
 
 using talwen::common::ErrorInfo;
 using talwen::sqlite::FieldValue;
 using talwen::sqlite::Record;
-using namespace talwen::sqlite::wchat;
+using namespace talwen::sqldb;
+using namespace talwen::wchat;
 
 namespace {
 

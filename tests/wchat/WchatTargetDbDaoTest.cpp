@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "SelectRows.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatTargetDbDao.h"
 
 using talwen::common::ErrorInfo;
-using talwen::sqlite::ColValue;
-using namespace talwen::sqlite::wchat;
+using talwen::sqldb::ColValue;
+using namespace talwen::sqldb;
+using namespace talwen::wchat;
 
 namespace {
 

@@ -6,12 +6,12 @@
 
 #include <string>
 
-#include "sqlite_recovery/CommonException.h"
+#include "common/CommonException.h"
 #include "sqlite_recovery/FieldValue.h"
 #include "sqlite_recovery/Record.h"
 #include "SelectRows.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatSourceDbDao.h"
 #include "wchat/WchatTranslator.h"
 
@@ -20,7 +20,8 @@ using talwen::common::ErrorInfo;
 using talwen::sqlite::FieldValue;
 using talwen::sqlite::Record;
 using talwen::sqlite::TableBtree;
-using namespace talwen::sqlite::wchat;
+using namespace talwen::sqldb;
+using namespace talwen::wchat;
 
 namespace {
 

@@ -8,15 +8,15 @@
 #include <filesystem>
 #include <memory>
 
-#include "sqlite_recovery/CommonException.h"
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonException.h"
+#include "common/CommonFacility.h"
 #include "sqlite_recovery/Database.h"
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 #include "sqlite_recovery/RecordFilter.h"
 #include "sqlite_recovery/SeekEventHandler.h"
 #include "sqlite_recovery/SqliteBlockSeeker.h"
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/SqliteAssistant.h"
 
 namespace talwen {
 namespace sqlite {
@@ -273,7 +273,7 @@ bool readTableDefinition(const std::string& path, const std::string& tableName, 
         sql = kSchemaDefinition;
         return true;
     }
-    const std::string uri = wchat::SqliteAssistant::immutableUri(path);
+    const std::string uri = sqldb::SqliteAssistant::immutableUri(path);
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
     sqlite3_stmt* statement = nullptr;

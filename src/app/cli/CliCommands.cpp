@@ -23,8 +23,8 @@
 #include "backup/BackupManager.h"
 #include "sqlite_recovery/Database.h"
 #include "sqlite_recovery/SeekProgressIndicator.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatChatToDbSeeker.h"
 #include "wchat/WchatTargetDbDao.h"
 
@@ -36,8 +36,8 @@ namespace {
 
 using backup::BackupManager;
 using common::ErrorInfo;
-using sqlite::wchat::ResultSet;
-using sqlite::wchat::SqliteAssistant;
+using sqldb::ResultSet;
+using sqldb::SqliteAssistant;
 
 QString toQ(const std::string& text) { return QString::fromStdString(text); }
 
@@ -256,7 +256,7 @@ int exportAll(sqlite3* store, const RecoveredData& data, const RenderContext& co
 }
 
 // Runs the recovery pipeline on the copy with progress bars on `err`.
-bool runPipeline(sqlite::wchat::WchatChatToDbSeeker& seeker, unsigned threads, std::ostream& err, bool interactive,
+bool runPipeline(wchat::WchatChatToDbSeeker& seeker, unsigned threads, std::ostream& err, bool interactive,
                  ErrorInfo* error) {
     sqlite::SeekProgressIndicator friendProgress, tableProgress, chatProgress;
     seeker.setFriendSeekProgress(&friendProgress);
@@ -360,7 +360,7 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
 
     const unsigned threads =
         options.threads > 0 ? options.threads : seekThreadCount(std::thread::hardware_concurrency());
-    sqlite::wchat::WchatChatToDbSeeker seeker(toStd(copy.copiedPath), "", nullptr);
+    wchat::WchatChatToDbSeeker seeker(toStd(copy.copiedPath), "", nullptr);
     ErrorInfo error;
     if (!runPipeline(seeker, threads, err, interactive, &error)) {
         return fail(err, "recovery failed: " + error.getMessage());
@@ -375,7 +375,7 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
     printSummary(store, data, out);
 
     if (!options.storeFile.empty()) {
-        sqlite::wchat::WchatTargetDbDao::saveTargetDb(store, options.storeFile, &error);
+        wchat::WchatTargetDbDao::saveTargetDb(store, options.storeFile, &error);
         if (!error.isSuccess()) return fail(err, "cannot keep the recovery store: " + error.getMessage());
         out << "recovery store kept in " << options.storeFile << "\n";
     }

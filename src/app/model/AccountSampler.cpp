@@ -1,16 +1,16 @@
 #include "app/model/AccountSampler.h"
 
 #include "app/model/ResultValues.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 
 namespace talwen {
 namespace app {
 
 namespace {
 
-using sqlite::wchat::ResultSet;
-using sqlite::wchat::SqliteAssistant;
+using sqldb::ResultSet;
+using sqldb::SqliteAssistant;
 
 const char* const kSampleSql =
     "SELECT Friend.UsrName, Friend.NickName, Friend.Img, Friend.Type, Friend_Ext.ConStrRes2,                                Friend_Ext.ConRemark FROM Friend, Friend_Ext                                WHERE Friend.UsrName = Friend_Ext.UsrName AND                                Friend.Type = 3";

@@ -87,7 +87,7 @@ MessageRenderer::MessageRenderer(const RenderContext& context) : context_(contex
 }
 
 QString MessageRenderer::contactDigest(const QString& usrName) {
-    return QString::fromStdString(sqlite::wchat::Md5::hexDigest(usrName.toUtf8().toStdString()));
+    return QString::fromStdString(wchat::Md5::hexDigest(usrName.toUtf8().toStdString()));
 }
 
 QString MessageRenderer::messageText(const QString& message, const QString& taggedUserName, int32_t type) {

@@ -4,8 +4,8 @@
 
 #include "app/model/ResultValues.h"
 #include "app/model/TimeText.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
 
 namespace talwen {
 namespace app {
@@ -34,8 +34,8 @@ const char* const kSystemAccounts[] = {"newsapp",  "qqmail",      "qmessage",   
                                        "medianote", "qqsync",     "feedsapp",     "masssendapp",
                                        "blogapp",  "voipapp",     "voicevoipapp", "voiceinputapp"};
 
-using sqlite::wchat::ResultSet;
-using sqlite::wchat::SqliteAssistant;
+using sqldb::ResultSet;
+using sqldb::SqliteAssistant;
 
 // Runs one statement into `rows`; the report describes this statement alone.
 void runQuery(sqlite3* store, uint32_t rowCap, const std::string& sql, ResultSet& rows, common::ErrorInfo* error) {

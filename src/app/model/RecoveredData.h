@@ -7,7 +7,7 @@
 #include "app/model/ChatEntry.h"
 #include "app/model/FriendEntry.h"
 #include "app/model/LostChatEntry.h"
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 
 struct sqlite3;
 

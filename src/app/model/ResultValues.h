@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "wchat/ResultSet.h"
+#include "sqldb/ResultSet.h"
 
 namespace talwen {
 namespace app {
@@ -16,7 +16,7 @@ namespace app {
 // selects (ResultSet throws otherwise).
 class ResultValues {
 public:
-    explicit ResultValues(const sqlite::wchat::ResultSet& rows) : rows_(rows) {}
+    explicit ResultValues(const sqldb::ResultSet& rows) : rows_(rows) {}
 
     size_t rowCount() const { return rows_.getRowCount(); }
 
@@ -34,7 +34,7 @@ public:
     bool readText(size_t row, const char* column, QString* field) const { return textValue(row, column, field); }
 
 private:
-    const sqlite::wchat::ResultSet& rows_;
+    const sqldb::ResultSet& rows_;
 };
 
 }  // namespace app

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 
 namespace talwen {
 namespace common {

@@ -5,12 +5,11 @@
 
 #include <sqlite3.h>
 
-#include "sqlite_recovery/EntityBase.h"
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/EntityBase.h"
+#include "common/ErrorInfo.h"
 
 namespace talwen {
-namespace sqlite {
-namespace wchat {
+namespace sqldb {
 
 // Binds an entity's field to a statement parameter. With honourFlags on, a field
 // that was never given or was marked NULL (by its bit `mask`) binds NULL; with it
@@ -21,18 +20,17 @@ class SqliteDao {
 public:
     SqliteDao() = delete;
 
-    static bool bindIntValue(const std::string& paramName, const EntityBase& entity,
+    static bool bindIntValue(const std::string& paramName, const common::EntityBase& entity,
                              sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int32_t value,
                              bool honourFlags, common::ErrorInfo* error);
-    static bool bindInt64Value(const std::string& paramName, const EntityBase& entity,
+    static bool bindInt64Value(const std::string& paramName, const common::EntityBase& entity,
                                sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int64_t value,
                                bool honourFlags, common::ErrorInfo* error);
     // The text ends at its first NUL byte; the library keeps its own copy.
-    static bool bindTextValue(const std::string& paramName, const EntityBase& entity,
+    static bool bindTextValue(const std::string& paramName, const common::EntityBase& entity,
                               sqlite3_stmt* stmt, uint64_t mask, int paramIndex,
                               const std::string& value, bool honourFlags, common::ErrorInfo* error);
 };
 
-}  // namespace wchat
-}  // namespace sqlite
+}  // namespace sqldb
 }  // namespace talwen

@@ -5,16 +5,16 @@
 #include <sstream>
 #include <string>
 
-#include "sqlite_recovery/CommonException.h"
-#include "wchat/ResultSet.h"
-#include "wchat/SqliteAssistant.h"
-#include "wchat/SqliteDao.h"
+#include "common/CommonException.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
+#include "sqldb/SqliteDao.h"
 
 using talwen::common::CommonException;
 using talwen::common::ErrorInfo;
-using talwen::sqlite::ColValue;
-using talwen::sqlite::EntityBase;
-using namespace talwen::sqlite::wchat;
+using talwen::sqldb::ColValue;
+using talwen::common::EntityBase;
+using namespace talwen::sqldb;
 
 namespace {
 
@@ -108,7 +108,7 @@ TEST_F(SqlAccessTest, FailingPrepareLeavesResultSetAsItWas) {
     const std::string sql = "SELECT x FROM Nowhere";
     SqliteAssistant::query(db, 0, sql, rs, &error);
     EXPECT_EQ(-1, error.getCode());
-    EXPECT_EQ("wchat/SqliteAssistant", error.getFileName());
+    EXPECT_EQ("sqldb/SqliteAssistant", error.getFileName());
     EXPECT_EQ("query", error.getFunctionName());
     EXPECT_EQ("Prepare statement[" + sql + "]: no such table: Nowhere", error.getMessage());
     EXPECT_EQ(3u, rs.getRowCount());
@@ -130,7 +130,7 @@ TEST_F(SqlAccessTest, LookupsThrowWithTheirMessages) {
         FAIL();
     } catch (const CommonException& e) {
         EXPECT_EQ(-1, e.getCode());
-        EXPECT_EQ("wchat/ResultSet", e.getFileName());
+        EXPECT_EQ("sqldb/ResultSet", e.getFileName());
         EXPECT_EQ("getRow", e.getFunctionName());
     }
 }
@@ -260,7 +260,7 @@ TEST_F(SqlAccessTest, BindFailureNamesTheParameter) {
     ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, "SELECT @v", -1, &stmt, nullptr));
     EXPECT_FALSE(SqliteDao::bindTextValue("nickName", entity, stmt, 0, 5, "x", false, &error));
     EXPECT_EQ(-1, error.getCode());
-    EXPECT_EQ("wchat/SqliteDao", error.getFileName());
+    EXPECT_EQ("sqldb/SqliteDao", error.getFileName());
     EXPECT_EQ("bindTextValue", error.getFunctionName());
     EXPECT_EQ(std::string("Bind[nickName]: ") + sqlite3_errstr(SQLITE_RANGE), error.getMessage());
     sqlite3_finalize(stmt);

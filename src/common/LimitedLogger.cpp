@@ -1,4 +1,4 @@
-#include "sqlite_recovery/LimitedLogger.h"
+#include "common/LimitedLogger.h"
 
 namespace talwen {
 namespace common {

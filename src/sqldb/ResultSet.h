@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "sqlite_recovery/ColValue.h"
+#include "sqldb/ColValue.h"
 
 namespace talwen {
-namespace sqlite {
-namespace wchat {
+namespace sqldb {
 
 class SqliteAssistant;
 
@@ -55,6 +54,5 @@ private:
     std::vector<Row> rows_;
 };
 
-}  // namespace wchat
-}  // namespace sqlite
+}  // namespace sqldb
 }  // namespace talwen

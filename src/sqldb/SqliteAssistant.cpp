@@ -1,14 +1,13 @@
-#include "wchat/SqliteAssistant.h"
+#include "sqldb/SqliteAssistant.h"
 
 #include <filesystem>
 #include <memory>
 #include <system_error>
 
-#define WCR_UNIT "wchat/SqliteAssistant"
+#define WCR_UNIT "sqldb/SqliteAssistant"
 
 namespace talwen {
-namespace sqlite {
-namespace wchat {
+namespace sqldb {
 
 namespace {
 
@@ -201,6 +200,5 @@ std::vector<std::string> SqliteAssistant::queryTextValuesFromSingleField(sqlite3
     return values;
 }
 
-}  // namespace wchat
-}  // namespace sqlite
+}  // namespace sqldb
 }  // namespace talwen

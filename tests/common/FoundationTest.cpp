@@ -1,16 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "sqlite_recovery/ColValue.h"
-#include "sqlite_recovery/CommonException.h"
-#include "sqlite_recovery/CommonFacility.h"
-#include "sqlite_recovery/LimitedLogger.h"
+#include "common/CommonException.h"
+#include "common/CommonFacility.h"
+#include "common/LimitedLogger.h"
 
 #include <cstring>
 #include <sstream>
 #include <vector>
 
 using namespace talwen::common;
-using talwen::sqlite::ColValue;
 
 TEST(CommonException, WhatFallsBackFromMessageToDebugInfoToDefault) {
     EXPECT_STREQ("unknown reason!", CommonException().what());
@@ -111,27 +109,4 @@ TEST(CommonFacility, BigEndianFieldsReadAsNumbers) {
     uint32_t value = 0;
     std::memcpy(&value, field, 4);
     EXPECT_EQ(4096u, value);
-}
-
-TEST(ColValue, ClassesAccessorsAndStreaming) {
-    const uint8_t bytes[] = {0x01, 0xFE};
-    ColValue blob(bytes, 2);
-    EXPECT_EQ("01fe", blob.getBlobHexValue());
-    EXPECT_EQ(2u, blob.getBlobLength());
-    uint8_t copy[2] = {};
-    EXPECT_EQ(2u, blob.copyBlob(copy));
-    EXPECT_EQ(0xFE, copy[1]);
-
-    std::ostringstream out;
-    out << ColValue() << "|" << ColValue(int64_t{42}) << "|" << ColValue(std::string("t")) << "|" << blob;
-    EXPECT_EQ("<NULL>|42|t|01fe", out.str());
-
-    try {
-        ColValue().getTextValue();
-        FAIL();
-    } catch (const CommonException& e) {
-        EXPECT_STREQ("ColValue: storeClass[5] not TEXT!", e.what());
-        EXPECT_EQ("getTextValue", e.getFunctionName());
-    }
-    EXPECT_THROW(ColValue(int64_t{1}).getBlobLength(), CommonException);
 }

@@ -1,4 +1,4 @@
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonFacility.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#define WCR_UNIT "sqlite_recovery/CommonFacility"
+#define WCR_UNIT "common/CommonFacility"
 
 namespace talwen {
 namespace common {

@@ -1,4 +1,4 @@
-#include "sqlite_recovery/CommonException.h"
+#include "common/CommonException.h"
 
 namespace talwen {
 namespace common {

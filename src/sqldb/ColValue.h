@@ -6,7 +6,7 @@
 #include <string>
 
 namespace talwen {
-namespace sqlite {
+namespace sqldb {
 
 // One value of a result row read through the SQLite library, tagged with its
 // storage class. Blobs are kept as lower-case hexadecimal text.
@@ -51,5 +51,5 @@ private:
 
 std::ostream& operator<<(std::ostream& out, const ColValue& value);
 
-}  // namespace sqlite
+}  // namespace sqldb
 }  // namespace talwen

@@ -6,12 +6,11 @@
 
 #include <sqlite3.h>
 
-#include "sqlite_recovery/ErrorInfo.h"
-#include "wchat/ResultSet.h"
+#include "common/ErrorInfo.h"
+#include "sqldb/ResultSet.h"
 
 namespace talwen {
-namespace sqlite {
-namespace wchat {
+namespace sqldb {
 
 // Every access through the SQLite library: opening and closing connections,
 // running SQL text without results, and reading a statement's rows into a
@@ -48,6 +47,5 @@ public:
                                                                    common::ErrorInfo* error);
 };
 
-}  // namespace wchat
-}  // namespace sqlite
+}  // namespace sqldb
 }  // namespace talwen

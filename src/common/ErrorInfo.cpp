@@ -1,4 +1,4 @@
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 
 namespace talwen {
 namespace common {

@@ -1,5 +1,5 @@
-#include "sqlite_recovery/CommonFacility.h"
-#include "sqlite_recovery/UnicodePrintableTable.h"
+#include "common/CommonFacility.h"
+#include "common/UnicodePrintableTable.h"
 
 namespace talwen {
 namespace common {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "sqlite_recovery/Logger.h"
+#include "common/Logger.h"
 
 namespace talwen {
 namespace common {

@@ -1,12 +1,11 @@
-#include "wchat/ResultSet.h"
+#include "sqldb/ResultSet.h"
 
-#include "sqlite_recovery/CommonException.h"
+#include "common/CommonException.h"
 
-#define WCR_UNIT "wchat/ResultSet"
+#define WCR_UNIT "sqldb/ResultSet"
 
 namespace talwen {
-namespace sqlite {
-namespace wchat {
+namespace sqldb {
 
 namespace {
 
@@ -110,6 +109,5 @@ size_t ResultSet::print(std::ostream& out, uint32_t flags) const {
     return rows_.size();
 }
 
-}  // namespace wchat
-}  // namespace sqlite
+}  // namespace sqldb
 }  // namespace talwen

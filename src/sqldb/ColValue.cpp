@@ -1,14 +1,14 @@
-#include "sqlite_recovery/ColValue.h"
+#include "sqldb/ColValue.h"
 
 #include <utility>
 
-#include "sqlite_recovery/CommonException.h"
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonException.h"
+#include "common/CommonFacility.h"
 
-#define WCR_UNIT "sqlite_recovery/ColValue"
+#define WCR_UNIT "sqldb/ColValue"
 
 namespace talwen {
-namespace sqlite {
+namespace sqldb {
 
 namespace {
 std::string wrongClass(uint8_t storeClass, const char* wanted) {
@@ -68,5 +68,5 @@ std::ostream& operator<<(std::ostream& out, const ColValue& value) {
     }
 }
 
-}  // namespace sqlite
+}  // namespace sqldb
 }  // namespace talwen

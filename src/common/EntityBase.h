@@ -3,7 +3,7 @@
 #include <cstdint>
 
 namespace talwen {
-namespace sqlite {
+namespace common {
 
 // Common base of the entities the engine and the messenger layer fill: how the
 // entity was obtained and which of its fields were given (set flags) or are NULL
@@ -37,5 +37,5 @@ private:
     uint64_t nullFlag_ = 0;
 };
 
-}  // namespace sqlite
+}  // namespace common
 }  // namespace talwen

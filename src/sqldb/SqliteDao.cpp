@@ -1,14 +1,13 @@
-#include "wchat/SqliteDao.h"
+#include "sqldb/SqliteDao.h"
 
-#define WCR_UNIT "wchat/SqliteDao"
+#define WCR_UNIT "sqldb/SqliteDao"
 
 namespace talwen {
-namespace sqlite {
-namespace wchat {
+namespace sqldb {
 
 namespace {
 
-bool bindsNull(const EntityBase& entity, uint64_t mask, bool honourFlags) {
+bool bindsNull(const common::EntityBase& entity, uint64_t mask, bool honourFlags) {
     return honourFlags && (!entity.isSet(mask) || entity.isFieldNull(mask));
 }
 
@@ -20,7 +19,7 @@ bool report(int rc, const std::string& paramName, const char* function, common::
 
 }  // namespace
 
-bool SqliteDao::bindIntValue(const std::string& paramName, const EntityBase& entity,
+bool SqliteDao::bindIntValue(const std::string& paramName, const common::EntityBase& entity,
                              sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int32_t value,
                              bool honourFlags, common::ErrorInfo* error) {
     const int rc = bindsNull(entity, mask, honourFlags) ? sqlite3_bind_null(stmt, paramIndex)
@@ -28,7 +27,7 @@ bool SqliteDao::bindIntValue(const std::string& paramName, const EntityBase& ent
     return report(rc, paramName, "bindIntValue", error);
 }
 
-bool SqliteDao::bindInt64Value(const std::string& paramName, const EntityBase& entity,
+bool SqliteDao::bindInt64Value(const std::string& paramName, const common::EntityBase& entity,
                                sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int64_t value,
                                bool honourFlags, common::ErrorInfo* error) {
     const int rc = bindsNull(entity, mask, honourFlags)
@@ -37,7 +36,7 @@ bool SqliteDao::bindInt64Value(const std::string& paramName, const EntityBase& e
     return report(rc, paramName, "bindInt64Value", error);
 }
 
-bool SqliteDao::bindTextValue(const std::string& paramName, const EntityBase& entity,
+bool SqliteDao::bindTextValue(const std::string& paramName, const common::EntityBase& entity,
                               sqlite3_stmt* stmt, uint64_t mask, int paramIndex,
                               const std::string& value, bool honourFlags,
                               common::ErrorInfo* error) {
@@ -47,6 +46,5 @@ bool SqliteDao::bindTextValue(const std::string& paramName, const EntityBase& en
     return report(rc, paramName, "bindTextValue", error);
 }
 
-}  // namespace wchat
-}  // namespace sqlite
+}  // namespace sqldb
 }  // namespace talwen

@@ -4,7 +4,7 @@
 #include <exception>
 #include <string>
 
-#include "sqlite_recovery/ErrorInfo.h"
+#include "common/ErrorInfo.h"
 
 namespace talwen {
 namespace common {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "sqlite_recovery/CommonFacility.h"
+#include "common/CommonFacility.h"
 
 using talwen::common::isPrintableCodePoint;
 using talwen::common::sanitizeText;

@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""Fails when a source file of a layer includes a header its layer may not use.
+
+The link check in cmake/Layers.cmake sees libraries; this one sees headers, so a
+header-only use of Qt or of sqlite3.h in a lower layer is caught as well.
+"""
+import pathlib
+import re
+import sys
+
+ALLOWED = {
+    "common": {"common"},
+    "sqlite_recovery": {"common", "sqlite_recovery"},
+    "sqldb": {"common", "sqldb"},
+    "wchat": {"common", "sqlite_recovery", "sqldb", "wchat"},
+    "backup": {"common", "sqldb", "backup"},
+}
+NO_QT = {"common", "sqlite_recovery", "sqldb", "wchat"}
+NO_SQLITE_LIBRARY = {"common", "sqlite_recovery"}
+
+OURS = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/')
+SYSTEM = re.compile(r"^\s*#\s*include\s+<([^>]+)>")
+
+
+def violations(src: pathlib.Path):
+    for layer, allowed in ALLOWED.items():
+        for path in sorted((src / layer).rglob("*")):
+            if path.suffix not in (".h", ".cpp"):
+                continue
+            for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+                where = f"{path.relative_to(src.parent)}:{number}"
+                ours = OURS.match(line)
+                if ours and ours.group(1) not in allowed:
+                    yield f"{where}: {layer} may not include {ours.group(1)}/"
+                system = SYSTEM.match(line)
+                if not system:
+                    continue
+                header = system.group(1)
+                if layer in NO_QT and (header.startswith("Q") or header.startswith("Qt")):
+                    yield f"{where}: {layer} may not use Qt ({header})"
+                if layer in NO_SQLITE_LIBRARY and header.startswith("sqlite3"):
+                    yield f"{where}: {layer} may not use the SQLite library ({header})"
+
+
+def main() -> int:
+    src = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "src")
+    found = list(violations(src))
+    for line in found:
+        print(line)
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
