@@ -59,38 +59,32 @@ void BM_WchatPipeline(benchmark::State& state) {
         static_cast<double>(std::filesystem::file_size(source)) / (1024.0 * 1024.0);
 
     for (auto _ : state) {
-        std::vector<std::pair<std::string, uint64_t>> stages;
-        std::map<std::string, uint32_t> counts;
-        auto elapsed = [&](const char* name) {
-            return [&stages, name](uint64_t ms) { stages.emplace_back(name, ms); };
-        };
-        auto counted = [&](const char* name) {
-            return [&stages, &counts, name](uint64_t ms, uint32_t count) {
-                stages.emplace_back(name, ms);
-                counts[name] = count;
-            };
-        };
+        // Every stage's end, in order, with its elapsed time and count.
+        struct Timings : talwen::wchat::StageObserver {
+            std::vector<std::pair<std::string, uint64_t>> stages;
+            std::map<std::string, uint32_t> counts;
+            void onBegin(talwen::wchat::Stage, const talwen::wchat::StageReport&) override {}
+            void onEnd(talwen::wchat::Stage stage, const talwen::wchat::StageReport& report) override {
+                const std::string name = talwen::wchat::stageName(stage);
+                stages.emplace_back(name, report.elapsedMs);
+                if (isCounted(stage)) counts[name] = report.count;
+            }
+            static bool isCounted(talwen::wchat::Stage stage) {
+                using talwen::wchat::Stage;
+                switch (stage) {
+                    case Stage::SelectFriends: case Stage::SeekFriends: case Stage::MergeFriends:
+                    case Stage::SelectChatTables: case Stage::SeekChatTables: case Stage::MergeChatTables:
+                    case Stage::WalkChatTables: case Stage::DumpChats: case Stage::SeekChats:
+                        return true;
+                    default:
+                        return false;
+                }
+            }
+        } timings;
+        auto& stages = timings.stages;
+        auto& counts = timings.counts;
         WchatChatToDbSeeker seeker(source, "", nullptr);
-        seeker.setOpenSourceDbCallbacks(nullptr, elapsed("openSourceDb"));
-        seeker.setCreateTargetDbCallbacks(nullptr, elapsed("createTargetDb"));
-        seeker.setOpenDatabaseCallbacks(nullptr, [&](uint64_t ms, uint32_t, uint32_t) {
-            stages.emplace_back("openDatabase", ms);
-        });
-        seeker.setLoadDatabaseCallbacks(nullptr, [&](uint64_t ms, uint64_t) {
-            stages.emplace_back("loadDatabase", ms);
-        });
-        seeker.setSelectFriendsCallbacks(nullptr, counted("selectFriends"));
-        seeker.setSeekFriendsCallbacks(nullptr, counted("seekFriends"));
-        seeker.setMergeFriendsCallbacks(nullptr, counted("mergeFriends"));
-        seeker.setSaveFriendsCallbacks(nullptr, elapsed("saveFriends"));
-        seeker.setSelectChatTablesCallbacks(nullptr, counted("selectChatTables"));
-        seeker.setSeekChatTablesCallbacks(nullptr, counted("seekChatTables"));
-        seeker.setMergeChatTablesCallbacks(nullptr, counted("mergeChatTables"));
-        seeker.setWalkChatTablesCallbacks(nullptr, counted("walkChatTables"));
-        seeker.setIndexFriendsCallbacks(nullptr, elapsed("indexFriends"));
-        seeker.setDumpChatsCallbacks(nullptr, counted("dumpChats"));
-        seeker.setSeekChatsCallbacks(nullptr, counted("seekChats"));
-        seeker.setFinishTargetDbCallbacks(nullptr, elapsed("finishTargetDb"));
+        seeker.setStageObserver(&timings);
 
         talwen::common::ErrorInfo error;
         seeker.run(threads, WchatChatToDbSeeker::kSeekFriends | WchatChatToDbSeeker::kSeekChatTables,

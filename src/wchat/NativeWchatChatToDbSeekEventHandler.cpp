@@ -1,6 +1,6 @@
 #include "wchat/NativeWchatChatToDbSeekEventHandler.h"
 
-#include "wchat/WchatTargetDbDao.h"
+#include "wchat/RecoveryStore.h"
 #include "wchat/WchatTranslator.h"
 
 namespace talwen {
@@ -15,9 +15,9 @@ void logFailure(common::LimitedLogger* log, const common::ErrorInfo& error) {
 }  // namespace
 
 NativeWchatChatToDbSeekEventHandler::NativeWchatChatToDbSeekEventHandler(
-    sqlite3* targetDb, WchatFriendDeducer* deducer, const SavedChatIndex* savedChats,
+    RecoveryStore* store, WchatFriendDeducer* deducer, const SavedChatIndex* savedChats,
     common::Logger* logger)
-    : targetDb(targetDb), deducer(deducer), savedChats(savedChats), logger(logger) {
+    : store(store), deducer(deducer), savedChats(savedChats), logger(logger) {
     if (logger) {
         insertLog = std::make_unique<common::LimitedLogger>(logger, kLogLimit);
         friendLinkLog = std::make_unique<common::LimitedLogger>(logger, kLogLimit);
@@ -41,7 +41,7 @@ int NativeWchatChatToDbSeekEventHandler::onRecord(std::shared_ptr<sqlite::Record
 void NativeWchatChatToDbSeekEventHandler::onPageEnd(uint32_t pageNumber) {
     if (batch.empty()) return;
     common::ErrorInfo error;
-    WchatTargetDbDao::insertChats(targetDb, batch, &error);
+    store->insertChats(batch, &error);
     if (!error.isSuccess()) {
         logFailure(insertLog.get(), error);
         return;
@@ -51,7 +51,7 @@ void NativeWchatChatToDbSeekEventHandler::onPageEnd(uint32_t pageNumber) {
     const uint16_t roomType = deducer->deduceChatRoom(pageNumber, batch, rcFriendIds);
     if (!rcFriendIds.empty()) {
         for (const std::shared_ptr<WchatChat>& chat : batch) {
-            WchatTargetDbDao::insertChatRoomsOfChat(targetDb, roomType, chat->getRcChatId(),
+            store->insertChatRoomsOfChat(roomType, chat->getRcChatId(),
                                                     rcFriendIds, &error);
             if (!error.isSuccess()) logFailure(roomLinkLog.get(), error);
         }
@@ -60,7 +60,7 @@ void NativeWchatChatToDbSeekEventHandler::onPageEnd(uint32_t pageNumber) {
     for (const std::shared_ptr<WchatChat>& chat : batch) {
         uint16_t friendType = 0;
         if (!deducer->deduceChatFriend(*chat, friendType, rcFriendIds)) continue;
-        WchatTargetDbDao::insertChatFriendsOfChat(targetDb, friendType, chat->getRcChatId(),
+        store->insertChatFriendsOfChat(friendType, chat->getRcChatId(),
                                                   rcFriendIds, &error);
         if (!error.isSuccess()) logFailure(friendLinkLog.get(), error);
     }

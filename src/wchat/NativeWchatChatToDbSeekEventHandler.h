@@ -3,11 +3,10 @@
 #include <memory>
 #include <vector>
 
-#include <sqlite3.h>
-
 #include "common/LimitedLogger.h"
 #include "common/Logger.h"
 #include "sqlite_recovery/SeekEventHandler.h"
+#include "wchat/RecoveryStore.h"
 #include "wchat/SavedChatIndex.h"
 #include "wchat/WchatChat.h"
 #include "wchat/WchatFriendDeducer.h"
@@ -28,7 +27,7 @@ public:
     static constexpr uint32_t kLogLimit = 10;
 
     // None of the pointers is owned; logger may be null.
-    NativeWchatChatToDbSeekEventHandler(sqlite3* targetDb, WchatFriendDeducer* deducer,
+    NativeWchatChatToDbSeekEventHandler(RecoveryStore* store, WchatFriendDeducer* deducer,
                                         const SavedChatIndex* savedChats, common::Logger* logger);
     ~NativeWchatChatToDbSeekEventHandler() override;
 
@@ -40,7 +39,7 @@ public:
     const std::vector<std::shared_ptr<WchatChat>>& getBatch() const { return batch; }
 
 private:
-    sqlite3* targetDb;
+    RecoveryStore* store;
     WchatFriendDeducer* deducer;
     const SavedChatIndex* savedChats;
     common::Logger* logger;

@@ -20,7 +20,6 @@
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatSourceDbDao.h"
-#include "wchat/WchatTargetDbDao.h"
 
 #define WCR_UNIT "wchat/WchatChatToDbSeeker"
 
@@ -47,11 +46,6 @@ const char* const kSqliteMasterDdl =
 constexpr size_t kChatPrefixLength = 5;  // "Chat_"
 constexpr size_t kHashLength = 32;
 
-template <class Callback, class... Args>
-void call(const Callback& callback, Args... args) {
-    if (callback) callback(args...);
-}
-
 uint64_t elapsedOf(const common::Stopwatch& watch) {
     return static_cast<uint64_t>(std::max<int64_t>(0, watch.elapsedMilliseconds()));
 }
@@ -68,28 +62,6 @@ void guarded(const char* function, ErrorInfo* error, Work&& work) {
                       std::string("Unexpected messenger database content[") + e.what() + "]!",
                       function);
     }
-}
-
-// The carving stage and the merge stage of one kind of record (contacts or
-// conversation tables): the seek's end reports the carved count, the merge's end
-// the live count. Returns false, with merged untouched, when the seek failed.
-template <class T, class SeekCallbacks, class Seek, class MergeCallbacks, class Merge>
-bool seekAndMerge(uint32_t threads, const char* function, const SeekCallbacks& seekCallbacks,
-                  Seek seek, const MergeCallbacks& mergeCallbacks, Merge merge,
-                  const std::vector<T>& live, std::vector<T>& merged, ErrorInfo* error) {
-    common::Stopwatch watch;
-    std::vector<T> carved;
-    call(seekCallbacks.begin, threads);
-    watch.restart();
-    guarded(function, error, [&] { carved = seek(threads, error); });
-    if (!error->isSuccess()) return false;
-    call(seekCallbacks.end, elapsedOf(watch), static_cast<uint32_t>(carved.size()));
-
-    call(mergeCallbacks.begin);
-    watch.restart();
-    merged = merge(live, carved);
-    call(mergeCallbacks.end, elapsedOf(watch), static_cast<uint32_t>(live.size()));
-    return true;
 }
 
 // The first column of the first row as text, if there is one.
@@ -153,53 +125,31 @@ WchatChatToDbSeeker::~WchatChatToDbSeeker() {
     fileBuffer.reset();
 }
 
-void WchatChatToDbSeeker::setOpenSourceDbCallbacks(BeginCallback begin, ElapsedCallback end) {
-    openSourceDbCallbacks = {std::move(begin), std::move(end)};
+void WchatChatToDbSeeker::beginStage(Stage stage, uint32_t threadCount) {
+    if (stageObserver) {
+        StageReport report;
+        report.threadCount = threadCount;
+        stageObserver->onBegin(stage, report);
+    }
+    stageWatch.restart();
 }
-void WchatChatToDbSeeker::setCreateTargetDbCallbacks(BeginCallback begin, ElapsedCallback end) {
-    createTargetDbCallbacks = {std::move(begin), std::move(end)};
+
+void WchatChatToDbSeeker::endStage(Stage stage, StageReport report) {
+    report.elapsedMs = elapsedOf(stageWatch);
+    if (stageObserver) stageObserver->onEnd(stage, report);
 }
-void WchatChatToDbSeeker::setOpenDatabaseCallbacks(BeginCallback begin, OpenDatabaseCallback end) {
-    openDatabaseCallbacks = {std::move(begin), std::move(end)};
+
+bool WchatChatToDbSeeker::cancelled(ErrorInfo* error) const {
+    if (cancelFlag == nullptr || !cancelFlag->load()) return false;
+    WCR_SET_ERROR(error, -1, "Recovery cancelled!", "run");
+    return true;
 }
-void WchatChatToDbSeeker::setLoadDatabaseCallbacks(BeginCallback begin, LoadDatabaseCallback end) {
-    loadDatabaseCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setSelectFriendsCallbacks(BeginCallback begin, CountCallback end) {
-    selectFriendsCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setSeekFriendsCallbacks(SeekBeginCallback begin, CountCallback end) {
-    seekFriendsCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setMergeFriendsCallbacks(BeginCallback begin, CountCallback end) {
-    mergeFriendsCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setSaveFriendsCallbacks(BeginCallback begin, ElapsedCallback end) {
-    saveFriendsCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setSelectChatTablesCallbacks(BeginCallback begin, CountCallback end) {
-    selectChatTablesCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setSeekChatTablesCallbacks(SeekBeginCallback begin, CountCallback end) {
-    seekChatTablesCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setMergeChatTablesCallbacks(BeginCallback begin, CountCallback end) {
-    mergeChatTablesCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setWalkChatTablesCallbacks(BeginCallback begin, CountCallback end) {
-    walkChatTablesCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setIndexFriendsCallbacks(BeginCallback begin, ElapsedCallback end) {
-    indexFriendsCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setDumpChatsCallbacks(BeginCallback begin, CountCallback end) {
-    dumpChatsCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setSeekChatsCallbacks(SeekBeginCallback begin, CountCallback end) {
-    seekChatsCallbacks = {std::move(begin), std::move(end)};
-}
-void WchatChatToDbSeeker::setFinishTargetDbCallbacks(BeginCallback begin, ElapsedCallback end) {
-    finishTargetDbCallbacks = {std::move(begin), std::move(end)};
+
+// A stage's report that carries a count.
+static StageReport counted(uint32_t count) {
+    StageReport report;
+    report.count = count;
+    return report;
 }
 
 void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInfo* error) {
@@ -213,119 +163,122 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     }
     runCalled = true;
     const uint32_t threads = std::max<uint32_t>(threadCount, 1);
-    common::Stopwatch watch;
 
     // 1. The messenger's database through the SQLite library, read-only.
-    call(openSourceDbCallbacks.begin);
-    watch.restart();
+    beginStage(Stage::OpenSourceDb);
     sourceDb = sqldb::SqliteAssistant::openDatabaseReadOnly(sourcePath, error);
     if (!error->isSuccess()) return;
     // The live copy reads every message table; mapping the file saves a copy per page.
     sqldb::SqliteAssistant::executeSql(sourceDb, kSourceMmapSql, error);
     if (!error->isSuccess()) return;
-    call(openSourceDbCallbacks.end, elapsedOf(watch));
+    endStage(Stage::OpenSourceDb, {});
 
     // 2. The recovery store.
-    call(createTargetDbCallbacks.begin);
-    watch.restart();
+    beginStage(Stage::CreateTargetDb);
     createTargetDb(error);
     if (!error->isSuccess()) return;
-    call(createTargetDbCallbacks.end, elapsedOf(watch));
+    endStage(Stage::CreateTargetDb, {});
 
     // 3. The same file through the page reader.
-    call(openDatabaseCallbacks.begin);
-    watch.restart();
+    beginStage(Stage::OpenDatabase);
     database.open(sourcePath, error);
     if (!error->isSuccess()) return;
-    call(openDatabaseCallbacks.end, elapsedOf(watch), database.getPageSize(), database.getPages());
+    StageReport opened;
+    opened.pageSize = database.getPageSize();
+    opened.pageCount = database.getPages();
+    endStage(Stage::OpenDatabase, opened);
 
     // 4. The whole file into memory, shared by every page read that follows.
-    call(loadDatabaseCallbacks.begin);
-    watch.restart();
+    if (cancelled(error)) return;
+    beginStage(Stage::LoadDatabase);
     loadDatabase(error);
     if (!error->isSuccess()) return;
-    call(loadDatabaseCallbacks.end, elapsedOf(watch),
-         static_cast<uint64_t>(database.getPageSize()) * database.getPages());
+    StageReport loaded;
+    loaded.bytes = static_cast<uint64_t>(database.getPageSize()) * database.getPages();
+    endStage(Stage::LoadDatabase, loaded);
 
     // 5. Live contacts.
     std::vector<std::shared_ptr<WchatFriend>> liveFriends;
-    call(selectFriendsCallbacks.begin);
-    watch.restart();
-    guarded("selectFriends", error,
-            [&] { liveFriends = WchatSourceDbDao::selectFriends(sourceDb, error); });
+    beginStage(Stage::SelectFriends);
+    guarded("selectFriends", error, [&] { liveFriends = WchatSourceDbDao::selectFriends(sourceDb, error); });
     if (!error->isSuccess()) return;
-    call(selectFriendsCallbacks.end, elapsedOf(watch), static_cast<uint32_t>(liveFriends.size()));
+    endStage(Stage::SelectFriends, counted(static_cast<uint32_t>(liveFriends.size())));
 
     // 6, 7. Carved contacts and their merge with the live ones.
     std::vector<std::shared_ptr<WchatFriend>> friends = liveFriends;
-    if ((seekFlags & kSeekFriends) != 0 &&
-        !seekAndMerge(
-            threads, "seekWchatFriends", seekFriendsCallbacks,
-            [this](uint32_t count, ErrorInfo* e) { return seekWchatFriends(count, e); },
-            mergeFriendsCallbacks, &mergeWchatFriends, liveFriends, friends, error))
-        return;
+    if ((seekFlags & kSeekFriends) != 0) {
+        if (cancelled(error)) return;
+        std::vector<std::shared_ptr<WchatFriend>> carved;
+        beginStage(Stage::SeekFriends, threads);
+        guarded("seekWchatFriends", error, [&] { carved = seekWchatFriends(threads, error); });
+        if (!error->isSuccess()) return;
+        endStage(Stage::SeekFriends, counted(static_cast<uint32_t>(carved.size())));
+        beginStage(Stage::MergeFriends);
+        friends = mergeWchatFriends(liveFriends, carved);
+        endStage(Stage::MergeFriends, counted(static_cast<uint32_t>(liveFriends.size())));
+    }
 
     // 8. Store the contacts; each gets its rcFriendId.
-    call(saveFriendsCallbacks.begin);
-    watch.restart();
-    WchatTargetDbDao::insertFriends(targetDb, friends, error);
+    beginStage(Stage::SaveFriends);
+    store->insertFriends(friends, error);
     if (!error->isSuccess()) return;
-    call(saveFriendsCallbacks.end, elapsedOf(watch));
+    endStage(Stage::SaveFriends, {});
 
     // 9. Live conversation tables.
     std::vector<std::shared_ptr<sqlite::TableBtree>> liveTables;
-    call(selectChatTablesCallbacks.begin);
-    watch.restart();
+    beginStage(Stage::SelectChatTables);
     guarded("selectChatTableBtrees", error,
             [&] { liveTables = WchatSourceDbDao::selectChatTableBtrees(sourceDb, error); });
     if (!error->isSuccess()) return;
-    call(selectChatTablesCallbacks.end, elapsedOf(watch), static_cast<uint32_t>(liveTables.size()));
+    endStage(Stage::SelectChatTables, counted(static_cast<uint32_t>(liveTables.size())));
 
     // 10, 11. Conversation tables carved from deleted sqlite_master entries.
     std::vector<std::shared_ptr<sqlite::TableBtree>> tables = liveTables;
-    if ((seekFlags & kSeekChatTables) != 0 &&
-        !seekAndMerge(
-            threads, "seekWchatTableBtrees", seekChatTablesCallbacks,
-            [this](uint32_t count, ErrorInfo* e) { return seekWchatTableBtrees(count, e); },
-            mergeChatTablesCallbacks, &mergeTableBtrees, liveTables, tables, error))
-        return;
+    if ((seekFlags & kSeekChatTables) != 0) {
+        if (cancelled(error)) return;
+        std::vector<std::shared_ptr<sqlite::TableBtree>> carved;
+        beginStage(Stage::SeekChatTables, threads);
+        guarded("seekWchatTableBtrees", error, [&] { carved = seekWchatTableBtrees(threads, error); });
+        if (!error->isSuccess()) return;
+        endStage(Stage::SeekChatTables, counted(static_cast<uint32_t>(carved.size())));
+        beginStage(Stage::MergeChatTables);
+        tables = mergeTableBtrees(liveTables, carved);
+        endStage(Stage::MergeChatTables, counted(static_cast<uint32_t>(liveTables.size())));
+    }
 
     // 12. Every table's b-tree, so each leaf page is known to belong to a conversation.
-    call(walkChatTablesCallbacks.begin);
-    watch.restart();
+    beginStage(Stage::WalkChatTables);
     const uint32_t leafPages = walkTableBtrees(tables, error);
-    call(walkChatTablesCallbacks.end, elapsedOf(watch), leafPages);
+    endStage(Stage::WalkChatTables, counted(leafPages));
 
     // 13. The contact index (live contacts only) and the deducer over it.
-    call(indexFriendsCallbacks.begin);
-    watch.restart();
+    beginStage(Stage::IndexFriends);
     tracer.indexSavedWchatFriends(liveFriends, tables, error);
     if (!error->isSuccess()) return;
-    call(indexFriendsCallbacks.end, elapsedOf(watch));
-    deducer = std::make_shared<WchatFriendDeducer>(targetDb, &tracer);
+    endStage(Stage::IndexFriends, {});
+    deducer = std::make_shared<WchatFriendDeducer>(store.get(), &tracer);
 
     // 14. Every live message, in batches.
+    if (cancelled(error)) return;
     uint32_t liveChats = 0;
-    call(dumpChatsCallbacks.begin);
-    watch.restart();
+    beginStage(Stage::DumpChats);
     guarded("dumpAllWchatChats", error, [&] { liveChats = dumpAllWchatChats(liveTables, error); });
     if (!error->isSuccess()) return;
-    call(dumpChatsCallbacks.end, elapsedOf(watch), liveChats);
+    endStage(Stage::DumpChats, counted(liveChats));
 
     // 15, 16. The carved messages, then the store's counters and indexes. The store
     // is completed even when the carving failed; that failure is still reported.
+    if (cancelled(error)) return;
     uint32_t carvedChats = 0;
-    call(seekChatsCallbacks.begin, threads);
-    watch.restart();
+    beginStage(Stage::SeekChats, threads);
     guarded("seekWchatChats", error, [&] { carvedChats = seekWchatChats(threads, error); });
     const ErrorInfo seekError = *error;
-    call(seekChatsCallbacks.end, elapsedOf(watch), carvedChats);
+    endStage(Stage::SeekChats, counted(carvedChats));
 
-    call(finishTargetDbCallbacks.begin);
-    watch.restart();
-    WchatTargetDbDao::finishTargetDb(targetDb, error);
+    beginStage(Stage::FinishTargetDb);
+    store->finishTargetDb(error);
     const bool finished = error->isSuccess();
-    call(finishTargetDbCallbacks.end, elapsedOf(watch));
+    endStage(Stage::FinishTargetDb, {});
     if (finished && !seekError.isSuccess()) *error = seekError;
 }
 
@@ -334,9 +287,9 @@ void WchatChatToDbSeeker::close() {
         sqldb::SqliteAssistant::closeDatabase(sourceDb);
         sourceDb = nullptr;
     }
-    if (targetDb) {
-        WchatTargetDbDao::closeTargetDb(targetDb);
-        targetDb = nullptr;
+    if (store) {
+        store->close();
+        store.reset();
     }
     database.close();
     tracer.clear();
@@ -348,9 +301,7 @@ void WchatChatToDbSeeker::createTargetDb(ErrorInfo* error) {
         WCR_SET_ERROR(error, -1, targetPath + " already exist!", "createTargetDb");
         return;
     }
-    targetDb = sqldb::SqliteAssistant::openDatabase(targetPath, error);
-    if (!targetDb) return;
-    WchatTargetDbDao::createTargetSchema(targetDb, error);
+    store = RecoveryStore::create(targetPath, error);
 }
 
 void WchatChatToDbSeeker::loadDatabase(ErrorInfo* error) {
@@ -422,7 +373,7 @@ uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* er
     return carve(&database, *table, &filter, threadCount, chatSeekProgress, handlers,
                  [this] {
                      return std::make_unique<NativeWchatChatToDbSeekEventHandler>(
-                         targetDb, deducer.get(), &savedChats, logger);
+                         store.get(), deducer.get(), &savedChats, logger);
                  },
                  error);
 }
@@ -479,11 +430,12 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         return 0;
     }
     int64_t ownerId = tracer.findRcFriendIdByHashedUsrName(hash);
-    if (!deducer) deducer = std::make_shared<WchatFriendDeducer>(targetDb, &tracer);
+    if (!deducer) deducer = std::make_shared<WchatFriendDeducer>(store.get(), &tracer);
 
     uint32_t copied = 0;
     uint32_t offset = 0;
     for (;;) {
+        if (cancelled(error)) break;
         const std::vector<std::shared_ptr<WchatChat>> batch =
             WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, error);
         if (!error->isSuccess() || batch.empty()) break;
@@ -492,25 +444,25 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         if (ownerId == 0) ownerId = deducer->findOrMakeUpOwner(hash);
         savedChats.addAll(batch);
 
-        WchatTargetDbDao::insertChats(targetDb, batch, error);
+        store->insertChats(batch, error);
         if (!error->isSuccess()) break;
 
         if (ownerId != 0) {
             std::set<int64_t> rcChatIds;
             for (const std::shared_ptr<WchatChat>& chat : batch) rcChatIds.insert(chat->getRcChatId());
-            WchatTargetDbDao::insertChatRoomsOfFriend(targetDb, WchatFriendDeducer::kRoomLiveOwner,
+            store->insertChatRoomsOfFriend(WchatFriendDeducer::kRoomLiveOwner,
                                                       rcChatIds, ownerId, error);
             if (!error->isSuccess()) break;
         }
 
-        WchatTargetDbDao::ChatFriendMap chatFriends;
+        RecoveryStore::ChatFriendMap chatFriends;
         for (const std::shared_ptr<WchatChat>& chat : batch) {
             uint16_t deduceType = 0;
             int64_t rcFriendId = 0;
             if (deducer->deduceLiveChatFriend(*chat, ownerId, deduceType, rcFriendId))
                 chatFriends[chat->getRcChatId()] = {rcFriendId, deduceType};
         }
-        WchatTargetDbDao::insertChatFriends(targetDb, chatFriends, error);
+        store->insertChatFriends(chatFriends, error);
         if (!error->isSuccess()) break;
 
         copied += static_cast<uint32_t>(batch.size());

@@ -1,19 +1,20 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <sqlite3.h>
-
 #include "sqlite_recovery/Database.h"
 #include "common/ErrorInfo.h"
 #include "common/Logger.h"
+#include "common/Stopwatch.h"
 #include "sqlite_recovery/SeekProgressIndicator.h"
 #include "sqlite_recovery/SqliteFacility.h"
 #include "sqlite_recovery/TableBtree.h"
+#include "wchat/PipelineStage.h"
+#include "wchat/RecoveryStore.h"
 #include "wchat/SavedChatIndex.h"
 #include "wchat/WchatChat.h"
 #include "wchat/WchatFriend.h"
@@ -40,14 +41,6 @@ public:
     // Rows per select and per store transaction when live messages are copied.
     static constexpr uint32_t kDumpBatchRows = 1000;
 
-    using BeginCallback = std::function<void()>;
-    using SeekBeginCallback = std::function<void(uint32_t threadCount)>;
-    using ElapsedCallback = std::function<void(uint64_t elapsedMs)>;
-    using CountCallback = std::function<void(uint64_t elapsedMs, uint32_t count)>;
-    using OpenDatabaseCallback =
-        std::function<void(uint64_t elapsedMs, uint32_t pageSize, uint32_t pageCount)>;
-    using LoadDatabaseCallback = std::function<void(uint64_t elapsedMs, uint64_t bytes)>;
-
     // targetPath empty: the store is a database without a file name that lives as
     // long as the object keeps it open. logger may be null and is not owned.
     WchatChatToDbSeeker(const std::string& sourcePath, const std::string& targetPath,
@@ -56,23 +49,11 @@ public:
     WchatChatToDbSeeker(const WchatChatToDbSeeker&) = delete;
     WchatChatToDbSeeker& operator=(const WchatChatToDbSeeker&) = delete;
 
-    // Stage callbacks, in stage order; an empty function is not called.
-    void setOpenSourceDbCallbacks(BeginCallback begin, ElapsedCallback end);
-    void setCreateTargetDbCallbacks(BeginCallback begin, ElapsedCallback end);
-    void setOpenDatabaseCallbacks(BeginCallback begin, OpenDatabaseCallback end);
-    void setLoadDatabaseCallbacks(BeginCallback begin, LoadDatabaseCallback end);
-    void setSelectFriendsCallbacks(BeginCallback begin, CountCallback end);
-    void setSeekFriendsCallbacks(SeekBeginCallback begin, CountCallback end);
-    void setMergeFriendsCallbacks(BeginCallback begin, CountCallback end);
-    void setSaveFriendsCallbacks(BeginCallback begin, ElapsedCallback end);
-    void setSelectChatTablesCallbacks(BeginCallback begin, CountCallback end);
-    void setSeekChatTablesCallbacks(SeekBeginCallback begin, CountCallback end);
-    void setMergeChatTablesCallbacks(BeginCallback begin, CountCallback end);
-    void setWalkChatTablesCallbacks(BeginCallback begin, CountCallback end);
-    void setIndexFriendsCallbacks(BeginCallback begin, ElapsedCallback end);
-    void setDumpChatsCallbacks(BeginCallback begin, CountCallback end);
-    void setSeekChatsCallbacks(SeekBeginCallback begin, CountCallback end);
-    void setFinishTargetDbCallbacks(BeginCallback begin, ElapsedCallback end);
+    // Told of every stage's begin and end; not owned, may be null.
+    void setStageObserver(StageObserver* observer) { stageObserver = observer; }
+    // When the flag turns true (from any thread), run stops at the next stage or
+    // batch boundary with code -1 "Recovery cancelled!". Not owned, may be null.
+    void setCancelFlag(const std::atomic<bool>* flag) { cancelFlag = flag; }
 
     // Not owned; each may be null.
     void setFriendSeekProgress(sqlite::SeekProgressIndicator* progress) { friendSeekProgress = progress; }
@@ -87,9 +68,10 @@ public:
     // is the one reported. A second call is refused: one object, one recovery.
     void run(uint32_t threadCount, uint32_t seekFlags, common::ErrorInfo* error);
 
-    // The store's connection (null before stage 2 and after close). Query it with
+    // The store (null before stage 2 and after close). Query its connection with
     // SqliteAssistant::query, e.g. "SELECT * FROM WC_ChatInRoom WHERE rcFriendId = 3".
-    sqlite3* getTargetDb() const { return targetDb; }
+    RecoveryStore* getStore() const { return store.get(); }
+    sqlite3* getTargetDb() const { return store ? store->connection() : nullptr; }
     // Closes both connections (the store's kept statements are finalized first)
     // and the page reader, and empties the contact and message indexes.
     void close();
@@ -122,17 +104,15 @@ public:
     const SavedChatIndex& getSavedChats() const { return savedChats; }
 
 private:
-    template <class Begin, class End>
-    struct Callbacks {
-        Begin begin;
-        End end;
-    };
+    void beginStage(Stage stage, uint32_t threadCount = 0);
+    void endStage(Stage stage, StageReport report);
+    bool cancelled(common::ErrorInfo* error) const;
 
     std::string sourcePath;
     std::string targetPath;
     common::Logger* logger;
     sqlite3* sourceDb = nullptr;
-    sqlite3* targetDb = nullptr;
+    std::unique_ptr<RecoveryStore> store;
     sqlite::Database database;
     sqlite::ByteArray fileBuffer;
     sqlite::SeekProgressIndicator* friendSeekProgress = nullptr;
@@ -142,23 +122,9 @@ private:
     SavedChatIndex savedChats;
     std::shared_ptr<WchatFriendDeducer> deducer;
 
-    Callbacks<BeginCallback, ElapsedCallback> openSourceDbCallbacks;
-    Callbacks<BeginCallback, ElapsedCallback> createTargetDbCallbacks;
-    Callbacks<BeginCallback, OpenDatabaseCallback> openDatabaseCallbacks;
-    Callbacks<BeginCallback, LoadDatabaseCallback> loadDatabaseCallbacks;
-    Callbacks<BeginCallback, CountCallback> selectFriendsCallbacks;
-    Callbacks<SeekBeginCallback, CountCallback> seekFriendsCallbacks;
-    Callbacks<BeginCallback, CountCallback> mergeFriendsCallbacks;
-    Callbacks<BeginCallback, ElapsedCallback> saveFriendsCallbacks;
-    Callbacks<BeginCallback, CountCallback> selectChatTablesCallbacks;
-    Callbacks<SeekBeginCallback, CountCallback> seekChatTablesCallbacks;
-    Callbacks<BeginCallback, CountCallback> mergeChatTablesCallbacks;
-    Callbacks<BeginCallback, CountCallback> walkChatTablesCallbacks;
-    Callbacks<BeginCallback, ElapsedCallback> indexFriendsCallbacks;
-    Callbacks<BeginCallback, CountCallback> dumpChatsCallbacks;
-    Callbacks<SeekBeginCallback, CountCallback> seekChatsCallbacks;
-    Callbacks<BeginCallback, ElapsedCallback> finishTargetDbCallbacks;
-
+    StageObserver* stageObserver = nullptr;
+    const std::atomic<bool>* cancelFlag = nullptr;
+    common::Stopwatch stageWatch;
     bool runCalled = false;
 };
 

@@ -1,6 +1,6 @@
 #include "wchat/WchatFriendDeducer.h"
 
-#include "wchat/WchatTargetDbDao.h"
+#include "wchat/RecoveryStore.h"
 
 namespace talwen {
 namespace wchat {
@@ -13,8 +13,8 @@ bool isGivenNotNull(const WchatChat& chat, uint64_t mask) {
 
 }  // namespace
 
-WchatFriendDeducer::WchatFriendDeducer(sqlite3* targetDb, WchatFriendTracer* tracer)
-    : targetDb_(targetDb), tracer_(tracer) {}
+WchatFriendDeducer::WchatFriendDeducer(RecoveryStore* store, WchatFriendTracer* tracer)
+    : store_(store), tracer_(tracer) {}
 
 int64_t WchatFriendDeducer::findOrMakeUpOwner(const std::string& hash) {
     return tracer_->findOrMakeUpRcFriendId(hash, [&](uint32_t number) -> int64_t {
@@ -24,7 +24,7 @@ int64_t WchatFriendDeducer::findOrMakeUpOwner(const std::string& hash) {
         placeholder.setConRemark(placeholderName(number));
         // A failed insert only costs the conversation its owner; the number stays used.
         common::ErrorInfo insertError;
-        return WchatTargetDbDao::insertFriend(targetDb_, placeholder, &insertError);
+        return store_->insertFriend(placeholder, &insertError);
     });
 }
 

@@ -5,8 +5,7 @@
 #include <set>
 #include <vector>
 
-#include <sqlite3.h>
-
+#include "wchat/RecoveryStore.h"
 #include "wchat/WchatChat.h"
 #include "wchat/WchatFriendTracer.h"
 
@@ -33,7 +32,7 @@ public:
     static constexpr uint16_t kFriendTableOwner = 13;
 
     // Neither is owned; both outlive the deducer.
-    WchatFriendDeducer(sqlite3* targetDb, WchatFriendTracer* tracer);
+    WchatFriendDeducer(RecoveryStore* store, WchatFriendTracer* tracer);
 
     // A live message of the conversation table owned by ownerId (0 = none).
     bool deduceLiveChatFriend(const WchatChat& chat, int64_t ownerId, uint16_t& deduceType,
@@ -54,7 +53,7 @@ public:
     static std::string placeholderName(uint32_t number);
 
 private:
-    sqlite3* targetDb_;
+    RecoveryStore* store_;
     WchatFriendTracer* tracer_;
 };
 

@@ -12,7 +12,7 @@
 #include "common/CommonFacility.h"
 #include "wchat/WchatChat.h"
 #include "wchat/WchatChatToDbSeeker.h"
-#include "wchat/WchatTargetDbDao.h"
+#include "wchat/RecoveryStore.h"
 
 using talwen::common::ErrorInfo;
 using talwen::wchat::WchatChat;
@@ -71,7 +71,7 @@ protected:
         // WCR_KEEP_STORE=path keeps a copy of the store for looking into the figures.
         if (const char* keep = std::getenv("WCR_KEEP_STORE")) {
             ErrorInfo saveError;
-            talwen::wchat::WchatTargetDbDao::saveTargetDb(r->seeker->getTargetDb(), keep, &saveError);
+            r->seeker->getStore()->saveTargetDb(keep, &saveError);
         }
         for (const auto& entry : r->store.friends) {
             if (entry.second.obtainWay == 1) r->liveFriendIds.emplace(entry.second.usrName, entry.first);

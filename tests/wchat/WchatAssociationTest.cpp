@@ -16,7 +16,7 @@
 #include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatFriendDeducer.h"
 #include "wchat/WchatFriendTracer.h"
-#include "wchat/WchatTargetDbDao.h"
+#include "wchat/RecoveryStore.h"
 #include "wchat/WchatTranslator.h"
 #include "sqlite_recovery/FieldValue.h"
 #include "sqlite_recovery/Record.h"
@@ -125,11 +125,10 @@ TEST(WchatFriendTracerTest, AContactWithoutRowIdStopsTheIndex) {
 class DeducerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        db = SqliteAssistant::openDatabase("", &error);
-        WchatTargetDbDao::createTargetSchema(db, &error);
-        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        store = RecoveryStore::create("", &error);
+        ASSERT_NE(nullptr, store) << error.getMessage();
+        db = store->connection();
     }
-    void TearDown() override { WchatTargetDbDao::closeTargetDb(db); }
     void index(const Friends& friends, const Tables& tables) {
         tracer.indexSavedWchatFriends(friends, tables, &error);
         ASSERT_TRUE(error.isSuccess()) << error.getMessage();
@@ -140,6 +139,7 @@ protected:
                                &error);
         return rs.getRowCount();
     }
+    std::unique_ptr<RecoveryStore> store;
     sqlite3* db = nullptr;
     ErrorInfo error;
     WchatFriendTracer tracer;
@@ -147,7 +147,7 @@ protected:
 
 TEST_F(DeducerTest, LiveSender) {
     index({contact(1, "alice"), contact(2, "bob")}, {});
-    WchatFriendDeducer deducer(db, &tracer);
+    WchatFriendDeducer deducer(store.get(), &tracer);
     struct Case {
         const char* message;
         int64_t ownerId;
@@ -178,7 +178,7 @@ TEST_F(DeducerTest, CarvedSenderAndConversation) {
     index({contact(1, "alice"), contact(2, "alice"), contact(3, "bob"), contact(4, "x"),
            contact(5, "room@chatroom", 1, {"alice", "bob"})},
           {chatTable("bob", {7}), chatTable("x", {7})});
-    WchatFriendDeducer deducer(db, &tracer);
+    WchatFriendDeducer deducer(store.get(), &tracer);
 
     uint16_t type = 0;
     Ids ids;
@@ -208,7 +208,7 @@ TEST_F(DeducerTest, CarvedSenderAndConversation) {
 
 TEST_F(DeducerTest, UnknownOwnerGetsOneMadeUpContactEvenUnderConcurrency) {
     index({contact(1, "alice")}, {chatTable("ghost", {11, 12}), chatTable("ghost2", {13})});
-    WchatFriendDeducer deducer(db, &tracer);
+    WchatFriendDeducer deducer(store.get(), &tracer);
     std::vector<std::thread> threads;
     std::vector<Ids> results(8);
     std::vector<uint16_t> types(8);

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,7 +16,11 @@
 
 using talwen::common::ErrorInfo;
 using talwen::wchat::Md5;
+using talwen::wchat::Stage;
+using talwen::wchat::StageObserver;
+using talwen::wchat::StageReport;
 using talwen::wchat::WchatChatToDbSeeker;
+using talwen::wchat::stageName;
 
 namespace {
 
@@ -71,49 +76,36 @@ private:
     sqlite3* db_ = nullptr;
 };
 
-// Records every stage callback in order.
-struct StageLog {
+// Records every stage's begin ("+name") and end ("name") in order, with what the
+// ends report.
+struct StageLog : StageObserver {
     std::vector<std::string> events;
     std::map<std::string, uint64_t> values;
 
-    void attach(WchatChatToDbSeeker& s) {
-        auto begin = [this](const char* name) { return [this, name] { events.push_back(std::string("+") + name); }; };
-        auto seekBegin = [this](const char* name) {
-            return [this, name](uint32_t threads) {
-                events.push_back(std::string("+") + name);
-                values[std::string(name) + ".threads"] = threads;
-            };
-        };
-        auto end = [this](const char* name) { return [this, name](uint64_t) { events.push_back(name); }; };
-        auto counted = [this](const char* name) {
-            return [this, name](uint64_t, uint32_t count) {
-                events.push_back(name);
-                values[name] = count;
-            };
-        };
-        s.setOpenSourceDbCallbacks(begin("openSourceDb"), end("openSourceDb"));
-        s.setCreateTargetDbCallbacks(begin("createTargetDb"), end("createTargetDb"));
-        s.setOpenDatabaseCallbacks(begin("openDatabase"), [this](uint64_t, uint32_t size, uint32_t pages) {
-            events.push_back("openDatabase");
-            values["pageSize"] = size;
-            values["pages"] = pages;
-        });
-        s.setLoadDatabaseCallbacks(begin("loadDatabase"), [this](uint64_t, uint64_t bytes) {
-            events.push_back("loadDatabase");
-            values["bytes"] = bytes;
-        });
-        s.setSelectFriendsCallbacks(begin("selectFriends"), counted("selectFriends"));
-        s.setSeekFriendsCallbacks(seekBegin("seekFriends"), counted("seekFriends"));
-        s.setMergeFriendsCallbacks(begin("mergeFriends"), counted("mergeFriends"));
-        s.setSaveFriendsCallbacks(begin("saveFriends"), end("saveFriends"));
-        s.setSelectChatTablesCallbacks(begin("selectChatTables"), counted("selectChatTables"));
-        s.setSeekChatTablesCallbacks(seekBegin("seekChatTables"), counted("seekChatTables"));
-        s.setMergeChatTablesCallbacks(begin("mergeChatTables"), counted("mergeChatTables"));
-        s.setWalkChatTablesCallbacks(begin("walkChatTables"), counted("walkChatTables"));
-        s.setIndexFriendsCallbacks(begin("indexFriends"), end("indexFriends"));
-        s.setDumpChatsCallbacks(begin("dumpChats"), counted("dumpChats"));
-        s.setSeekChatsCallbacks(seekBegin("seekChats"), counted("seekChats"));
-        s.setFinishTargetDbCallbacks(begin("finishTargetDb"), end("finishTargetDb"));
+    void attach(WchatChatToDbSeeker& s) { s.setStageObserver(this); }
+    void onBegin(Stage stage, const StageReport& report) override {
+        events.push_back(std::string("+") + stageName(stage));
+        if (report.threadCount > 0) values[std::string(stageName(stage)) + ".threads"] = report.threadCount;
+    }
+    void onEnd(Stage stage, const StageReport& report) override {
+        const std::string name = stageName(stage);
+        events.push_back(name);
+        switch (stage) {
+            case Stage::OpenDatabase:
+                values["pageSize"] = report.pageSize;
+                values["pages"] = report.pageCount;
+                break;
+            case Stage::LoadDatabase:
+                values["bytes"] = report.bytes;
+                break;
+            case Stage::SelectFriends: case Stage::SeekFriends: case Stage::MergeFriends:
+            case Stage::SelectChatTables: case Stage::SeekChatTables: case Stage::MergeChatTables:
+            case Stage::WalkChatTables: case Stage::DumpChats: case Stage::SeekChats:
+                values[name] = report.count;
+                break;
+            default:
+                break;
+        }
     }
     std::string joined() const {
         std::string all;
@@ -339,3 +331,43 @@ TEST_F(SeekerTest, AStoreFileIsWrittenAndClosedCleanly) {
 }
 
 }  // namespace
+
+// A cancel request stops the run at the next stage or batch boundary: the stage
+// it interrupts reports no end, and nothing after it runs.
+TEST_F(SeekerTest, ACancelRequestStopsAtTheNextBoundary) {
+    {
+        SourceBuilder b(source);
+        b.contacts();
+        b.contact("alice");
+        b.conversation("alice", 2500, 1);
+    }
+    struct Case {
+        Stage cancelAt;
+        const char* lastEvent;
+    } const cases[] = {
+        {Stage::OpenDatabase, "openDatabase"},  // before the file is loaded
+        {Stage::DumpChats, "+dumpChats"},       // between batches of the live copy
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(stageName(c.cancelAt));
+        std::atomic<bool> cancel{false};
+        struct Canceller : StageLog {
+            std::atomic<bool>* flag = nullptr;
+            Stage at = Stage::OpenSourceDb;
+            void onBegin(Stage stage, const StageReport& report) override {
+                StageLog::onBegin(stage, report);
+                if (stage == at) flag->store(true);
+            }
+        } log;
+        log.flag = &cancel;
+        log.at = c.cancelAt;
+        WchatChatToDbSeeker seeker(source, "", nullptr);
+        log.attach(seeker);
+        seeker.setCancelFlag(&cancel);
+        seeker.run(2, WchatChatToDbSeeker::kSeekFriends, &error);
+        EXPECT_EQ("Recovery cancelled!", error.getMessage());
+        EXPECT_EQ(-1, error.getCode());
+        ASSERT_FALSE(log.events.empty());
+        EXPECT_EQ(c.lastEvent, log.events.back()) << log.joined();
+    }
+}

@@ -18,7 +18,7 @@
 #include "wchat/NativeWchatFriendSeekEventHandler.h"
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
-#include "wchat/WchatTargetDbDao.h"
+#include "wchat/RecoveryStore.h"
 
 using talwen::common::ErrorInfo;
 using talwen::sqlite::FieldValue;
@@ -146,22 +146,21 @@ public:
 class ChatToDbHandlerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        db = SqliteAssistant::openDatabase("", &error);
-        WchatTargetDbDao::createTargetSchema(db, &error);
-        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        store = RecoveryStore::create("", &error);
+        ASSERT_NE(nullptr, store) << error.getMessage();
+        db = store->connection();
         auto room = std::make_shared<WchatFriend>(1);
         room->setUsrName("room@chatroom");
         room->addChatRoomMember("alice");
         auto alice = std::make_shared<WchatFriend>(1);
         alice->setUsrName("alice");
-        WchatTargetDbDao::insertFriends(db, {room, alice}, &error);
+        store->insertFriends({room, alice}, &error);
         tracer.indexSavedWchatFriends({room, alice}, {}, &error);
         ASSERT_TRUE(error.isSuccess()) << error.getMessage();
         WchatChat live(1);
         live.setMesSvrId(42);
         saved.add(live);
     }
-    void TearDown() override { WchatTargetDbDao::closeTargetDb(db); }
     std::shared_ptr<Record> message(const std::string& text, int64_t svrId) {
         return recordWith(9, {{"MesSvrID", Kind::Int}, {"Message", Kind::Text}}, {"", text}, {svrId});
     }
@@ -170,6 +169,7 @@ protected:
         SqliteAssistant::query(db, 0, sql, rs, &error);
         return rs.getValue(0, 0u)->getIntegerValue();
     }
+    std::unique_ptr<RecoveryStore> store;
     sqlite3* db = nullptr;
     ErrorInfo error;
     WchatFriendTracer tracer;
@@ -177,8 +177,8 @@ protected:
 };
 
 TEST_F(ChatToDbHandlerTest, StoresAPageWithItsConversationAndSenders) {
-    WchatFriendDeducer deducer(db, &tracer);
-    NativeWchatChatToDbSeekEventHandler handler(db, &deducer, &saved, nullptr);
+    WchatFriendDeducer deducer(store.get(), &tracer);
+    NativeWchatChatToDbSeekEventHandler handler(store.get(), &deducer, &saved, nullptr);
     handler.onPageBegin(9);
     auto copy = message("copy of a live one", 42);
     EXPECT_EQ(0, handler.onRecord(copy));
@@ -198,9 +198,9 @@ TEST_F(ChatToDbHandlerTest, StoresAPageWithItsConversationAndSenders) {
 }
 
 TEST_F(ChatToDbHandlerTest, FailuresGoToTheLimitedLoggersAndTheSeekGoesOn) {
-    WchatFriendDeducer deducer(db, &tracer);
+    WchatFriendDeducer deducer(store.get(), &tracer);
     CountingLogger logger;
-    NativeWchatChatToDbSeekEventHandler handler(db, &deducer, &saved, &logger);
+    NativeWchatChatToDbSeekEventHandler handler(store.get(), &deducer, &saved, &logger);
     ErrorInfo e;
     SqliteAssistant::executeSql(db, "DROP VIEW WC_ChatInRoom; DROP VIEW WC_LostFriendChat; DROP TABLE WC_Chat;", &e);
     ASSERT_TRUE(e.isSuccess()) << e.getMessage();

@@ -26,7 +26,7 @@
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatChatToDbSeeker.h"
-#include "wchat/WchatTargetDbDao.h"
+#include "wchat/RecoveryStore.h"
 
 namespace talwen {
 namespace app {
@@ -264,13 +264,6 @@ bool runPipeline(wchat::WchatChatToDbSeeker& seeker, unsigned threads, std::ostr
     seeker.setChatSeekProgress(&chatProgress);
 
     TerminalProgress progress(err, interactive);
-    // The long stages without a progress record get one line each.
-    seeker.setLoadDatabaseCallbacks([&progress] { progress.note("正在读取数据库..."); }, nullptr);
-    seeker.setDumpChatsCallbacks([&progress] { progress.note("正在复制未删除的聊天记录..."); },
-                                 [&progress](uint64_t, uint32_t count) {
-                                     progress.note("已复制 " + std::to_string(count) + " 条聊天记录");
-                                 });
-    seeker.setFinishTargetDbCallbacks([&progress] { progress.note("正在整理恢复结果..."); }, nullptr);
     std::atomic<bool> running{true};
     struct Watched {
         const sqlite::SeekProgressIndicator* indicator;
@@ -280,15 +273,30 @@ bool runPipeline(wchat::WchatChatToDbSeeker& seeker, unsigned threads, std::ostr
     const Watched watched[] = {{&friendProgress, "(1/3)", kFriendSeekText},
                                {&tableProgress, "(2/3)", kChatTableSeekText},
                                {&chatProgress, "(3/3)", kChatSeekText}};
-    // The seek's own end closes its bar, so later stage lines never come before it.
-    const auto completeSeek = [&progress](const Watched& w) {
-        return [&progress, w](uint64_t elapsedMs, uint32_t) {
-            progress.complete(w.counter, w.text, formatEpochUtc(elapsedMs / 1000));
-        };
-    };
-    seeker.setSeekFriendsCallbacks(nullptr, completeSeek(watched[0]));
-    seeker.setSeekChatTablesCallbacks(nullptr, completeSeek(watched[1]));
-    seeker.setSeekChatsCallbacks(nullptr, completeSeek(watched[2]));
+    // The long stages without a progress record get one line each; a seek's own
+    // end closes its bar, so later stage lines never come before it.
+    struct Stages : wchat::StageObserver {
+        TerminalProgress& progress;
+        const Watched* watched;
+        Stages(TerminalProgress& p, const Watched* w) : progress(p), watched(w) {}
+        void onBegin(wchat::Stage stage, const wchat::StageReport&) override {
+            if (stage == wchat::Stage::LoadDatabase) progress.note("正在读取数据库...");
+            if (stage == wchat::Stage::DumpChats) progress.note("正在复制未删除的聊天记录...");
+            if (stage == wchat::Stage::FinishTargetDb) progress.note("正在整理恢复结果...");
+        }
+        void onEnd(wchat::Stage stage, const wchat::StageReport& report) override {
+            if (stage == wchat::Stage::DumpChats)
+                progress.note("已复制 " + std::to_string(report.count) + " 条聊天记录");
+            const int seek = stage == wchat::Stage::SeekFriends      ? 0
+                             : stage == wchat::Stage::SeekChatTables ? 1
+                             : stage == wchat::Stage::SeekChats      ? 2
+                                                                     : -1;
+            if (seek >= 0)
+                progress.complete(watched[seek].counter, watched[seek].text,
+                                  formatEpochUtc(report.elapsedMs / 1000));
+        }
+    } stages(progress, watched);
+    seeker.setStageObserver(&stages);
     std::vector<std::thread> watchers;
     for (const Watched& w : watched) {
         watchers.emplace_back([&progress, &running, w] {
@@ -303,6 +311,7 @@ bool runPipeline(wchat::WchatChatToDbSeeker& seeker, unsigned threads, std::ostr
         });
     }
     seeker.run(threads, 3, error);
+    seeker.setStageObserver(nullptr);
     running = false;
     for (std::thread& watcher : watchers) watcher.join();
     progress.finishLine();
@@ -366,6 +375,7 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
         return fail(err, "recovery failed: " + error.getMessage());
     }
     sqlite3* store = seeker.getTargetDb();
+    wchat::RecoveryStore* recoveryStore = seeker.getStore();
 
     RecoveredData data;
     data.loadFriends(store, &error, 0);  // every contact: the export must leave nothing out
@@ -375,7 +385,7 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
     printSummary(store, data, out);
 
     if (!options.storeFile.empty()) {
-        wchat::WchatTargetDbDao::saveTargetDb(store, options.storeFile, &error);
+        recoveryStore->saveTargetDb(options.storeFile, &error);
         if (!error.isSuccess()) return fail(err, "cannot keep the recovery store: " + error.getMessage());
         out << "recovery store kept in " << options.storeFile << "\n";
     }

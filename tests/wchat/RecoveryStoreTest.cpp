@@ -10,7 +10,7 @@
 #include "SelectRows.h"
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
-#include "wchat/WchatTargetDbDao.h"
+#include "wchat/RecoveryStore.h"
 
 using talwen::common::ErrorInfo;
 using talwen::sqldb::ColValue;
@@ -18,8 +18,6 @@ using namespace talwen::sqldb;
 using namespace talwen::wchat;
 
 namespace {
-
-using Dao = WchatTargetDbDao;
 
 std::shared_ptr<WchatFriend> makeFriend(const std::string& usrName, const std::string& nickName) {
     auto contact = std::make_shared<WchatFriend>(1);
@@ -40,14 +38,13 @@ std::shared_ptr<WchatChat> makeChat(int32_t createTime, const std::string& messa
 class TargetDbTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        db = SqliteAssistant::openDatabase("", &error);
-        ASSERT_NE(nullptr, db) << error.getMessage();
-        Dao::createTargetSchema(db, &error);
-        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        store = RecoveryStore::create("", &error);
+        ASSERT_NE(nullptr, store) << error.getMessage();
+        db = store->connection();
     }
     void TearDown() override {
-        if (db) {
-            EXPECT_EQ(SQLITE_OK, Dao::closeTargetDb(db));
+        if (store) {
+            EXPECT_EQ(SQLITE_OK, store->close());
         }
     }
 
@@ -69,6 +66,7 @@ protected:
         ASSERT_TRUE(error.isSuccess()) << error.getMessage();
     }
 
+    std::unique_ptr<RecoveryStore> store;
     sqlite3* db = nullptr;
     ErrorInfo error;
 };
@@ -80,11 +78,15 @@ TEST_F(TargetDbTest, SchemaHasTablesAndViews) {
                        "('WC_Friend','WC_Chat','WC_Chatroom','WC_ChatFriend')"));
     EXPECT_EQ(2, count("SELECT count(*) FROM sqlite_master WHERE type='view' AND name IN "
                        "('WC_ChatInRoom','WC_LostFriendChat')"));
-    // A second creation stops at the first statement that fails.
-    Dao::createTargetSchema(db, &error);
+    // A store over a file that already holds one stops at the first statement that fails.
+    const std::string path = std::string(WCR_BINARY_DIR) + "/wchat_store_twice_test.sqlite";
+    std::remove(path.c_str());
+    ASSERT_NE(nullptr, RecoveryStore::create(path, &error));
+    EXPECT_EQ(nullptr, RecoveryStore::create(path, &error));
     EXPECT_EQ(-1, error.getCode());
     EXPECT_EQ("table WC_Friend already exists", error.getMessage());
     EXPECT_EQ("executeSql", error.getFunctionName());
+    std::remove(path.c_str());
 }
 
 TEST_F(TargetDbTest, FriendsStoreGivenFieldsAndNullForTheRest) {
@@ -98,7 +100,7 @@ TEST_F(TargetDbTest, FriendsStoreGivenFieldsAndNullForTheRest) {
     placeholder->setHashedUsrName("0123456789abcdef0123456789abcdef");
     placeholder->setNickName("未知联系人-1");
     placeholder->setConRemark("未知联系人-1");
-    Dao::insertFriends(db, {full, placeholder}, &error);
+    store->insertFriends({full, placeholder}, &error);
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
     EXPECT_EQ(1, full->getRcFriendId());
     EXPECT_EQ(2, placeholder->getRcFriendId());
@@ -129,7 +131,7 @@ TEST_F(TargetDbTest, FriendsStoreGivenFieldsAndNullForTheRest) {
 
     // The single insert used for contacts made up during the message seek.
     auto later = makeFriend("wxid_later", "Later");
-    EXPECT_EQ(3, Dao::insertFriend(db, *later, &error));
+    EXPECT_EQ(3, store->insertFriend(*later, &error));
     EXPECT_TRUE(error.isSuccess());
 }
 
@@ -139,7 +141,7 @@ TEST_F(TargetDbTest, ChatsStoreSendersAndNullForMissingServerId) {
     auto carved = makeChat(1400000001, "<msg fromusername=\"wxid_f\"/>", 2);
     carved->setPageNumber(42);
     carved->setMesSvrId(int64_t(1) << 40);
-    Dao::insertChats(db, {live, carved}, &error);
+    store->insertChats({live, carved}, &error);
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
     EXPECT_EQ(1, live->getRcChatId());
     EXPECT_EQ(2, carved->getRcChatId());
@@ -168,9 +170,9 @@ TEST_F(TargetDbTest, BatchStopsAtFirstFailureAndKeepsEarlierRows) {
     std::vector<std::shared_ptr<WchatFriend>> friends = {
         makeFriend("a", "A"), makeFriend("b", "B"), makeFriend("c", "bad"), makeFriend("d", "D"),
         makeFriend("e", "E")};
-    Dao::insertFriends(db, friends, &error);
+    store->insertFriends(friends, &error);
     EXPECT_EQ(-1, error.getCode());
-    EXPECT_EQ("wchat/WchatTargetDbDao", error.getFileName());
+    EXPECT_EQ("wchat/RecoveryStore", error.getFileName());
     EXPECT_EQ("_insertFriend", error.getFunctionName());
     EXPECT_EQ(std::string("sqlite3_step: ") + sqlite3_errstr(SQLITE_CONSTRAINT),
               error.getMessage());
@@ -183,12 +185,12 @@ TEST_F(TargetDbTest, BatchStopsAtFirstFailureAndKeepsEarlierRows) {
     EXPECT_NE(0, sqlite3_get_autocommit(db));
 
     ErrorInfo next;
-    EXPECT_EQ(3, Dao::insertFriend(db, *makeFriend("f", "F"), &next));
+    EXPECT_EQ(3, store->insertFriend(*makeFriend("f", "F"), &next));
     EXPECT_TRUE(next.isSuccess()) << next.getMessage();
 }
 
 TEST_F(TargetDbTest, LinkBatchesWriteTheirRatios) {
-    Dao::insertChatRoomsOfChat(db, 2, 10, {3, 1, 2}, &error);
+    store->insertChatRoomsOfChat(2, 10, {3, 1, 2}, &error);
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
     ResultSet rs = select("SELECT rcFriendId, rcChatId, deduceType, ratio FROM WC_Chatroom");
     ASSERT_EQ(3u, rs.getRowCount());
@@ -198,20 +200,20 @@ TEST_F(TargetDbTest, LinkBatchesWriteTheirRatios) {
         EXPECT_EQ(2, rs.getValue(row, "deduceType")->getIntegerValue());
         EXPECT_DOUBLE_EQ(1.0 / 3.0, rs.getValue(row, "ratio")->getRealValue());
     }
-    Dao::insertChatRoomsOfChat(db, 2, 11, {}, &error);
+    store->insertChatRoomsOfChat(2, 11, {}, &error);
     EXPECT_TRUE(error.isSuccess());
     EXPECT_EQ(3, count("SELECT count(*) FROM WC_Chatroom"));
 
-    Dao::insertChatRoomsOfFriend(db, 1, {20, 21}, 5, &error);
+    store->insertChatRoomsOfFriend(1, {20, 21}, 5, &error);
     EXPECT_TRUE(error.isSuccess());
     EXPECT_EQ(2, count("SELECT count(*) FROM WC_Chatroom WHERE rcFriendId = 5 AND ratio = 1.0 AND "
                        "deduceType = 1"));
 
-    Dao::insertChatFriendsOfChat(db, 11, 30, {7, 8}, &error);
+    store->insertChatFriendsOfChat(11, 30, {7, 8}, &error);
     EXPECT_TRUE(error.isSuccess());
     EXPECT_EQ(2, count("SELECT count(*) FROM WC_ChatFriend WHERE rcChatId = 30 AND ratio = 0.5"));
 
-    Dao::insertChatFriends(db, {{31, {7, 13}}, {32, {8, 12}}}, &error);
+    store->insertChatFriends({{31, {7, 13}}, {32, {8, 12}}}, &error);
     EXPECT_TRUE(error.isSuccess());
     EXPECT_EQ(8,
               count("SELECT rcFriendId FROM WC_ChatFriend WHERE rcChatId = 32 AND deduceType = 12 "
@@ -219,7 +221,7 @@ TEST_F(TargetDbTest, LinkBatchesWriteTheirRatios) {
 
     // Ids beyond 32 bits are stored whole.
     const int64_t big = (int64_t(1) << 32) + 9;
-    Dao::insertChatRoomsOfChat(db, 3, big, {big + 1}, &error);
+    store->insertChatRoomsOfChat(3, big, {big + 1}, &error);
     EXPECT_TRUE(error.isSuccess());
     EXPECT_EQ(big + 1,
               count("SELECT rcFriendId FROM WC_Chatroom WHERE rcChatId = " + std::to_string(big)));
@@ -228,37 +230,37 @@ TEST_F(TargetDbTest, LinkBatchesWriteTheirRatios) {
 // A repeated (rcFriendId, rcChatId) pair fails that link only; the next link
 // through the same kept statement succeeds.
 TEST_F(TargetDbTest, RepeatedLinkFailsAndNextLinkSucceeds) {
-    Dao::insertChatFriendsOfChat(db, 11, 1, {5}, &error);
+    store->insertChatFriendsOfChat(11, 1, {5}, &error);
     ASSERT_TRUE(error.isSuccess());
-    Dao::insertChatFriendsOfChat(db, 11, 1, {4, 5, 6}, &error);
+    store->insertChatFriendsOfChat(11, 1, {4, 5, 6}, &error);
     EXPECT_EQ("_insertChatFriend", error.getFunctionName());
     EXPECT_EQ(std::string("sqlite3_step: ") + sqlite3_errstr(SQLITE_CONSTRAINT),
               error.getMessage());
     EXPECT_EQ(2, count("SELECT count(*) FROM WC_ChatFriend"));  // 5, then 4; 6 not reached
-    Dao::insertChatFriendsOfChat(db, 11, 2, {5}, &error);
+    store->insertChatFriendsOfChat(11, 2, {5}, &error);
     EXPECT_TRUE(error.isSuccess()) << error.getMessage();
     EXPECT_EQ(3, count("SELECT count(*) FROM WC_ChatFriend"));
 }
 
 TEST_F(TargetDbTest, SelectRcFriendIdsByUsrName) {
-    Dao::insertFriends(
-        db, {makeFriend("o'brien", "A"), makeFriend("x", "B"), makeFriend("o'brien", "C")}, &error);
+    store->insertFriends(
+        {makeFriend("o'brien", "A"), makeFriend("x", "B"), makeFriend("o'brien", "C")}, &error);
     ASSERT_TRUE(error.isSuccess());
-    EXPECT_EQ((std::set<int64_t>{1, 3}), Dao::selectRcFriendIdsByUsrName(db, "o'brien", &error));
+    EXPECT_EQ((std::set<int64_t>{1, 3}), store->selectRcFriendIdsByUsrName("o'brien", &error));
     EXPECT_TRUE(error.isSuccess());
-    EXPECT_TRUE(Dao::selectRcFriendIdsByUsrName(db, "' OR ''='", &error).empty());
+    EXPECT_TRUE(store->selectRcFriendIdsByUsrName("' OR ''='", &error).empty());
     EXPECT_TRUE(error.isSuccess());
 }
 
 namespace {
 
 // Two contacts, one chat room; messages tied to conversations or left without one.
-void fillSample(sqlite3* db, ErrorInfo* error, std::vector<std::shared_ptr<WchatChat>>& chats) {
+void fillSample(RecoveryStore& store, ErrorInfo* error, std::vector<std::shared_ptr<WchatChat>>& chats) {
     auto alice = makeFriend("alice", "Alice");
     auto room = makeFriend("123@chatroom", "Room");
     auto silent = makeFriend("silent", "Silent");
     silent->setLastChatTime(1500000000);  // replaced by the closing statistics
-    WchatTargetDbDao::insertFriends(db, {alice, room, silent}, error);
+    store.insertFriends({alice, room, silent}, error);
     ASSERT_TRUE(error->isSuccess());
 
     chats = {makeChat(1400000300, "hi"),                  // 1 alice, live
@@ -269,12 +271,12 @@ void fillSample(sqlite3* db, ErrorInfo* error, std::vector<std::shared_ptr<Wchat
              makeChat(1400000050, "lost too", 2)};        // 6 no conversation
     chats[4]->setPageNumber(9);
     chats[5]->setPageNumber(8);
-    WchatTargetDbDao::insertChats(db, chats, error);
+    store.insertChats(chats, error);
     ASSERT_TRUE(error->isSuccess());
-    WchatTargetDbDao::insertChatRoomsOfFriend(db, 1, {1, 2, 3}, alice->getRcFriendId(), error);
-    WchatTargetDbDao::insertChatRoomsOfChat(db, 4, 4, {room->getRcFriendId()}, error);
-    WchatTargetDbDao::insertChatFriends(db, {{1, {1, 13}}, {2, {1, 13}}, {3, {1, 13}}}, error);
-    WchatTargetDbDao::insertChatFriendsOfChat(db, 11, 4, {alice->getRcFriendId()}, error);
+    store.insertChatRoomsOfFriend(1, {1, 2, 3}, alice->getRcFriendId(), error);
+    store.insertChatRoomsOfChat(4, 4, {room->getRcFriendId()}, error);
+    store.insertChatFriends({{1, {1, 13}}, {2, {1, 13}}, {3, {1, 13}}}, error);
+    store.insertChatFriendsOfChat(11, 4, {alice->getRcFriendId()}, error);
     ASSERT_TRUE(error->isSuccess());
 }
 
@@ -282,7 +284,7 @@ void fillSample(sqlite3* db, ErrorInfo* error, std::vector<std::shared_ptr<Wchat
 
 TEST_F(TargetDbTest, ViewsListMessagesWithAndWithoutConversation) {
     std::vector<std::shared_ptr<WchatChat>> chats;
-    fillSample(db, &error, chats);
+    fillSample(*store, &error, chats);
 
     ResultSet inRoom = select(
         "SELECT rcFriendId, usrName, deduceType, ratio, rcChatId, created "
@@ -304,14 +306,14 @@ TEST_F(TargetDbTest, ViewsListMessagesWithAndWithoutConversation) {
     EXPECT_EQ("lost", lost.getValue(1, "message")->getTextValue());
 
     // Once tied to a conversation, a message is no longer lost.
-    Dao::insertChatRoomsOfChat(db, 3, 5, {3}, &error);
+    store->insertChatRoomsOfChat(3, 5, {3}, &error);
     EXPECT_EQ(1, count("SELECT count(*) FROM WC_LostFriendChat"));
 }
 
 TEST_F(TargetDbTest, FinishComputesCountsLastChatTimeAndIndexes) {
     std::vector<std::shared_ptr<WchatChat>> chats;
-    fillSample(db, &error, chats);
-    Dao::finishTargetDb(db, &error);
+    fillSample(*store, &error, chats);
+    store->finishTargetDb(&error);
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
 
     ResultSet rs =
@@ -345,7 +347,7 @@ TEST_F(TargetDbTest, FinishReportsAnEarlierFailure) {
         "CREATE INDEX Friend_UsrName_Index ON Friend_UsrName_Index_Blocker (a);",
         &error);
     ASSERT_TRUE(error.isSuccess());
-    Dao::finishTargetDb(db, &error);
+    store->finishTargetDb(&error);
     EXPECT_EQ(-1, error.getCode());
     EXPECT_EQ("index Friend_UsrName_Index already exists", error.getMessage());
     // The statements after the failing one still ran.
@@ -353,25 +355,60 @@ TEST_F(TargetDbTest, FinishReportsAnEarlierFailure) {
 }
 
 TEST_F(TargetDbTest, CloseFinalizesKeptStatements) {
-    Dao::insertFriends(db, {makeFriend("a", "A")}, &error);
-    Dao::insertChats(db, {makeChat(1400000000, "x")}, &error);
-    Dao::insertChatRoomsOfChat(db, 2, 1, {1}, &error);
-    Dao::insertChatFriendsOfChat(db, 11, 1, {1}, &error);
+    store->insertFriends({makeFriend("a", "A")}, &error);
+    store->insertChats({makeChat(1400000000, "x")}, &error);
+    store->insertChatRoomsOfChat(2, 1, {1}, &error);
+    store->insertChatFriendsOfChat(11, 1, {1}, &error);
     ASSERT_TRUE(error.isSuccess());
     EXPECT_NE(nullptr, sqlite3_next_stmt(db, nullptr));  // kept for the next batch
 
-    // A second store takes the kept statements over; the first one is still closable.
-    sqlite3* other = SqliteAssistant::openDatabase("", &error);
+    // Each store keeps its own statements: a second one neither disturbs nor
+    // takes over those of the first.
+    std::unique_ptr<RecoveryStore> other = RecoveryStore::create("", &error);
     ASSERT_NE(nullptr, other);
-    Dao::createTargetSchema(other, &error);
-    Dao::insertFriends(other, {makeFriend("b", "B")}, &error);
+    other->insertFriends({makeFriend("b", "B")}, &error);
     EXPECT_TRUE(error.isSuccess());
-    EXPECT_EQ(SQLITE_OK, Dao::closeTargetDb(other));
+    EXPECT_EQ(SQLITE_OK, other->close());
+    EXPECT_NE(nullptr, sqlite3_next_stmt(db, nullptr));
 
-    Dao::releaseKeptStatements(db);
+    store->releaseKeptStatements();
     EXPECT_EQ(nullptr, sqlite3_next_stmt(db, nullptr));
-    EXPECT_EQ(SQLITE_OK, Dao::closeTargetDb(db));
+    EXPECT_EQ(SQLITE_OK, store->close());
+    EXPECT_EQ(nullptr, store->connection());
+    EXPECT_EQ(SQLITE_OK, store->close());  // a second close does nothing
     db = nullptr;
+}
+
+TEST_F(TargetDbTest, SummaryCountsRowsByHowTheyWereObtained) {
+    std::vector<std::shared_ptr<WchatChat>> chats;
+    fillSample(*store, &error, chats);
+    auto madeUp = std::make_shared<WchatFriend>(RecoveryStore::kObtainMadeUp);
+    madeUp->setNickName("未知联系人-1");
+    store->insertFriends({madeUp}, &error);
+    ASSERT_TRUE(error.isSuccess());
+    const StoreSummary summary = store->summary(&error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_EQ(count("SELECT count(*) FROM WC_Friend WHERE obtainWay = 1"), summary.liveFriends);
+    EXPECT_EQ(0, summary.carvedFriends);
+    EXPECT_EQ(1, summary.madeUpFriends);
+    EXPECT_EQ(count("SELECT count(*) FROM WC_Chat WHERE obtainWay = 1"), summary.liveChats);
+    EXPECT_EQ(count("SELECT count(*) FROM WC_Chat WHERE obtainWay = 2"), summary.carvedChats);
+    EXPECT_GT(summary.liveChats, 0);
+    EXPECT_GT(summary.carvedChats, 0);
+}
+
+TEST_F(TargetDbTest, OpenKeptRefusesAFileThatIsNotAStore) {
+    const std::string path = std::string(WCR_BINARY_DIR) + "/wchat_not_a_store_test.sqlite";
+    std::remove(path.c_str());
+    {
+        sqlite3* other = SqliteAssistant::openDatabase(path, &error);
+        ASSERT_NE(nullptr, other);
+        SqliteAssistant::executeSql(other, "CREATE TABLE Friend (UsrName TEXT);", &error);
+        SqliteAssistant::closeDatabase(other);
+    }
+    EXPECT_EQ(nullptr, RecoveryStore::openKept(path, &error));
+    EXPECT_EQ("not a recovery store[" + path + "]!", error.getMessage());
+    std::remove(path.c_str());
 }
 
 // All seek threads write through one connection: the lock keeps every batch in one
@@ -387,10 +424,10 @@ TEST_F(TargetDbTest, ConcurrentBatchesFromTwoThreads) {
             for (int i = 0; i < kBatchSize; ++i) {
                 batch.push_back(makeChat(1400000000 + i, "t" + std::to_string(thread), 2));
             }
-            Dao::insertChats(db, batch, &threadError);
+            store->insertChats(batch, &threadError);
             ASSERT_TRUE(threadError.isSuccess()) << threadError.getMessage();
             for (const auto& chat : batch) {
-                Dao::insertChatRoomsOfChat(db, 2, chat->getRcChatId(), {thread + 1, thread + 3},
+                store->insertChatRoomsOfChat(2, chat->getRcChatId(), {thread + 1, thread + 3},
                                            &threadError);
                 ASSERT_TRUE(threadError.isSuccess()) << threadError.getMessage();
             }
@@ -419,12 +456,12 @@ TEST_F(TargetDbTest, ConcurrentBatchesFromTwoThreads) {
 
 TEST_F(TargetDbTest, SaveKeepsTheStoreAsAFile) {
     std::vector<std::shared_ptr<WchatChat>> chats;
-    fillSample(db, &error, chats);
-    Dao::finishTargetDb(db, &error);
+    fillSample(*store, &error, chats);
+    store->finishTargetDb(&error);
     const std::string path = std::string(WCR_BINARY_DIR) + "/wchat_saved_store_test.sqlite";
     std::remove(path.c_str());
 
-    Dao::saveTargetDb(db, path, &error);
+    store->saveTargetDb(path, &error);
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
     sqlite3* saved = SqliteAssistant::openDatabaseReadOnly(path, &error);
     ASSERT_NE(nullptr, saved);
@@ -435,7 +472,7 @@ TEST_F(TargetDbTest, SaveKeepsTheStoreAsAFile) {
     EXPECT_EQ(SQLITE_OK, SqliteAssistant::closeDatabase(saved));
 
     // An existing file is never overwritten.
-    Dao::saveTargetDb(db, path, &error);
+    store->saveTargetDb(path, &error);
     EXPECT_EQ(path + " already exist!", error.getMessage());
     EXPECT_EQ("saveTargetDb", error.getFunctionName());
     std::remove(path.c_str());

@@ -1,12 +1,12 @@
-#include "wchat/WchatTargetDbDao.h"
-
-#include <mutex>
+#include "wchat/RecoveryStore.h"
 
 #include "common/CommonFacility.h"
+#include "sqldb/ColValue.h"
+#include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
 #include "sqldb/SqliteDao.h"
 
-#define WCR_UNIT "wchat/WchatTargetDbDao"
+#define WCR_UNIT "wchat/RecoveryStore"
 
 namespace talwen {
 namespace wchat {
@@ -51,15 +51,24 @@ const char* const kSchemaStatements[] = {
     "WHERE ifnull(R.rcChatId,'') = '' ORDER BY C.pageNumber, C.createTime;",
 };
 
+// RecoveryStore::kEarliestCountedTime as the statements below spell it.
+#define WCR_EARLIEST_COUNTED_TIME "1262304000"
+
+constexpr int64_t parseDecimal(const char* text, int64_t value = 0) {
+    return *text == '\0' ? value : parseDecimal(text + 1, value * 10 + (*text - '0'));
+}
+static_assert(parseDecimal(WCR_EARLIEST_COUNTED_TIME) == RecoveryStore::kEarliestCountedTime,
+              "the counting statements must use the store's cut-off");
+
 const char* const kFinishStatements[] = {
     "UPDATE WC_Friend SET chatNum = (SELECT Count(C.rcChatId) FROM WC_Friend F LEFT JOIN "
     "WC_Chatroom R ON R.rcFriendId = F.rcFriendId LEFT JOIN WC_Chat C ON C.rcChatId = R.rcChatId "
-    "WHERE WC_Friend.rcFriendId = F.rcFriendId AND (C.createTime > 1262304000) GROUP BY "
+    "WHERE WC_Friend.rcFriendId = F.rcFriendId AND (C.createTime > " WCR_EARLIEST_COUNTED_TIME ") GROUP BY "
     "F.rcFriendId);",
     "UPDATE WC_Friend SET rcChatNum = (SELECT Count(C.rcChatId) FROM WC_Friend F LEFT JOIN "
     "WC_Chatroom R ON R.rcFriendId = F.rcFriendId LEFT JOIN WC_Chat C ON C.rcChatId = R.rcChatId "
     "WHERE (WC_Friend.rcFriendId = F.rcFriendId) AND (C.obtainWay = 2) AND (C.createTime > "
-    "1262304000) GROUP BY F.rcFriendId);",
+    WCR_EARLIEST_COUNTED_TIME ") GROUP BY F.rcFriendId);",
     "UPDATE WC_Friend SET lastChatTime = (SELECT max(C.createTime) FROM WC_Friend F LEFT JOIN "
     "WC_ChatFriend P ON P.rcFriendId = F.rcFriendId LEFT JOIN WC_Chat C ON C.rcChatId = P.rcChatId "
     "WHERE WC_Friend.rcFriendId = F.rcFriendId );",
@@ -107,43 +116,13 @@ const char* const kInsertChatFriendSql =
     "@rcChatId, @deduceType, @ratio);";
 const char* const kLinkParams[] = {"@rcFriendId", "@rcChatId", "@deduceType", "@ratio"};
 
-// Serialises every writer of the store, process-wide; see the class comment.
-std::mutex storeMutex;
+using KeptStatement = RecoveryStore::KeptStatement;
 
-// An insert statement prepared once and reused, with its parameter indexes in the
-// order of kFriendParams / kChatParams / kLinkParams. Touched only under storeMutex.
-struct KeptStatement {
-    sqlite3* db = nullptr;
-    sqlite3_stmt* stmt = nullptr;
-    std::vector<int> indexes;
-
-    void release() {
-        sqlite3_finalize(stmt);
-        stmt = nullptr;
-        db = nullptr;
-        indexes.clear();
-    }
-};
-
-KeptStatement keptFriend;
-KeptStatement keptChat;
-KeptStatement keptChatRoom;
-KeptStatement keptChatFriend;
-
-// Finalizes the kept statements that belong to db.
-void releaseKeptOf(sqlite3* db) {
-    for (KeptStatement* kept : {&keptFriend, &keptChat, &keptChatRoom, &keptChatFriend}) {
-        if (kept->db == db) kept->release();
-    }
-}
-
-// Makes the kept statement ready for binding on db: resets it, or prepares it when
-// it belongs to another connection (whose statement is finalized, so that
-// connection can still be closed).
+// Makes the kept statement ready for binding: resets it, or prepares it on first use.
 template <size_t N>
 bool acquire(KeptStatement& kept, sqlite3* db, const char* sql, const char* const (&params)[N],
              const char* function, common::ErrorInfo* error) {
-    if (kept.stmt && kept.db == db) {
+    if (kept.stmt) {
         const int rc = sqlite3_reset(kept.stmt);
         if (rc != SQLITE_OK) {
             WCR_SET_ERROR(error, -1, std::string("sqlite3_reset: ") + sqlite3_errstr(rc), function);
@@ -151,19 +130,16 @@ bool acquire(KeptStatement& kept, sqlite3* db, const char* sql, const char* cons
         }
         return true;
     }
-    kept.release();
     sqlite3_stmt* stmt = nullptr;
     const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_finalize(stmt);
-        WCR_SET_ERROR(error, -1, std::string("sqlite3_prepare_v2: ") + sqlite3_errstr(rc),
-                      function);
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_prepare_v2: ") + sqlite3_errstr(rc), function);
         return false;
     }
-    kept.db = db;
     kept.stmt = stmt;
-    for (const char* param : params)
-        kept.indexes.push_back(sqlite3_bind_parameter_index(stmt, param));
+    kept.indexes.clear();
+    for (const char* param : params) kept.indexes.push_back(sqlite3_bind_parameter_index(stmt, param));
     return true;
 }
 
@@ -181,23 +157,21 @@ bool stepOnce(KeptStatement& kept, const char* function, common::ErrorInfo* erro
 }
 
 // Runs the bound insert once and returns the new row id, 0 on failure.
-int64_t stepForRowId(KeptStatement& kept, sqlite3* db, const char* function,
-                     common::ErrorInfo* error) {
+int64_t stepForRowId(KeptStatement& kept, sqlite3* db, const char* function, common::ErrorInfo* error) {
     if (!stepOnce(kept, function, error)) return 0;
     const int64_t id = sqlite3_last_insert_rowid(db);
     sqlite3_clear_bindings(kept.stmt);
     return id;
 }
 
-// One batch writer's run: with the store lock held, clears error and calls
-// writeOne for every item in order inside one transaction, stopping at the first
-// item it refuses. The results of BEGIN/END are ignored, so the rows written before
-// a failure are committed. An empty batch opens a transaction only when
-// openWhenEmpty is set.
+// One batch writer's run, with the store's lock held by the caller: clears error
+// and calls writeOne for every item in order inside one transaction, stopping at
+// the first item it refuses. The results of BEGIN/END are ignored, so the rows
+// written before a failure are committed. An empty batch opens a transaction only
+// when openWhenEmpty is set.
 template <typename Items, typename WriteOne>
 void writeBatch(sqlite3* db, const Items& items, bool openWhenEmpty, common::ErrorInfo* error,
                 WriteOne writeOne) {
-    std::lock_guard<std::mutex> lock(storeMutex);
     error->clear();
     if (items.empty() && !openWhenEmpty) return;
     sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
@@ -210,18 +184,16 @@ void writeBatch(sqlite3* db, const Items& items, bool openWhenEmpty, common::Err
 // Stores every entity with insertOne and hands each its new row id through
 // setId; a null entry is reported as "<typeName>[<index>] is null!".
 template <typename Entity, typename InsertOne, typename SetId>
-void insertEntities(sqlite3* db, const std::vector<std::shared_ptr<Entity>>& entities,
-                    const char* typeName, const char* function, common::ErrorInfo* error,
-                    InsertOne insertOne, SetId setId) {
+void insertEntities(sqlite3* db, const std::vector<std::shared_ptr<Entity>>& entities, const char* typeName,
+                    const char* function, common::ErrorInfo* error, InsertOne insertOne, SetId setId) {
     size_t index = 0;
     writeBatch(db, entities, true, error, [&](const std::shared_ptr<Entity>& entity) {
         if (!entity) {
-            WCR_SET_ERROR(error, -1,
-                          std::string(typeName) + "[" + std::to_string(index) + "] is null!",
+            WCR_SET_ERROR(error, -1, std::string(typeName) + "[" + std::to_string(index) + "] is null!",
                           function);
             return false;
         }
-        const int64_t id = insertOne(db, *entity, error);
+        const int64_t id = insertOne(*entity, error);
         if (!error->isSuccess()) return false;
         setId(*entity, id);
         ++index;
@@ -229,23 +201,8 @@ void insertEntities(sqlite3* db, const std::vector<std::shared_ptr<Entity>>& ent
     });
 }
 
-using LinkInserter = bool (*)(sqlite3*, uint16_t, int64_t, int64_t, double, common::ErrorInfo*);
-
-// Ties one message to every contact of rcFriendIds, each link with the ratio
-// 1/N; an empty set writes nothing and runs no transaction.
-void insertLinksOfChat(LinkInserter insertOne, sqlite3* db, uint16_t deduceType,
-                       int64_t rcChatId, const std::set<int64_t>& rcFriendIds,
-                       common::ErrorInfo* error) {
-    const double ratio =
-        rcFriendIds.empty() ? 0.0 : 1.0 / static_cast<double>(rcFriendIds.size());
-    writeBatch(db, rcFriendIds, false, error, [&](int64_t rcFriendId) {
-        return insertOne(db, deduceType, rcChatId, rcFriendId, ratio, error);
-    });
-}
-
-bool insertLink(KeptStatement& kept, const char* sql, const char* function, sqlite3* db,
-                uint16_t deduceType, int64_t rcChatId, int64_t rcFriendId, double ratio,
-                common::ErrorInfo* error) {
+bool insertLink(KeptStatement& kept, const char* sql, const char* function, sqlite3* db, uint16_t deduceType,
+                int64_t rcChatId, int64_t rcFriendId, double ratio, common::ErrorInfo* error) {
     if (!acquire(kept, db, sql, kLinkParams, function, error)) return false;
     // Row ids are bound with all 64 bits: a truncated id would tie the link to
     // another row.
@@ -258,16 +215,12 @@ bool insertLink(KeptStatement& kept, const char* sql, const char* function, sqli
         {"deduceType", SQLITE_OK},
         {"ratio", SQLITE_OK},
     };
-    if (binds[0].rc == SQLITE_OK)
-        binds[1].rc = sqlite3_bind_int64(kept.stmt, kept.indexes[1], rcChatId);
-    if (binds[1].rc == SQLITE_OK)
-        binds[2].rc = sqlite3_bind_int(kept.stmt, kept.indexes[2], deduceType);
-    if (binds[2].rc == SQLITE_OK)
-        binds[3].rc = sqlite3_bind_double(kept.stmt, kept.indexes[3], ratio);
+    if (binds[0].rc == SQLITE_OK) binds[1].rc = sqlite3_bind_int64(kept.stmt, kept.indexes[1], rcChatId);
+    if (binds[1].rc == SQLITE_OK) binds[2].rc = sqlite3_bind_int(kept.stmt, kept.indexes[2], deduceType);
+    if (binds[2].rc == SQLITE_OK) binds[3].rc = sqlite3_bind_double(kept.stmt, kept.indexes[3], ratio);
     for (const Bind& bind : binds) {
         if (bind.rc != SQLITE_OK) {
-            WCR_SET_ERROR(error, -1,
-                          std::string("Bind[") + bind.name + "]: " + sqlite3_errstr(bind.rc),
+            WCR_SET_ERROR(error, -1, std::string("Bind[") + bind.name + "]: " + sqlite3_errstr(bind.rc),
                           function);
             return false;
         }
@@ -277,35 +230,74 @@ bool insertLink(KeptStatement& kept, const char* sql, const char* function, sqli
     return true;
 }
 
+int64_t countOf(sqlite3* db, const std::string& sql, common::ErrorInfo* error) {
+    sqldb::ResultSet result;
+    sqldb::SqliteAssistant::query(db, 1, sql, result, error);
+    if (!error->isSuccess() || result.getRowCount() == 0) return 0;
+    const std::shared_ptr<sqldb::ColValue> value = result.getValue(0, 0u);
+    return value->isInteger() ? value->getIntegerValue() : 0;
+}
+
 }  // namespace
 
-void WchatTargetDbDao::createTargetSchema(sqlite3* db, common::ErrorInfo* error) {
-    std::lock_guard<std::mutex> lock(storeMutex);
+void RecoveryStore::KeptStatement::release() {
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+    indexes.clear();
+}
+
+std::unique_ptr<RecoveryStore> RecoveryStore::create(const std::string& path, common::ErrorInfo* error) {
+    error->clear();
+    sqlite3* db = sqldb::SqliteAssistant::openDatabase(path, error);
+    if (!db) return nullptr;
+    std::unique_ptr<RecoveryStore> store(new RecoveryStore(db));
+    store->createTargetSchema(error);
+    if (!error->isSuccess()) return nullptr;
+    return store;
+}
+
+std::unique_ptr<RecoveryStore> RecoveryStore::openKept(const std::string& path, common::ErrorInfo* error) {
+    error->clear();
+    sqlite3* db = sqldb::SqliteAssistant::openDatabaseReadOnly(path, error);
+    if (!db) return nullptr;
+    std::unique_ptr<RecoveryStore> store(new RecoveryStore(db));
+    sqldb::ResultSet probe;
+    sqldb::SqliteAssistant::query(db, 1, "SELECT rcFriendId FROM WC_Friend LIMIT 1;", probe, error);
+    if (!error->isSuccess()) {
+        WCR_SET_ERROR(error, -1, "not a recovery store[" + path + "]!", "openKept");
+        return nullptr;
+    }
+    return store;
+}
+
+RecoveryStore::~RecoveryStore() { close(); }
+
+void RecoveryStore::createTargetSchema(common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
     for (const char* sql : kSchemaStatements) {
-        sqldb::SqliteAssistant::executeSql(db, sql, error);
+        sqldb::SqliteAssistant::executeSql(db_, sql, error);
         if (!error->isSuccess()) return;
     }
 }
 
-void WchatTargetDbDao::finishTargetDb(sqlite3* db, common::ErrorInfo* error) {
-    std::lock_guard<std::mutex> lock(storeMutex);
+void RecoveryStore::finishTargetDb(common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
     // All messages are in: the kept insert statements are no longer needed, and
     // without them the store's connection closes cleanly whoever closes it.
-    releaseKeptOf(db);
+    releaseKeptLocked();
     common::ErrorInfo firstFailure;
     for (const char* sql : kFinishStatements) {
-        sqldb::SqliteAssistant::executeSql(db, sql, error);
+        sqldb::SqliteAssistant::executeSql(db_, sql, error);
         if (!error->isSuccess() && firstFailure.isSuccess()) firstFailure = *error;
     }
     *error = firstFailure;
 }
 
-int64_t WchatTargetDbDao::_insertFriend(sqlite3* db, const WchatFriend& f,
-                                        common::ErrorInfo* error) {
+int64_t RecoveryStore::insertFriendLocked(const WchatFriend& f, common::ErrorInfo* error) {
     static const char* const kFunction = "_insertFriend";
-    if (!acquire(keptFriend, db, kInsertFriendSql, kFriendParams, kFunction, error)) return 0;
-    sqlite3_stmt* stmt = keptFriend.stmt;
-    const std::vector<int>& at = keptFriend.indexes;
+    if (!acquire(keptFriend_, db_, kInsertFriendSql, kFriendParams, kFunction, error)) return 0;
+    sqlite3_stmt* stmt = keptFriend_.stmt;
+    const std::vector<int>& at = keptFriend_.indexes;
     using D = sqldb::SqliteDao;
     using W = WchatFriend;
     const bool bound =
@@ -351,14 +343,14 @@ int64_t WchatTargetDbDao::_insertFriend(sqlite3* db, const WchatFriend& f,
                          error) &&
         D::bindTextValue("city", f, stmt, W::kCityFlag, at[25], f.getCity(), true, error) &&
         D::bindTextValue("sign", f, stmt, W::kSignFlag, at[26], f.getSign(), true, error);
-    return bound ? stepForRowId(keptFriend, db, kFunction, error) : 0;
+    return bound ? stepForRowId(keptFriend_, db_, kFunction, error) : 0;
 }
 
-int64_t WchatTargetDbDao::_insertChat(sqlite3* db, const WchatChat& c, common::ErrorInfo* error) {
+int64_t RecoveryStore::insertChatLocked(const WchatChat& c, common::ErrorInfo* error) {
     static const char* const kFunction = "_insertChat";
-    if (!acquire(keptChat, db, kInsertChatSql, kChatParams, kFunction, error)) return 0;
-    sqlite3_stmt* stmt = keptChat.stmt;
-    const std::vector<int>& at = keptChat.indexes;
+    if (!acquire(keptChat_, db_, kInsertChatSql, kChatParams, kFunction, error)) return 0;
+    sqlite3_stmt* stmt = keptChat_.stmt;
+    const std::vector<int>& at = keptChat_.indexes;
     using D = sqldb::SqliteDao;
     using W = WchatChat;
     const bool bound =
@@ -385,92 +377,96 @@ int64_t WchatTargetDbDao::_insertChat(sqlite3* db, const WchatChat& c, common::E
                         error) &&
         D::bindIntValue("type", c, stmt, W::kTypeFlag, at[12], c.getType(), true, error) &&
         D::bindIntValue("des", c, stmt, W::kDesFlag, at[13], c.getDes(), true, error);
-    return bound ? stepForRowId(keptChat, db, kFunction, error) : 0;
+    return bound ? stepForRowId(keptChat_, db_, kFunction, error) : 0;
 }
 
-bool WchatTargetDbDao::_insertChatRoom(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
-                                       int64_t rcFriendId, double ratio, common::ErrorInfo* error) {
-    return insertLink(keptChatRoom, kInsertChatRoomSql, "_insertChatRoom", db, deduceType, rcChatId,
+bool RecoveryStore::insertChatRoomLocked(uint16_t deduceType, int64_t rcChatId, int64_t rcFriendId, double ratio,
+                                         common::ErrorInfo* error) {
+    return insertLink(keptChatRoom_, kInsertChatRoomSql, "_insertChatRoom", db_, deduceType, rcChatId, rcFriendId,
+                      ratio, error);
+}
+
+bool RecoveryStore::insertChatFriendLocked(uint16_t deduceType, int64_t rcChatId, int64_t rcFriendId,
+                                           double ratio, common::ErrorInfo* error) {
+    return insertLink(keptChatFriend_, kInsertChatFriendSql, "_insertChatFriend", db_, deduceType, rcChatId,
                       rcFriendId, ratio, error);
 }
 
-bool WchatTargetDbDao::_insertChatFriend(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
-                                         int64_t rcFriendId, double ratio,
-                                         common::ErrorInfo* error) {
-    return insertLink(keptChatFriend, kInsertChatFriendSql, "_insertChatFriend", db, deduceType,
-                      rcChatId, rcFriendId, ratio, error);
+int64_t RecoveryStore::insertFriend(const WchatFriend& wchatFriend, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return insertFriendLocked(wchatFriend, error);
 }
 
-int64_t WchatTargetDbDao::insertFriend(sqlite3* db, const WchatFriend& wchatFriend,
-                                       common::ErrorInfo* error) {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    return _insertFriend(db, wchatFriend, error);
+void RecoveryStore::insertFriends(const std::vector<std::shared_ptr<WchatFriend>>& friends,
+                                  common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    insertEntities(
+        db_, friends, "WchatFriend", "insertFriends", error,
+        [this](const WchatFriend& f, common::ErrorInfo* e) { return insertFriendLocked(f, e); },
+        [](WchatFriend& f, int64_t id) { f.setRcFriendId(id); });
 }
 
-void WchatTargetDbDao::insertFriends(sqlite3* db,
-                                     const std::vector<std::shared_ptr<WchatFriend>>& friends,
-                                     common::ErrorInfo* error) {
-    insertEntities(db, friends, "WchatFriend", "insertFriends", error, &_insertFriend,
-                   [](WchatFriend& f, int64_t id) { f.setRcFriendId(id); });
+void RecoveryStore::insertChats(const std::vector<std::shared_ptr<WchatChat>>& chats, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    insertEntities(
+        db_, chats, "WchatChat", "insertChats", error,
+        [this](const WchatChat& c, common::ErrorInfo* e) { return insertChatLocked(c, e); },
+        [](WchatChat& c, int64_t id) { c.setRcChatId(id); });
 }
 
-void WchatTargetDbDao::insertChats(sqlite3* db,
-                                   const std::vector<std::shared_ptr<WchatChat>>& chats,
-                                   common::ErrorInfo* error) {
-    insertEntities(db, chats, "WchatChat", "insertChats", error, &_insertChat,
-                   [](WchatChat& c, int64_t id) { c.setRcChatId(id); });
-}
-
-void WchatTargetDbDao::insertChatRoomsOfFriend(sqlite3* db, uint16_t deduceType,
-                                               const std::set<int64_t>& rcChatIds,
-                                               int64_t rcFriendId, common::ErrorInfo* error) {
-    writeBatch(db, rcChatIds, true, error, [&](int64_t rcChatId) {
-        return _insertChatRoom(db, deduceType, rcChatId, rcFriendId, 1.0, error);
+void RecoveryStore::insertChatRoomsOfFriend(uint16_t deduceType, const std::set<int64_t>& rcChatIds,
+                                            int64_t rcFriendId, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writeBatch(db_, rcChatIds, true, error, [&](int64_t rcChatId) {
+        return insertChatRoomLocked(deduceType, rcChatId, rcFriendId, 1.0, error);
     });
 }
 
-void WchatTargetDbDao::insertChatRoomsOfChat(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
-                                             const std::set<int64_t>& rcFriendIds,
-                                             common::ErrorInfo* error) {
-    insertLinksOfChat(&_insertChatRoom, db, deduceType, rcChatId, rcFriendIds, error);
-}
-
-void WchatTargetDbDao::insertChatFriendsOfChat(sqlite3* db, uint16_t deduceType, int64_t rcChatId,
-                                               const std::set<int64_t>& rcFriendIds,
-                                               common::ErrorInfo* error) {
-    insertLinksOfChat(&_insertChatFriend, db, deduceType, rcChatId, rcFriendIds, error);
-}
-
-void WchatTargetDbDao::insertChatFriends(sqlite3* db, const ChatFriendMap& chatFriends,
-                                         common::ErrorInfo* error) {
-    writeBatch(db, chatFriends, false, error, [&](const ChatFriendMap::value_type& entry) {
-        return _insertChatFriend(db, entry.second.second, entry.first, entry.second.first, 1.0,
-                                 error);
+// A message tied to N contacts gets N links, each with the ratio 1/N; an empty
+// set writes nothing and runs no transaction.
+void RecoveryStore::insertChatRoomsOfChat(uint16_t deduceType, int64_t rcChatId,
+                                          const std::set<int64_t>& rcFriendIds, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const double ratio = rcFriendIds.empty() ? 0.0 : 1.0 / static_cast<double>(rcFriendIds.size());
+    writeBatch(db_, rcFriendIds, false, error, [&](int64_t rcFriendId) {
+        return insertChatRoomLocked(deduceType, rcChatId, rcFriendId, ratio, error);
     });
 }
 
-std::set<int64_t> WchatTargetDbDao::selectRcFriendIdsByUsrName(sqlite3* db,
-                                                               const std::string& usrName,
-                                                               common::ErrorInfo* error) {
+void RecoveryStore::insertChatFriendsOfChat(uint16_t deduceType, int64_t rcChatId,
+                                            const std::set<int64_t>& rcFriendIds, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const double ratio = rcFriendIds.empty() ? 0.0 : 1.0 / static_cast<double>(rcFriendIds.size());
+    writeBatch(db_, rcFriendIds, false, error, [&](int64_t rcFriendId) {
+        return insertChatFriendLocked(deduceType, rcChatId, rcFriendId, ratio, error);
+    });
+}
+
+void RecoveryStore::insertChatFriends(const ChatFriendMap& chatFriends, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    writeBatch(db_, chatFriends, false, error, [&](const ChatFriendMap::value_type& entry) {
+        return insertChatFriendLocked(entry.second.second, entry.first, entry.second.first, 1.0, error);
+    });
+}
+
+std::set<int64_t> RecoveryStore::selectRcFriendIdsByUsrName(const std::string& usrName,
+                                                            common::ErrorInfo* error) {
     error->clear();
     std::string escaped(usrName);
     common::replaceAll(escaped, "'", "''");
     std::set<int64_t> ids;
     sqldb::ResultSet resultSet;
-    sqldb::SqliteAssistant::query(db, 0,
-                           "SELECT rcFriendId FROM WC_Friend WHERE (usrName='" + escaped + "');",
-                           resultSet, error);
+    sqldb::SqliteAssistant::query(db_, 0, "SELECT rcFriendId FROM WC_Friend WHERE (usrName='" + escaped + "');",
+                                  resultSet, error);
     if (!error->isSuccess()) return ids;
     for (size_t row = 0; row < resultSet.getRowCount(); ++row) {
-        const std::shared_ptr<sqldb::ColValue> value =
-            resultSet.getValue(static_cast<uint32_t>(row), "rcFriendId");
+        const std::shared_ptr<sqldb::ColValue> value = resultSet.getValue(static_cast<uint32_t>(row), "rcFriendId");
         if (value->isNull()) {
             WCR_SET_ERROR(error, -1, "'rcFriendId' is NULL!", "selectRcFriendIdsByUsrName");
             break;
         }
         if (!value->isInteger()) {
-            WCR_SET_ERROR(error, -1, "'rcFriendId' type not INTEGER!",
-                          "selectRcFriendIdsByUsrName");
+            WCR_SET_ERROR(error, -1, "'rcFriendId' type not INTEGER!", "selectRcFriendIdsByUsrName");
             break;
         }
         ids.insert(value->getIntegerValue());
@@ -478,19 +474,48 @@ std::set<int64_t> WchatTargetDbDao::selectRcFriendIdsByUsrName(sqlite3* db,
     return ids;
 }
 
-void WchatTargetDbDao::releaseKeptStatements(sqlite3* db) {
-    std::lock_guard<std::mutex> lock(storeMutex);
-    releaseKeptOf(db);
+StoreSummary RecoveryStore::summary(common::ErrorInfo* error) const {
+    error->clear();
+    StoreSummary counts;
+    struct Count {
+        const char* table;
+        uint16_t obtainWay;
+        int64_t* field;
+    } const wanted[] = {
+        {"WC_Friend", kObtainLive, &counts.liveFriends},   {"WC_Friend", kObtainCarved, &counts.carvedFriends},
+        {"WC_Friend", kObtainMadeUp, &counts.madeUpFriends}, {"WC_Chat", kObtainLive, &counts.liveChats},
+        {"WC_Chat", kObtainCarved, &counts.carvedChats},
+    };
+    for (const Count& count : wanted) {
+        *count.field = countOf(db_,
+                               std::string("SELECT count(*) FROM ") + count.table +
+                                   " WHERE obtainWay = " + std::to_string(count.obtainWay) + ";",
+                               error);
+        if (!error->isSuccess()) break;
+    }
+    return counts;
 }
 
-int WchatTargetDbDao::closeTargetDb(sqlite3* db) {
-    releaseKeptStatements(db);
-    return sqldb::SqliteAssistant::closeDatabase(db);
+void RecoveryStore::releaseKeptLocked() {
+    for (KeptStatement* kept : {&keptFriend_, &keptChat_, &keptChatRoom_, &keptChatFriend_}) kept->release();
 }
 
-void WchatTargetDbDao::saveTargetDb(sqlite3* db, const std::string& path,
-                                    common::ErrorInfo* error) {
-    std::lock_guard<std::mutex> lock(storeMutex);
+void RecoveryStore::releaseKeptStatements() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    releaseKeptLocked();
+}
+
+int RecoveryStore::close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!db_) return SQLITE_OK;
+    releaseKeptLocked();
+    const int rc = sqldb::SqliteAssistant::closeDatabase(db_);
+    db_ = nullptr;
+    return rc;
+}
+
+void RecoveryStore::saveTargetDb(const std::string& path, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
     error->clear();
     if (path.empty()) {
         WCR_SET_ERROR(error, -1, "Save path is empty!", "saveTargetDb");
@@ -502,10 +527,9 @@ void WchatTargetDbDao::saveTargetDb(sqlite3* db, const std::string& path,
     }
     sqlite3* file = sqldb::SqliteAssistant::openDatabase(path, error);
     if (!file) return;
-    sqlite3_backup* backup = sqlite3_backup_init(file, "main", db, "main");
+    sqlite3_backup* backup = sqlite3_backup_init(file, "main", db_, "main");
     if (!backup) {
-        WCR_SET_ERROR(error, -1, std::string("sqlite3_backup_init: ") + sqlite3_errmsg(file),
-                      "saveTargetDb");
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_backup_init: ") + sqlite3_errmsg(file), "saveTargetDb");
         sqldb::SqliteAssistant::closeDatabase(file);
         return;
     }
@@ -513,13 +537,11 @@ void WchatTargetDbDao::saveTargetDb(sqlite3* db, const std::string& path,
     const int finishRc = sqlite3_backup_finish(backup);
     if (stepRc != SQLITE_DONE || finishRc != SQLITE_OK) {
         const int rc = stepRc != SQLITE_DONE ? stepRc : finishRc;
-        WCR_SET_ERROR(error, -1, std::string("sqlite3_backup_step: ") + sqlite3_errstr(rc),
-                      "saveTargetDb");
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_backup_step: ") + sqlite3_errstr(rc), "saveTargetDb");
     }
     const int closeRc = sqldb::SqliteAssistant::closeDatabase(file);
     if (closeRc != SQLITE_OK && error->isSuccess()) {
-        WCR_SET_ERROR(error, -1, std::string("sqlite3_close: ") + sqlite3_errstr(closeRc),
-                      "saveTargetDb");
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_close: ") + sqlite3_errstr(closeRc), "saveTargetDb");
     }
 }
 

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sqlite3.h>
+
+#include "common/EntityBase.h"
+#include "common/ErrorInfo.h"
+#include "wchat/WchatChat.h"
+#include "wchat/WchatFriend.h"
+
+namespace talwen {
+namespace wchat {
+
+// Row counts of a recovery store, by how each row was obtained.
+struct StoreSummary {
+    int64_t liveFriends = 0;
+    int64_t carvedFriends = 0;
+    int64_t madeUpFriends = 0;
+    int64_t liveChats = 0;
+    int64_t carvedChats = 0;
+};
+
+// The recovery store: one SQLite connection with tables WC_Friend, WC_Chat,
+// WC_Chatroom, WC_ChatFriend and views WC_ChatInRoom, WC_LostFriendChat; the batch
+// inserts of a recovery (one transaction each), the closing statistics, and the
+// reads the front ends share.
+//
+// Threads: all seek threads of a recovery write through this one object. Its
+// mutex serialises every operation below except selectRcFriendIdsByUsrName and
+// the reads, for its whole run including its transaction. The four insert
+// statements are prepared once and kept between calls under that mutex; they are
+// finalized by finishTargetDb, releaseKeptStatements and close, so a store always
+// closes cleanly.
+class RecoveryStore {
+public:
+    // obtainWay of WC_Friend and WC_Chat rows.
+    static constexpr uint16_t kObtainLive = common::EntityBase::kObtainBySqlite;        // 1
+    static constexpr uint16_t kObtainCarved = common::EntityBase::kObtainByCarving;     // 2
+    static constexpr uint16_t kObtainMadeUp = common::EntityBase::kObtainByAssociation;  // 101
+    // 2010-01-01 00:00:00 UTC. The messenger's first release is later, so a message
+    // time before it is a carving misread; such messages are kept but not counted
+    // in a contact's chatNum and rcChatNum.
+    static constexpr int64_t kEarliestCountedTime = 1262304000;
+
+    // rcChatId -> (rcFriendId, deduce type)
+    using ChatFriendMap = std::map<int64_t, std::pair<int64_t, uint16_t>>;
+
+    // A new, empty store with its schema. An empty path gives a store without a
+    // file name that lives as long as the object. Null on failure.
+    static std::unique_ptr<RecoveryStore> create(const std::string& path, common::ErrorInfo* error);
+    // A store kept earlier (saveTargetDb), opened read-only and immutable; a file
+    // that is not a recovery store is refused with "not a recovery store[path]!".
+    static std::unique_ptr<RecoveryStore> openKept(const std::string& path, common::ErrorInfo* error);
+
+    ~RecoveryStore();
+    RecoveryStore(const RecoveryStore&) = delete;
+    RecoveryStore& operator=(const RecoveryStore&) = delete;
+
+    // The connection, for queries; null after close.
+    sqlite3* connection() const { return db_; }
+
+    // Counts, last chat times, indexes and normal settings. Every statement runs;
+    // the first failure is the one reported.
+    void finishTargetDb(common::ErrorInfo* error);
+
+    // Returns the new rcFriendId, 0 on failure; does not clear the ErrorInfo first.
+    int64_t insertFriend(const WchatFriend& wchatFriend, common::ErrorInfo* error);
+    void insertFriends(const std::vector<std::shared_ptr<WchatFriend>>& friends, common::ErrorInfo* error);
+    void insertChats(const std::vector<std::shared_ptr<WchatChat>>& chats, common::ErrorInfo* error);
+    void insertChatRoomsOfFriend(uint16_t deduceType, const std::set<int64_t>& rcChatIds, int64_t rcFriendId,
+                                 common::ErrorInfo* error);
+    void insertChatRoomsOfChat(uint16_t deduceType, int64_t rcChatId, const std::set<int64_t>& rcFriendIds,
+                               common::ErrorInfo* error);
+    void insertChatFriendsOfChat(uint16_t deduceType, int64_t rcChatId, const std::set<int64_t>& rcFriendIds,
+                                 common::ErrorInfo* error);
+    void insertChatFriends(const ChatFriendMap& chatFriends, common::ErrorInfo* error);
+
+    std::set<int64_t> selectRcFriendIdsByUsrName(const std::string& usrName, common::ErrorInfo* error);
+
+    // Contacts and messages by how they were obtained.
+    StoreSummary summary(common::ErrorInfo* error) const;
+
+    // Finalizes the kept insert statements (under the lock).
+    void releaseKeptStatements();
+    // Releases the kept statements, then closes the connection; the library's result.
+    int close();
+    // Copies the whole store into a new database file at path (SQLite backup), so a
+    // store without a file name can be kept. An existing file is not overwritten.
+    void saveTargetDb(const std::string& path, common::ErrorInfo* error);
+
+    // An insert statement prepared once and reused, with its parameter indexes.
+    struct KeptStatement {
+        sqlite3_stmt* stmt = nullptr;
+        std::vector<int> indexes;
+        void release();
+    };
+
+private:
+    explicit RecoveryStore(sqlite3* db) : db_(db) {}
+    void createTargetSchema(common::ErrorInfo* error);
+
+    // Called only with the lock held.
+    int64_t insertFriendLocked(const WchatFriend& wchatFriend, common::ErrorInfo* error);
+    int64_t insertChatLocked(const WchatChat& chat, common::ErrorInfo* error);
+    bool insertChatRoomLocked(uint16_t deduceType, int64_t rcChatId, int64_t rcFriendId, double ratio,
+                              common::ErrorInfo* error);
+    bool insertChatFriendLocked(uint16_t deduceType, int64_t rcChatId, int64_t rcFriendId, double ratio,
+                                common::ErrorInfo* error);
+    void releaseKeptLocked();
+
+    sqlite3* db_;
+    mutable std::mutex mutex_;
+    KeptStatement keptFriend_;
+    KeptStatement keptChat_;
+    KeptStatement keptChatRoom_;
+    KeptStatement keptChatFriend_;
+};
+
+}  // namespace wchat
+}  // namespace talwen
