@@ -7,7 +7,12 @@
 #   sqldb            <- common                      the SQLite library
 #   wchat            <- sqlite_recovery, sqldb      no Qt
 #   backup           <- sqldb                       Qt Core/Xml, libplist
-#   app_*            <- everything below
+#   app_store        <- sqldb                       queries of the stores
+#   app_pages        <- app_store, wchat            conversation pages
+#   app_export       <- app_pages
+#   app_session      <- app_export, wchat, backup   one recovery, for every front end
+#   app_browser      <- app_store                   the window's row state
+#   app_cli          <- app_session
 
 # Collects the link closure of `target` (targets and plain library names).
 function(wcr_link_closure target out)
@@ -72,4 +77,9 @@ function(wcr_check_layers)
   wcr_check_layer(sqldb FORBID ${qt} "^sqlite_recovery$" "^wchat$" "^backup$" ${app})
   wcr_check_layer(wchat FORBID ${qt} "^backup$" ${app})
   wcr_check_layer(backup FORBID "^sqlite_recovery$" "^wchat$" ${app})
+  wcr_check_layer(app_store FORBID "^wchat$" "^backup$" "^app_(pages|export|session|browser|cli)$")
+  wcr_check_layer(app_pages FORBID "^backup$" "^app_(export|session|browser|cli)$")
+  wcr_check_layer(app_export FORBID "^backup$" "^app_(session|browser|cli)$")
+  wcr_check_layer(app_session FORBID "^app_(browser|cli)$")
+  wcr_check_layer(app_browser FORBID "^backup$" "^app_(pages|export|session|cli)$")
 endfunction()

@@ -211,7 +211,7 @@ PICTURES = {
     "hb01.png": lambda: red_packet(34, 44),
     "hb02.png": lambda: red_packet(14, 18),
     "icon-00.png": link_icon,
-    "icon-vedio.png": call_icon,
+    "icon-video.png": call_icon,
 }
 
 

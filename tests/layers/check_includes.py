@@ -15,6 +15,16 @@ ALLOWED = {
     "wchat": {"common", "sqlite_recovery", "sqldb", "wchat"},
     "backup": {"common", "sqldb", "backup"},
 }
+# Folders of the application layer and the folders of src/app they may include.
+APP_ALLOWED = {
+    "store": {"store"},
+    "pages": {"store", "pages"},
+    "export": {"store", "pages", "export"},
+    "session": {"store", "pages", "export", "session"},
+    "browser": {"store", "browser"},
+    "cli": {"store", "pages", "export", "session", "cli"},
+}
+APP_INCLUDE = re.compile(r'^\s*#\s*include\s+"app/([a-z_]+)/')
 NO_QT = {"common", "sqlite_recovery", "sqldb", "wchat"}
 NO_SQLITE_LIBRARY = {"common", "sqlite_recovery"}
 
@@ -42,9 +52,20 @@ def violations(src: pathlib.Path):
                     yield f"{where}: {layer} may not use the SQLite library ({header})"
 
 
+def app_violations(src: pathlib.Path):
+    for folder, allowed in APP_ALLOWED.items():
+        for path in sorted((src / "app" / folder).rglob("*")):
+            if path.suffix not in (".h", ".cpp"):
+                continue
+            for number, line in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+                match = APP_INCLUDE.match(line)
+                if match and match.group(1) not in allowed:
+                    yield f"{path.relative_to(src.parent)}:{number}: app/{folder} may not include app/{match.group(1)}/"
+
+
 def main() -> int:
     src = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "src")
-    found = list(violations(src))
+    found = list(violations(src)) + list(app_violations(src))
     for line in found:
         print(line)
     return 1 if found else 0

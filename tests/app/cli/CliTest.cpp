@@ -217,7 +217,7 @@ TEST_P(CliBackupLayout, ScansAccountsAndExportsAGeneratedBackup) {
     EXPECT_NE(std::string::npos, scanned.err.find("(3/3) 正在扫描、分析记录... 100%")) << scanned.err;
     EXPECT_TRUE(QFile::exists(store));
     const QString site = exportRoot + "/微信聊天记录恢复";
-    for (const char* asset : {"/css/style.css", "/css/bootstrap.css", "/js/jquery-1.11.3.min.js"}) {
+    for (const char* asset : {"/css/page.css", "/css/page-base.css", "/js/page.js"}) {
         EXPECT_TRUE(QFile::exists(site + asset)) << asset;
     }
     const QStringList pages = htmlPages(exportRoot);

@@ -1,0 +1,46 @@
+#include "app/pages/ConversationViewer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTextStream>
+
+#include "app/store/RecoveredData.h"
+
+namespace talwen {
+namespace app {
+
+ConversationViewer::ConversationViewer(const QString& workingDir) : workingDir_(workingDir) {}
+
+template <typename Write>
+PageFile ConversationViewer::writeViewerPage(Write write) const {
+    const QString tempDir = workingDir_ + QStringLiteral("/temp");
+    if (!QDir().mkpath(tempDir)) {
+        return PageFile();  // the viewer keeps what it shows
+    }
+    return writePageFile(tempDir + QStringLiteral("/index.html"), write);
+}
+
+PageFile ConversationViewer::showConversation(const RecoveredData& data, const RenderContext& context,
+                                              int32_t rcFriendId) const {
+    const FriendEntry contact = data.friendEntry(rcFriendId);
+    return writeViewerPage([&](QTextStream& out) {
+        RenderContext viewerContext = context;
+        viewerContext.exportDir.clear();
+        MessageRenderer(viewerContext).writeContactPage(out, contact, data.currentConversation());
+    });
+}
+
+PageFile ConversationViewer::showLostConversation(const RecoveredData& data, const RenderContext& context,
+                                                  int32_t pageNumber) const {
+    static const std::vector<LostChatEntry> kEmptyGroup;
+    auto it = data.unknownFriendGroups().find(pageNumber);
+    const std::vector<LostChatEntry>& group = it == data.unknownFriendGroups().end() ? kEmptyGroup : it->second;
+    return writeViewerPage([&](QTextStream& out) {
+        RenderContext viewerContext = context;
+        viewerContext.exportDir.clear();
+        MessageRenderer(viewerContext).writeLostPage(out, group);
+    });
+}
+
+}  // namespace app
+}  // namespace talwen

@@ -1,0 +1,327 @@
+#include "app/session/RecoverySession.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <thread>
+#include <vector>
+
+#include "app/pages/PageAssets.h"
+#include "app/session/AccountDatabase.h"
+#include "sqlite_recovery/Database.h"
+#include "sqlite_recovery/SeekProgressIndicator.h"
+#include "wchat/WchatChatToDbSeeker.h"
+
+namespace talwen {
+namespace app {
+
+namespace {
+
+using backup::BackupManager;
+using common::ErrorInfo;
+using common::Status;
+
+QString toQ(const std::string& text) { return QString::fromStdString(text); }
+std::string toStd(const QString& text) { return text.toStdString(); }
+
+// Checks that a file exists and starts like an SQLite database.
+Status checkDatabaseFile(const std::string& path) {
+    const QFileInfo info(toQ(path));
+    if (!info.exists()) return Status::invalidInput("file not found: " + path);
+    if (!info.isFile()) return Status::invalidInput("not a file: " + path);
+    sqlite::Database database;
+    ErrorInfo error;
+    database.open(path, &error);
+    if (!error.isSuccess()) {
+        return Status::invalidInput("not an SQLite database: " + path + " (" + error.getMessage() + ")");
+    }
+    return Status::ok();
+}
+
+// The settings of the account whose database lies at `databasePath`, if read.
+const backup::AccountSettings* ownerOf(const BackupManager& manager, const std::string& databasePath) {
+    for (const auto& [settingsPath, settings] : manager.accountSettings()) {
+        if (BackupManager::sameAccount(settingsPath, databasePath)) return &settings;
+    }
+    return nullptr;
+}
+
+// Hands the pipeline's stages to the session's observer.
+class StageForwarder : public wchat::StageObserver {
+public:
+    explicit StageForwarder(RecoveryObserver* observer) : observer_(observer) {}
+    void onBegin(wchat::Stage stage, const wchat::StageReport& report) override {
+        if (observer_) observer_->onStageBegin(stage, report);
+    }
+    void onEnd(wchat::Stage stage, const wchat::StageReport& report) override {
+        if (observer_) observer_->onStageEnd(stage, report);
+    }
+
+private:
+    RecoveryObserver* observer_;
+};
+
+}  // namespace
+
+RecoverySession::RecoverySession(RecoveryObserver* observer) : observer_(observer) {}
+
+// The seeker closes its store before the temporary directory with the copy goes.
+RecoverySession::~RecoverySession() {
+    seeker_.reset();
+    keptStore_.reset();
+}
+
+Status RecoverySession::openBackup(const std::string& dir) {
+    const QFileInfo info(toQ(dir));
+    if (!info.exists()) return Status::invalidInput("backup directory not found: " + dir);
+    if (!info.isDir()) return Status::invalidInput("not a backup directory: " + dir);
+    const std::string encrypted = "the backup is encrypted and cannot be read without its password: " + dir;
+    if (BackupManager::isEncryptedBackup(dir)) return Status::invalidInput(encrypted);
+    if (!backup_.loadManifest(dir)) {
+        return Status::invalidInput("not an iTunes backup (no Manifest.mbdb or Manifest.db): " + dir);
+    }
+    backup_.locateMessengerFiles(dir);
+    if (backup_.locateOutcome() == BackupManager::LocateOutcome::Encrypted) return Status::invalidInput(encrypted);
+    if (backup_.databaseFiles().empty()) return Status::invalidInput("no messenger data in the backup: " + dir);
+    backup_.readAccountSettings();
+    backupOpen_ = true;
+    return Status::ok();
+}
+
+Status RecoverySession::chooseAccount(const std::string& account) {
+    if (!backupOpen_) return Status::invalidInput("no backup is open");
+    const auto& databases = backup_.databaseFiles();
+    auto choose = [this](const std::string& databasePath, const std::string& userName) {
+        databasePath_ = databasePath;
+        accountUserName_ = userName;
+        accountDirectory_ = BackupManager::accountDirectory(databasePath);
+        // Pages rendered from a kept store link media of this account too.
+        mediaFiles_ = mediaFileMap(backup_);
+        context_ = accountRenderContext(backup_, toQ(accountDirectory_), userName);
+        return Status::ok();
+    };
+    if (account.empty()) {
+        if (databases.size() == 1) {
+            const std::string& path = databases.begin()->first;
+            const backup::AccountSettings* owner = ownerOf(backup_, path);
+            return choose(path, owner ? owner->userName : std::string());
+        }
+        return Status::invalidInput("the backup holds " + std::to_string(databases.size()) +
+                                    " messenger accounts; choose one with --account (see: wchat-recover "
+                                    "accounts DIR)");
+    }
+    for (const auto& entry : databases) {
+        if (BackupManager::accountDirectory(entry.first) != account) continue;
+        const backup::AccountSettings* owner = ownerOf(backup_, entry.first);
+        if (owner == nullptr && databases.size() > 1) {
+            return Status::invalidInput("the settings of account " + account +
+                                        " cannot be read; name it by its user name");
+        }
+        return choose(entry.first, owner ? owner->userName : std::string());
+    }
+    for (const auto& [settingsPath, settings] : backup_.accountSettings()) {
+        if (settings.userName != account) continue;
+        const std::string database = backup_.databaseForSettings(settingsPath);
+        if (!database.empty()) return choose(database, settings.userName);
+    }
+    return Status::invalidInput("no messenger account named " + account + " in the backup");
+}
+
+Status RecoverySession::useDatabaseFile(const std::string& path) {
+    const Status checked = checkDatabaseFile(path);
+    if (checked.isOk()) databaseFile_ = path;
+    return checked;
+}
+
+Status RecoverySession::openKeptStore(const std::string& path) {
+    const Status checked = checkDatabaseFile(path);
+    if (!checked.isOk()) return checked;
+    ErrorInfo error;
+    std::unique_ptr<wchat::RecoveryStore> store = wchat::RecoveryStore::openKept(path, &error);
+    if (!store) {
+        // A file SQLite cannot open at all says why; one without our tables is named as such.
+        if (error.getFunctionName() == "openKept") return Status::invalidInput("not a recovery store: " + path);
+        return Status::fromError(error, Status::Kind::IoError, "cannot open " + path + ": ");
+    }
+    keptStore_ = std::move(store);
+    return Status::ok();
+}
+
+AccountSampling RecoverySession::sampleAccounts() const {
+    return sampleAccountFriends(toQ(backup_.currentBackup()), databaseFileMap(backup_));
+}
+
+Status RecoverySession::setWorkDirectory(const std::string& directory) {
+    if (directory.empty()) {
+        temporaryWork_ = std::make_unique<QTemporaryDir>();
+        if (!temporaryWork_->isValid()) return Status::ioError("cannot create a temporary working directory");
+        workDirectory_ = temporaryWork_->path();
+        return Status::ok();
+    }
+    workDirectory_ = toQ(directory);
+    if (!QDir().mkpath(workDirectory_)) {
+        return Status::ioError("cannot create the working directory: " + directory);
+    }
+    return Status::ok();
+}
+
+Status RecoverySession::requireWorkDirectory() {
+    return workDirectory_.isEmpty() ? setWorkDirectory(std::string()) : Status::ok();
+}
+
+Status RecoverySession::copySource() {
+    const Status work = requireWorkDirectory();
+    if (!work.isOk()) return work;
+    DatabaseCopy copy;
+    if (!databaseFile_.empty()) {
+        copy = copyDatabaseFile(toQ(databaseFile_), workDirectory_);
+    } else if (!databasePath_.empty()) {
+        const std::string source = backup_.backupFilePath(databasePath_);
+        if (source.empty() || !QFileInfo(toQ(source)).isFile()) {
+            return Status::invalidInput("the backup lacks the file of " + databasePath_);
+        }
+        const Status checked = checkDatabaseFile(source);
+        if (!checked.isOk()) return checked;
+        copy = copyAccountDatabase(backup_, accountUserName_, workDirectory_);
+        if (copy.status.isOk()) {
+            mediaFiles_ = mediaFileMap(backup_);
+            context_ = accountRenderContext(backup_, copy.accountDir, accountUserName_);
+            accountDirectory_ = toStd(copy.accountDir);
+        }
+    } else {
+        return Status::invalidInput("no database was chosen");
+    }
+    if (!copy.status.isOk()) return copy.status;
+    copiedPath_ = copy.copiedPath;
+    return Status::ok();
+}
+
+Status RecoverySession::recover(unsigned threads) {
+    if (copiedPath_.isEmpty()) return Status::invalidInput("the database was not copied");
+    if (seeker_) return Status::invalidInput("the recovery has run already");
+    const unsigned seekThreads = threads > 0 ? threads : seekThreadCount(std::thread::hardware_concurrency());
+    seeker_ = std::make_unique<wchat::WchatChatToDbSeeker>(toStd(copiedPath_), "", nullptr);
+
+    sqlite::SeekProgressIndicator indicators[3];
+    seeker_->setFriendSeekProgress(&indicators[RecoveryObserver::kFriendSeek]);
+    seeker_->setChatTableSeekProgress(&indicators[RecoveryObserver::kChatTableSeek]);
+    seeker_->setChatSeekProgress(&indicators[RecoveryObserver::kChatSeek]);
+    StageForwarder stages(observer_);
+    seeker_->setStageObserver(&stages);
+    seeker_->setCancelFlag(&cancel_);
+
+    // One watcher per seek polls its indicator until the seek has finished or the
+    // recovery has ended (a seek that never starts never finishes).
+    std::atomic<bool> running{true};
+    std::vector<std::thread> watchers;
+    if (observer_ != nullptr) {
+        for (int seek = 0; seek < 3; ++seek) {
+            watchers.emplace_back([this, &indicators, &running, seek] {
+                const auto which = static_cast<RecoveryObserver::Seek>(seek);
+                ProgressWatcher::watch(
+                    indicators[seek], [this, which](const ProgressReport& report) { observer_->onSeekProgress(which, report); },
+                    [&running] { return running.load(); });
+            });
+        }
+    }
+    ErrorInfo error;
+    seeker_->run(seekThreads, wchat::WchatChatToDbSeeker::kSeekFriends | wchat::WchatChatToDbSeeker::kSeekChatTables,
+                 &error);
+    running = false;
+    for (std::thread& watcher : watchers) watcher.join();
+    // The pipeline must not keep pointers to what dies here.
+    seeker_->setStageObserver(nullptr);
+    seeker_->setCancelFlag(nullptr);
+    seeker_->setFriendSeekProgress(nullptr);
+    seeker_->setChatTableSeekProgress(nullptr);
+    seeker_->setChatSeekProgress(nullptr);
+    if (error.isSuccess()) return Status::ok();
+    if (cancel_) return Status::cancelled("recovery cancelled");
+    return Status::fromError(error, Status::Kind::Failed, "recovery failed: ");
+}
+
+sqlite3* RecoverySession::storeConnection() const {
+    if (keptStore_) return keptStore_->connection();
+    return seeker_ ? seeker_->getTargetDb() : nullptr;
+}
+
+Status RecoverySession::loadResults(uint32_t friendRowCap, uint32_t lostChatRowCap) {
+    sqlite3* store = storeConnection();
+    if (store == nullptr) return Status::invalidInput("there is no recovery store to read");
+    ErrorInfo error;
+    results_.loadFriends(store, &error, friendRowCap);
+    if (error.isSuccess()) results_.loadLostFriendChats(store, &error, lostChatRowCap);
+    if (error.isSuccess()) results_.countRecoveredChats(store, &error);
+    return Status::fromError(error, Status::Kind::Failed, "cannot read the recovery store: ");
+}
+
+Status RecoverySession::summary(wchat::StoreSummary* summary) const {
+    const wchat::RecoveryStore* store = keptStore_ ? keptStore_.get() : seeker_ ? seeker_->getStore() : nullptr;
+    if (store == nullptr) return Status::invalidInput("there is no recovery store to read");
+    ErrorInfo error;
+    *summary = store->summary(&error);
+    return Status::fromError(error, Status::Kind::Failed, "cannot read the recovery store: ");
+}
+
+Status RecoverySession::keepStore(const std::string& path) {
+    wchat::RecoveryStore* store = seeker_ ? seeker_->getStore() : nullptr;
+    if (store == nullptr) return Status::invalidInput("there is no recovery store to keep");
+    ErrorInfo error;
+    store->saveTargetDb(path, &error);
+    return Status::fromError(error, Status::Kind::IoError, "cannot keep the recovery store: ");
+}
+
+RenderContext RecoverySession::renderContext() const {
+    RenderContext context = context_;
+    context.friendMap = &results_.friendMap();
+    context.mediaFiles = &mediaFiles_;
+    return context;
+}
+
+ExportOutcome RecoverySession::exportAll(const std::string& exportDir) {
+    ExportOutcome outcome;
+    sqlite3* store = storeConnection();
+    if (store == nullptr) {
+        outcome.status = Status::invalidInput("there is no recovery store to export");
+        return outcome;
+    }
+    const QFileInfo target(toQ(exportDir));
+    if (target.exists() && !target.isDir()) {
+        outcome.status = Status::invalidInput("export target is not a directory: " + exportDir);
+        return outcome;
+    }
+    if (!QDir().mkpath(toQ(exportDir))) {
+        outcome.status = Status::ioError("cannot create the export directory: " + exportDir);
+        return outcome;
+    }
+    outcome.status = requireWorkDirectory();
+    if (!outcome.status.isOk()) return outcome;
+    if (!PageAssets::install(workDirectory_)) {
+        outcome.status = Status::ioError("cannot install the page assets in " + toStd(workDirectory_));
+        return outcome;
+    }
+    ChatExporter exporter(store, results_, renderContext());
+    exporter.setPacing(0, 0);
+    if (!exporter.prepareExportDirectory(toQ(exportDir), workDirectory_)) {
+        outcome.status = Status::ioError("cannot prepare the export directory below " + exportDir);
+        return outcome;
+    }
+    const std::vector<ExportItem> items = ChatExporter::exportAllSet(results_);
+    exporter.exportConversations(items, [&](const ExportProgress& step) {
+        if (!step.finished && !step.page.written && outcome.failed++ == 0) {
+            outcome.firstFailure = toStd(step.page.path);
+        }
+        if (observer_) observer_->onExportProgress(step);
+    });
+    outcome.directory = toStd(exporter.exportDirectory());
+    outcome.written = static_cast<int>(items.size()) - outcome.failed;
+    if (outcome.failed > 0) {
+        outcome.status = Status::ioError(std::to_string(outcome.failed) +
+                                         " pages could not be written, first: " + outcome.firstFailure);
+    }
+    return outcome;
+}
+
+}  // namespace app
+}  // namespace talwen

@@ -1,0 +1,235 @@
+#include "app/store/RecoveredData.h"
+
+#include <algorithm>
+
+#include "app/store/ResultValues.h"
+#include "app/store/TimeText.h"
+#include "sqldb/ResultSet.h"
+#include "sqldb/SqliteAssistant.h"
+
+namespace talwen {
+namespace app {
+
+namespace {
+
+const char* const kFriendsSql =
+    R"SQL(SELECT WC_Friend.rcFriendId, WC_Friend.validFlag, WC_Friend.obtainWay, WC_Friend.wcFriend,            WC_Friend.deduceFriendType, WC_Friend.usrName, WC_Friend.nickName, WC_Friend.mobilePhone, WC_Friend.sex, WC_Friend.fullPY, WC_Friend.lastChatTime,            WC_Friend.headImgUrl, WC_Friend.headImgHDUrl, WC_Friend.conRemark, WC_Friend.chatNum, WC_Friend.rcChatNum, WC_Friend.country,            WC_Friend.province, WC_Friend.city, WC_Friend.sign            FROM WC_Friend)SQL";
+
+const char* const kLostFriendChatsSql =
+    R"SQL(SELECT            WC_LostFriendChat.rcChatId,            WC_LostFriendChat.validFlag,            WC_LostFriendChat.obtainWay,            WC_LostFriendChat.pageNumber,            WC_LostFriendChat.taggedUserName,            WC_LostFriendChat.fromUserName,            WC_LostFriendChat.tableVer,            WC_LostFriendChat.mesLocalId,            WC_LostFriendChat.mesSvrId,            WC_LostFriendChat.created,            WC_LostFriendChat.message,            WC_LostFriendChat.status,            WC_LostFriendChat.imgStatus,            WC_LostFriendChat.type,            WC_LostFriendChat.des            FROM            WC_LostFriendChat            ORDER BY            WC_LostFriendChat.created ASC)SQL";
+
+const char* const kRecoveredCountSql = "SELECT count(*) FROM WC_Chat WHERE WC_Chat.obtainWay = 2";
+
+const char* const kConversationSqlPrefix =
+    R"SQL(SELECT            WC_ChatRoom.rcFriendId,            WC_ChatRoom.deduceType,            WC_ChatRoom.rcChatId,                    WC_Chat.validFlag,                    WC_Chat.obtainWay,                    WC_Chat.createTime,                    WC_Chat.message,                    WC_Chat.status,                    WC_Chat.imgStatus,                    WC_Chat.type,                    WC_Chat.taggedUserName,                    WC_Chat.des,                    WC_Chat.mesLocalId                    FROM                    WC_Chat                    INNER JOIN WC_ChatRoom ON WC_ChatRoom.rcChatId = WC_Chat.rcChatId                    WHERE                    WC_ChatRoom.rcFriendId = )SQL";
+
+// Latest message of every conversation, for contacts whose lastChatTime the store
+// leaves NULL: a conversation recovered from a dropped table belongs to a made-up
+// contact that is tied to its messages through WC_Chatroom only.
+const char* const kLatestConversationTimeSql =
+    "SELECT R.rcFriendId AS rcFriendId, max(C.createTime) AS latest FROM WC_Chatroom AS R "
+    "INNER JOIN WC_Chat AS C ON C.rcChatId = R.rcChatId GROUP BY R.rcFriendId";
+
+const char* const kSystemAccounts[] = {"newsapp",  "qqmail",      "qmessage",     "floatbottle",
+                                       "medianote", "qqsync",     "feedsapp",     "masssendapp",
+                                       "blogapp",  "voipapp",     "voicevoipapp", "voiceinputapp"};
+
+using sqldb::ResultSet;
+using sqldb::SqliteAssistant;
+
+// Runs one statement into `rows`; the report describes this statement alone.
+void runQuery(sqlite3* store, uint32_t rowCap, const std::string& sql, ResultSet& rows, common::ErrorInfo* error) {
+    error->clear();
+    SqliteAssistant::query(store, rowCap, sql, rows, error);
+}
+
+bool isSystemAccount(const QString& usrName) {
+    for (const char* account : kSystemAccounts) {
+        if (usrName == QLatin1String(account)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The message columns that a conversation row and a lost-message row share.
+template <typename Entry>
+void readMessageColumns(const ResultValues& query, size_t row, Entry* entry) {
+    query.readInteger(row, "rcChatId", &entry->rcChatId);
+    query.readInteger(row, "validFlag", &entry->validFlag);
+    query.readInteger(row, "obtainWay", &entry->obtainWay);
+    query.readText(row, "taggedUserName", &entry->taggedUserName);
+    query.readInteger(row, "mesLocalId", &entry->mesLocalId);
+    query.readText(row, "message", &entry->message);
+    query.readInteger(row, "status", &entry->status);
+    query.readInteger(row, "imgStatus", &entry->imgStatus);
+    query.readInteger(row, "type", &entry->type);
+    query.readInteger(row, "des", &entry->des);
+}
+
+}  // namespace
+
+void RecoveredData::loadFriends(sqlite3* store, common::ErrorInfo* error, uint32_t rowCap) {
+    friendList_.clear();
+    displayList_.clear();
+
+    std::map<int32_t, int64_t> latestTimes;
+    {
+        ResultSet latestRows;
+        runQuery(store, 0, kLatestConversationTimeSql, latestRows, error);
+        const ResultValues latest(latestRows);
+        for (size_t row = 0; row < latest.rowCount(); ++row) {
+            int64_t id = 0;
+            int64_t time = 0;
+            if (latest.integerValue(row, "rcFriendId", &id) && latest.integerValue(row, "latest", &time)) {
+                latestTimes[static_cast<int32_t>(id)] = time;
+            }
+        }
+    }
+
+    ResultSet rows;
+    runQuery(store, rowCap, kFriendsSql, rows, error);
+    const ResultValues query(rows);
+    for (size_t row = 0; row < query.rowCount(); ++row) {
+        FriendEntry entry;
+        if (!query.readInteger(row, "rcFriendId", &entry.rcFriendId)) {
+            continue;
+        }
+        query.readInteger(row, "validFlag", &entry.validFlag);
+        query.readInteger(row, "obtainWay", &entry.obtainWay);
+        query.readInteger(row, "wcFriend", &entry.wcFriend);
+        query.readInteger(row, "deduceFriendType", &entry.deduceFriendType);
+        query.readText(row, "usrName", &entry.usrName);
+        if (isSystemAccount(entry.usrName)) {
+            continue;
+        }
+        query.readText(row, "nickName", &entry.nickName);
+        query.readText(row, "mobilePhone", &entry.mobilePhone);
+        query.readInteger(row, "sex", &entry.sex);
+        query.readText(row, "fullPY", &entry.fullPY);
+        if (!query.integerValue(row, "lastChatTime", &entry.lastChatTime)) {
+            auto latest = latestTimes.find(entry.rcFriendId);
+            if (latest != latestTimes.end()) {
+                entry.lastChatTime = latest->second;
+            }
+        }
+        query.readText(row, "headImgUrl", &entry.headImgUrl);
+        query.readText(row, "headImgHDUrl", &entry.headImgHDUrl);
+        query.readText(row, "conRemark", &entry.conRemark);
+        query.readInteger(row, "chatNum", &entry.chatNum);
+        query.readInteger(row, "rcChatNum", &entry.rcChatNum);
+        query.readText(row, "country", &entry.country);
+        query.readText(row, "province", &entry.province);
+        query.readText(row, "city", &entry.city);
+        query.readText(row, "sign", &entry.sign);
+        entry.lastChatText = formatUtcTime(entry.lastChatTime);
+
+        friendMap_[entry.rcFriendId] = entry;
+        if (yearOfTimeText(entry.lastChatText) > 2009) {
+            friendList_.push_back(entry);
+            displayList_.push_back(entry);
+        }
+    }
+    std::stable_sort(displayList_.begin(), displayList_.end(),
+                     [](const FriendEntry& a, const FriendEntry& b) { return a.chatNum > b.chatNum; });
+}
+
+void RecoveredData::loadLostFriendChats(sqlite3* store, common::ErrorInfo* error, uint32_t rowCap) {
+    lostFriendList_.clear();
+    unknownFriendGroups_.clear();
+    ResultSet rows;
+    runQuery(store, rowCap, kLostFriendChatsSql, rows, error);
+    const ResultValues query(rows);
+    for (size_t row = 0; row < query.rowCount(); ++row) {
+        LostChatEntry entry;
+        if (!query.readInteger(row, "pageNumber", &entry.pageNumber)) {
+            continue;  // NULL: the message was not carved from a page
+        }
+        if (query.readText(row, "created", &entry.created) && yearOfTimeText(entry.created) < 2010) {
+            continue;
+        }
+        readMessageColumns(query, row, &entry);
+        query.readText(row, "fromUserName", &entry.fromUserName);
+        lostFriendList_.push_back(entry);
+        unknownFriendGroups_[entry.pageNumber].push_back(entry);
+    }
+}
+
+void RecoveredData::countRecoveredChats(sqlite3* store, common::ErrorInfo* error) {
+    ResultSet rows;
+    runQuery(store, kLostChatRowCap, kRecoveredCountSql, rows, error);
+    const ResultValues query(rows);
+    recoveredCount_ = 0;
+    if (query.rowCount() > 0) {
+        query.readInteger(0, "count(*)", &recoveredCount_);
+    }
+}
+
+std::vector<ChatEntry> RecoveredData::queryConversation(sqlite3* store, int32_t rcFriendId, uint32_t rowCap,
+                                                        common::ErrorInfo* error) {
+    const std::string sql =
+        std::string(kConversationSqlPrefix) + "'" + std::to_string(rcFriendId) + "' ORDER BY createTime ASC";
+    ResultSet rows;
+    runQuery(store, rowCap, sql, rows, error);
+    const ResultValues query(rows);
+
+    std::vector<ChatEntry> conversation;
+    size_t runStart = 0;  // first entry of the current run of equal createTime
+    for (size_t row = 0; row < query.rowCount(); ++row) {
+        ChatEntry entry;
+        if (!query.readInteger(row, "rcFriendId", &entry.rcFriendId)) {
+            continue;
+        }
+        query.readInteger(row, "deduceType", &entry.deduceType);
+        query.readInteger(row, "createTime", &entry.createTime);
+        readMessageColumns(query, row, &entry);
+
+        // Messages sent in the same second are distinct unless their content is the
+        // same too; only such real duplicates (e.g. a live row and its recovered
+        // copy) are dropped.
+        if (conversation.empty() || conversation.back().createTime != entry.createTime) {
+            runStart = conversation.size();
+        } else {
+            bool duplicate = false;
+            for (size_t i = runStart; i < conversation.size() && !duplicate; ++i) {
+                const ChatEntry& kept = conversation[i];
+                duplicate = kept.type == entry.type && kept.des == entry.des && kept.message == entry.message &&
+                            kept.taggedUserName == entry.taggedUserName;
+            }
+            if (duplicate) {
+                continue;
+            }
+        }
+        conversation.push_back(entry);
+    }
+    return conversation;
+}
+
+void RecoveredData::loadConversation(sqlite3* store, int32_t rcFriendId, common::ErrorInfo* error) {
+    currentConversation_.clear();
+    if (friendMap_.find(rcFriendId) == friendMap_.end()) {
+        friendMap_[rcFriendId] = FriendEntry();
+    }
+    currentConversation_ = queryConversation(store, rcFriendId, kViewerConversationRowCap, error);
+}
+
+FriendEntry RecoveredData::friendEntry(int32_t rcFriendId) const {
+    auto it = friendMap_.find(rcFriendId);
+    if (it != friendMap_.end()) {
+        return it->second;
+    }
+    return FriendEntry();
+}
+
+void RecoveredData::clear() {
+    friendMap_.clear();
+    friendList_.clear();
+    displayList_.clear();
+    lostFriendList_.clear();
+    unknownFriendGroups_.clear();
+    recoveredCount_ = 0;
+    currentConversation_.clear();
+}
+
+}  // namespace app
+}  // namespace talwen

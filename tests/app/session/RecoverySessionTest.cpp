@@ -1,0 +1,129 @@
+// The recovery session over a generated backup: the steps every front end takes,
+// what the observer is told, and the steps taken out of order.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/session/RecoverySession.h"
+#include "backup/BackupTestSupport.h"
+
+using talwen::app::ExportOutcome;
+using talwen::app::ExportProgress;
+using talwen::app::ProgressReport;
+using talwen::app::RecoveryObserver;
+using talwen::app::RecoverySession;
+using talwen::common::Status;
+using talwen::wchat::Stage;
+using talwen::wchat::StageReport;
+using talwen::wchat::StoreSummary;
+using talwen::wchat::stageName;
+namespace bt = talwen::backup::test;
+
+namespace {
+
+// Records what a session reports; seek progress arrives on watcher threads.
+struct RecordingObserver : RecoveryObserver {
+    std::vector<std::string> stages;
+    std::mutex lock;
+    std::set<int> seeksPolled;
+    int exportReports = 0;
+    bool exportFinished = false;
+
+    void onStageBegin(Stage stage, const StageReport&) override { stages.push_back(std::string("+") + stageName(stage)); }
+    void onStageEnd(Stage stage, const StageReport&) override { stages.push_back(stageName(stage)); }
+    void onSeekProgress(Seek seek, const ProgressReport&) override {
+        std::lock_guard<std::mutex> guard(lock);
+        seeksPolled.insert(seek);
+    }
+    void onExportProgress(const ExportProgress& progress) override {
+        ++exportReports;
+        exportFinished = exportFinished || progress.finished;
+    }
+};
+
+class RecoverySessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid());
+        backupDir = root.path() + "/backup";
+        bt::generateBackup(backupDir, {"--layout", "db", "--accounts", "1", "--profile", "tiny", "--seed", "3"});
+    }
+    QTemporaryDir root;
+    QString backupDir;
+};
+
+}  // namespace
+
+TEST_F(RecoverySessionTest, RecoversExportsAndLeavesTheBackupAlone) {
+    const bt::DirectorySnapshot before = bt::snapshot(backupDir);
+    RecordingObserver observer;
+    RecoverySession session(&observer);
+    ASSERT_TRUE(session.openBackup(backupDir.toStdString()).isOk());
+    ASSERT_TRUE(session.chooseAccount("").isOk());
+    EXPECT_EQ(32u, session.accountDirectory().size());
+    ASSERT_TRUE(session.setWorkDirectory((root.path() + "/work").toStdString()).isOk());
+    ASSERT_TRUE(session.copySource().isOk());
+    const Status recovered = session.recover(2);
+    ASSERT_TRUE(recovered.isOk()) << recovered.message();
+
+    // Every stage of the pipeline reached the observer, in order, begin before end.
+    ASSERT_EQ(32u, observer.stages.size());
+    EXPECT_EQ("+openSourceDb", observer.stages.front());
+    EXPECT_EQ("finishTargetDb", observer.stages.back());
+    EXPECT_EQ((std::set<int>{RecoveryObserver::kFriendSeek, RecoveryObserver::kChatTableSeek,
+                             RecoveryObserver::kChatSeek}),
+              observer.seeksPolled);
+
+    ASSERT_TRUE(session.loadResults().isOk());
+    StoreSummary summary;
+    ASSERT_TRUE(session.summary(&summary).isOk());
+    EXPECT_GT(summary.liveChats, 0);
+    EXPECT_EQ(summary.carvedChats, session.results().recoveredCount());
+
+    const ExportOutcome exported = session.exportAll((root.path() + "/export").toStdString());
+    ASSERT_TRUE(exported.status.isOk()) << exported.status.message();
+    EXPECT_EQ(0, exported.failed);
+    EXPECT_GT(exported.written, 0);
+    EXPECT_TRUE(observer.exportFinished);
+    EXPECT_EQ(static_cast<size_t>(exported.written),
+              QDir(QString::fromStdString(exported.directory)).entryList({"*.html"}, QDir::Files).size());
+
+    EXPECT_TRUE(before == bt::snapshot(backupDir));
+}
+
+TEST_F(RecoverySessionTest, StepsOutOfOrderAndACancelledRunSaySo) {
+    RecoverySession session;
+    struct Case {
+        Status status;
+        const char* message;
+    } const cases[] = {
+        {session.chooseAccount(""), "no backup is open"},
+        {session.copySource(), "no database was chosen"},
+        {session.recover(1), "the database was not copied"},
+        {session.loadResults(), "there is no recovery store to read"},
+        {session.keepStore((root.path() + "/kept.sqlite").toStdString()), "there is no recovery store to keep"},
+        {session.exportAll((root.path() + "/export").toStdString()).status, "there is no recovery store to export"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(c.status.isOk()) << c.message;
+        EXPECT_EQ(c.message, c.status.message());
+    }
+
+    // A cancel asked before the run stops it at its first boundary, as "cancelled".
+    RecoverySession cancelled;
+    ASSERT_TRUE(cancelled.openBackup(backupDir.toStdString()).isOk());
+    ASSERT_TRUE(cancelled.chooseAccount("").isOk());
+    ASSERT_TRUE(cancelled.copySource().isOk());
+    cancelled.requestCancel();
+    const Status stopped = cancelled.recover(1);
+    EXPECT_EQ(Status::Kind::Cancelled, stopped.kind());
+    EXPECT_EQ("recovery cancelled", stopped.message());
+    EXPECT_FALSE(cancelled.recover(1).isOk());  // one session, one recovery
+}
