@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config git python3
-  qtbase5-dev qtbase5-dev-tools libqt5xml5 libqt5webkit5-dev libqt5svg5-dev
+  qtbase5-dev qtbase5-dev-tools libqt5xml5
   libsqlite3-dev sqlite3 libplist-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
 )
