@@ -67,18 +67,7 @@ void BM_WchatPipeline(benchmark::State& state) {
             void onEnd(talwen::wchat::Stage stage, const talwen::wchat::StageReport& report) override {
                 const std::string name = talwen::wchat::stageName(stage);
                 stages.emplace_back(name, report.elapsedMs);
-                if (isCounted(stage)) counts[name] = report.count;
-            }
-            static bool isCounted(talwen::wchat::Stage stage) {
-                using talwen::wchat::Stage;
-                switch (stage) {
-                    case Stage::SelectFriends: case Stage::SeekFriends: case Stage::MergeFriends:
-                    case Stage::SelectChatTables: case Stage::SeekChatTables: case Stage::MergeChatTables:
-                    case Stage::WalkChatTables: case Stage::DumpChats: case Stage::SeekChats:
-                        return true;
-                    default:
-                        return false;
-                }
+                if (talwen::wchat::stageCounts(stage)) counts[name] = report.count;
             }
         } timings;
         auto& stages = timings.stages;

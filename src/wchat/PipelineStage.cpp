@@ -25,5 +25,16 @@ const char* stageName(Stage stage) {
     return "unknown";
 }
 
+bool stageCounts(Stage stage) {
+    switch (stage) {
+        case Stage::SelectFriends: case Stage::SeekFriends: case Stage::MergeFriends:
+        case Stage::SelectChatTables: case Stage::SeekChatTables: case Stage::MergeChatTables:
+        case Stage::WalkChatTables: case Stage::DumpChats: case Stage::SeekChats:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace wchat
 }  // namespace talwen

@@ -28,6 +28,8 @@ constexpr int kStageCount = 16;
 
 // "openSourceDb", "seekChats", ...: the stage's name in logs and benchmarks.
 const char* stageName(Stage stage);
+// Whether the stage's end report carries a count (see StageReport).
+bool stageCounts(Stage stage);
 
 // What a stage reports. At its begin only threadCount is set (carving stages);
 // at its end elapsedMs, and what the stage counts:

@@ -20,6 +20,7 @@ using talwen::wchat::Stage;
 using talwen::wchat::StageObserver;
 using talwen::wchat::StageReport;
 using talwen::wchat::WchatChatToDbSeeker;
+using talwen::wchat::stageCounts;
 using talwen::wchat::stageName;
 
 namespace {
@@ -90,22 +91,12 @@ struct StageLog : StageObserver {
     void onEnd(Stage stage, const StageReport& report) override {
         const std::string name = stageName(stage);
         events.push_back(name);
-        switch (stage) {
-            case Stage::OpenDatabase:
-                values["pageSize"] = report.pageSize;
-                values["pages"] = report.pageCount;
-                break;
-            case Stage::LoadDatabase:
-                values["bytes"] = report.bytes;
-                break;
-            case Stage::SelectFriends: case Stage::SeekFriends: case Stage::MergeFriends:
-            case Stage::SelectChatTables: case Stage::SeekChatTables: case Stage::MergeChatTables:
-            case Stage::WalkChatTables: case Stage::DumpChats: case Stage::SeekChats:
-                values[name] = report.count;
-                break;
-            default:
-                break;
+        if (stage == Stage::OpenDatabase) {
+            values["pageSize"] = report.pageSize;
+            values["pages"] = report.pageCount;
         }
+        if (stage == Stage::LoadDatabase) values["bytes"] = report.bytes;
+        if (stageCounts(stage)) values[name] = report.count;
     }
     std::string joined() const {
         std::string all;
