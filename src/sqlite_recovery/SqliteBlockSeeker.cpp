@@ -38,6 +38,7 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
     common::ErrorInfo error;
 
     for (uint32_t k = 0; k < pageCount; ++k) {
+        if (progress != nullptr && progress->stopRequested()) break;
         const uint8_t* page = buffer + size_t(k) * pageSize_;
         handler->onPageBegin(pageNumber);
 

@@ -28,7 +28,8 @@ public:
     // the file could be loaded. Returns the records taken; a handler given for
     // several ranges counts once, with its largest range result. Fails (result 0)
     // only when the file cannot be read into memory or a handler is missing;
-    // failures inside a scan never reach `error`.
+    // failures inside a scan never reach `error`. A stop requested through
+    // progress ends every range after the page it is on.
     uint32_t seek(uint32_t threadCount, SeekProgressIndicator* progress,
                   SeekEventHandler* const* handlers, common::ErrorInfo* error);
 

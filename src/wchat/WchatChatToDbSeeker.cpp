@@ -213,6 +213,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
         guarded("seekWchatFriends", error, [&] { carved = seekWchatFriends(threads, error); });
         if (!error->isSuccess()) return;
         endStage(Stage::SeekFriends, counted(static_cast<uint32_t>(carved.size())));
+        if (cancelled(error)) return;
         beginStage(Stage::MergeFriends);
         friends = mergeWchatFriends(liveFriends, carved);
         endStage(Stage::MergeFriends, counted(static_cast<uint32_t>(liveFriends.size())));
@@ -241,6 +242,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
         guarded("seekWchatTableBtrees", error, [&] { carved = seekWchatTableBtrees(threads, error); });
         if (!error->isSuccess()) return;
         endStage(Stage::SeekChatTables, counted(static_cast<uint32_t>(carved.size())));
+        if (cancelled(error)) return;
         beginStage(Stage::MergeChatTables);
         tables = mergeTableBtrees(liveTables, carved);
         endStage(Stage::MergeChatTables, counted(static_cast<uint32_t>(liveTables.size())));
@@ -272,8 +274,11 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     uint32_t carvedChats = 0;
     beginStage(Stage::SeekChats, threads);
     guarded("seekWchatChats", error, [&] { carvedChats = seekWchatChats(threads, error); });
-    const ErrorInfo seekError = *error;
+    ErrorInfo seekError = *error;
     endStage(Stage::SeekChats, counted(carvedChats));
+    // A seek cut short by a cancel request leaves what it stored; the store is
+    // finished all the same and the run reported as cancelled.
+    if (seekError.isSuccess()) cancelled(&seekError);
 
     beginStage(Stage::FinishTargetDb);
     store->finishTargetDb(error);

@@ -52,7 +52,10 @@ public:
     // Told of every stage's begin and end; not owned, may be null.
     void setStageObserver(StageObserver* observer) { stageObserver = observer; }
     // When the flag turns true (from any thread), run stops at the next stage or
-    // batch boundary with code -1 "Recovery cancelled!". Not owned, may be null.
+    // batch boundary with code -1 "Recovery cancelled!"; a carving seek ends within
+    // a page when a stop is also requested on its progress indicator. A message
+    // seek cut short still finishes the store, which then holds a partial result.
+    // Not owned, may be null.
     void setCancelFlag(const std::atomic<bool>* flag) { cancelFlag = flag; }
 
     // Not owned; each may be null.

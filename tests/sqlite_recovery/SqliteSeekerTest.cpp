@@ -436,3 +436,51 @@ TEST(SqliteBlockSeeker, SameRecordsAsTheLiteralScanAcrossZeroRuns) {
         }
     }
 }
+
+// A stop requested on the progress indicator ends each range after the page it is
+// on; one requested before the seek visits no page. Either way the seek finishes.
+TEST(SqliteDatabaseSeeker, AStopRequestEndsTheScanAfterThePage) {
+    class StoppingHandler : public CollectingHandler {
+    public:
+        StoppingHandler(SeekProgressIndicator* progress, uint32_t stopAfter)
+            : CollectingHandler(1), progress_(progress), stopAfter_(stopAfter) {}
+        void onPageEnd(uint32_t pageNumber) override {
+            CollectingHandler::onPageEnd(pageNumber);
+            if (pageNumber == stopAfter_) progress_->requestStop();
+        }
+
+    private:
+        SeekProgressIndicator* progress_;
+        uint32_t stopAfter_;
+    };
+    const Table table = Table::parse("CREATE TABLE z(a text not null)");
+    TempDir dir;
+    const std::string path = dir.file("z.db");
+    enginetest::writeFile(path, enginetest::makeDatabaseBytes(10));
+    struct Case {
+        uint32_t stopAfter;  // 0: requested before the seek
+        std::vector<std::string> events;
+    } const cases[] = {
+        {3, {"B1", "E1", "B2", "E2", "B3", "E3"}},
+        {0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stopAfter);
+        Database database;
+        ErrorInfo error;
+        database.open(path, &error);
+        SeekProgressIndicator progress;
+        if (c.stopAfter == 0) progress.requestStop();
+        StoppingHandler handler(&progress, c.stopAfter);
+        SeekEventHandler* handlers[] = {&handler};
+        SqliteDatabaseSeeker seeker(&database, &table, nullptr);
+        seeker.seek(1, &progress, handlers, &error);
+        EXPECT_TRUE(error.isSuccess());
+        EXPECT_EQ(c.events, handler.events);
+        uint32_t total, done, found;
+        int64_t elapsed;
+        bool finished;
+        progress.getProgress(total, elapsed, done, found, finished);
+        EXPECT_TRUE(finished);
+    }
+}

@@ -338,27 +338,39 @@ TEST_F(SeekerTest, ACancelRequestStopsAtTheNextBoundary) {
     } const cases[] = {
         {Stage::OpenDatabase, "openDatabase"},  // before the file is loaded
         {Stage::DumpChats, "+dumpChats"},       // between batches of the live copy
+        {Stage::SeekChats, "finishTargetDb"},   // the message seek: the store is finished
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(stageName(c.cancelAt));
         std::atomic<bool> cancel{false};
         struct Canceller : StageLog {
             std::atomic<bool>* flag = nullptr;
+            talwen::sqlite::SeekProgressIndicator* progress = nullptr;
             Stage at = Stage::OpenSourceDb;
             void onBegin(Stage stage, const StageReport& report) override {
                 StageLog::onBegin(stage, report);
-                if (stage == at) flag->store(true);
+                if (stage != at) return;
+                flag->store(true);
+                progress->requestStop();
             }
         } log;
+        talwen::sqlite::SeekProgressIndicator chatProgress;
         log.flag = &cancel;
+        log.progress = &chatProgress;
         log.at = c.cancelAt;
         WchatChatToDbSeeker seeker(source, "", nullptr);
         log.attach(seeker);
+        seeker.setChatSeekProgress(&chatProgress);
         seeker.setCancelFlag(&cancel);
         seeker.run(2, WchatChatToDbSeeker::kSeekFriends, &error);
         EXPECT_EQ("Recovery cancelled!", error.getMessage());
         EXPECT_EQ(-1, error.getCode());
         ASSERT_FALSE(log.events.empty());
         EXPECT_EQ(c.lastEvent, log.events.back()) << log.joined();
+        if (c.cancelAt == Stage::SeekChats) {
+            // The stopped seek scanned no page; the live messages are all there.
+            EXPECT_EQ(0u, log.values["seekChats"]);
+            EXPECT_EQ(2500, scalar(seeker.getTargetDb(), "SELECT count(*) FROM WC_Chat"));
+        }
     }
 }

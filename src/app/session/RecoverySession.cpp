@@ -47,19 +47,23 @@ const backup::AccountSettings* ownerOf(const BackupManager& manager, const std::
     return nullptr;
 }
 
-// Hands the pipeline's stages to the session's observer.
+// Hands the pipeline's stages to the session's observer and notes whether the
+// store was finished.
 class StageForwarder : public wchat::StageObserver {
 public:
-    explicit StageForwarder(RecoveryObserver* observer) : observer_(observer) {}
+    StageForwarder(RecoveryObserver* observer, bool* storeFinished)
+        : observer_(observer), storeFinished_(storeFinished) {}
     void onBegin(wchat::Stage stage, const wchat::StageReport& report) override {
         if (observer_) observer_->onStageBegin(stage, report);
     }
     void onEnd(wchat::Stage stage, const wchat::StageReport& report) override {
+        if (stage == wchat::Stage::FinishTargetDb) *storeFinished_ = true;
         if (observer_) observer_->onStageEnd(stage, report);
     }
 
 private:
     RecoveryObserver* observer_;
+    bool* storeFinished_;
 };
 
 }  // namespace
@@ -70,6 +74,11 @@ RecoverySession::RecoverySession(RecoveryObserver* observer) : observer_(observe
 RecoverySession::~RecoverySession() {
     seeker_.reset();
     keptStore_.reset();
+}
+
+void RecoverySession::requestCancel() {
+    cancel_ = true;
+    for (sqlite::SeekProgressIndicator& indicator : indicators_) indicator.requestStop();
 }
 
 Status RecoverySession::openBackup(const std::string& dir) {
@@ -203,11 +212,11 @@ Status RecoverySession::recover(unsigned threads) {
     const unsigned seekThreads = threads > 0 ? threads : seekThreadCount(std::thread::hardware_concurrency());
     seeker_ = std::make_unique<wchat::WchatChatToDbSeeker>(toStd(copiedPath_), "", nullptr);
 
-    sqlite::SeekProgressIndicator indicators[3];
-    seeker_->setFriendSeekProgress(&indicators[RecoveryObserver::kFriendSeek]);
-    seeker_->setChatTableSeekProgress(&indicators[RecoveryObserver::kChatTableSeek]);
-    seeker_->setChatSeekProgress(&indicators[RecoveryObserver::kChatSeek]);
-    StageForwarder stages(observer_);
+    seeker_->setFriendSeekProgress(&indicators_[RecoveryObserver::kFriendSeek]);
+    seeker_->setChatTableSeekProgress(&indicators_[RecoveryObserver::kChatTableSeek]);
+    seeker_->setChatSeekProgress(&indicators_[RecoveryObserver::kChatSeek]);
+    bool storeFinished = false;
+    StageForwarder stages(observer_, &storeFinished);
     seeker_->setStageObserver(&stages);
     seeker_->setCancelFlag(&cancel_);
 
@@ -217,10 +226,10 @@ Status RecoverySession::recover(unsigned threads) {
     std::vector<std::thread> watchers;
     if (observer_ != nullptr) {
         for (int seek = 0; seek < 3; ++seek) {
-            watchers.emplace_back([this, &indicators, &running, seek] {
+            watchers.emplace_back([this, &running, seek] {
                 const auto which = static_cast<RecoveryObserver::Seek>(seek);
                 ProgressWatcher::watch(
-                    indicators[seek], [this, which](const ProgressReport& report) { observer_->onSeekProgress(which, report); },
+                    indicators_[seek], [this, which](const ProgressReport& report) { observer_->onSeekProgress(which, report); },
                     [&running] { return running.load(); });
             });
         }
@@ -230,20 +239,20 @@ Status RecoverySession::recover(unsigned threads) {
                  &error);
     running = false;
     for (std::thread& watcher : watchers) watcher.join();
-    // The pipeline must not keep pointers to what dies here.
+    // The pipeline must not keep a pointer to the forwarder that dies here.
     seeker_->setStageObserver(nullptr);
-    seeker_->setCancelFlag(nullptr);
-    seeker_->setFriendSeekProgress(nullptr);
-    seeker_->setChatTableSeekProgress(nullptr);
-    seeker_->setChatSeekProgress(nullptr);
     if (error.isSuccess()) return Status::ok();
-    if (cancel_) return Status::cancelled("recovery cancelled");
+    if (cancel_) {
+        partial_ = storeFinished;
+        return Status::cancelled("recovery cancelled");
+    }
     return Status::fromError(error, Status::Kind::Failed, "recovery failed: ");
 }
 
 sqlite3* RecoverySession::storeConnection() const {
     if (keptStore_) return keptStore_->connection();
-    return seeker_ ? seeker_->getTargetDb() : nullptr;
+    if (!seeker_ || (cancel_ && !partial_)) return nullptr;  // a store stopped before it was finished
+    return seeker_->getTargetDb();
 }
 
 Status RecoverySession::loadResults(uint32_t friendRowCap, uint32_t lostChatRowCap) {
@@ -257,7 +266,8 @@ Status RecoverySession::loadResults(uint32_t friendRowCap, uint32_t lostChatRowC
 }
 
 Status RecoverySession::summary(wchat::StoreSummary* summary) const {
-    const wchat::RecoveryStore* store = keptStore_ ? keptStore_.get() : seeker_ ? seeker_->getStore() : nullptr;
+    const wchat::RecoveryStore* store =
+        keptStore_ ? keptStore_.get() : storeConnection() != nullptr ? seeker_->getStore() : nullptr;
     if (store == nullptr) return Status::invalidInput("there is no recovery store to read");
     ErrorInfo error;
     *summary = store->summary(&error);

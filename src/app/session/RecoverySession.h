@@ -13,6 +13,7 @@
 #include "app/store/AccountSampler.h"
 #include "app/store/RecoveredData.h"
 #include "backup/BackupManager.h"
+#include "sqlite_recovery/SeekProgressIndicator.h"
 #include "common/Status.h"
 #include "wchat/PipelineStage.h"
 #include "wchat/RecoveryStore.h"
@@ -96,8 +97,12 @@ public:
     // Runs the recovery on the copy with `threads` seek threads (0: one fewer than
     // the machine has, at least one).
     common::Status recover(unsigned threads);
-    // Asks a running recovery to stop at its next stage or batch; any thread.
-    void requestCancel() { cancel_ = true; }
+    // Asks a running recovery to stop: a carving seek after its current page,
+    // any other stage at its next batch. Any thread. A recovery stopped during the
+    // message seek still has a finished store: recover returns Cancelled and
+    // resultIsPartial() is true; the lists can be loaded as usual.
+    void requestCancel();
+    bool resultIsPartial() const { return partial_; }
 
     // ---- The results ------------------------------------------------------
     // Reads the lists of the store; rowCap 0 reads every row (exports must), the
@@ -121,6 +126,9 @@ private:
 
     RecoveryObserver* observer_;
     std::atomic<bool> cancel_{false};
+    bool partial_ = false;
+    // One per watched seek; they outlive the pipeline, which points at them.
+    sqlite::SeekProgressIndicator indicators_[3];
     backup::BackupManager backup_;
     bool backupOpen_ = false;
     std::string databasePath_;  // the chosen database inside the backup

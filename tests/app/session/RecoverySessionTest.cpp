@@ -127,3 +127,28 @@ TEST_F(RecoverySessionTest, StepsOutOfOrderAndACancelledRunSaySo) {
     EXPECT_EQ("recovery cancelled", stopped.message());
     EXPECT_FALSE(cancelled.recover(1).isOk());  // one session, one recovery
 }
+
+// The stop button during the message seek: the seek ends within a page, the store
+// is finished with what was found, and the result is marked partial but readable.
+TEST_F(RecoverySessionTest, AStopDuringTheMessageSeekGivesAPartialResult) {
+    struct StopAtMessageSeek : RecoveryObserver {
+        RecoverySession* session = nullptr;
+        void onStageBegin(Stage stage, const StageReport&) override {
+            if (stage == Stage::SeekChats) session->requestCancel();
+        }
+    } observer;
+    RecoverySession session(&observer);
+    observer.session = &session;
+    ASSERT_TRUE(session.openBackup(backupDir.toStdString()).isOk());
+    ASSERT_TRUE(session.chooseAccount("").isOk());
+    ASSERT_TRUE(session.copySource().isOk());
+    const Status stopped = session.recover(2);
+    EXPECT_EQ(Status::Kind::Cancelled, stopped.kind());
+    EXPECT_TRUE(session.resultIsPartial());
+    ASSERT_TRUE(session.loadResults().isOk());
+    StoreSummary summary;
+    ASSERT_TRUE(session.summary(&summary).isOk());
+    EXPECT_GT(summary.liveChats, 0);     // the live copy had finished
+    EXPECT_EQ(0, summary.carvedChats);   // the seek stopped before its first page
+    EXPECT_FALSE(session.results().friendList().empty());
+}
