@@ -415,6 +415,7 @@ TEST_F(MessageRendererTest, EscapesEveryTextTakenFromTheDatabase) {
         message(49, "<msg><appmsg><des>e</des><type>1</type><url>data:text/html,x</url></appmsg></msg>"),
         message(49, "<msg><appmsg><des>恭喜：&lt;svg onload=x&gt;</des><type>2001</type></appmsg></msg>"),
         message(42, R"x(<msg username="u" nickname="n" smallheadimgurl="javascript:alert(1)"/>)x"),
+        message(42, R"(<msg username="u" nickname="n" smallheadimgurl="//share/x.png"/>)"),
         message(10000, "&lt;img src=x onerror=alert(1)&gt;"),
         message(50, "<voiplocalinfo><duration>&lt;b&gt;</duration></voiplocalinfo>"),
     };
@@ -428,13 +429,13 @@ TEST_F(MessageRendererTest, EscapesEveryTextTakenFromTheDatabase) {
     conversation.push_back(stranger);
 
     const std::string page = contactPage(conversation);
-    for (const char* forbidden : {"<script>alert", "<b>", "<i>", "<img src=x", "<svg", "onerror=\"", "onload=\"",
+    for (const char* forbidden : {"<script>alert", "//share", "<b>", "<i>", "<img src=x", "<svg", "onerror=\"", "onload=\"",
                                   "javascript:", "JavaScript:", "data:text", "<u>", "<script>:"}) {
         EXPECT_EQ(std::string::npos, page.find(forbidden)) << forbidden;
     }
     for (const char* shown : {"&lt;script&gt;alert(1)&lt;/script&gt; &amp; co", "&lt;b&gt;Pal&lt;/b&gt;",
                               R"(x&quot; onerror=&quot;alert(1))", "&lt;i&gt;boss&lt;/i&gt;", "<span>&lt;u&gt;</span>",
-                              R"(<a href="#">)", R"(<p><img src="#"width="50" height="50"></p>)", "分享链接：&lt;img src=x&gt;", "<p>&lt;svg onload=x&gt;</p>",
+                              R"(<a href="#">)", R"(<p><img src=""width="50" height="50"></p>)", "分享链接：&lt;img src=x&gt;", "<p>&lt;svg onload=x&gt;</p>",
                               "&amp;lt;img src=x onerror=alert(1)&amp;gt;", "&lt;b&gt; 秒", "\n&lt;img src=x&gt;",
                               R"(<p class="chat-name">&lt;script&gt;</p>)"}) {
         EXPECT_NE(std::string::npos, page.find(shown)) << shown;

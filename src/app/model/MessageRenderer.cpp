@@ -74,6 +74,16 @@ bool parseXml(QDomDocument* document, const Text& text) {
     return backup::BoundedXml::parse(text, document) == backup::BoundedXml::Outcome::Parsed;
 }
 
+// A picture address from a message keeps only an absolute http or https address:
+// a script address, or a relative one that a page opened from disk resolves
+// against the file system or a network share, becomes empty.
+QString safePictureAddress(const QString& url) {
+    const QUrl parsed(url.trimmed(), QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    return parsed.isValid() && web && !parsed.host().isEmpty() ? escapeHtmlAttribute(url) : QString();
+}
+
 }  // namespace
 
 MessageRenderer::MessageRenderer(const RenderContext& context) : context_(context) {
@@ -325,7 +335,7 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
             out << (des != 0 ? R"HTML(<img class="icon-tir" src="images/icon-tri3.png">)HTML"
                              : R"HTML(<img class="icon-tir" src="images/icon-tri4.png">)HTML");
             out << R"HTML(<p class="chat-card">)HTML" << QStringLiteral("个人名片") << R"HTML(</p><ul><li><p><img src=")HTML"
-                << safeLinkTarget(root.attribute(QStringLiteral("smallheadimgurl")))
+                << safePictureAddress(root.attribute(QStringLiteral("smallheadimgurl")))
                 << R"HTML("width="50" height="50"></p></li>)HTML" << R"HTML(<li class="chat-card-info"><p><span>)HTML"
                 << escapeHtmlText(root.attribute(QStringLiteral("username"))) << "</span>"
                 << R"HTML(<p class="nicheng">)HTML" << escapeHtmlText(root.attribute(QStringLiteral("nickname")))
