@@ -5,6 +5,7 @@
 
 #include "backup/BackupManager.h"
 #include "backup/InputLimits.h"
+#include "backup/ManifestDb.h"
 #include "backup/MbdbParser.h"
 #include "backup/PropertyList.h"
 #include "backup/ReadOnlyFile.h"
@@ -202,7 +203,7 @@ TEST(HostileBackupTest, SettingsBeyondTheLimitsAreRefusedAndTheOtherAccountsRead
         {"binary nested one beyond", chainedBinaryPlist(InputLimits::kMaxNestingDepth - 1, 1), Refusal::TooDeep},
         {"binary arrays each referring twice to the next", chainedBinaryPlist(40, 2), Refusal::TooManyObjects},
         {"binary string referred to 2^7 times", chainedBinaryPlist(7, 2, 1 << 20), Refusal::TooManyBytes},
-        {"binary string referred to 2^4 times", chainedBinaryPlist(4, 2, 1 << 20), Refusal::None},
+        {"binary string referred to 2^2 times", chainedBinaryPlist(2, 2, 1 << 20), Refusal::None},
         {"binary reference cycle", cycle, Refusal::Malformed},
     };
     for (const Case& c : cases) {
@@ -329,6 +330,19 @@ TEST(HostileBackupTest, ManifestsAreBoundedInSizeAndRecords)
     ASSERT_TRUE(manager.loadManifest(backup.toStdString()));
     EXPECT_EQ(manager.manifests().at(backup.toStdString()).size(), 4u); // the messenger's records only
     EXPECT_EQ(BackupManager::parseManifest((backup + "/Manifest.mbdb").toStdString()).size(), 8u);
+
+    // The same bound on the rows of a Manifest.db.
+    const QString dbBackup = temp.filePath("db");
+    writeManifestDb(dbBackup, {{fileIdOf('1'), std::string(32, 'a')},
+                               {fileIdOf('2'), std::string(32, 'b')},
+                               {fileIdOf('3'), std::string(32, 'c')}});
+    const std::string dbPath = (dbBackup + "/Manifest.db").toStdString();
+    for (const Case& c : {Case{messenger, 3, 3, false}, Case{messenger, 2, 2, true}, Case{"HomeDomain", 0, 0, false}}) {
+        SCOPED_TRACE("db " + c.domain + " " + std::to_string(c.maxRecords));
+        bool overLimit = !c.overLimit;
+        EXPECT_EQ(ManifestDb::readFiles(dbPath, c.domain, c.maxRecords, &overLimit).size(), c.kept);
+        EXPECT_EQ(overLimit, c.overLimit);
+    }
 
     // A file beyond the size limit is not read at all (sparse: no disk is used).
     {
