@@ -7,8 +7,8 @@
 #   sqldb            <- common                      the SQLite library
 #   wchat            <- sqlite_recovery, sqldb      no Qt
 #   backup           <- sqldb                       Qt Core/Xml, libplist
-#   app_store        <- sqldb                       queries of the stores
-#   app_pages        <- app_store, wchat            conversation pages
+#   app_store        <- sqldb, backup               queries of the stores and the backup's databases
+#   app_pages        <- app_store, wchat            conversation pages, media of the backup
 #   app_export       <- app_pages
 #   app_session      <- app_export, wchat, backup   one recovery, for every front end
 #   app_browser      <- app_store                   the window's row state
@@ -77,9 +77,9 @@ function(wcr_check_layers)
   wcr_check_layer(sqldb FORBID ${qt} "^sqlite_recovery$" "^wchat$" "^backup$" ${app})
   wcr_check_layer(wchat FORBID ${qt} "^backup$" ${app})
   wcr_check_layer(backup FORBID "^sqlite_recovery$" "^wchat$" ${app})
-  wcr_check_layer(app_store FORBID "^wchat$" "^backup$" "^app_(pages|export|session|browser|cli)$")
-  wcr_check_layer(app_pages FORBID "^backup$" "^app_(export|session|browser|cli)$")
-  wcr_check_layer(app_export FORBID "^backup$" "^app_(session|browser|cli)$")
+  wcr_check_layer(app_store FORBID "^wchat$" "^app_(pages|export|session|browser|cli)$")
+  wcr_check_layer(app_pages FORBID "^app_(export|session|browser|cli)$")
+  wcr_check_layer(app_export FORBID "^app_(session|browser|cli)$")
   wcr_check_layer(app_session FORBID "^app_(browser|cli)$")
-  wcr_check_layer(app_browser FORBID "^backup$" "^app_(pages|export|session|cli)$")
+  wcr_check_layer(app_browser FORBID "^app_(pages|export|session|cli)$")
 endfunction()

@@ -1,6 +1,8 @@
 #include "backup/BackupManager.h"
 
 #include "backup/BackupRoots.h"
+#include "backup/BoundedXml.h"
+#include "backup/InputLimits.h"
 #include "backup/ManifestDb.h"
 #include "backup/MbdbParser.h"
 #include "backup/PropertyList.h"
@@ -20,12 +22,6 @@ namespace talwen::backup {
 
 namespace {
 
-// Size limits for whole-file reads; real files stay far below them.
-constexpr qint64 kMaxInfoPlistSize = 64LL << 20;
-constexpr qint64 kMaxManifestPlistSize = 64LL << 20;
-constexpr qint64 kMaxManifestMbdbSize = 1LL << 30;
-constexpr qint64 kMaxSettingsSize = 16LL << 20;
-
 const char* const kInfoPlist = "Info.plist";
 const char* const kManifestPlist = "Manifest.plist";
 const char* const kManifestMbdb = "Manifest.mbdb";
@@ -38,15 +34,46 @@ std::string inBackup(const std::string& backupPath, const char* name)
     return backupPath + BackupRoots::separator() + name;
 }
 
+bool endsWith(const std::string& text, const std::string& suffix)
+{
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 QString toQString(const std::string& text)
 {
     return QString::fromStdString(text);
 }
 
-bool endsWith(const std::string& text, const std::string& suffix)
+void reportRefusal(PropertyList::Refusal refusal, const QString& path)
 {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    if (const char* limit = PropertyList::limitName(refusal))
+        InputLimits::reportExceeded(limit, path, PropertyList::limitValue(refusal));
+}
+
+// The records of a Manifest.mbdb or (sqlite) Manifest.db of one domain, or of every
+// domain when domain is empty; none, with a warning, when there are more than the
+// limit allows.
+std::vector<MbdbRecord> readManifestRecords(const std::string& path, bool sqlite, const std::string& domain)
+{
+    const QString file = toQString(path);
+    const MbdbParser::Selection selection{domain, InputLimits::kMaxManifestRecords};
+    bool overLimit = false;
+    std::vector<MbdbRecord> records;
+    if (sqlite) {
+        records = ManifestDb::readFiles(path, domain, selection.maxRecords, &overLimit);
+    } else {
+        const auto content = ReadOnlyFile::readAll(file, InputLimits::kMaxManifestMbdbBytes);
+        if (!content)
+            return {};
+        records = MbdbParser::parse(reinterpret_cast<const std::uint8_t*>(content->constData()),
+                                    std::size_t(content->size()), selection, &overLimit);
+    }
+    if (overLimit) {
+        InputLimits::reportExceeded("Record count", file, InputLimits::kMaxManifestRecords);
+        return {};
+    }
+    return records;
 }
 
 // The text a node contributes as a value: an element's text, or the node's own
@@ -134,19 +161,27 @@ AccountSettings readSettingsFields(const QDomDocument& document)
 
 bool BackupManager::isEncryptedBackup(const std::string& backupPath)
 {
-    const auto content =
-        ReadOnlyFile::readAll(toQString(inBackup(backupPath, kManifestPlist)), kMaxManifestPlistSize);
-    return content && PropertyList::saysEncrypted(*content);
+    const QString path = toQString(inBackup(backupPath, kManifestPlist));
+    const auto content = ReadOnlyFile::readAll(path, InputLimits::kMaxManifestPlistBytes);
+    if (!content)
+        return false;
+    PropertyList::Refusal refusal = PropertyList::Refusal::None;
+    const bool encrypted = PropertyList::saysEncrypted(*content, &refusal);
+    reportRefusal(refusal, path);
+    return encrypted;
 }
 
 std::optional<BackupInfo> BackupManager::readBackupInfo(const std::string& directory)
 {
-    const auto content =
-        ReadOnlyFile::readAll(toQString(inBackup(directory, kInfoPlist)), kMaxInfoPlistSize);
+    const QString path = toQString(inBackup(directory, kInfoPlist));
+    const auto content = ReadOnlyFile::readAll(path, InputLimits::kMaxInfoPlistBytes);
     if (!content)
         return std::nullopt;
     QDomDocument document;
-    if (!document.setContent(*content))
+    const BoundedXml::Outcome outcome = BoundedXml::parse(*content, &document);
+    if (outcome == BoundedXml::Outcome::TooDeep)
+        InputLimits::reportExceeded("Nesting depth", path, InputLimits::kMaxNestingDepth);
+    if (outcome != BoundedXml::Outcome::Parsed)
         return std::nullopt;
 
     BackupInfo info;
@@ -197,23 +232,19 @@ bool BackupManager::addBackup(const std::string& directory)
 
 std::vector<MbdbRecord> BackupManager::parseManifest(const std::string& manifestPath)
 {
-    const auto content = ReadOnlyFile::readAll(toQString(manifestPath), kMaxManifestMbdbSize);
-    if (!content)
-        return {};
-    return MbdbParser::parse(reinterpret_cast<const std::uint8_t*>(content->constData()),
-                             std::size_t(content->size()));
+    return readManifestRecords(manifestPath, false, std::string());
 }
 
 bool BackupManager::loadManifest(const std::string& backupPath)
 {
     const std::string mbdb = inBackup(backupPath, kManifestMbdb);
     if (QFileInfo::exists(toQString(mbdb))) {
-        manifests_[backupPath] = parseManifest(mbdb);
+        manifests_[backupPath] = readManifestRecords(mbdb, false, kMessengerDomain);
         return true;
     }
     const std::string db = inBackup(backupPath, kManifestDb);
     if (QFileInfo::exists(toQString(db))) {
-        manifests_[backupPath] = ManifestDb::readFiles(db);
+        manifests_[backupPath] = readManifestRecords(db, true, kMessengerDomain);
         return true;
     }
     return false;
@@ -257,29 +288,41 @@ bool BackupManager::locateMessengerFiles(const std::string& backupPath)
 
 // ---- Accounts --------------------------------------------------------------
 
-std::optional<AccountSettings> BackupManager::parseAccountSettings(const QByteArray& content)
+std::optional<AccountSettings> BackupManager::parseAccountSettings(const QByteArray& content,
+                                                                   PropertyList::Refusal* refusal)
 {
     QDomDocument document;
+    BoundedXml::Outcome outcome = BoundedXml::Outcome::NotXml;
     if (PropertyList::isBinary(content)) {
-        const auto xml = PropertyList::binaryToXml(content);
-        if (!xml || !document.setContent(*xml))
-            return std::nullopt;
-    } else if (!document.setContent(content) ||
-               document.documentElement().tagName() != QLatin1String("plist")) {
-        return std::nullopt;
+        if (const auto xml = PropertyList::binaryToXml(content, refusal))
+            outcome = BoundedXml::parse(*xml, &document);
+    } else {
+        outcome = BoundedXml::parse(content, &document);
+        if (outcome == BoundedXml::Outcome::Parsed && document.documentElement().tagName() != QLatin1String("plist"))
+            outcome = BoundedXml::Outcome::NotXml;
     }
+    if (outcome == BoundedXml::Outcome::TooDeep && refusal)
+        *refusal = PropertyList::Refusal::TooDeep;
+    if (outcome != BoundedXml::Outcome::Parsed)
+        return std::nullopt;
     return readSettingsFields(document);
 }
 
 void BackupManager::readAccountSettings()
 {
+    const QString backup = toQString(currentBackup_);
     for (const auto& [settingsPath, fileName] : settingsFiles_) {
-        const auto content =
-            ReadOnlyFile::readAll(toQString(currentBackup_ + "/" + fileName), kMaxSettingsSize);
+        const QString file = toQString(fileName);
+        if (!ReadOnlyFile::isRegularFileInside(backup, file))
+            continue;
+        const QString path = backup + QLatin1Char('/') + file;
+        const auto content = ReadOnlyFile::readAll(path, InputLimits::kMaxSettingsBytes);
         if (!content)
             continue;
         // A damaged file costs only its own account's settings.
-        auto settings = parseAccountSettings(*content);
+        PropertyList::Refusal refusal = PropertyList::Refusal::None;
+        auto settings = parseAccountSettings(*content, &refusal);
+        reportRefusal(refusal, path);
         if (!settings)
             continue;
         accountSettings_.emplace(settingsPath, std::move(*settings));

@@ -3,6 +3,7 @@
 #include "backup/AccountSettings.h"
 #include "backup/BackupInfo.h"
 #include "backup/MbdbRecord.h"
+#include "backup/PropertyList.h"
 
 #include <QByteArray>
 
@@ -68,12 +69,15 @@ public:
 
     // ---- Manifest ----------------------------------------------------------
 
-    // Records of a Manifest.mbdb file; empty when it cannot be read or has a wrong
-    // header; a record cut off by the end of the file is dropped.
+    // Records of a Manifest.mbdb file; empty when it cannot be read, has a wrong
+    // header or goes beyond a limit of InputLimits (with a warning); a record cut
+    // off by the end of the file is dropped.
     static std::vector<MbdbRecord> parseManifest(const std::string& manifestPath);
 
     // Reads the backup's manifest into manifests()[backupPath], replacing an
     // earlier one: Manifest.mbdb, or Manifest.db when there is no Manifest.mbdb.
+    // Only the records of the messenger's domain are kept, at most
+    // InputLimits::kMaxManifestRecords (none, with a warning, when there are more).
     // False, with manifests() unchanged, when the backup has neither.
     bool loadManifest(const std::string& backupPath);
 
@@ -95,8 +99,10 @@ public:
     void clearAccounts();
 
     // Settings of one settings file's content: a binary property list converted by
-    // libplist, or an XML property list. Nothing when it is neither.
-    static std::optional<AccountSettings> parseAccountSettings(const QByteArray& content);
+    // libplist, or an XML property list. Nothing when it is neither, or when it
+    // goes beyond a limit of InputLimits (*refusal, when given, names it).
+    static std::optional<AccountSettings> parseAccountSettings(const QByteArray& content,
+                                                               PropertyList::Refusal* refusal = nullptr);
 
     // The 32-character account directory of a messenger path
     // ("Documents/<directory>/..."): bytes 11 to 42. Empty for a shorter path.

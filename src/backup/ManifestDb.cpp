@@ -45,7 +45,15 @@ bool ManifestDb::isFileId(const std::string& fileId)
 
 std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath)
 {
+    return readFiles(manifestPath, std::string(), SIZE_MAX, nullptr);
+}
+
+std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath, const std::string& domain,
+                                              std::size_t maxRecords, bool* overLimit)
+{
     std::vector<MbdbRecord> records;
+    if (overLimit)
+        *overLimit = false;
     const QString path = QString::fromStdString(manifestPath);
     if (!ReadOnlyFile::isRegularFile(path))
         return records;
@@ -58,10 +66,14 @@ std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath)
         return records;
 
     sqlite3_stmt* rawStmt = nullptr;
-    const char* sql = "SELECT fileID, domain, relativePath, flags FROM Files";
-    if (sqlite3_prepare_v2(db.get(), sql, -1, &rawStmt, nullptr) != SQLITE_OK)
+    const std::string sql = std::string("SELECT fileID, domain, relativePath, flags FROM Files") +
+                            (domain.empty() ? "" : " WHERE domain = ?1");
+    if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &rawStmt, nullptr) != SQLITE_OK)
         return records;
     std::unique_ptr<sqlite3_stmt, FinalizeStmt> stmt(rawStmt);
+    if (!domain.empty() &&
+        sqlite3_bind_text(stmt.get(), 1, domain.data(), int(domain.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+        return records;
 
     // A damaged page ends the walk with an error code; the rows before it stay.
     while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
@@ -71,6 +83,11 @@ std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath)
         std::string fileId = columnText(stmt.get(), 0);
         if (!isFileId(fileId))
             continue;
+        if (records.size() == maxRecords) {
+            if (overLimit)
+                *overLimit = true;
+            break;
+        }
         MbdbRecord record;
         record.domain = columnText(stmt.get(), 1);
         record.path = columnText(stmt.get(), 2);

@@ -2,6 +2,8 @@
 
 #include "backup/MbdbRecord.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,10 @@ namespace talwen::backup {
 class ManifestDb {
 public:
     static std::vector<MbdbRecord> readFiles(const std::string& manifestPath);
+    // The files of one domain, at most maxRecords of them; *overLimit (when
+    // given) tells whether the read stopped because there were more.
+    static std::vector<MbdbRecord> readFiles(const std::string& manifestPath, const std::string& domain,
+                                             std::size_t maxRecords, bool* overLimit);
 
     static bool isFileId(const std::string& fileId);
 };

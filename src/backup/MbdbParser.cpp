@@ -135,8 +135,16 @@ std::string MbdbParser::statText(const std::uint8_t* fixed)
 
 std::vector<MbdbRecord> MbdbParser::parse(const std::uint8_t* data, std::size_t size)
 {
+    return parse(data, size, Selection(), nullptr);
+}
+
+std::vector<MbdbRecord> MbdbParser::parse(const std::uint8_t* data, std::size_t size, const Selection& selection,
+                                          bool* overLimit)
+{
     static const std::uint8_t header[kHeaderSize] = {'m', 'b', 'd', 'b', 0x05, 0x00};
     std::vector<MbdbRecord> records;
+    if (overLimit)
+        *overLimit = false;
     if (!data || size < kHeaderSize || std::memcmp(data, header, kHeaderSize) != 0)
         return records;
 
@@ -145,6 +153,13 @@ std::vector<MbdbRecord> MbdbParser::parse(const std::uint8_t* data, std::size_t 
         MbdbRecord record;
         if (!readRecord(cursor, &record))
             break;
+        if (!selection.domain.empty() && record.domain != selection.domain)
+            continue;
+        if (records.size() == selection.maxRecords) {
+            if (overLimit)
+                *overLimit = true;
+            break;
+        }
         records.push_back(std::move(record));
     }
     return records;

@@ -18,7 +18,19 @@ namespace talwen::backup {
 // is dropped and the records before it are kept. Pure functions, thread-safe.
 class MbdbParser {
 public:
+    // Which records a parse keeps: those of one domain (all when empty), at most
+    // maxRecords of them. Dropping the others as they are read keeps the memory of
+    // a large manifest to the records the caller needs.
+    struct Selection {
+        std::string domain;
+        std::size_t maxRecords = SIZE_MAX;
+    };
+
     static std::vector<MbdbRecord> parse(const std::uint8_t* data, std::size_t size);
+    // The selected records; *overLimit (when given) tells whether the parse
+    // stopped because more than maxRecords were found.
+    static std::vector<MbdbRecord> parse(const std::uint8_t* data, std::size_t size, const Selection& selection,
+                                         bool* overLimit);
 
     // Text of a data string: the bytes unchanged when all lie in 0x20..0x7F, else
     // upper-case hexadecimal, two digits per byte.

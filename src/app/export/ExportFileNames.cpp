@@ -17,6 +17,12 @@ bool isRefused(QChar c) {
     switch (code) {
         case '/': case '\\': case '<': case '>': case ':': case '"': case '|': case '?': case '*':
             return true;
+        // Direction marks and overrides make a name show otherwise than it is:
+        // an override can hide the real extension.
+        case 0x061C: case 0x200E: case 0x200F:
+        case 0x202A: case 0x202B: case 0x202C: case 0x202D: case 0x202E:
+        case 0x2066: case 0x2067: case 0x2068: case 0x2069:
+            return true;
         default:
             return false;
     }
@@ -32,7 +38,8 @@ QString ExportFileNames::safeBaseName(const QString& name) {
     }
     static const QRegularExpression kDeviceName(QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\\..*)?$"),
                                                 QRegularExpression::CaseInsensitiveOption);
-    if (kDeviceName.match(safe).hasMatch()) {
+    // A name that is empty or begins with "." would give a hidden page file.
+    if (safe.isEmpty() || safe.startsWith(QChar('.')) || kDeviceName.match(safe).hasMatch()) {
         safe.prepend(QChar('_'));
     }
     while (safe.toUtf8().size() > kMaxBaseNameBytes) {

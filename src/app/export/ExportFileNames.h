@@ -12,8 +12,9 @@ namespace app {
 class ExportFileNames {
 public:
     // Characters file systems refuse (path separators, < > : " | ? * and control
-    // characters) become "_", a device name of Windows (CON, NUL, COM1, ...) gets a
-    // leading "_", and the name is cut to 200 UTF-8 bytes at a character boundary.
+    // characters) and direction marks and overrides become "_"; an empty name, one
+    // beginning with "." and a device name of Windows (CON, NUL, COM1, ...) get a
+    // leading "_"; the name is cut to 200 UTF-8 bytes at a character boundary.
     static QString safeBaseName(const QString& name);
 
     // safeBaseName(name) + ".html", with "_2", "_3", ... before the extension when

@@ -9,6 +9,8 @@
 
 #include "app/pages/HtmlText.h"
 #include "app/store/TimeText.h"
+#include "backup/BoundedXml.h"
+#include "backup/ReadOnlyFile.h"
 #include "wchat/Md5.h"
 
 namespace talwen {
@@ -65,15 +67,21 @@ void writeTextBox(QTextStream& out, const QString& html, int32_t des) {
     out << R"HTML(<div class="chat-box">)HTML" << R"HTML(<p class="chat-cxt">)HTML" << html << "</p>" << pointer(des);
 }
 
-bool parseXml(QDomDocument* document, const QString& text) {
-    return document->setContent(text);
+// The chat partner writes these payloads: nesting beyond the limit counts as not
+// parsed, since the DOM recurses once per level.
+template <typename Text>
+bool parseXml(QDomDocument* document, const Text& text) {
+    return backup::BoundedXml::parse(text, document) == backup::BoundedXml::Outcome::Parsed;
 }
 
-// A file name taken from the media map must name a file directly in the backup
-// directory; anything that could walk elsewhere counts as not found.
-bool isPlainFileName(const QString& name) {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
+// A picture address from a message keeps only an absolute http or https address:
+// a script address, or a relative one that a page opened from disk resolves
+// against the file system or a network share, becomes empty.
+QString safePictureAddress(const QString& url) {
+    const QUrl parsed(url.trimmed(), QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    return parsed.isValid() && web && !parsed.host().isEmpty() ? escapeHtmlAttribute(url) : QString();
 }
 
 }  // namespace
@@ -226,8 +234,10 @@ QString MessageRenderer::findMedia(const QString& folder, const QString& digest,
     const QString base =
         QStringLiteral("Documents/") + context_.accountDir + folder + digest + QStringLiteral("/") + localId;
     for (const char* suffix : suffixes) {
+        // Only a regular file below the backup directory, reached through no link, is
+        // shown or copied; anything else could pull a file of this computer into a page.
         auto it = context_.mediaFiles->find(base + QLatin1String(suffix));
-        if (it != context_.mediaFiles->end() && isPlainFileName(it->second)) {
+        if (it != context_.mediaFiles->end() && backup::ReadOnlyFile::isRegularFileInside(context_.backupDir, it->second)) {
             return it->second;
         }
     }
@@ -243,12 +253,14 @@ QString MessageRenderer::mediaReference(const QString& fileName) const {
     if (context_.exportDir.isEmpty()) {
         return backupFileUrl(fileName);
     }
-    const QString target = context_.exportDir + QStringLiteral("/files/") + fileName;
-    if (!QFile::exists(target)) {
+    // "xx/<fileID>" in backups with a Manifest.db: the file ID alone is unique.
+    const QString name = fileName.section(QLatin1Char('/'), -1);
+    const QString target = context_.exportDir + QStringLiteral("/files/") + name;
+    if (!QFileInfo::exists(target)) {
         // A failed copy keeps the reference: the page still names the file.
-        QFile::copy(context_.backupDir + QStringLiteral("/") + fileName, target);
+        backup::ReadOnlyFile::copyFile(context_.backupDir + QStringLiteral("/") + fileName, target);
     }
-    return QStringLiteral("files/") + fileName;
+    return QStringLiteral("files/") + name;
 }
 
 void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message& message, const QString& digest,
@@ -323,7 +335,7 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
             out << (des != 0 ? R"HTML(<img class="icon-tir" src="images/icon-tri3.png">)HTML"
                              : R"HTML(<img class="icon-tir" src="images/icon-tri4.png">)HTML");
             out << R"HTML(<p class="chat-card">)HTML" << QStringLiteral("个人名片") << R"HTML(</p><ul><li><p><img src=")HTML"
-                << escapeHtmlAttribute(root.attribute(QStringLiteral("smallheadimgurl")))
+                << safePictureAddress(root.attribute(QStringLiteral("smallheadimgurl")))
                 << R"HTML("width="50" height="50"></p></li>)HTML" << R"HTML(<li class="chat-card-info"><p><span>)HTML"
                 << escapeHtmlText(root.attribute(QStringLiteral("username"))) << "</span>"
                 << R"HTML(<p class="nicheng">)HTML" << escapeHtmlText(root.attribute(QStringLiteral("nickname")))
@@ -403,7 +415,7 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
             QDomDocument document;
             // Call payloads are a sequence of elements without a single root.
             const QByteArray wrapped = (QStringLiteral("<talwen>") + t + QStringLiteral("</talwen>")).toLatin1();
-            if (document.setContent(wrapped)) {
+            if (parseXml(&document, wrapped)) {
                 const QString duration = document.documentElement()
                                              .firstChildElement(QStringLiteral("voiplocalinfo"))
                                              .firstChildElement(QStringLiteral("duration"))

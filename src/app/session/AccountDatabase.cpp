@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "backup/BackupManager.h"
+#include "backup/ReadOnlyFile.h"
 
 namespace talwen {
 namespace app {
@@ -106,6 +107,12 @@ DatabaseCopy copyAccountDatabase(const BackupManager& manager, const std::string
     if (isInside(workingDir, backupDir)) {
         return failure(QStringLiteral("Working directory[") + workingDir + QStringLiteral("] lies in backup[") +
                        backupDir + QStringLiteral("]!"));
+    }
+    // Only a regular file of the backup itself: a link could copy any database of
+    // this computer, a pipe would block the copy.
+    if (!backup::ReadOnlyFile::isRegularFileInside(backupDir, fromUtf8(chosen->second))) {
+        return failure(QStringLiteral("Database file[") + backupDir + QStringLiteral("/") + fromUtf8(chosen->second) +
+                       QStringLiteral("] is a link or not a regular file!"));
     }
     DatabaseCopy copy = replaceCopy(backupDir + QStringLiteral("/") + fromUtf8(chosen->second), workingDir);
     if (copy.status.isOk()) copy.accountDir = fromUtf8(BackupManager::accountDirectory(chosen->first));

@@ -9,6 +9,7 @@
 
 #include "app/pages/PageAssets.h"
 #include "app/session/AccountDatabase.h"
+#include "backup/ReadOnlyFile.h"
 #include "sqlite_recovery/Database.h"
 #include "sqlite_recovery/SeekProgressIndicator.h"
 #include "wchat/WchatChatToDbSeeker.h"
@@ -187,7 +188,11 @@ Status RecoverySession::copySource() {
         copy = copyDatabaseFile(toQ(databaseFile_), workDirectory_);
     } else if (!databasePath_.empty()) {
         const std::string source = backup_.backupFilePath(databasePath_);
-        if (source.empty() || !QFileInfo(toQ(source)).isFile()) {
+        const auto stored = backup_.databaseFiles().find(databasePath_);
+        // Never opened unless it is a regular file of the backup: a planted link
+        // or pipe must not be read, not even to check its header.
+        if (source.empty() || stored == backup_.databaseFiles().end() ||
+            !backup::ReadOnlyFile::isRegularFileInside(toQ(backup_.currentBackup()), toQ(stored->second))) {
             return Status::invalidInput("the backup lacks the file of " + databasePath_);
         }
         const Status checked = checkDatabaseFile(source);

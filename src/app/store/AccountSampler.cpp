@@ -1,6 +1,7 @@
 #include "app/store/AccountSampler.h"
 
 #include "app/store/ResultValues.h"
+#include "backup/ReadOnlyFile.h"
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
 
@@ -26,9 +27,12 @@ AccountSampling sampleAccountFriends(const QString& backupDir, const std::map<QS
         std::vector<AccountSample> samples;
         // A database inside the backup must stay untouched: opened immutable, so that
         // SQLite neither locks it nor creates journal, WAL or shared-memory files.
+        // A pipe would block the open forever, a link could lead out of the backup.
         common::ErrorInfo error;
         const QString path = backupDir + QStringLiteral("/") + account.second;
-        sqlite3* db = SqliteAssistant::openDatabaseImmutable(path.toUtf8().toStdString(), &error);
+        sqlite3* db = backup::ReadOnlyFile::isRegularFileInside(backupDir, account.second)
+                          ? SqliteAssistant::openDatabaseImmutable(path.toUtf8().toStdString(), &error)
+                          : nullptr;
         if (db) {
             ResultSet rows;
             SqliteAssistant::query(db, kSampleRowCap, kSampleSql, rows, &error);

@@ -55,6 +55,7 @@ protected:
         ASSERT_TRUE(PageAssets::install(work.path()));
         writeFile(backup.path() + "/PICFILE", "picture bytes");
         writeFile(backup.path() + "/AUDFILE", "voice bytes");
+        writeFile(backup.path() + "/VIDFILE", "video bytes");
 
         const QString hashed = QString::fromStdString(talwen::wchat::Md5::hexDigest("pal"));
         const QString base = QString("Documents/%1/").arg(kAccount);
@@ -152,8 +153,8 @@ TEST_F(ChatExporterTest, ExportAllWritesSiteWithSafeUniqueNamesAndMediaCopies) {
 
     QStringList written = QDir(exportDir()).entryList({"*.html"}, QDir::Files | QDir::Hidden);
     written.sort();
-    QStringList expected = {"Pal.html",     "Twin.html",        "twin_2.html",        ".._x.html",
-                            "a_b_c______.html", "_CON.html",   ".html",              "未知好友7.html",
+    QStringList expected = {"Pal.html",     "Twin.html",        "twin_2.html",        "_.._x.html",
+                            "a_b_c______.html", "_CON.html",   "_.html",             "未知好友7.html",
                             "未知联系人-1.html", "未知好友7_2.html"};
     expected.sort();
     EXPECT_EQ(expected.join(" ").toStdString(), written.join(" ").toStdString());
@@ -182,6 +183,45 @@ TEST_F(ChatExporterTest, ExportAllWritesSiteWithSafeUniqueNamesAndMediaCopies) {
     EXPECT_EQ(10, reports.back().total);
     EXPECT_TRUE(reports.back().finished);
     EXPECT_EQ("预计剩余时间：00:00:00", reports.back().text.toStdString());
+}
+
+// Media of backups with a Manifest.db lie in "<two digits>/<fileID>" and are
+// exported; a link in the backup, to a file or to a directory, is never followed,
+// so no file of this computer reaches the export.
+TEST_F(ChatExporterTest, ExportCopiesRegularMediaOfBothLayoutsAndNeverFollowsALink) {
+    QTemporaryDir outside;
+    ASSERT_TRUE(outside.isValid());
+    writeFile(outside.path() + "/secret", "host secret");
+    const QString fileId = QString(40, QChar('a'));
+    const QString videoId = QString(40, QChar('c'));
+    ASSERT_TRUE(QDir().mkpath(backup.path() + "/aa"));
+    writeFile(backup.path() + "/aa/" + fileId, "picture in a subdirectory");
+    ASSERT_TRUE(QFile::link(outside.path() + "/secret", backup.path() + "/LINKED"));
+    ASSERT_TRUE(QDir().mkpath(outside.path() + "/cc"));
+    writeFile(outside.path() + "/cc/" + videoId, "host video");
+    ASSERT_TRUE(QFile::link(outside.path() + "/cc", backup.path() + "/cc"));
+    const QString hashed = QString::fromStdString(talwen::wchat::Md5::hexDigest("pal"));
+    const QString base = QString("Documents/%1/").arg(kAccount);
+    media = {{base + "Img/" + hashed + "/5.pic", "aa/" + fileId},
+             {base + "Audio/" + hashed + "/6.aud", "LINKED"},
+             {base + "Video/" + hashed + "/7.mp4", "cc/" + videoId}};
+
+    ChatExporter exporter(store.db(), data, context);
+    exporter.setPacing(0, 0);
+    ASSERT_TRUE(exporter.prepareExportDirectory(chosen.path(), work.path()));
+    int32_t pal = -1;
+    for (const auto& entry : data.displayList()) {
+        if (entry.nickName == "Pal") pal = entry.rcFriendId;
+    }
+    exporter.exportConversations({{ExportItem::Kind::Contact, pal}}, nullptr);
+
+    const QByteArray page = readFile(exportDir() + "/Pal.html");
+    EXPECT_EQ(1, countOf(page, QString(R"(<img src = "files/%1" width = "110"></p>)").arg(fileId).toUtf8()));
+    EXPECT_EQ("picture in a subdirectory", readFile(exportDir() + "/files/" + fileId));
+    EXPECT_EQ(1, countOf(page, R"(<audio src="#"id="audio4"></audio>)"));
+    EXPECT_EQ(1, countOf(page, R"(<img src="images/videob.png"></a>)"));
+    EXPECT_EQ(0, countOf(page, "LINKED"));
+    EXPECT_EQ(QStringList{fileId}, QDir(exportDir() + "/files").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System));
 }
 
 TEST_F(ChatExporterTest, ExportWritesEveryMessageOfLongConversations) {
@@ -227,9 +267,13 @@ TEST(ExportFileNamesTest, SafeNamesStayInsideAndClashesGetSuffixes) {
         const char* name;
         const char* file;
     } cases[] = {
-        {"Pal", "Pal.html"},         {"../x", ".._x.html"},     {"..\\..\\y", ".._.._y.html"},
+        {"Pal", "Pal.html"},         {"../x", "_.._x.html"},    {"..\\..\\y", "_.._.._y.html"},
         {"a:b|c", "a_b_c.html"},     {"nul", "_nul.html"},      {"COM1.txt", "_COM1.txt.html"},
-        {"tab\there", "tab_here.html"}, {"", ".html"},          {"昵称", "昵称.html"},
+        {"tab\there", "tab_here.html"}, {"", "_.html"},         {"昵称", "昵称.html"},
+        // Hidden names and direction overrides that disguise the extension.
+        {".profile", "_.profile.html"},
+        {"photo\u202Egpj.exe", "photo_gpj.exe.html"},
+        {"\u2067a\u2069\u200Fb\u061C", "_a__b_.html"},
     };
     for (const auto& c : cases) {
         ExportFileNames names;

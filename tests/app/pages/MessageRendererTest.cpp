@@ -1,6 +1,12 @@
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTextStream>
+#include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include "app/pages/PageTexts.h"
 #include "app/pages/MessageRenderer.h"
@@ -64,7 +70,13 @@ protected:
         };
         context.friendMap = &friends;
         context.accountDir = kAccount;
-        context.backupDir = "/backup/dir";
+        // Media are shown only when they are regular files of the backup.
+        ASSERT_TRUE(backupDir.isValid());
+        for (const char* name : {"PICFILE", "HDFILE", "NOTTHIS", "CARVEDPIC", "AUDFILE", "THUMBFILE", "MP4FILE"}) {
+            QFile file(backupDir.path() + "/" + name);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        context.backupDir = backupDir.path();
         context.mediaFiles = &media;
         context.ownerPicture = "http://me/132";
     }
@@ -97,6 +109,14 @@ protected:
         return page.toStdString();
     }
 
+    // The page as written with the fake backup directory of the expectations.
+    std::string withFakeBackupDir(const std::string& page) const {
+        return QString::fromStdString(page)
+            .replace(QUrl::fromLocalFile(backupDir.path()).toString(), "file:///backup/dir")
+            .toStdString();
+    }
+
+    QTemporaryDir backupDir;
     std::map<int32_t, FriendEntry> friends;
     FriendEntry contact;
     MediaFileMap media;
@@ -171,7 +191,9 @@ TEST_F(MessageRendererTest, ContactPageBodyOfEveryMessageType) {
     };
     for (const Case& c : cases) {
         const std::string page = contactPage({message(c.type, QString::fromUtf8(c.message), c.localId)});
-        EXPECT_EQ(std::string(kContactHead) + kReceivedOpen + c.body + kWrapperClose + kPageEnd, page) << c.name;
+        EXPECT_EQ(std::string(kContactHead) + kReceivedOpen + c.body + kWrapperClose + kPageEnd,
+                  withFakeBackupDir(page))
+            << c.name;
     }
 }
 
@@ -392,6 +414,8 @@ TEST_F(MessageRendererTest, EscapesEveryTextTakenFromTheDatabase) {
         message(49, "<msg><appmsg><des>d</des><type>1</type><url> JavaScript:alert(1)</url></appmsg></msg>"),
         message(49, "<msg><appmsg><des>e</des><type>1</type><url>data:text/html,x</url></appmsg></msg>"),
         message(49, "<msg><appmsg><des>恭喜：&lt;svg onload=x&gt;</des><type>2001</type></appmsg></msg>"),
+        message(42, R"x(<msg username="u" nickname="n" smallheadimgurl="javascript:alert(1)"/>)x"),
+        message(42, R"(<msg username="u" nickname="n" smallheadimgurl="//share/x.png"/>)"),
         message(10000, "&lt;img src=x onerror=alert(1)&gt;"),
         message(50, "<voiplocalinfo><duration>&lt;b&gt;</duration></voiplocalinfo>"),
     };
@@ -405,15 +429,90 @@ TEST_F(MessageRendererTest, EscapesEveryTextTakenFromTheDatabase) {
     conversation.push_back(stranger);
 
     const std::string page = contactPage(conversation);
-    for (const char* forbidden : {"<script>alert", "<b>", "<i>", "<img src=x", "<svg", "onerror=\"", "onload=\"",
+    for (const char* forbidden : {"<script>alert", "//share", "<b>", "<i>", "<img src=x", "<svg", "onerror=\"", "onload=\"",
                                   "javascript:", "JavaScript:", "data:text", "<u>", "<script>:"}) {
         EXPECT_EQ(std::string::npos, page.find(forbidden)) << forbidden;
     }
     for (const char* shown : {"&lt;script&gt;alert(1)&lt;/script&gt; &amp; co", "&lt;b&gt;Pal&lt;/b&gt;",
                               R"(x&quot; onerror=&quot;alert(1))", "&lt;i&gt;boss&lt;/i&gt;", "<span>&lt;u&gt;</span>",
-                              R"(<a href="#">)", "分享链接：&lt;img src=x&gt;", "<p>&lt;svg onload=x&gt;</p>",
+                              R"(<a href="#">)", R"(<p><img src=""width="50" height="50"></p>)", "分享链接：&lt;img src=x&gt;", "<p>&lt;svg onload=x&gt;</p>",
                               "&amp;lt;img src=x onerror=alert(1)&amp;gt;", "&lt;b&gt; 秒", "\n&lt;img src=x&gt;",
                               R"(<p class="chat-name">&lt;script&gt;</p>)"}) {
         EXPECT_NE(std::string::npos, page.find(shown)) << shown;
+    }
+}
+
+// The chat partner writes the XML of these messages; nesting deep enough to
+// overflow the stack of a recursive parser shows the type's fallback instead.
+TEST_F(MessageRendererTest, DeeplyNestedPayloadsShowTheFallback) {
+    constexpr int kDepth = 50000;  // overflows the main thread's stack in the DOM
+    const QString deep = QString("<a>").repeated(kDepth) + QString("</a>").repeated(kDepth);
+    struct Case {
+        int type;
+        QString message;
+        std::string body;
+    };
+    const Case cases[] = {
+        {34, "<msg>" + deep + "</msg>",
+         R"(<div class="chat-box voice-box"><img class="icon-tir" src="images/icon-tri3.png"><span class="voice-time">未知长度</span>)"},
+        {42, "<msg>" + deep + "</msg>", textBox("<名片内容无法解析>")},
+        {49, "<msg><appmsg>" + deep + "</appmsg></msg>", textBox("<链接内容无法解析>")},
+        {50, deep, R"(<div class="chat-box chat-video"><p><img src="images/icon-video.png"> 时间未知</p>)"},
+    };
+    for (const Case& c : cases) {
+        const std::string page = contactPage({message(c.type, c.message)});
+        EXPECT_NE(std::string::npos, page.find(std::string(kReceivedOpen) + c.body)) << c.type;
+        EXPECT_NE(std::string::npos, page.find(kPageEnd)) << c.type;
+    }
+    LostChatEntry lost;
+    lost.des = 1;
+    lost.type = 49;
+    lost.message = "<msg>" + deep + "</msg>";
+    EXPECT_NE(std::string::npos, lostPage({lost}).find(textBox("<分享链接内容无法解析>")));
+}
+
+// Only a regular file below the backup directory is a message's media, also in the
+// "<two digits>/<fileID>" layout of backups with a Manifest.db; a link (to a file
+// or to a directory), a pipe or a directory under the mapped name counts as missing.
+TEST_F(MessageRendererTest, MediaAreRegularFilesOfTheBackupReachedThroughNoLink) {
+    QTemporaryDir outside;
+    ASSERT_TRUE(outside.isValid());
+    QFile secret(outside.path() + "/secret");
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.close();
+    ASSERT_TRUE(QDir().mkpath(outside.path() + "/dir"));
+    ASSERT_TRUE(QFile::copy(outside.path() + "/secret", outside.path() + "/dir/" + QString(40, 'c')));
+
+    const QString backup = backupDir.path();
+    const QString fileId = QString(40, 'a');
+    ASSERT_TRUE(QDir().mkpath(backup + "/aa"));
+    ASSERT_TRUE(QFile::copy(outside.path() + "/secret", backup + "/aa/" + fileId));
+    ASSERT_TRUE(QFile::link(outside.path() + "/secret", backup + "/LINKED"));
+    ASSERT_TRUE(QFile::link(outside.path() + "/dir", backup + "/cc"));
+    ASSERT_EQ(0, ::mkfifo(QFile::encodeName(backup + "/PIPE").constData(), 0600));
+    ASSERT_TRUE(QDir().mkpath(backup + "/DIRECTORY"));
+
+    const QString base = QString("Documents/%1/Img/9beae1a3522d00aa3c9b4b4f10d478c5/").arg(kAccount);
+    struct Case {
+        int32_t localId;
+        QString fileName;
+        bool shown;
+    };
+    const Case cases[] = {
+        {20, "aa/" + fileId, true},       {21, "LINKED", false},    {22, "cc/" + QString(40, 'c'), false},
+        {23, "PIPE", false},              {24, "DIRECTORY", false}, {25, "aa/../aa/" + fileId, false},
+        {26, backup + "/aa/" + fileId, false},
+    };
+    for (const Case& c : cases) {
+        media[base + QString::number(c.localId) + ".pic"] = c.fileName;
+    }
+    for (const Case& c : cases) {
+        const std::string page = contactPage({message(3, "", c.localId)});
+        const std::string shown = R"(<img src = ")" +
+                                  QUrl::fromLocalFile(backup + "/" + c.fileName).toString().toStdString() +
+                                  R"(" width = "110"></p>)";
+        EXPECT_EQ(c.shown, page.find(shown) != std::string::npos) << c.localId;
+        EXPECT_EQ(!c.shown, page.find(R"(<div class="chat-box chat-pic"><p></p>)") != std::string::npos)
+            << c.localId;
     }
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <ostream>
@@ -197,6 +198,35 @@ TEST(CopyAccountDatabase, FailsWithoutAMatchingDatabase) {
 
     const std::string first = accounts[0].toObject()["settings"].toObject()["userName"].toString().toStdString();
     EXPECT_TRUE(copyAccountDatabase(manager, first, work).status.isOk());
+}
+
+// The database of a backup is copied only when it is a regular file of the backup:
+// a link would copy any database of this computer, a pipe would block the copy.
+TEST(CopyAccountDatabase, RefusesALinkOrAPipeInPlaceOfTheDatabase) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString work = temp.filePath("work");
+    ASSERT_TRUE(QDir().mkpath(work));
+    const QString outside = temp.filePath("outside.sqlite");
+    writeFile(outside, "a database of this computer");
+    for (const char* planted : {"link", "pipe"}) {
+        SCOPED_TRACE(planted);
+        const QString backup = temp.filePath(planted);
+        generateBackup(backup, "db", 1);
+        BackupManager manager;
+        locate(manager, backup);
+        const QString stored = backup + "/" + QString::fromStdString(manager.databaseFiles().begin()->second);
+        ASSERT_TRUE(QFile::remove(stored));
+        if (std::string(planted) == "link") {
+            ASSERT_TRUE(QFile::link(outside, stored));
+        } else {
+            ASSERT_EQ(0, ::mkfifo(QFile::encodeName(stored).constData(), 0600));
+        }
+        const DatabaseCopy copy = copyAccountDatabase(manager, "", work);
+        EXPECT_FALSE(copy.status.isOk());
+        EXPECT_NE(std::string::npos, copy.status.message().find(stored.toStdString())) << copy.status.message();
+        EXPECT_FALSE(QFileInfo::exists(work + "/MM.sqlite"));
+    }
 }
 
 // A file chosen directly replaces the older copy together with the journal, WAL and

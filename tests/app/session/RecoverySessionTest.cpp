@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <mutex>
@@ -151,4 +152,20 @@ TEST_F(RecoverySessionTest, AStopDuringTheMessageSeekGivesAPartialResult) {
     EXPECT_GT(summary.liveChats, 0);     // the live copy had finished
     EXPECT_EQ(0, summary.carvedChats);   // the seek stopped before its first page
     EXPECT_FALSE(session.results().friendList().empty());
+}
+
+// A link planted in place of the account's database is never opened, not even to
+// check its header: the copy is refused as if the file were missing.
+TEST_F(RecoverySessionTest, ALinkInPlaceOfTheDatabaseIsNotRead) {
+    RecoverySession session;
+    ASSERT_TRUE(session.openBackup(backupDir.toStdString()).isOk());
+    ASSERT_TRUE(session.chooseAccount("").isOk());
+    const std::string stored = session.backup().databaseFiles().begin()->second;
+    const QString storedPath = backupDir + "/" + QString::fromStdString(stored);
+    const QString outside = root.path() + "/outside.sqlite";
+    ASSERT_TRUE(QFile::rename(storedPath, outside));
+    ASSERT_TRUE(QFile::link(outside, storedPath));
+    const Status copied = session.copySource();
+    EXPECT_FALSE(copied.isOk());
+    EXPECT_EQ(0u, copied.message().rfind("the backup lacks the file of ", 0)) << copied.message();
 }

@@ -5,6 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "app/support/TestStore.h"
 #include "app/store/AccountSampler.h"
 #include "app/store/RecoveredData.h"
@@ -224,6 +232,51 @@ TEST(SampleAccountFriends, KeepsOrdinaryContactsWithPictureAndLeavesBackupUntouc
     EXPECT_EQ(before, QDir(backup.path()).entryList(QDir::Files | QDir::Hidden));
 
     EXPECT_FALSE(sampleAccountFriends(backup.path(), {}).hasMessengerData);
+}
+
+// A pipe planted as a database would block the open for ever, a link (to a file or
+// through a directory) could sample any database of this computer: neither is opened.
+TEST(SampleAccountFriends, NeverOpensAPipeOrALink) {
+    QTemporaryDir outside;
+    QTemporaryDir backup;
+    ASSERT_TRUE(outside.isValid() && backup.isValid());
+    makeMessengerDatabase(outside.path() + "/real");
+    const QString fileId = QString(40, 'e');
+    ASSERT_TRUE(QDir().mkpath(outside.path() + "/dir"));
+    ASSERT_TRUE(QFile::copy(outside.path() + "/real", outside.path() + "/dir/" + fileId));
+    ASSERT_TRUE(QDir().mkpath(backup.path() + "/ab"));
+    ASSERT_TRUE(QFile::copy(outside.path() + "/real", backup.path() + "/ab/" + fileId));
+    ASSERT_TRUE(QFile::link(outside.path() + "/real", backup.path() + "/LINKED"));
+    ASSERT_TRUE(QFile::link(outside.path() + "/dir", backup.path() + "/cd"));
+    const QByteArray pipe = QFile::encodeName(backup.path() + "/PIPE");
+    ASSERT_EQ(0, ::mkfifo(pipe.constData(), 0600));
+
+    // Should the pipe be opened, a writer appearing after a while lets the test end.
+    std::atomic<bool> finished{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 50 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        while (!finished) {
+            const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const std::map<QString, QString> databases = {{"Documents/aaaa/DB/MM.sqlite", "ab/" + fileId},
+                                                  {"Documents/bbbb/DB/MM.sqlite", "LINKED"},
+                                                  {"Documents/cccc/DB/MM.sqlite", "cd/" + fileId},
+                                                  {"Documents/dddd/DB/MM.sqlite", "PIPE"}};
+    const auto sampling = sampleAccountFriends(backup.path(), databases);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    finished = true;
+    watchdog.join();
+
+    EXPECT_LT(elapsed, std::chrono::seconds(4));
+    EXPECT_EQ(2u, sampling.samples.at("Documents/aaaa/DB/MM.sqlite").size());
+    for (const char* account : {"Documents/bbbb/DB/MM.sqlite", "Documents/cccc/DB/MM.sqlite",
+                                "Documents/dddd/DB/MM.sqlite"}) {
+        EXPECT_TRUE(sampling.samples.at(account).empty()) << account;
+    }
 }
 
 TEST(ChangeFriends, ShowsBatchesOfFourAndWrapsAround) {
