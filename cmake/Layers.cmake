@@ -12,7 +12,7 @@
 #   app_export       <- app_pages
 #   app_session      <- app_export, wchat, backup   one recovery, for every front end
 #   app_browser      <- app_store                   the window's row state
-#   app_cli          <- app_session
+#   app_cli          <- app_session, app_browser
 
 # Collects the link closure of `target` (targets and plain library names).
 function(wcr_link_closure target out)

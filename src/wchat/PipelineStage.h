@@ -48,11 +48,17 @@ struct StageReport {
 // Receives every stage's begin and end on the thread that runs the recovery. A
 // stage that fails reports no end, except SeekChats and FinishTargetDb, which end
 // even after a failure because the store is completed regardless.
+//
+// Long stages without a seek indicator report their progress in between, on the
+// same thread: DumpChats in messages copied of an estimate of the live messages
+// (the largest row id of each table; the estimate can be high, so done may stop
+// short of total), FinishTargetDb in statements run.
 class StageObserver {
 public:
     virtual ~StageObserver() = default;
     virtual void onBegin(Stage stage, const StageReport& report) = 0;
     virtual void onEnd(Stage stage, const StageReport& report) = 0;
+    virtual void onProgress(Stage /*stage*/, uint64_t /*done*/, uint64_t /*total*/) {}
 };
 
 }  // namespace wchat

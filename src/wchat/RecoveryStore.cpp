@@ -280,15 +280,19 @@ void RecoveryStore::createTargetSchema(common::ErrorInfo* error) {
     }
 }
 
-void RecoveryStore::finishTargetDb(common::ErrorInfo* error) {
+void RecoveryStore::finishTargetDb(common::ErrorInfo* error,
+                                   const std::function<void(size_t done, size_t total)>& progress) {
     std::lock_guard<std::mutex> lock(mutex_);
     // All messages are in: the kept insert statements are no longer needed, and
     // without them the store's connection closes cleanly whoever closes it.
     releaseKeptLocked();
     common::ErrorInfo firstFailure;
+    const size_t total = sizeof(kFinishStatements) / sizeof(kFinishStatements[0]);
+    size_t done = 0;
     for (const char* sql : kFinishStatements) {
         sqldb::SqliteAssistant::executeSql(db_, sql, error);
         if (!error->isSuccess() && firstFailure.isSuccess()) firstFailure = *error;
+        if (progress) progress(++done, total);
     }
     *error = firstFailure;
 }

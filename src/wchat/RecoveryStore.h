@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -68,8 +69,10 @@ public:
     sqlite3* connection() const { return db_; }
 
     // Counts, last chat times, indexes and normal settings. Every statement runs;
-    // the first failure is the one reported.
-    void finishTargetDb(common::ErrorInfo* error);
+    // the first failure is the one reported. progress, when given, is told the
+    // statements done and their total after each one.
+    void finishTargetDb(common::ErrorInfo* error,
+                        const std::function<void(size_t done, size_t total)>& progress = nullptr);
 
     // Returns the new rcFriendId, 0 on failure; does not clear the ErrorInfo first.
     int64_t insertFriend(const WchatFriend& wchatFriend, common::ErrorInfo* error);

@@ -281,10 +281,25 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     if (seekError.isSuccess()) cancelled(&seekError);
 
     beginStage(Stage::FinishTargetDb);
-    store->finishTargetDb(error);
+    store->finishTargetDb(error, [this](size_t done, size_t total) {
+        if (stageObserver) stageObserver->onProgress(Stage::FinishTargetDb, done, total);
+    });
     const bool finished = error->isSuccess();
     endStage(Stage::FinishTargetDb, {});
     if (finished && !seekError.isSuccess()) *error = seekError;
+}
+
+uint64_t WchatChatToDbSeeker::estimateRows(const std::string& tableName) const {
+    // The largest row id is found without reading the table; rows deleted since
+    // make it an overestimate, which only slows the bar.
+    std::string quoted(tableName);
+    common::replaceAll(quoted, "\"", "\"\"");
+    sqldb::ResultSet result;
+    ErrorInfo error;
+    sqldb::SqliteAssistant::query(sourceDb, 1, "SELECT max(rowid) FROM \"" + quoted + "\";", result, &error);
+    if (!error.isSuccess() || result.getRowCount() == 0) return 0;
+    const std::shared_ptr<sqldb::ColValue> value = result.getValue(0, 0u);
+    return value->isInteger() && value->getIntegerValue() > 0 ? static_cast<uint64_t>(value->getIntegerValue()) : 0;
 }
 
 void WchatChatToDbSeeker::close() {
@@ -418,6 +433,13 @@ uint32_t WchatChatToDbSeeker::walkTableBtrees(const std::vector<std::shared_ptr<
 
 uint32_t WchatChatToDbSeeker::dumpAllWchatChats(
     const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables, ErrorInfo* error) {
+    dumpEstimate = 0;
+    dumpDone = 0;
+    if (stageObserver) {
+        for (const std::shared_ptr<sqlite::TableBtree>& table : tables)
+            dumpEstimate += estimateRows(table->getTableName());
+        stageObserver->onProgress(Stage::DumpChats, 0, dumpEstimate);
+    }
     uint32_t total = 0;
     for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         total += dumpWchatChats(table->getTableName(), error);
@@ -471,6 +493,8 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         if (!error->isSuccess()) break;
 
         copied += static_cast<uint32_t>(batch.size());
+        dumpDone += batch.size();
+        if (stageObserver) stageObserver->onProgress(Stage::DumpChats, dumpDone, std::max(dumpDone, dumpEstimate));
         if (batch.size() < kDumpBatchRows) break;
         offset += kDumpBatchRows;
     }

@@ -110,6 +110,7 @@ private:
     void beginStage(Stage stage, uint32_t threadCount = 0);
     void endStage(Stage stage, StageReport report);
     bool cancelled(common::ErrorInfo* error) const;
+    uint64_t estimateRows(const std::string& tableName) const;
 
     std::string sourcePath;
     std::string targetPath;
@@ -128,6 +129,8 @@ private:
     StageObserver* stageObserver = nullptr;
     const std::atomic<bool>* cancelFlag = nullptr;
     common::Stopwatch stageWatch;
+    uint64_t dumpEstimate = 0;  // live messages expected by the copy
+    uint64_t dumpDone = 0;
     bool runCalled = false;
 };
 

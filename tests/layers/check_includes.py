@@ -22,7 +22,7 @@ APP_ALLOWED = {
     "export": {"store", "pages", "export"},
     "session": {"store", "pages", "export", "session"},
     "browser": {"store", "browser"},
-    "cli": {"store", "pages", "export", "session", "cli"},
+    "cli": {"store", "pages", "export", "session", "browser", "cli"},
 }
 APP_INCLUDE = re.compile(r'^\s*#\s*include\s+"app/([a-z_]+)/')
 NO_QT = {"common", "sqlite_recovery", "sqldb", "wchat"}

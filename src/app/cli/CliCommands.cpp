@@ -1,14 +1,25 @@
 #include "app/cli/CliCommands.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/TerminalProgress.h"
 #include "app/session/RecoveryProgress.h"
+#include "app/browser/ResultBrowserModel.h"
 #include "app/session/RecoverySession.h"
 #include "backup/BackupManager.h"
 #include "common/Status.h"
+#include "common/Stopwatch.h"
 
 namespace talwen {
 namespace app {
@@ -30,35 +41,51 @@ int fail(std::ostream& err, const std::string& message) {
 
 int fail(std::ostream& err, const Status& status) { return fail(err, status.message()); }
 
-// Progress of a recovery and an export on standard error: a bar per carving seek,
-// one line for each long stage without a progress record.
+// Progress of a recovery and an export on standard error: a bar for every stage
+// that can take more than a second, and the time every stage took.
 class CliProgress : public RecoveryObserver {
 public:
-    CliProgress(std::ostream& err, bool interactive) : progress_(err, interactive) {}
+    CliProgress(std::ostream& err, bool interactive, bool quiet) : progress_(err, interactive), quiet_(quiet) {}
 
     void onStageBegin(wchat::Stage stage, const wchat::StageReport&) override {
-        if (stage == wchat::Stage::LoadDatabase) progress_.note("正在读取数据库...");
-        if (stage == wchat::Stage::DumpChats) progress_.note("正在复制未删除的聊天记录...");
-        if (stage == wchat::Stage::FinishTargetDb) progress_.note("正在整理恢复结果...");
+        const char* text = ownBarText(stage);
+        if (text == nullptr || quiet_) return;
+        stageWatch_.restart();
+        progress_.update("", text, 0, "", formatEpochUtc(0));
     }
-    // A seek's own end closes its bar, so later stage lines never come before it.
+    void onStageProgress(wchat::Stage stage, uint64_t done, uint64_t total) override {
+        const char* text = ownBarText(stage);
+        if (text == nullptr || quiet_ || total == 0) return;
+        const int64_t elapsedMs = std::max<int64_t>(0, stageWatch_.elapsedMilliseconds());
+        const int percent = static_cast<int>(std::min<uint64_t>(100, done * 100 / total));
+        std::string remaining;
+        if (done > 0 && done < total) {
+            const double left = static_cast<double>(elapsedMs) * static_cast<double>(total - done) / static_cast<double>(done);
+            remaining = formatEpochUtc(static_cast<uint64_t>(left / 1000.0));
+        }
+        progress_.update("", text, percent, remaining, formatEpochUtc(static_cast<uint64_t>(elapsedMs) / 1000));
+    }
+    // A stage's own end closes its bar, so later lines never come before it.
     void onStageEnd(wchat::Stage stage, const wchat::StageReport& report) override {
+        stageMs_.emplace_back(wchat::stageName(stage), report.elapsedMs);
+        if (quiet_) return;
+        const std::string elapsed = formatEpochUtc(report.elapsedMs / 1000);
+        if (const char* text = ownBarText(stage)) progress_.complete("", text, elapsed);
         if (stage == wchat::Stage::DumpChats) progress_.note("已复制 " + std::to_string(report.count) + " 条聊天记录");
         const int seek = stage == wchat::Stage::SeekFriends      ? kFriendSeek
                          : stage == wchat::Stage::SeekChatTables ? kChatTableSeek
                          : stage == wchat::Stage::SeekChats      ? kChatSeek
                                                                  : -1;
-        if (seek >= 0) {
-            progress_.complete(kSeekBars[seek].counter, kSeekBars[seek].text, formatEpochUtc(report.elapsedMs / 1000));
-        }
+        if (seek >= 0) progress_.complete(kSeekBars[seek].counter, kSeekBars[seek].text, elapsed);
     }
     void onSeekProgress(Seek seek, const ProgressReport& report) override {
-        if (!report.showIndicator) return;
+        if (!report.showIndicator || quiet_) return;
         progress_.update(kSeekBars[seek].counter, kSeekBars[seek].text, report.percent, report.remainingText,
                          report.elapsedText);
     }
     void onExportProgress(const ExportProgress& step) override {
         static const std::string kExportText = "导出聊天记录";
+        if (quiet_) return;
         if (step.finished) {
             progress_.complete("", kExportText, "");
         } else {
@@ -66,6 +93,8 @@ public:
         }
     }
     void finishLine() { progress_.finishLine(); }
+    // Every finished stage with its time, in order.
+    const std::vector<std::pair<std::string, uint64_t>>& stageTimes() const { return stageMs_; }
 
     struct SeekBar {
         const char* counter;
@@ -74,8 +103,54 @@ public:
     static const SeekBar kSeekBars[3];
 
 private:
+    // The stages drawn with a bar of their own (the seeks have their watchers).
+    static const char* ownBarText(wchat::Stage stage) {
+        switch (stage) {
+            case wchat::Stage::LoadDatabase: return "正在读取数据库...";
+            case wchat::Stage::DumpChats: return "正在复制未删除的聊天记录...";
+            case wchat::Stage::FinishTargetDb: return "正在整理恢复结果...";
+            default: return nullptr;
+        }
+    }
+
     TerminalProgress progress_;
+    bool quiet_;
+    common::Stopwatch stageWatch_;
+    std::vector<std::pair<std::string, uint64_t>> stageMs_;
 };
+
+// Turns Ctrl-C (the flag a signal handler sets) into a stop request for the
+// session while the object lives.
+class InterruptWatch {
+public:
+    InterruptWatch(const std::atomic<bool>* interrupted, RecoverySession& session) : interrupted_(interrupted) {
+        if (interrupted_ == nullptr) return;
+        thread_ = std::thread([this, &session] {
+            while (!done_.load()) {
+                if (interrupted_->load()) {
+                    session.requestCancel();
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        });
+    }
+    ~InterruptWatch() {
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    bool interrupted() const { return interrupted_ != nullptr && interrupted_->load(); }
+
+private:
+    const std::atomic<bool>* interrupted_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+int stopped(std::ostream& err) {
+    err << "wchat-recover: stopped by the user\n";
+    return kExitInterrupted;
+}
 
 const CliProgress::SeekBar CliProgress::kSeekBars[3] = {
     {"(1/3)", kFriendSeekText}, {"(2/3)", kChatTableSeekText}, {"(3/3)", kChatSeekText}};
@@ -140,22 +215,78 @@ void printSummary(const wchat::StoreSummary& counts, const RecoveredData& data, 
     out << "共成功恢复 " << data.recoveredCount() << " 条已删除聊天记录。\n";
 }
 
+// What a script reads of a scan or an export: one JSON object.
+struct JsonSummary {
+    const wchat::StoreSummary* counts = nullptr;
+    const RecoveredData* data = nullptr;
+    bool partial = false;
+    std::string store;
+    const ExportOutcome* exported = nullptr;
+    const std::vector<std::pair<std::string, uint64_t>>* stageTimes = nullptr;
+
+    void print(std::ostream& out) const {
+        QJsonObject root;
+        if (counts != nullptr) {
+            root["contacts"] = QJsonObject{{"live", qint64(counts->liveFriends)},
+                                           {"carved", qint64(counts->carvedFriends)},
+                                           {"madeUp", qint64(counts->madeUpFriends)}};
+            root["messages"] =
+                QJsonObject{{"live", qint64(counts->liveChats)}, {"recovered", qint64(counts->carvedChats)}};
+        }
+        if (data != nullptr) {
+            int friends = 0, groups = 0, official = 0;
+            for (const FriendEntry& entry : data->friendList()) {
+                switch (friendCategory(entry.usrName)) {
+                    case FriendCategory::Friend: ++friends; break;
+                    case FriendCategory::Group: ++groups; break;
+                    case FriendCategory::OfficialAccount: ++official; break;
+                }
+            }
+            root["conversations"] = QJsonObject{{"friends", friends},
+                                                {"groups", groups},
+                                                {"officialAccounts", official},
+                                                {"unknownFriends", int(data->unknownFriendGroups().size())}};
+            root["recoveredDeletedMessages"] = qint64(data->recoveredCount());
+        }
+        root["partial"] = partial;
+        root["store"] = store.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(store));
+        if (exported != nullptr) {
+            root["export"] = QJsonObject{{"directory", QString::fromStdString(exported->directory)},
+                                         {"conversations", exported->written},
+                                         {"failed", exported->failed}};
+        } else {
+            root["export"] = QJsonValue();
+        }
+        if (stageTimes != nullptr) {
+            QJsonObject stages;
+            for (const auto& [name, ms] : *stageTimes) stages[QString::fromStdString(name)] = qint64(ms);
+            root["stageMilliseconds"] = stages;
+        }
+        out << QJsonDocument(root).toJson(QJsonDocument::Compact).toStdString() << "\n";
+    }
+};
+
 // Exports every conversation of the session below exportDir; prints the export's path.
-int exportAll(RecoverySession& session, CliProgress& progress, const std::string& exportDir, std::ostream& out,
-              std::ostream& err) {
-    const ExportOutcome outcome = session.exportAll(exportDir);
+int exportAll(RecoverySession& session, CliProgress& progress, const CliOptions& options, ExportOutcome& outcome,
+              std::ostream& out, std::ostream& err, const InterruptWatch& interrupt) {
+    outcome = session.exportAll(options.exportDir);
     progress.finishLine();
+    if (outcome.cancelled && interrupt.interrupted()) return stopped(err);
     if (outcome.directory.empty()) return fail(err, outcome.status);
-    out << "exported " << outcome.written << " conversations to " << outcome.directory << "\n";
+    if (!options.json && !options.quiet) {
+        out << "exported " << outcome.written << " conversations to " << outcome.directory << "\n";
+    }
     return outcome.status.isOk() ? kExitOk : fail(err, outcome.status);
 }
 
-int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool interactive) {
+int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool interactive,
+         const std::atomic<bool>* interrupted) {
     if (!options.storeFile.empty() && QFileInfo::exists(toQ(options.storeFile))) {
         return fail(err, "output file exists: " + options.storeFile);
     }
-    CliProgress progress(err, interactive);
+    CliProgress progress(err, interactive, options.quiet);
     RecoverySession session(&progress);
+    const InterruptWatch interrupt(interrupted, session);
     Status status = session.setWorkDirectory(options.workDir);
     if (!status.isOk()) return fail(err, status);
     if (!options.databaseFile.empty()) {
@@ -165,7 +296,7 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
         status = session.openBackup(options.backupDir);
         if (status.isOk()) status = session.chooseAccount(options.account);
         if (status.isOk()) status = session.copySource();
-        if (status.isOk()) {
+        if (status.isOk() && !options.quiet) {
             err << "account " << session.accountDirectory();
             if (!session.accountUserName().empty()) err << ": " << session.accountUserName();
             err << "\n";
@@ -175,27 +306,45 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
 
     status = session.recover(options.threads);
     progress.finishLine();
+    if (status.kind() == Status::Kind::Cancelled && interrupt.interrupted()) return stopped(err);
     if (!status.isOk()) return fail(err, status);
     status = session.loadResults();  // every row: the export must leave nothing out
     wchat::StoreSummary counts;
     if (status.isOk()) status = session.summary(&counts);
     if (!status.isOk()) return fail(err, status);
-    printSummary(counts, session.results(), out);
+    if (!options.json && !options.quiet) printSummary(counts, session.results(), out);
 
     if (!options.storeFile.empty()) {
         status = session.keepStore(options.storeFile);
         if (!status.isOk()) return fail(err, status);
-        out << "recovery store kept in " << options.storeFile << "\n";
+        if (!options.json && !options.quiet) out << "recovery store kept in " << options.storeFile << "\n";
     }
-    if (!options.exportDir.empty()) return exportAll(session, progress, options.exportDir, out, err);
-    return kExitOk;
+    ExportOutcome exported;
+    int code = kExitOk;
+    if (!options.exportDir.empty()) {
+        code = exportAll(session, progress, options, exported, out, err, interrupt);
+        if (code == kExitInterrupted) return code;
+    }
+    if (options.json) {
+        JsonSummary summary;
+        summary.counts = &counts;
+        summary.data = &session.results();
+        summary.partial = session.resultIsPartial();
+        summary.store = options.storeFile;
+        summary.exported = options.exportDir.empty() ? nullptr : &exported;
+        summary.stageTimes = &progress.stageTimes();
+        summary.print(out);
+    }
+    return code;
 }
 
 // ---- Export from a kept store ---------------------------------------------
 
-int exportStore(const CliOptions& options, std::ostream& out, std::ostream& err, bool interactive) {
-    CliProgress progress(err, interactive);
+int exportStore(const CliOptions& options, std::ostream& out, std::ostream& err, bool interactive,
+                const std::atomic<bool>* interrupted) {
+    CliProgress progress(err, interactive, options.quiet);
     RecoverySession session(&progress);
+    const InterruptWatch interrupt(interrupted, session);
     Status status = session.openKeptStore(options.storeFile);
     if (!status.isOk()) return fail(err, status);
     if (!options.backupDir.empty()) {
@@ -205,13 +354,26 @@ int exportStore(const CliOptions& options, std::ostream& out, std::ostream& err,
     }
     status = session.loadResults();  // every row: the export must leave nothing out
     if (!status.isOk()) return fail(err, status);
-    return exportAll(session, progress, options.exportDir, out, err);
+    ExportOutcome exported;
+    const int code = exportAll(session, progress, options, exported, out, err, interrupt);
+    if (code == kExitInterrupted) return code;
+    if (options.json) {
+        wchat::StoreSummary counts;
+        const bool counted = session.summary(&counts).isOk();
+        JsonSummary summary;
+        summary.counts = counted ? &counts : nullptr;
+        summary.data = &session.results();
+        summary.store = options.storeFile;
+        summary.exported = &exported;
+        summary.print(out);
+    }
+    return code;
 }
 
 }  // namespace
 
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-                   bool interactive) {
+                   bool interactive, const std::atomic<bool>* interrupted) {
     const CliOptions options = parseCommandLine(arguments);
     if (!options.error.empty()) {
         err << "wchat-recover: " << options.error << "\n" << kUsage;
@@ -219,16 +381,19 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     }
     switch (options.command) {
         case CliOptions::Command::Help:
-            out << kUsage;
+            out << (options.helpTopic.empty() ? std::string(kUsage) : commandHelp(options.helpTopic));
+            return kExitOk;
+        case CliOptions::Command::Version:
+            out << versionText() << "\n";
             return kExitOk;
         case CliOptions::Command::Backups:
             return listBackups(options, out, err);
         case CliOptions::Command::Accounts:
             return listAccounts(options, out, err);
         case CliOptions::Command::Scan:
-            return scan(options, out, err, interactive);
+            return scan(options, out, err, interactive, interrupted);
         case CliOptions::Command::Export:
-            return exportStore(options, out, err, interactive);
+            return exportStore(options, out, err, interactive, interrupted);
         case CliOptions::Command::None:
             break;
     }

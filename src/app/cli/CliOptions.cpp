@@ -13,16 +13,72 @@ const char* const kUsage =
     "  wchat-recover accounts BACKUP_DIR\n"
     "      List the messenger accounts of a backup with their owner and sample friends.\n"
     "  wchat-recover scan (BACKUP_DIR [--account NAME] | --db MM.sqlite)\n"
-    "                     [--store FILE] [--export DIR] [--work DIR] [--threads N]\n"
+    "                     [--store FILE] [--export DIR] [--work DIR] [--threads N] [--json] [--quiet]\n"
     "      Recover contacts and messages, deleted ones included, from a copy of the\n"
     "      messenger database; print a summary; optionally keep the recovery store as\n"
     "      FILE and export every conversation as HTML below DIR.\n"
     "      NAME is the account's user name or its 32-character directory.\n"
-    "  wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]]\n"
+    "  wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]] [--json] [--quiet]\n"
     "      Export every conversation of a kept recovery store; with the backup, pictures\n"
     "      and voice notes are copied too.\n"
+    "  wchat-recover help COMMAND\n"
+    "      Explain one command, with examples.\n"
+    "  wchat-recover --version\n"
+    "--json prints the summary as one JSON object on standard output; --quiet prints only\n"
+    "errors. Ctrl-C stops a scan or an export cleanly (exit status 130).\n"
     "The backup and the scanned database are never written to. Set WCHAT_RECOVER_DEBUG=1\n"
     "to see the diagnostic log.\n";
+
+std::string versionText() { return std::string("wchat-recover ") + WCR_VERSION; }
+
+std::string commandHelp(const std::string& command) {
+    struct Help {
+        const char* command;
+        const char* text;
+    };
+    static const Help kHelp[] = {
+        {"backups",
+         "wchat-recover backups [--root DIR]...\n"
+         "  Lists the iTunes backups of this computer, one per line: device name, date of the\n"
+         "  last backup, serial number, encryption and directory, separated by tabs.\n"
+         "  --root DIR   list the backups below DIR instead (may be given several times)\n"
+         "examples:\n"
+         "  wchat-recover backups\n"
+         "  wchat-recover backups --root /media/usb/MobileSync/Backup\n"},
+        {"accounts",
+         "wchat-recover accounts BACKUP_DIR\n"
+         "  Lists the messenger accounts of a backup with their owner and some friends, so\n"
+         "  that an account can be recognised and chosen for scan --account.\n"
+         "example:\n"
+         "  wchat-recover accounts ~/Backup/00008030-001A2B3C4D5E6F70\n"},
+        {"scan",
+         "wchat-recover scan (BACKUP_DIR [--account NAME] | --db MM.sqlite)\n"
+         "                   [--store FILE] [--export DIR] [--work DIR] [--threads N] [--json] [--quiet]\n"
+         "  Copies the messenger database of the backup (or the file given with --db) and\n"
+         "  recovers its contacts and messages, deleted ones included, from the copy.\n"
+         "  --account NAME  the account's user name or 32-character directory (needed when\n"
+         "                  the backup holds several accounts)\n"
+         "  --store FILE    keep the recovery store as FILE (never overwritten)\n"
+         "  --export DIR    export every conversation as HTML pages below DIR\n"
+         "  --work DIR      working directory for the copy (default: a temporary one)\n"
+         "  --threads N     carving threads (default: one less than the processor threads)\n"
+         "  --json          the summary as one JSON object on standard output\n"
+         "  --quiet         no progress and no summary text, only errors\n"
+         "examples:\n"
+         "  wchat-recover scan ~/Backup/00008030-001A2B3C4D5E6F70 --export ~/Desktop/chats\n"
+         "  wchat-recover scan --db MM.sqlite --store recovered.sqlite --json\n"},
+        {"export",
+         "wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]] [--json] [--quiet]\n"
+         "  Exports every conversation of a recovery store kept by scan --store. With the\n"
+         "  backup, pictures and voice notes of the account are copied too.\n"
+         "example:\n"
+         "  wchat-recover export recovered.sqlite --export ~/Desktop/chats --backup ~/Backup/0000\n"},
+    };
+    for (const Help& help : kHelp) {
+        if (command == help.command) return help.text;
+    }
+    return std::string();
+}
 
 namespace {
 
@@ -55,6 +111,17 @@ CliOptions parseCommandLine(const std::vector<std::string>& arguments) {
         return options;
     }
     const std::string& command = arguments[0];
+    if (command == "--version") {
+        options.command = CliOptions::Command::Version;
+        return options;
+    }
+    if (command == "help" && arguments.size() >= 2) {
+        options.command = CliOptions::Command::Help;
+        options.helpTopic = arguments[1];
+        if (arguments.size() > 2) options.error = "help takes one command";
+        else if (commandHelp(options.helpTopic).empty()) options.error = "no such command: " + options.helpTopic;
+        return options;
+    }
     if (command == "-h" || command == "--help" || command == "help") {
         options.command = CliOptions::Command::Help;
         return options;
@@ -95,6 +162,9 @@ CliOptions parseCommandLine(const std::vector<std::string>& arguments) {
             if (takeValue(arguments, i, threads, options) && !parseThreads(threads, options.threads)) {
                 options.error = "--threads takes a whole number from 1 to 256";
             }
+        } else if ((argument == "--json" || argument == "--quiet") &&
+                   (options.command == CliOptions::Command::Scan || options.command == CliOptions::Command::Export)) {
+            (argument == "--json" ? options.json : options.quiet) = true;
         } else if (argument == "-h" || argument == "--help") {
             options.command = CliOptions::Command::Help;
             return options;

@@ -9,7 +9,7 @@ namespace cli {
 
 // What the command line asked for. Parsing never touches the file system.
 struct CliOptions {
-    enum class Command { None, Help, Backups, Accounts, Scan, Export };
+    enum class Command { None, Help, Version, Backups, Accounts, Scan, Export };
 
     Command command = Command::None;
     std::vector<std::string> roots;  // backups: roots to list instead of the platform's
@@ -20,6 +20,9 @@ struct CliOptions {
     std::string exportDir;           // scan, export: export every conversation below this directory
     std::string workDir;             // scan: working directory (default: a temporary one)
     unsigned threads = 0;            // scan: seek threads (0: one less than the hardware threads)
+    bool json = false;               // scan, export: the summary as one JSON object on standard output
+    bool quiet = false;              // scan, export: no progress and no summary text, only errors
+    std::string helpTopic;           // help COMMAND: the command to explain
     std::string error;               // set when the arguments are wrong
 };
 
@@ -27,6 +30,10 @@ CliOptions parseCommandLine(const std::vector<std::string>& arguments);
 
 // The usage text printed for --help and after an argument error.
 extern const char* const kUsage;
+// "help COMMAND": the command's usage with examples; empty for an unknown command.
+std::string commandHelp(const std::string& command);
+// "wchat-recover " + the version.
+std::string versionText();
 
 }  // namespace cli
 }  // namespace app

@@ -2,6 +2,8 @@
 #include <QCoreApplication>
 #include <QString>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -12,6 +14,12 @@
 #include "app/cli/TerminalProgress.h"
 
 namespace {
+// Set by Ctrl-C and termination signals; the command stops cleanly when it sees it.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void onInterrupt(int) { interrupted.store(true); }
+
 // The libraries write diagnostics (unknown message types, located files) to Qt's
 // debug log; on the command line they would bury the progress and the summary, so
 // they are shown only when WCHAT_RECOVER_DEBUG is set.
@@ -24,8 +32,11 @@ void writeWarningsOnly(QtMsgType type, const QMessageLogContext&, const QString&
 int main(int argc, char** argv) {
     if (std::getenv("WCHAT_RECOVER_DEBUG") == nullptr) qInstallMessageHandler(writeWarningsOnly);
     QCoreApplication application(argc, argv);
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
     return talwen::app::cli::runCommandLine(arguments, std::cout, std::cerr,
-                                            talwen::app::cli::TerminalProgress::standardErrorIsTerminal());
+                                            talwen::app::cli::TerminalProgress::standardErrorIsTerminal(),
+                                            &interrupted);
 }

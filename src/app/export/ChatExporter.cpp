@@ -95,6 +95,10 @@ std::vector<PageFile> ChatExporter::exportConversations(const std::vector<Export
     ExportProgress report;
     report.total = total;
     for (const ExportItem& item : items) {
+        if (cancelFlag_ != nullptr && cancelFlag_->load()) {
+            report.cancelled = true;
+            break;
+        }
         if (item.kind == ExportItem::Kind::Contact) {
             // An export writes the whole conversation, not only what the viewer shows.
             common::ErrorInfo error;
@@ -114,7 +118,7 @@ std::vector<PageFile> ChatExporter::exportConversations(const std::vector<Export
             progress(report);
         }
     }
-    if (finalMilliseconds_ > 0) {
+    if (finalMilliseconds_ > 0 && !report.cancelled) {
         QThread::msleep(static_cast<unsigned long>(finalMilliseconds_));
     }
     report.finished = true;

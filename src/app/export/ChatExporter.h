@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -36,6 +37,7 @@ struct ExportProgress {
     int done = 0;
     int total = 0;
     bool finished = false;
+    bool cancelled = false;  // the export stopped on request before its last page
     PageFile page;
 };
 
@@ -64,6 +66,7 @@ public:
 
     // Writes every conversation of `items` into the prepared export directory, each
     // contact with all of its messages, and reports after each one and once at the end.
+    // A cancel request is honoured between pages; the final report says so.
     std::vector<PageFile> exportConversations(const std::vector<ExportItem>& items,
                                               const std::function<void(const ExportProgress&)>& progress);
 
@@ -74,6 +77,9 @@ public:
 
     // Pauses of the export worker: after each page and before the final report.
     void setPacing(int perPageMilliseconds, int finalMilliseconds);
+    // When the flag turns true (any thread), the export ends after the page being
+    // written. Not owned, may be null.
+    void setCancelFlag(const std::atomic<bool>* flag) { cancelFlag_ = flag; }
 
 private:
     template <typename Write>
@@ -88,6 +94,7 @@ private:
     ExportFileNames names_;
     int perPageMilliseconds_ = 100;
     int finalMilliseconds_ = 1000;
+    const std::atomic<bool>* cancelFlag_ = nullptr;
 };
 
 }  // namespace app

@@ -61,6 +61,9 @@ public:
         if (stage == wchat::Stage::FinishTargetDb) *storeFinished_ = true;
         if (observer_) observer_->onStageEnd(stage, report);
     }
+    void onProgress(wchat::Stage stage, uint64_t done, uint64_t total) override {
+        if (observer_) observer_->onStageProgress(stage, done, total);
+    }
 
 private:
     RecoveryObserver* observer_;
@@ -318,20 +321,24 @@ ExportOutcome RecoverySession::exportAll(const std::string& exportDir) {
     }
     ChatExporter exporter(store, results_, renderContext());
     exporter.setPacing(0, 0);
+    exporter.setCancelFlag(&cancel_);
     if (!exporter.prepareExportDirectory(toQ(exportDir), workDirectory_)) {
         outcome.status = Status::ioError("cannot prepare the export directory below " + exportDir);
         return outcome;
     }
     const std::vector<ExportItem> items = ChatExporter::exportAllSet(results_);
-    exporter.exportConversations(items, [&](const ExportProgress& step) {
+    const int written = static_cast<int>(exporter.exportConversations(items, [&](const ExportProgress& step) {
         if (!step.finished && !step.page.written && outcome.failed++ == 0) {
             outcome.firstFailure = toStd(step.page.path);
         }
+        if (step.cancelled) outcome.cancelled = true;
         if (observer_) observer_->onExportProgress(step);
-    });
+    }).size());
     outcome.directory = toStd(exporter.exportDirectory());
-    outcome.written = static_cast<int>(items.size()) - outcome.failed;
-    if (outcome.failed > 0) {
+    outcome.written = written - outcome.failed;
+    if (outcome.cancelled) {
+        outcome.status = Status::cancelled("export cancelled");
+    } else if (outcome.failed > 0) {
         outcome.status = Status::ioError(std::to_string(outcome.failed) +
                                          " pages could not be written, first: " + outcome.firstFailure);
     }

@@ -38,6 +38,8 @@ public:
     virtual ~RecoveryObserver() = default;
     virtual void onStageBegin(wchat::Stage /*stage*/, const wchat::StageReport& /*report*/) {}
     virtual void onStageEnd(wchat::Stage /*stage*/, const wchat::StageReport& /*report*/) {}
+    // Progress inside the long stages that have no seek indicator (see StageObserver).
+    virtual void onStageProgress(wchat::Stage /*stage*/, uint64_t /*done*/, uint64_t /*total*/) {}
     // One poll of a carving seek's progress, about every 100 ms while it runs.
     virtual void onSeekProgress(Seek /*seek*/, const ProgressReport& /*report*/) {}
     virtual void onExportProgress(const ExportProgress& /*progress*/) {}
@@ -48,6 +50,7 @@ struct ExportOutcome {
     common::Status status;
     int written = 0;
     int failed = 0;
+    bool cancelled = false;    // stopped on request; the pages written so far stay
     std::string directory;     // the "微信聊天记录恢复" directory of the export
     std::string firstFailure;  // the first page that could not be written
 };
@@ -97,8 +100,9 @@ public:
     // Runs the recovery on the copy with `threads` seek threads (0: one fewer than
     // the machine has, at least one).
     common::Status recover(unsigned threads);
-    // Asks a running recovery to stop: a carving seek after its current page,
-    // any other stage at its next batch. Any thread. A recovery stopped during the
+    // Asks a running recovery or export to stop: a carving seek after its current
+    // page, an export after its current page, any other stage at its next batch.
+    // Any thread. A recovery stopped during the
     // message seek still has a finished store: recover returns Cancelled and
     // resultIsPartial() is true; the lists can be loaded as usual.
     void requestCancel();

@@ -106,17 +106,62 @@ TEST(CliOptions, ArgumentErrorsExitWithUsage) {
     EXPECT_EQ(3u, options.threads);
 }
 
-TEST(TerminalProgress, BarShowsPercentAndClockTimes) {
-    EXPECT_EQ("(1/3) 正在扫描好友... [###############---------------]  50%  预计剩余时间：00:00:03  已使用时间：00:00:04",
-              TerminalProgress::barLine("(1/3)", "正在扫描好友...", 50, "1970-01-01 00:00:03",
-                                        "1970-01-01 00:00:04"));
+TEST(TerminalProgress, BarFitsTheTerminalMeasuredInColumns) {
+    EXPECT_EQ(2, TerminalProgress::displayWidth("好"));
+    EXPECT_EQ(14, TerminalProgress::displayWidth("(1/3) 正在扫描"));  // 6 + 4 wide characters
+    EXPECT_EQ(1, TerminalProgress::displayWidth("e\xCC\x81"));     // e + combining acute
+    const std::string full =
+        "(1/3) 正在扫描好友... [###############---------------]  50%  预计剩余时间：00:00:03  已使用时间：00:00:04";
+    struct Case {
+        int columns;
+        std::string line;
+    } const cases[] = {
+        {0, full},
+        {200, full},
+        {105, "(1/3) 正在扫描好友... [###############---------------]  50%  预计剩余时间：00:00:03  已使用时间：00:00:04"},
+        {104, "(1/3) 正在扫描好友... [##############---------------]  50%  预计剩余时间：00:00:03  已使用时间：00:00:04"},
+        {79, "(1/3) 正在扫描好友... [##############--------------]  50%  已使用时间：00:00:04"},
+        {60, "(1/3) 正在扫描好友... [###############---------------]  50%"},
+        {40, "(1/3) 正在扫描好友... [#####------]  50%"},
+        {20, "(1/3) 正在扫描好友.."},
+    };
+    for (const Case& c : cases) {
+        const std::string line = TerminalProgress::barLine("(1/3)", "正在扫描好友...", 50, "1970-01-01 00:00:03",
+                                                           "1970-01-01 00:00:04", c.columns);
+        EXPECT_EQ(c.line, line) << c.columns;
+        if (c.columns > 0) EXPECT_LE(TerminalProgress::displayWidth(line), c.columns);
+    }
+}
+
+TEST(TerminalProgress, EachStageEndsOnOneLineOfItsOwn) {
+    // On a terminal: redraws in place with the rest of the line cleared, one final
+    // line per stage, nothing after it.
+    std::ostringstream screen;
+    TerminalProgress bar(screen, true, 200);
+    bar.update("(2/3)", "x", 40, "", "1970-01-01 00:00:01");
+    bar.update("(2/3)", "x", 100, "1970-01-01 00:00:00", "1970-01-01 00:00:02");
+    bar.complete("(2/3)", "x", "1970-01-01 00:00:02");
+    bar.complete("(2/3)", "x", "1970-01-01 00:00:02");
+    bar.update("(2/3)", "x", 95, "", "");  // a late watcher report after the end
+    const std::string done = "(2/3) x [##############################] 100%  已使用时间：00:00:02";
+    EXPECT_EQ("\r(2/3) x [############------------------]  40%  已使用时间：00:00:01\x1b[K"
+              "\r(2/3) x [##############################] 100%  预计剩余时间：00:00:00  已使用时间：00:00:02\x1b[K"
+              "\r" + done + "\x1b[K\n",
+              screen.str());
+
+    // Plain lines: at most one per second per stage, the final one always.
+    int64_t now = 0;
     std::ostringstream plain;
-    TerminalProgress progress(plain, false);
-    for (int percent : {3, 9, 10, 14, 55}) progress.update("(2/3)", "x", percent, "", "");
-    progress.complete("(2/3)", "x", "1970-01-01 00:00:02");
-    progress.update("(2/3)", "x", 95, "", "");  // a late watcher report after the end
-    progress.update("", "y", 20, "", "");
-    EXPECT_EQ("(2/3) x 0%\n(2/3) x 10%\n(2/3) x 50%\n(2/3) x 100% 已使用时间：00:00:02\ny 20%\n", plain.str());
+    TerminalProgress lines(plain, false, 0, [&now] { return now; });
+    for (int percent : {3, 9, 10, 14, 55}) {
+        lines.update("", "y", percent, "", "");
+        now += 400;
+    }
+    lines.update("", "z", 7, "", "");
+    lines.complete("", "y", "1970-01-01 00:00:02");
+    lines.update("", "y", 95, "", "");
+    EXPECT_EQ("y 3%\ny 14%\nz 7%\ny 100% 已使用时间：00:00:02\n", plain.str());
+    EXPECT_EQ(std::string::npos, plain.str().find('\x1b'));
 }
 
 TEST(Cli, BadInputFailsWithOneLineMessage) {
