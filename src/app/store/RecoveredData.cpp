@@ -222,20 +222,30 @@ std::string beforeCondition(const MessageCursor& before) {
 
 // A run of messages of one second longer than this may be cut between slices.
 constexpr uint32_t kRunRowCap = 1000;
+// Keeps count + 1 from wrapping; no view asks for so many at once.
+constexpr uint32_t kSliceRowCap = 1000000;
 
 // Up to `count` messages before `before` (none: from the end), plus the rest of the
 // oldest one's run of equal times, oldest first.
 ConversationSlice querySlice(sqlite3* store, int32_t rcFriendId, const MessageCursor* before, uint32_t count,
                              common::ErrorInfo* error) {
-    count = std::max<uint32_t>(count, 1);
+    count = std::min<uint32_t>(std::max<uint32_t>(count, 1), kSliceRowCap);
     const uint32_t runCap = std::max(count, kRunRowCap);
     ConversationSlice slice;
+    // One message more than asked for tells whether earlier ones exist, which saves
+    // a pass over a long conversation.
     ResultSet newestRows;
-    runQuery(store, count, conversationSql(rcFriendId, before ? beforeCondition(*before) : "", count), newestRows,
-             error);
+    runQuery(store, count + 1, conversationSql(rcFriendId, before ? beforeCondition(*before) : "", count + 1),
+             newestRows, error);
     std::vector<ChatEntry> entries = readConversationRows(newestRows);
     if (!error->isSuccess() || entries.empty()) {
         return slice;
+    }
+    const bool readAhead = entries.size() > count;
+    int64_t aheadTime = 0;
+    if (readAhead) {
+        aheadTime = entries.back().createTime;
+        entries.pop_back();
     }
     const ChatEntry oldest = entries.back();
     ResultSet runRows;
@@ -253,9 +263,14 @@ ConversationSlice querySlice(sqlite3* store, int32_t rcFriendId, const MessageCu
     }
     slice.first = MessageCursor{entries.back().createTime, entries.back().rcChatId};
 
-    ResultSet earlierRows;
-    runQuery(store, 1, conversationSql(rcFriendId, beforeCondition(slice.first), 1), earlierRows, error);
-    slice.hasEarlier = earlierRows.getRowCount() > 0;
+    if (readAhead && aheadTime < oldest.createTime) {
+        slice.hasEarlier = true;
+    } else if (readAhead) {
+        // The message read ahead belonged to the run just taken.
+        ResultSet earlierRows;
+        runQuery(store, 1, conversationSql(rcFriendId, beforeCondition(slice.first), 1), earlierRows, error);
+        slice.hasEarlier = earlierRows.getRowCount() > 0;
+    }
     std::reverse(entries.begin(), entries.end());
     slice.messages = withoutDuplicates(entries);
     return slice;
