@@ -22,6 +22,7 @@ APP_ALLOWED = {
     "export": {"store", "pages", "export"},
     "session": {"store", "pages", "export", "session"},
     "browser": {"store", "browser"},
+    "pictures": {"store", "pictures"},
     "cli": {"store", "pages", "export", "session", "browser", "cli"},
 }
 APP_INCLUDE = re.compile(r'^\s*#\s*include\s+"app/([a-z_]+)/')

@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTextStream>
 
 #include "app/store/RecoveredData.h"
@@ -28,6 +30,32 @@ PageFile ConversationViewer::showConversation(const RecoveredData& data, const R
         viewerContext.exportDir.clear();
         MessageRenderer(viewerContext).writeContactPage(out, contact, data.currentConversation());
     });
+}
+
+PageFile ConversationViewer::showConversationSlice(const RecoveredData& data, const RenderContext& context,
+                                                   int32_t rcFriendId, const ConversationSlice& slice) const {
+    const FriendEntry contact = data.friendEntry(rcFriendId);
+    return writeViewerPage([&](QTextStream& out) {
+        RenderContext viewerContext = context;
+        viewerContext.exportDir.clear();
+        MessageRenderer(viewerContext).writeContactSlicePage(out, contact, slice);
+    });
+}
+
+QString ConversationViewer::earlierMessagesScript(const RecoveredData& data, const RenderContext& context,
+                                                  int32_t rcFriendId, const ConversationSlice& slice) {
+    RenderContext viewerContext = context;
+    viewerContext.exportDir.clear();
+    QString html;
+    QTextStream out(&html);
+    MessageRenderer(viewerContext).writeContactMessages(out, data.friendEntry(rcFriendId), slice);
+    out.flush();
+    const QJsonArray arguments{html, slice.hasEarlier ? QJsonValue(earlierMessagesLink(slice.first))
+                                                      : QJsonValue(QJsonValue::Null)};
+    QString json = QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact));
+    // Line and paragraph separators end a line in older script engines.
+    json.replace(QChar(0x2028), QStringLiteral("\\u2028")).replace(QChar(0x2029), QStringLiteral("\\u2029"));
+    return QStringLiteral("wcrPrependEarlier.apply(null, ") + json + QStringLiteral(");");
 }
 
 PageFile ConversationViewer::showLostConversation(const RecoveredData& data, const RenderContext& context,

@@ -20,6 +20,17 @@ public:
 
     // The current conversation of `data` as the page of contact `rcFriendId`.
     PageFile showConversation(const RecoveredData& data, const RenderContext& context, int32_t rcFriendId) const;
+    // The first page of a long conversation: `slice` (the latest messages, see
+    // RecoveredData::queryLatestMessages) of contact `rcFriendId`, with the
+    // load-earlier link above them when earlier messages exist.
+    PageFile showConversationSlice(const RecoveredData& data, const RenderContext& context, int32_t rcFriendId,
+                                   const ConversationSlice& slice) const;
+    // The script that puts an earlier slice above the messages the view shows and
+    // moves the load-earlier link to that slice's oldest message (removes it when
+    // nothing is earlier). The view runs it after a navigation to the link
+    // (parseEarlierMessagesLink) has been refused and the slice read.
+    static QString earlierMessagesScript(const RecoveredData& data, const RenderContext& context,
+                                         int32_t rcFriendId, const ConversationSlice& slice);
     // One unknown-friend group (an absent page number gives an empty page).
     PageFile showLostConversation(const RecoveredData& data, const RenderContext& context, int32_t pageNumber) const;
 

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "app/pages/HtmlText.h"
+#include "app/store/PictureNames.h"
 #include "app/store/TimeText.h"
 #include "backup/BoundedXml.h"
 #include "backup/ReadOnlyFile.h"
@@ -15,6 +16,8 @@
 
 namespace talwen {
 namespace app {
+
+const char* const kEarlierLinkScheme = "wcr-earlier:";
 
 namespace {
 
@@ -40,6 +43,7 @@ const char* const kScriptLines[] = {
 };
 
 const char* const kDefaultFace = "images/faces05.png";
+const char* const kLoadEarlierText = "查看更早的消息";
 const char* const kFaceEnd = R"HTML(" width="40" height="40"></li>)HTML";
 const char* const kPlainFaceEnd = R"HTML("></li>)HTML";
 const char* const kNameStart = R"HTML(<li><p class="chat-name">)HTML";
@@ -126,20 +130,70 @@ QString MessageRenderer::stripTags(const QString& text) {
 
 void MessageRenderer::writeContactPage(QTextStream& out, const FriendEntry& contact,
                                        const std::vector<ChatEntry>& conversation) const {
-    const QString digest = contactDigest(contact.usrName);
     out << QString::fromUtf8(kContactHead);
-    for (size_t i = 0; i < conversation.size(); ++i) {
-        const ChatEntry& entry = conversation[i];
+    writeContactMessages(out, contact, conversation, false);
+    writePageEnd(out);
+}
+
+void MessageRenderer::writeContactSlicePage(QTextStream& out, const FriendEntry& contact,
+                                            const ConversationSlice& slice) const {
+    out << QString::fromUtf8(kContactHead);
+    if (slice.hasEarlier) {
+        out << R"HTML(<div class="load-earlier" id="load-earlier"><a href=")HTML"
+            << escapeHtmlAttribute(earlierMessagesLink(slice.first)) << R"HTML(">)HTML"
+            << QString::fromUtf8(kLoadEarlierText) << "</a></div>";
+    }
+    writeContactMessages(out, contact, slice.messages, true);
+    writePageEnd(out);
+}
+
+void MessageRenderer::writeContactMessages(QTextStream& out, const FriendEntry& contact,
+                                           const ConversationSlice& slice) const {
+    writeContactMessages(out, contact, slice.messages, true);
+}
+
+void MessageRenderer::writeContactMessages(QTextStream& out, const FriendEntry& contact,
+                                           const std::vector<ChatEntry>& messages, bool indexByChatId) const {
+    const QString digest = contactDigest(contact.usrName);
+    for (size_t i = 0; i < messages.size(); ++i) {
+        const ChatEntry& entry = messages[i];
         const QString date = formatUtcTime(entry.createTime);
         if (yearOfTimeText(date) <= 2009) {
             continue;
         }
         const Message message{entry.des, entry.obtainWay, entry.type, entry.taggedUserName, QString(), entry.message};
         writeMessage(out, PageKind::Contact, message, date, &contact);
-        renderBody(out, PageKind::Contact, message, digest, static_cast<int>(i), entry.mesLocalId);
+        renderBody(out, PageKind::Contact, message, digest, indexByChatId ? entry.rcChatId : static_cast<int>(i),
+                   entry.mesLocalId);
         out << "</div></li></ul></div>";
     }
-    writePageEnd(out);
+}
+
+QString earlierMessagesLink(const MessageCursor& first) {
+    return QStringLiteral("%1%2/%3")
+        .arg(QLatin1String(kEarlierLinkScheme))
+        .arg(first.createTime)
+        .arg(first.rcChatId);
+}
+
+bool parseEarlierMessagesLink(const QString& link, MessageCursor* before) {
+    const QString prefix = QLatin1String(kEarlierLinkScheme);
+    if (!link.startsWith(prefix)) {
+        return false;
+    }
+    const QStringList parts = link.mid(prefix.size()).split(QLatin1Char('/'));
+    if (parts.size() != 2) {
+        return false;
+    }
+    bool timeOk = false;
+    bool idOk = false;
+    const qlonglong time = parts[0].toLongLong(&timeOk);
+    const int id = parts[1].toInt(&idOk);
+    if (!timeOk || !idOk) {
+        return false;
+    }
+    *before = MessageCursor{time, id};
+    return true;
 }
 
 void MessageRenderer::writeLostPage(QTextStream& out, const std::vector<LostChatEntry>& group) const {
@@ -185,8 +239,9 @@ void MessageRenderer::writeMessage(QTextStream& out, PageKind kind, const Messag
 void MessageRenderer::writeFaceAndName(QTextStream& out, PageKind kind, const Message& message,
                                        const FriendEntry* contact) const {
     if (message.des == 0) {
-        const QString ownFace =
-            context_.ownerPicture.isEmpty() ? QString::fromLatin1(kDefaultFace) : context_.ownerPicture;
+        const QString ownFace = context_.ownerPicture.isEmpty()
+                                    ? QString::fromLatin1(kDefaultFace)
+                                    : faceAddress(context_.ownerPicture, ownerPictureFileName(context_.ownerUsrName));
         out << escapeHtmlAttribute(ownFace) << kFaceEnd << kNameStart << "</p>";
         return;
     }
@@ -195,7 +250,7 @@ void MessageRenderer::writeFaceAndName(QTextStream& out, PageKind kind, const Me
         // default face instead of an empty image.
         const QString contactFace = contact == nullptr || contact->headImgUrl.isEmpty()
                                         ? QString::fromLatin1(kDefaultFace)
-                                        : contact->headImgUrl;
+                                        : faceAddress(contact->headImgUrl, contactPictureFileName(contact->rcFriendId));
         if (kind == PageKind::Lost) {
             out << kDefaultFace << kFaceEnd << kNameStart << escapeHtmlText(message.fromUserName) << "</p>";
         } else if (message.des == 1) {
@@ -213,7 +268,8 @@ void MessageRenderer::writeFaceAndName(QTextStream& out, PageKind kind, const Me
         if (entry.headImgUrl.isEmpty()) {
             out << kDefaultFace << kPlainFaceEnd;
         } else {
-            out << escapeHtmlAttribute(entry.headImgUrl) << kFaceEnd;
+            out << escapeHtmlAttribute(faceAddress(entry.headImgUrl, contactPictureFileName(entry.rcFriendId)))
+                << kFaceEnd;
         }
         out << "<li>" << kNameStart << escapeHtmlText(entry.conRemark.isEmpty() ? entry.nickName : entry.conRemark)
             << "</p>";
@@ -224,6 +280,36 @@ void MessageRenderer::writeFaceAndName(QTextStream& out, PageKind kind, const Me
         }
         out << kNameStart << escapeHtmlText(message.taggedUserName) << "</p>";
     }
+}
+
+QString MessageRenderer::faceAddress(const QString& headImgUrl, const QString& cacheName) const {
+    if (context_.pictureCacheDir.isEmpty()) {
+        return headImgUrl;
+    }
+    if (cacheName.isEmpty()) {
+        return QString::fromLatin1(kDefaultFace);
+    }
+    auto known = cachedFaces_.find(cacheName);
+    if (known != cachedFaces_.end()) {
+        return known->second;
+    }
+    QString face = QString::fromLatin1(kDefaultFace);
+    const QFileInfo cached(context_.pictureCacheDir + QStringLiteral("/") + cacheName);
+    if (cached.isFile()) {
+        if (context_.exportDir.isEmpty()) {
+            face = QUrl::fromLocalFile(cached.absoluteFilePath()).toString(QUrl::FullyEncoded);
+        } else {
+            // Replaced on every export: ids are those of one recovery store, so an
+            // older copy may show somebody else.
+            const QString target = context_.exportDir + QStringLiteral("/files/") + cacheName;
+            QFile::remove(target);
+            if (QFile::copy(cached.absoluteFilePath(), target)) {
+                face = QStringLiteral("files/") + QString::fromLatin1(QUrl::toPercentEncoding(cacheName));
+            }
+        }
+    }
+    cachedFaces_[cacheName] = face;
+    return face;
 }
 
 QString MessageRenderer::findMedia(const QString& folder, const QString& digest, const QString& localId,

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "app/store/ChatEntry.h"
+#include "app/store/ConversationSlice.h"
 #include "app/store/FriendEntry.h"
 #include "app/store/LostChatEntry.h"
 
@@ -30,7 +31,21 @@ struct RenderContext {
     // Set for an export: pictures and voice notes are copied to exportDir + "/files"
     // and referred to relatively; empty for the viewer, which links into the backup.
     QString exportDir;
+    // The picture cache (store/PictureNames.h). When set, faces come from it instead
+    // of the picture addresses: the cached file (copied to "files" by an export), or
+    // the default face when there is none, so that a page never shows a broken
+    // picture and is never a reason to go online. Empty: the addresses as they are.
+    QString pictureCacheDir;
+    QString ownerUsrName;  // names the owner's cached picture
 };
+
+// The link of a slice page's load-earlier element: "wcr-earlier:" + the createTime
+// and rcChatId of the slice's oldest message ("wcr-earlier:1420070400/17"). The view
+// catches the navigation to it and asks for the messages before that cursor.
+extern const char* const kEarlierLinkScheme;
+QString earlierMessagesLink(const MessageCursor& first);
+// False for any other link.
+bool parseEarlierMessagesLink(const QString& link, MessageCursor* before);
 
 // Writes a conversation as an HTML page of chat bubbles. Texts from the scanned
 // database are HTML-escaped; everything else is written as the page format fixes it.
@@ -42,6 +57,13 @@ public:
     // The page of a known contact: head, one wrapped message per entry, end.
     void writeContactPage(QTextStream& out, const FriendEntry& contact,
                           const std::vector<ChatEntry>& conversation) const;
+    // A page of one slice of a long conversation (the view's first page: the latest
+    // messages). Above them, when earlier messages exist, the load-earlier element
+    // (earlierLink) that the view turns into the next slice.
+    void writeContactSlicePage(QTextStream& out, const FriendEntry& contact, const ConversationSlice& slice) const;
+    // The wrapped messages of a slice alone, for the view to put above what it shows.
+    // Voice notes of slices are numbered by rcChatId, unique across slices.
+    void writeContactMessages(QTextStream& out, const FriendEntry& contact, const ConversationSlice& slice) const;
     // The page of one unknown-friend group.
     void writeLostPage(QTextStream& out, const std::vector<LostChatEntry>& group) const;
 
@@ -68,6 +90,11 @@ private:
         QString message;
     };
 
+    void writeContactMessages(QTextStream& out, const FriendEntry& contact, const std::vector<ChatEntry>& messages,
+                              bool indexByChatId) const;
+    // The face of a picture address: the address itself without a picture cache;
+    // with one, the cached file `cacheName`, else the default face.
+    QString faceAddress(const QString& headImgUrl, const QString& cacheName) const;
     void writeMessage(QTextStream& out, PageKind kind, const Message& message, const QString& date,
                       const FriendEntry* contact) const;
     void writeFaceAndName(QTextStream& out, PageKind kind, const Message& message, const FriendEntry* contact) const;
@@ -83,7 +110,8 @@ private:
     QString mediaReference(const QString& fileName) const;
 
     RenderContext context_;
-    std::map<QString, const FriendEntry*> sendersByUsrName_;  // first entry in ascending rcFriendId
+    std::map<QString, const FriendEntry*> sendersByUsrName_;
+    mutable std::map<QString, QString> cachedFaces_;  // cache file name -> reference, per page writer  // first entry in ascending rcFriendId
 };
 
 }  // namespace app

@@ -165,16 +165,12 @@ void RecoveredData::countRecoveredChats(sqlite3* store, common::ErrorInfo* error
     }
 }
 
-std::vector<ChatEntry> RecoveredData::queryConversation(sqlite3* store, int32_t rcFriendId, uint32_t rowCap,
-                                                        common::ErrorInfo* error) {
-    const std::string sql =
-        std::string(kConversationSqlPrefix) + "'" + std::to_string(rcFriendId) + "' ORDER BY createTime ASC";
-    ResultSet rows;
-    runQuery(store, rowCap, sql, rows, error);
-    const ResultValues query(rows);
+namespace {
 
-    std::vector<ChatEntry> conversation;
-    size_t runStart = 0;  // first entry of the current run of equal createTime
+// The conversation rows of a result in result order.
+std::vector<ChatEntry> readConversationRows(const ResultSet& rows) {
+    const ResultValues query(rows);
+    std::vector<ChatEntry> entries;
     for (size_t row = 0; row < query.rowCount(); ++row) {
         ChatEntry entry;
         if (!query.readInteger(row, "rcFriendId", &entry.rcFriendId)) {
@@ -183,10 +179,18 @@ std::vector<ChatEntry> RecoveredData::queryConversation(sqlite3* store, int32_t 
         query.readInteger(row, "deduceType", &entry.deduceType);
         query.readInteger(row, "createTime", &entry.createTime);
         readMessageColumns(query, row, &entry);
+        entries.push_back(entry);
+    }
+    return entries;
+}
 
-        // Messages sent in the same second are distinct unless their content is the
-        // same too; only such real duplicates (e.g. a live row and its recovered
-        // copy) are dropped.
+// Messages sent in the same second are distinct unless their content is the same
+// too; only such real duplicates (e.g. a live row and its recovered copy) are
+// dropped, the first of them kept. `entries` are in createTime order.
+std::vector<ChatEntry> withoutDuplicates(const std::vector<ChatEntry>& entries) {
+    std::vector<ChatEntry> conversation;
+    size_t runStart = 0;  // first entry of the current run of equal createTime
+    for (const ChatEntry& entry : entries) {
         if (conversation.empty() || conversation.back().createTime != entry.createTime) {
             runStart = conversation.size();
         } else {
@@ -203,6 +207,95 @@ std::vector<ChatEntry> RecoveredData::queryConversation(sqlite3* store, int32_t 
         conversation.push_back(entry);
     }
     return conversation;
+}
+
+std::string conversationSql(int32_t rcFriendId, const std::string& condition, uint32_t limit) {
+    return std::string(kConversationSqlPrefix) + "'" + std::to_string(rcFriendId) + "'" + condition +
+           " ORDER BY WC_Chat.createTime DESC, WC_Chat.rcChatId DESC LIMIT " + std::to_string(limit);
+}
+
+std::string beforeCondition(const MessageCursor& before) {
+    const std::string time = std::to_string(before.createTime);
+    return " AND (WC_Chat.createTime < " + time + " OR (WC_Chat.createTime = " + time +
+           " AND WC_Chat.rcChatId < " + std::to_string(before.rcChatId) + "))";
+}
+
+// A run of messages of one second longer than this may be cut between slices.
+constexpr uint32_t kRunRowCap = 1000;
+// Keeps count + 1 from wrapping; no view asks for so many at once.
+constexpr uint32_t kSliceRowCap = 1000000;
+
+// Up to `count` messages before `before` (none: from the end), plus the rest of the
+// oldest one's run of equal times, oldest first.
+ConversationSlice querySlice(sqlite3* store, int32_t rcFriendId, const MessageCursor* before, uint32_t count,
+                             common::ErrorInfo* error) {
+    count = std::min<uint32_t>(std::max<uint32_t>(count, 1), kSliceRowCap);
+    const uint32_t runCap = std::max(count, kRunRowCap);
+    ConversationSlice slice;
+    // One message more than asked for tells whether earlier ones exist, which saves
+    // a pass over a long conversation.
+    ResultSet newestRows;
+    runQuery(store, count + 1, conversationSql(rcFriendId, before ? beforeCondition(*before) : "", count + 1),
+             newestRows, error);
+    std::vector<ChatEntry> entries = readConversationRows(newestRows);
+    if (!error->isSuccess() || entries.empty()) {
+        return slice;
+    }
+    const bool readAhead = entries.size() > count;
+    int64_t aheadTime = 0;
+    if (readAhead) {
+        aheadTime = entries.back().createTime;
+        entries.pop_back();
+    }
+    const ChatEntry oldest = entries.back();
+    ResultSet runRows;
+    runQuery(store, runCap,
+             conversationSql(rcFriendId,
+                             " AND WC_Chat.createTime = " + std::to_string(oldest.createTime) +
+                                 " AND WC_Chat.rcChatId < " + std::to_string(oldest.rcChatId),
+                             runCap),
+             runRows, error);
+    if (!error->isSuccess()) {
+        return slice;
+    }
+    for (const ChatEntry& entry : readConversationRows(runRows)) {
+        entries.push_back(entry);
+    }
+    slice.first = MessageCursor{entries.back().createTime, entries.back().rcChatId};
+
+    if (readAhead && aheadTime < oldest.createTime) {
+        slice.hasEarlier = true;
+    } else if (readAhead) {
+        // The message read ahead belonged to the run just taken.
+        ResultSet earlierRows;
+        runQuery(store, 1, conversationSql(rcFriendId, beforeCondition(slice.first), 1), earlierRows, error);
+        slice.hasEarlier = earlierRows.getRowCount() > 0;
+    }
+    std::reverse(entries.begin(), entries.end());
+    slice.messages = withoutDuplicates(entries);
+    return slice;
+}
+
+}  // namespace
+
+std::vector<ChatEntry> RecoveredData::queryConversation(sqlite3* store, int32_t rcFriendId, uint32_t rowCap,
+                                                        common::ErrorInfo* error) {
+    const std::string sql =
+        std::string(kConversationSqlPrefix) + "'" + std::to_string(rcFriendId) + "' ORDER BY createTime ASC";
+    ResultSet rows;
+    runQuery(store, rowCap, sql, rows, error);
+    return withoutDuplicates(readConversationRows(rows));
+}
+
+ConversationSlice RecoveredData::queryLatestMessages(sqlite3* store, int32_t rcFriendId, uint32_t count,
+                                                     common::ErrorInfo* error) {
+    return querySlice(store, rcFriendId, nullptr, count, error);
+}
+
+ConversationSlice RecoveredData::queryMessagesBefore(sqlite3* store, int32_t rcFriendId,
+                                                     const MessageCursor& before, uint32_t count,
+                                                     common::ErrorInfo* error) {
+    return querySlice(store, rcFriendId, &before, count, error);
 }
 
 void RecoveredData::loadConversation(sqlite3* store, int32_t rcFriendId, common::ErrorInfo* error) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/store/ChatEntry.h"
+#include "app/store/ConversationSlice.h"
 #include "app/store/FriendEntry.h"
 #include "app/store/LostChatEntry.h"
 #include "common/ErrorInfo.h"
@@ -39,6 +40,15 @@ public:
     // (same time and same content) removed; `rowCap` 0 reads every message.
     static std::vector<ChatEntry> queryConversation(sqlite3* store, int32_t rcFriendId, uint32_t rowCap,
                                                     common::ErrorInfo* error);
+
+    // The latest `count` messages of a contact's conversation (at least 1 is read),
+    // and the `count` messages before `before`. A slice takes the whole run of
+    // messages of its oldest message's second (up to 1000 more), so duplicates are
+    // removed as queryConversation removes them.
+    static ConversationSlice queryLatestMessages(sqlite3* store, int32_t rcFriendId, uint32_t count,
+                                                 common::ErrorInfo* error);
+    static ConversationSlice queryMessagesBefore(sqlite3* store, int32_t rcFriendId, const MessageCursor& before,
+                                                 uint32_t count, common::ErrorInfo* error);
 
     // Empties every list (the return to the start screen).
     void clear();
