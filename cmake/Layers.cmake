@@ -13,6 +13,7 @@
 #   app_session      <- app_export, wchat, backup   one recovery, for every front end
 #   app_browser      <- app_store                   the window's row state
 #   app_cli          <- app_session
+#   app_gui          <- app_session, app_browser    the desktop window; nothing uses it
 
 # Collects the link closure of `target` (targets and plain library names).
 function(wcr_link_closure target out)
@@ -77,9 +78,10 @@ function(wcr_check_layers)
   wcr_check_layer(sqldb FORBID ${qt} "^sqlite_recovery$" "^wchat$" "^backup$" ${app})
   wcr_check_layer(wchat FORBID ${qt} "^backup$" ${app})
   wcr_check_layer(backup FORBID "^sqlite_recovery$" "^wchat$" ${app})
-  wcr_check_layer(app_store FORBID "^wchat$" "^backup$" "^app_(pages|export|session|browser|cli)$")
-  wcr_check_layer(app_pages FORBID "^backup$" "^app_(export|session|browser|cli)$")
-  wcr_check_layer(app_export FORBID "^backup$" "^app_(session|browser|cli)$")
-  wcr_check_layer(app_session FORBID "^app_(browser|cli)$")
-  wcr_check_layer(app_browser FORBID "^backup$" "^app_(pages|export|session|cli)$")
+  wcr_check_layer(app_store FORBID "^wchat$" "^backup$" "^app_(pages|export|session|browser|cli|gui)$")
+  wcr_check_layer(app_pages FORBID "^backup$" "^app_(export|session|browser|cli|gui)$")
+  wcr_check_layer(app_export FORBID "^backup$" "^app_(session|browser|cli|gui)$")
+  wcr_check_layer(app_session FORBID "^app_(browser|cli|gui)$")
+  wcr_check_layer(app_browser FORBID "^backup$" "^app_(pages|export|session|cli|gui)$")
+  wcr_check_layer(app_cli FORBID "^app_(browser|gui)$")
 endfunction()

@@ -23,6 +23,7 @@ APP_ALLOWED = {
     "session": {"store", "pages", "export", "session"},
     "browser": {"store", "browser"},
     "cli": {"store", "pages", "export", "session", "cli"},
+    "gui": {"store", "pages", "export", "session", "browser", "gui"},
 }
 APP_INCLUDE = re.compile(r'^\s*#\s*include\s+"app/([a-z_]+)/')
 NO_QT = {"common", "sqlite_recovery", "sqldb", "wchat"}

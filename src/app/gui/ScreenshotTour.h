@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+
+namespace talwen {
+namespace app {
+namespace gui {
+
+class MainWindow;
+
+// Drives the window through its screens on the first listed backup and saves each
+// as a PNG: start, account choice, progress, result with a conversation, export.
+// Quits the application when done (exit code 1 when a step did not come).
+class ScreenshotTour : public QObject {
+    Q_OBJECT
+public:
+    ScreenshotTour(MainWindow* window, QString directory);
+    void start();
+
+private:
+    // Calls `step` once `ready` holds, polling; gives up after `timeoutMs`.
+    void waitFor(const char* what, std::function<bool()> ready, std::function<void()> step, int timeoutMs = 120000);
+    void save(const char* name);
+    void finish(int code);
+
+    MainWindow* window_;
+    QString directory_;
+    QTemporaryDir exportDir_;  // the export shown is written here and removed
+};
+
+}  // namespace gui
+}  // namespace app
+}  // namespace talwen
