@@ -131,6 +131,8 @@ MainWindow::~MainWindow() {
     if (discovery_.joinable()) discovery_.join();
 }
 
+ExportSchedule* MainWindow::exportDialog() const { return exportDialog_.data(); }
+
 QString MainWindow::workDirectory() const { return dataDir_ + QStringLiteral("/work"); }
 
 QString MainWindow::pictureDirectory() const { return dataDir_ + QStringLiteral("/head"); }

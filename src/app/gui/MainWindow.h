@@ -87,7 +87,7 @@ public:
     CoveryWidget* covery() const { return covery_; }
     TcmsgWidget* tcmsg() const { return tcmsg_; }
     InterludeWidget* interlude() const { return interlude_; }
-    ExportSchedule* exportDialog() const { return exportDialog_; }
+    ExportSchedule* exportDialog() const;
 
 public slots:
     void refreshBackups();
