@@ -28,6 +28,10 @@
 
 Q_DECLARE_METATYPE(std::vector<int32_t>)
 
+// The pictures live in a static library, whose resource initialiser no linker keeps
+// unless it is called by name (and only from the global namespace).
+static void initGuiResources() { Q_INIT_RESOURCE(gui_resources); }
+
 namespace talwen {
 namespace app {
 namespace gui {
@@ -47,6 +51,7 @@ QString toQ(const std::string& text) { return QString::fromStdString(text); }
 
 MainWindow::MainWindow(WindowOptions options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)) {
+    initGuiResources();
     qRegisterMetaType<std::string>("std::string");
     qRegisterMetaType<int32_t>("int32_t");
     qRegisterMetaType<std::vector<int32_t>>("std::vector<int32_t>");

@@ -47,7 +47,7 @@ void sizeColumns(QTableView* table, const GuiScale& scale) {
     header->setSectionResizeMode(FriendTableModel::kNameColumn, QHeaderView::Stretch);
     header->setSectionResizeMode(FriendTableModel::kTimeColumn, QHeaderView::Fixed);
     header->setSectionResizeMode(FriendTableModel::kCountColumn, QHeaderView::Fixed);
-    header->resizeSection(FriendTableModel::kTimeColumn, scale.w(130));
+    header->resizeSection(FriendTableModel::kTimeColumn, scale.w(150));
     header->resizeSection(FriendTableModel::kCountColumn, scale.w(60));
 }
 
@@ -60,7 +60,7 @@ TcmsgTableHeader::TcmsgTableHeader(QWidget* parent) : QWidget(parent) {
     selectAll_ = new QCheckBox(this);
     selectAll_->setObjectName(QStringLiteral("selectAll"));
     layout->addWidget(selectAll_);
-    const int widths[3] = {0, 130, 60};
+    const int widths[3] = {0, 150, 60};
     for (int i = 0; i < 3; ++i) {
         auto* label = new QPushButton(QString::fromUtf8(kSortLabels[i]), this);
         label->setFlat(true);
@@ -181,7 +181,7 @@ TcmsgWidget::TcmsgWidget(PageView* pageView, const QString& pictureDir, QWidget*
 
     // Left column: owner, tabs, filters, the tables.
     auto* left = new QWidget(this);
-    left->setFixedWidth(scale.w(380));
+    left->setFixedWidth(scale.w(400));
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(6, 4, 6, 4);
     owner_ = new QWidget(left);
