@@ -47,19 +47,18 @@ using namespace talwen::app::gui;
 namespace {
 
 // One application object for the whole program, offscreen unless told otherwise.
+// It lives until the process ends: the offscreen platform's screen objects are not
+// all freed when the application is destroyed, which the leak check would report.
 class GuiEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app_ = std::make_unique<QApplication>(argc_, argv_);
+        static int argc = 1;
+        static char name[] = "gui_tests";
+        static char* argv[] = {name, nullptr};
+        static QApplication* app = new QApplication(argc, argv);
+        (void)app;
     }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "gui_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
@@ -163,7 +162,10 @@ Expected expectedResults(const QString& backupDir) {
         if (entry.chatNum >= 1) expected.withRecords[friendCategory(entry.usrName)].insert(entry.rcFriendId);
         expected.friends[entry.rcFriendId] = entry;
     }
-    for (const auto& group : session.results().unknownFriendGroups()) expected.unknownPages.insert(group.first);
+    // A group is listed when its first message has a date.
+    for (const auto& [page, group] : session.results().unknownFriendGroups()) {
+        if (!group.empty() && !group.front().created.isEmpty()) expected.unknownPages.insert(page);
+    }
     return expected;
 }
 
@@ -323,7 +325,9 @@ TEST_F(MainWindowTest, AScanReachesTheResultScreenWithTheSessionsCounts) {
     EXPECT_TRUE(QFileInfo::exists(browser->pageView()->pageFile()));
     const FriendEntry& viewed = expected.friends.at(window->viewedContact());
     for (const auto& [id, entry] : expected.friends) {
-        if (friendCategory(entry.usrName) == FriendCategory::Friend) EXPECT_LE(entry.chatNum, viewed.chatNum) << id;
+        if (friendCategory(entry.usrName) == FriendCategory::Friend) {
+            EXPECT_LE(entry.chatNum, viewed.chatNum) << id;
+        }
     }
     EXPECT_TRUE(browser->detail()->shownTexts().contains("昵称：" + viewed.nickName) || viewed.nickName.isEmpty());
 
