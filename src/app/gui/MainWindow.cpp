@@ -132,6 +132,7 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
 
 MainWindow::~MainWindow() {
     // Workers first: they hold pointers into the session and this window's flags.
+    exportStop_ = true;
     runner_.reset();
     if (discovery_.joinable()) discovery_.join();
 }
@@ -509,6 +510,7 @@ void MainWindow::returnToStart() {
     if (isMaximisedLayout()) maxorminMain();
     if (exportDialog_) exportDialog_->close();
     // Stops and joins a running worker before its session goes.
+    exportStop_ = true;
     runner_.reset();
     interludeTimer_->stop();
     scheduleTimer_->stop();

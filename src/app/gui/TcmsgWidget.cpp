@@ -266,10 +266,11 @@ TcmsgWidget::TcmsgWidget(PageView* pageView, const QString& pictureDir, QWidget*
     auto* detailRow = new QHBoxLayout();
     detail_ = new TcmsgWidgetDetail(right);
     detailRow->addWidget(detail_, 1);
-    auto* exportCurrent = new QPushButton(QStringLiteral("导出当前聊天记录"), right);
-    exportCurrent->setObjectName(QStringLiteral("exportCurrent"));
-    connect(exportCurrent, &QPushButton::clicked, this, &TcmsgWidget::exportCurrentClicked);
-    detailRow->addWidget(exportCurrent, 0, Qt::AlignBottom);
+    exportCurrent_ = new QPushButton(QStringLiteral("导出当前聊天记录"), right);
+    exportCurrent_->setObjectName(QStringLiteral("exportCurrent"));
+    exportCurrent_->setEnabled(false);
+    connect(exportCurrent_, &QPushButton::clicked, this, &TcmsgWidget::exportCurrentClicked);
+    detailRow->addWidget(exportCurrent_, 0, Qt::AlignBottom);
     rightLayout->addLayout(detailRow);
     pageView_->setParent(right);
     rightLayout->addWidget(pageView_, 1);
@@ -319,6 +320,7 @@ void TcmsgWidget::fill(const RecoveredData* data) {
     }
     unknown_->appendRows(unknownRows);
     export_->setEnabled(true);
+    exportCurrent_->setEnabled(true);
     showVisibleTable();
 }
 
@@ -338,6 +340,7 @@ void TcmsgWidget::clear() {
     detail_->clear();
     pageView_->clearPage();
     export_->setEnabled(false);
+    exportCurrent_->setEnabled(false);
     updateSelectAll();
 }
 

@@ -142,6 +142,7 @@ private:
     QTableView* table_;
     QTableView* searchTable_;
     QPushButton* export_;
+    QPushButton* exportCurrent_;
     TcmsgWidgetDetail* detail_;
     PageView* pageView_;
 };
