@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPixmap>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -43,6 +46,10 @@ using talwen::app::FriendEntry;
 using talwen::app::RecoverySession;
 using talwen::app::friendCategory;
 using namespace talwen::app::gui;
+
+// Fontconfig keeps the patterns Qt's font matching hands it; they are not ours to
+// free. The leak check reads this when the program starts.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace {
 
@@ -339,6 +346,20 @@ TEST_F(MainWindowTest, AScanReachesTheResultScreenWithTheSessionsCounts) {
         EXPECT_EQ(QStringList{QString("昵称：未知好友%1").arg(*expected.unknownPages.begin())},
                   browser->detail()->shownTexts());
     }
+    // A picture arriving in the cache replaces the row's default picture.
+    FriendTableModel* friends = browser->model(FriendCategory::Friend, false);
+    ASSERT_GT(friends->rowCount(), 0);
+    const int32_t pictured = friends->rowId(0);
+    const QModelIndex pictureCell = friends->index(0, FriendTableModel::kNameColumn);
+    const QSize defaultSize = pictureCell.data(Qt::DecorationRole).value<QPixmap>().size();
+    QImage picture(7, 5, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(window->pictureDirectory() + QString("/%1.png").arg(pictured)));
+    EXPECT_EQ(defaultSize, pictureCell.data(Qt::DecorationRole).value<QPixmap>().size());  // not reloaded yet
+    window->showImage({pictured});
+    EXPECT_EQ(QSize(7, 5), pictureCell.data(Qt::DecorationRole).value<QPixmap>().size());
+    EXPECT_TRUE(window->pictureDirectory().startsWith(window->dataDirectory()));
+
     EXPECT_EQ(cwdEntries, QDir::current().entryList().join(","));  // nothing written where we run
     EXPECT_TRUE(before == bt::snapshot(backupDir));
 }
@@ -560,4 +581,42 @@ TEST_F(MainWindowTest, AFailedRecoveryShowsItsMessageAndReturnsToStart) {
     EXPECT_TRUE(window->files()->isVisible());
     EXPECT_TRUE(window->files()->startButton()->isEnabled());
     EXPECT_FALSE(window->workerBusy());
+}
+
+// The maximised result layout: a double-click in the title area restores the
+// normal size and back; the window follows a drag only in the normal size.
+TEST_F(MainWindowTest, DoubleClickTogglesTheLayoutAndDraggingNeedsTheNormalSize) {
+    addBackup("one", {"--layout", "db", "--accounts", "1", "--profile", "tiny", "--seed", "3"});
+    auto window = openWindow();
+    waitForList(*window, 1);
+    const QSize normalSize = window->size();
+    scanToResult(*window);
+    closeDialogs(window.get());
+    auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, window->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &event);
+    };
+    auto drag = [&](QPoint by) {
+        const QPoint start(400, window->height() - 2);  // the window's own margin
+        send(QEvent::MouseButtonPress, start, Qt::LeftButton);
+        send(QEvent::MouseMove, start + by, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, start + by, Qt::NoButton);
+    };
+    const bool maximised = window->isMaximisedLayout();
+    if (maximised) {
+        const QPoint at = window->pos();
+        drag(QPoint(30, 20));
+        EXPECT_EQ(at, window->pos());
+        send(QEvent::MouseButtonDblClick, QPoint(300, 10), Qt::LeftButton);
+    }
+    EXPECT_EQ(normalSize, window->size());
+    const QPoint at = window->pos();
+    drag(QPoint(30, 20));
+    EXPECT_EQ(at + QPoint(30, 20), window->pos());
+    if (maximised) {
+        send(QEvent::MouseButtonDblClick, QPoint(300, 10), Qt::LeftButton);
+        EXPECT_TRUE(window->isMaximisedLayout());
+        send(QEvent::MouseButtonDblClick, QPoint(300, 200), Qt::LeftButton);  // below the title area
+        EXPECT_TRUE(window->isMaximisedLayout());
+    }
 }
