@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QFile>
+#include <QIcon>
 
 #include <algorithm>
 #include <unordered_set>
@@ -90,10 +91,11 @@ QVariant FriendTableModel::data(const QModelIndex& index, int role) const {
             if (!checkable_ || index.column() != kNameColumn) return QVariant();
             return ticks_->isTicked(rowId(index.row())) ? Qt::Checked : Qt::Unchecked;
         case Qt::DecorationRole:
+            // An icon, which the view scales to its icon size; a pixmap would be drawn as large as it is.
             if (index.column() != kNameColumn) return QVariant();
-            if (r.unknownFriend) return PictureCache::builtIn(QStringLiteral(":/res/unknown.png"));
-            if (!r.picture.isEmpty()) return PictureCache::builtIn(r.picture);
-            return pictures_->contactOr(r.entry.rcFriendId, QStringLiteral(":/res/unknown.png"));
+            if (r.unknownFriend) return QIcon(PictureCache::builtIn(QStringLiteral(":/res/unknown.png")));
+            if (!r.picture.isEmpty()) return QIcon(PictureCache::builtIn(r.picture));
+            return QIcon(pictures_->contactOr(r.entry.rcFriendId, QStringLiteral(":/res/unknown.png")));
         case Qt::BackgroundRole:
             return r.alternate ? QVariant(QBrush(QColor(0xf4, 0xf6, 0xf8))) : QVariant();
         case kIdRole:
