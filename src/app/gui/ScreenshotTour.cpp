@@ -75,8 +75,8 @@ void ScreenshotTour::start() {
         window_->EnterSchedule();
         waitFor("the account choice", [this] { return visibleDialog<WcusersSelect>(window_) != nullptr; }, [this] {
             WcusersSelect* choice = visibleDialog<WcusersSelect>(window_);
-            choice->selectAccount(0);
             save("account-choice.png");
+            choice->selectAccount(0);
             choice->accept();
             waitFor(
                 "the progress screen",

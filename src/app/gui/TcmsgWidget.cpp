@@ -326,6 +326,7 @@ void TcmsgWidget::fill(const RecoveredData* data) {
 
 void TcmsgWidget::clear() {
     data_ = nullptr;
+    browser_ = ResultBrowserModel();  // forgets the lists it sorted, which belong to the old scan
     for (auto& category : tables_) {
         for (FriendTableModel* model : category) model->clear();
     }
