@@ -14,7 +14,7 @@ sample="$(mktemp -d)"
 trap 'rm -rf "$sample"' EXIT
 root="$sample/AppData/Apple Computer/MobileSync/Backup"
 mkdir -p "$root"
-udid="$(python3 tools/gen_backup.py --out "$sample/backup" --accounts 2 --profile small --seed 7 \
+udid="$(python3 tools/gen_backup.py --out "$sample/backup" --accounts 2 --profile small --seed 7 --target-mb 24 \
           --device-name "演示 iPhone" | python3 -c 'import json,sys; print(json.load(sys.stdin)["udid"])')"
 mv "$sample/backup" "$root/$udid"
 

@@ -384,6 +384,7 @@ void MainWindow::enterProgressScreen() {
     schedule_->show();
     interlude_->show();
     layoutChildren();
+    tcmsg_->setScanning(true);
     tcmsg_->show();
     interludeTimer_->start(2000);
     scheduleTimer_->start(200);
@@ -457,6 +458,7 @@ void MainWindow::showResultScreen() {
     interlude_->hide();
     covery_->setButtonsEnabled(true);
     layoutChildren();
+    tcmsg_->setScanning(false);
     tcmsg_->fill(&results);
     tcmsg_->show();
     covery_->show();
@@ -521,6 +523,7 @@ void MainWindow::returnToStart() {
     ownerUserName_.clear();
     upper_->maximizeButton()->hide();
     tcmsg_->clear();
+    tcmsg_->setScanning(false);
     schedule_->reset();
     for (QWidget* hidden : std::initializer_list<QWidget*>{schedule_, complete_, covery_, tcmsg_, interlude_}) {
         hidden->hide();

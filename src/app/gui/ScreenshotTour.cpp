@@ -38,14 +38,13 @@ ScreenshotTour::ScreenshotTour(MainWindow* window, QString directory)
     : QObject(window), window_(window), directory_(std::move(directory)) {}
 
 void ScreenshotTour::waitFor(const char* what, std::function<bool()> ready, std::function<void()> step,
-                             int timeoutMs) {
+                             int settleMs, int timeoutMs) {
     auto timer = std::make_shared<QElapsedTimer>();
     timer->start();
     auto poll = std::make_shared<std::function<void()>>();
-    *poll = [this, what, ready, step, timeoutMs, timer, poll] {
+    *poll = [this, what, ready, step, settleMs, timeoutMs, timer, poll] {
         if (ready()) {
-            // Let the screen settle and paint before it is taken.
-            QTimer::singleShot(600, this, step);
+            QTimer::singleShot(settleMs, this, step);
             *poll = nullptr;  // breaks the self-reference
             return;
         }
@@ -73,44 +72,48 @@ void ScreenshotTour::start() {
     waitFor("the backup list", [this] { return !window_->backups().empty() && window_->isVisible(); }, [this] {
         save("start.png");
         window_->EnterSchedule();
-        waitFor("the account choice", [this] { return visibleDialog<WcusersSelect>(window_) != nullptr; }, [this] {
-            WcusersSelect* choice = visibleDialog<WcusersSelect>(window_);
-            save("account-choice.png");
-            choice->selectAccount(0);
-            choice->accept();
-            waitFor(
-                "the progress screen",
-                [this] { return window_->currentScreen() == MainWindow::Screen::Progress && window_->schedule()->percent() > 0; },
-                [this] {
-                    save("progress.png");
-                    auto shown = std::make_shared<bool>(false);
-                    connect(window_->tcmsg()->pageView(), &PageView::pageShown, this, [shown] { *shown = true; });
-                    waitFor("the result screen", [this] { return visibleDialog<CompleteTipWidget>(window_) != nullptr; },
-                            [this, shown] {
-                                save("complete.png");
-                                visibleDialog<CompleteTipWidget>(window_)->accept();
-                                waitFor("the conversation", [shown] { return *shown; }, [this] {
-                                    save("result.png");
-                                    TcmsgWidget* browser = window_->tcmsg();
-                                    FriendTableModel* model = browser->visibleModel();
-                                    for (int row = 0; row < std::min(3, model->rowCount()); ++row) {
-                                        model->setData(model->index(row, 0), Qt::Checked, Qt::CheckStateRole);
-                                    }
-                                    const QString exportDir = exportDir_.path();
-                                    window_->chooseDirectory = [exportDir](const QString&) { return exportDir; };
-                                    window_->exportChecked();
-                                    waitFor("the export dialog",
-                                            [this] { return visibleDialog<ExportSchedule>(window_) != nullptr; },
-                                            [this] {
-                                                save("export.png");
-                                                waitFor("the export's end",
-                                                        [this] { return window_->exportDialog() == nullptr; },
-                                                        [this] { finish(0); });
-                                            });
-                                });
-                            });
-                });
-        });
+        waitFor("the account choice", [this] { return visibleDialog<WcusersSelect>(window_) != nullptr; },
+                [this] { chooseAccount(); });
+    });
+}
+
+void ScreenshotTour::chooseAccount() {
+    WcusersSelect* choice = visibleDialog<WcusersSelect>(window_);
+    save("account-choice.png");
+    choice->selectAccount(0);
+    choice->accept();
+    auto progressShown = [this] {
+        const int percent = window_->schedule()->percent();
+        return window_->currentScreen() == MainWindow::Screen::Progress && percent > 0 && percent < 90;
+    };
+    // The scan moves on quickly: take the screen soon after it changed.
+    waitFor("the progress screen", progressShown, [this] { showResult(); }, 150);
+}
+
+void ScreenshotTour::showResult() {
+    save("progress.png");
+    auto shown = std::make_shared<bool>(false);
+    connect(window_->tcmsg()->pageView(), &PageView::pageShown, this, [shown] { *shown = true; });
+    waitFor("the result screen", [this] { return visibleDialog<CompleteTipWidget>(window_) != nullptr; },
+            [this, shown] {
+                save("complete.png");
+                visibleDialog<CompleteTipWidget>(window_)->accept();
+                waitFor("the conversation", [shown] { return *shown; }, [this] { exportTicked(); }, 1000);
+            });
+}
+
+void ScreenshotTour::exportTicked() {
+    save("result.png");
+    FriendTableModel* model = window_->tcmsg()->visibleModel();
+    for (int row = 0; row < std::min(3, model->rowCount()); ++row) {
+        model->setData(model->index(row, 0), Qt::Checked, Qt::CheckStateRole);
+    }
+    const QString exportDir = exportDir_.path();
+    window_->chooseDirectory = [exportDir](const QString&) { return exportDir; };
+    window_->exportChecked();
+    waitFor("the export dialog", [this] { return visibleDialog<ExportSchedule>(window_) != nullptr; }, [this] {
+        save("export.png");
+        waitFor("the export's end", [this] { return window_->exportDialog() == nullptr; }, [this] { finish(0); });
     });
 }
 

@@ -23,7 +23,12 @@ public:
 
 private:
     // Calls `step` once `ready` holds, polling; gives up after `timeoutMs`.
-    void waitFor(const char* what, std::function<bool()> ready, std::function<void()> step, int timeoutMs = 120000);
+    // `settleMs` lets the screen paint before the step takes it.
+    void waitFor(const char* what, std::function<bool()> ready, std::function<void()> step, int settleMs = 600,
+                 int timeoutMs = 120000);
+    void chooseAccount();
+    void showResult();
+    void exportTicked();
     void save(const char* name);
     void finish(int code);
 

@@ -47,8 +47,8 @@ void sizeColumns(QTableView* table, const GuiScale& scale) {
     header->setSectionResizeMode(FriendTableModel::kNameColumn, QHeaderView::Stretch);
     header->setSectionResizeMode(FriendTableModel::kTimeColumn, QHeaderView::Fixed);
     header->setSectionResizeMode(FriendTableModel::kCountColumn, QHeaderView::Fixed);
-    header->resizeSection(FriendTableModel::kTimeColumn, scale.w(150));
-    header->resizeSection(FriendTableModel::kCountColumn, scale.w(60));
+    header->resizeSection(FriendTableModel::kTimeColumn, scale.w(140));
+    header->resizeSection(FriendTableModel::kCountColumn, scale.w(90));
 }
 
 }  // namespace
@@ -60,7 +60,7 @@ TcmsgTableHeader::TcmsgTableHeader(QWidget* parent) : QWidget(parent) {
     selectAll_ = new QCheckBox(this);
     selectAll_->setObjectName(QStringLiteral("selectAll"));
     layout->addWidget(selectAll_);
-    const int widths[3] = {0, 150, 60};
+    const int widths[3] = {0, 140, 90};
     for (int i = 0; i < 3; ++i) {
         auto* label = new QPushButton(QString::fromUtf8(kSortLabels[i]), this);
         label->setFlat(true);
@@ -181,7 +181,7 @@ TcmsgWidget::TcmsgWidget(PageView* pageView, const QString& pictureDir, QWidget*
 
     // Left column: owner, tabs, filters, the tables.
     auto* left = new QWidget(this);
-    left->setFixedWidth(scale.w(400));
+    left->setFixedWidth(scale.w(440));
     auto* leftLayout = new QVBoxLayout(left);
     leftLayout->setContentsMargins(6, 4, 6, 4);
     owner_ = new QWidget(left);
@@ -199,6 +199,16 @@ TcmsgWidget::TcmsgWidget(PageView* pageView, const QString& pictureDir, QWidget*
     ownerTexts->addWidget(ownerSign_);
     ownerLayout->addLayout(ownerTexts, 1);
     leftLayout->addWidget(owner_);
+
+    // Everything but the owner, hidden while a scan runs.
+    lists_ = new QWidget(left);
+    auto* listsLayout = new QVBoxLayout(lists_);
+    listsLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->addWidget(lists_, 1);
+    leftLayout->addStretch(0);  // takes the room of the lists while they are hidden
+    owner_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    leftLayout = listsLayout;
+    left = lists_;
 
     auto* tabRow = new QHBoxLayout();
     tabs_ = new QButtonGroup(this);
@@ -257,10 +267,11 @@ TcmsgWidget::TcmsgWidget(PageView* pageView, const QString& pictureDir, QWidget*
     exportRow->addStretch();
     exportRow->addWidget(export_);
     leftLayout->addLayout(exportRow);
-    layout->addWidget(left);
+    layout->addWidget(owner_->parentWidget());
 
     // Right column: the detail panel over the conversation view.
     auto* right = new QWidget(this);
+    right_ = right;
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 4, 4, 4);
     auto* detailRow = new QHBoxLayout();
@@ -286,6 +297,11 @@ void TcmsgWidget::setOwner(const QPixmap& picture, const QString& nickName, cons
 }
 
 void TcmsgWidget::setOwnerVisible(bool visible) { owner_->setVisible(visible); }
+
+void TcmsgWidget::setScanning(bool scanning) {
+    lists_->setVisible(!scanning);
+    right_->setVisible(!scanning);
+}
 
 void TcmsgWidget::setOwnerPicture(const QPixmap& picture) { ownerPicture_->setPixmap(picture); }
 

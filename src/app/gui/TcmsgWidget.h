@@ -77,6 +77,8 @@ public:
 
     void setOwner(const QPixmap& picture, const QString& nickName, const QString& signature);
     void setOwnerVisible(bool visible);
+    // While a scan runs only the owner is shown; the lists come with the result.
+    void setScanning(bool scanning);
     void setOwnerPicture(const QPixmap& picture);
 
     // Lists every row of `data` (which must outlive the browser's use of it).
@@ -131,6 +133,8 @@ private:
     int tab_ = kFriendsTab;
 
     QWidget* owner_;
+    QWidget* lists_;
+    QWidget* right_;
     QLabel* ownerPicture_;
     QLabel* ownerName_;
     QLabel* ownerSign_;
