@@ -14,6 +14,7 @@
 #   app_browser      <- app_store                   the window's row state
 #   app_pictures     <- app_store                   picture downloads, Qt Network
 #   app_cli          <- app_session, app_browser
+#   app_gui          <- app_session, app_browser, app_pictures   the desktop window; nothing uses it
 
 # Collects the link closure of `target` (targets and plain library names).
 function(wcr_link_closure target out)
@@ -78,12 +79,13 @@ function(wcr_check_layers)
   wcr_check_layer(sqldb FORBID ${qt} "^sqlite_recovery$" "^wchat$" "^backup$" ${app})
   wcr_check_layer(wchat FORBID ${qt} "^backup$" ${app})
   wcr_check_layer(backup FORBID "^sqlite_recovery$" "^wchat$" ${app})
-  wcr_check_layer(app_store FORBID "^wchat$" "^app_(pages|export|session|browser|pictures|cli)$")
-  wcr_check_layer(app_pages FORBID "^app_(export|session|browser|pictures|cli)$")
-  wcr_check_layer(app_export FORBID "^app_(session|browser|pictures|cli)$")
-  wcr_check_layer(app_session FORBID "^app_(browser|cli)$")
-  wcr_check_layer(app_browser FORBID "^app_(pages|export|session|pictures|cli)$")
-  wcr_check_layer(app_pictures FORBID "^wchat$" "^app_(pages|export|session|browser|cli)$")
+  wcr_check_layer(app_store FORBID "^wchat$" "^app_(pages|export|session|browser|pictures|cli|gui)$")
+  wcr_check_layer(app_pages FORBID "^app_(export|session|browser|pictures|cli|gui)$")
+  wcr_check_layer(app_export FORBID "^app_(session|browser|pictures|cli|gui)$")
+  wcr_check_layer(app_session FORBID "^app_(browser|cli|gui)$")
+  wcr_check_layer(app_browser FORBID "^app_(pages|export|session|pictures|cli|gui)$")
+  wcr_check_layer(app_pictures FORBID "^wchat$" "^app_(pages|export|session|browser|cli|gui)$")
+  wcr_check_layer(app_cli FORBID "^app_(pictures|gui)$")
   # Lists, pages, exports and rows never go online; the pictures do.
   foreach(layer app_store app_pages app_export app_browser)
     wcr_check_layer(${layer} FORBID "^Qt5::Network$")

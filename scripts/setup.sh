@@ -8,6 +8,7 @@ PACKAGES=(
   qtbase5-dev qtbase5-dev-tools libqt5xml5
   libsqlite3-dev sqlite3 libplist-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  qtwebengine5-dev xvfb xauth fonts-noto-cjk fonts-noto-color-emoji
 )
 
 missing=()

@@ -24,6 +24,7 @@ APP_ALLOWED = {
     "browser": {"store", "browser"},
     "pictures": {"store", "pictures"},
     "cli": {"store", "pages", "export", "session", "browser", "cli"},
+    "gui": {"store", "pages", "export", "session", "browser", "pictures", "gui"},
 }
 APP_INCLUDE = re.compile(r'^\s*#\s*include\s+"app/([a-z_]+)/')
 NO_QT = {"common", "sqlite_recovery", "sqldb", "wchat"}

@@ -1,0 +1,38 @@
+// The desktop window. Options, for trying it out and for the screenshots:
+//   --data-dir DIR           working copy, pages and picture cache in DIR
+//   --screenshot-tour DIR    walk through the screens and save them as PNG in DIR
+
+#include <QApplication>
+#include <QStringList>
+
+#include "app/gui/MainWindow.h"
+#include "app/gui/ScreenshotTour.h"
+
+int main(int argc, char* argv[]) {
+    // The web view shares its OpenGL context with the window.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QCoreApplication::setOrganizationName(QStringLiteral("talwen"));
+    QCoreApplication::setApplicationName(QStringLiteral("wchat-recover"));
+    QApplication app(argc, argv);
+
+    talwen::app::gui::WindowOptions options;
+    QString tourDir;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (int i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--data-dir")) options.dataDir = arguments[++i];
+        else if (arguments[i] == QLatin1String("--screenshot-tour")) tourDir = arguments[++i];
+    }
+    // The web engine needs a real display; without one the view shows the page's path.
+    const QString platform = QGuiApplication::platformName();
+    options.webView = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+    if (!tourDir.isEmpty()) options.exportPacingMilliseconds = 800;
+
+    talwen::app::gui::MainWindow window(options);
+    window.show();
+    std::unique_ptr<talwen::app::gui::ScreenshotTour> tour;
+    if (!tourDir.isEmpty()) {
+        tour = std::make_unique<talwen::app::gui::ScreenshotTour>(&window, tourDir);
+        tour->start();
+    }
+    return app.exec();
+}
