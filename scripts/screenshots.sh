@@ -23,5 +23,5 @@ mkdir -p docs/screenshots
 AppData="$sample/AppData" QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu \
 ASAN_OPTIONS=detect_leaks=0 \
   xvfb-run -a -s "-screen 0 1280x800x24" \
-  "$BUILD_DIR/bin/wchat-recover-gui" --data-dir "$sample/data" --screenshot-tour "$PWD/docs/screenshots"
+  "$BUILD_DIR/bin/wchat-recover-gui" --offline --data-dir "$sample/data" --screenshot-tour "$PWD/docs/screenshots"
 ls docs/screenshots

@@ -24,6 +24,7 @@
 #include "app/pages/ConversationViewer.h"
 #include "app/pages/PageAssets.h"
 #include "app/session/AccountDatabase.h"
+#include "app/store/PictureNames.h"
 #include "backup/BackupManager.h"
 
 Q_DECLARE_METATYPE(std::vector<int32_t>)
@@ -294,13 +295,14 @@ void MainWindow::EnterSchedule() {
                 for (const auto& [settingsPath, settings] : manager.accountSettings()) {
                     if (!backup::BackupManager::sameAccount(settingsPath, entry.first)) continue;
                     choice.nickName = toQ(settings.nickName);
-                    choice.picturePath = pictureDirectory() + "/" + toQ(settings.userName) + ".png";
+                    choice.picturePath = pictureDirectory() + "/" + ownerPictureFileName(toQ(settings.userName));
                     break;
                 }
                 accounts.push_back(choice);
             }
             auto* dialog = new WcusersSelect(std::move(accounts), *sampling, this);
             accountDialog_ = dialog;
+            downloadOwnerPictures();
             connect(dialog, &QDialog::accepted, this, [this, dialog] { startRecovery(dialog->chosenAccountDir()); });
             connect(dialog, &QDialog::rejected, this, [this] {
                 runner_.reset();
@@ -342,6 +344,8 @@ void MainWindow::startRecovery(const QString& account) {
         return;
     }
     ownerUserName_ = session.accountUserName();
+    session.setPictureCache(pictureDirectory());
+    if (!accountDialog_) downloadOwnerPictures();
     const auto owner = ownerSettings(session.backup(), ownerUserName_);
     tcmsg_->setOwner(ownerPicture(toQ(ownerUserName_), QStringLiteral(":/res/unknown.jpg")),
                      owner ? toQ(owner->nickName) : QString(), owner ? toQ(owner->signature) : QString());
@@ -354,6 +358,7 @@ void MainWindow::EnterDBScheduleImpl(const QString& path) {
     tcmsg_->clear();
     runner_ = std::make_unique<SessionRunner>();
     ownerUserName_.clear();
+    runner_->session().setPictureCache(pictureDirectory());
     Status status = runner_->session().useDatabaseFile(path.toStdString());
     if (status.isOk()) status = runner_->session().setWorkDirectory(workDirectory().toStdString());
     if (!status.isOk()) {
@@ -367,8 +372,9 @@ void MainWindow::EnterDBScheduleImpl(const QString& path) {
 
 QPixmap MainWindow::ownerPicture(const QString& userName, const QString& fallback) const {
     QPixmap picture;
-    const QString path = pictureDirectory() + "/" + userName + ".png";
-    if (!userName.isEmpty() && QFileInfo::exists(path)) picture.load(path);
+    const QString name = ownerPictureFileName(userName);
+    const QString path = pictureDirectory() + "/" + name;
+    if (!userName.isEmpty() && !name.isEmpty() && QFileInfo::exists(path)) picture.load(path);
     return picture.isNull() ? QPixmap(fallback) : picture;
 }
 
@@ -391,6 +397,14 @@ void MainWindow::enterProgressScreen() {
 }
 
 void MainWindow::startWorker() {
+    // Contact pictures are named by row ids of one recovery store: those of an
+    // earlier scan would show on the wrong contacts. Only our own cache is touched.
+    QDir cache(pictureDirectory());
+    for (const QString& name : cache.entryList({QStringLiteral("*.png")}, QDir::Files)) {
+        bool number = false;
+        name.chopped(4).toLongLong(&number);
+        if (number) cache.remove(name);
+    }
     SessionRunner* runner = runner_.get();
     // The runner is the context: reports still queued when it is destroyed are dropped.
     connect(runner, &SessionRunner::updateIndicatorState, runner,
@@ -469,6 +483,7 @@ void MainWindow::showResultScreen() {
     if (tcmsg_->firstViewedFriend() != 0) viewContact(tcmsg_->firstViewedFriend());
     if (!isMaximisedLayout()) maxorminMain();
     emit completeCovery();
+    downloadContactPictures();
     auto* tip = new CompleteTipWidget(results.recoveredCount(), partial_, this);
     tip->open();
 }
@@ -513,6 +528,7 @@ void MainWindow::returnToStart() {
     if (exportDialog_) exportDialog_->close();
     // Stops and joins a running worker before its session goes.
     exportStop_ = true;
+    pictures_.reset();
     runner_.reset();
     interludeTimer_->stop();
     scheduleTimer_->stop();
@@ -537,6 +553,30 @@ void MainWindow::returnToStart() {
 }
 
 // ---- Pictures -----------------------------------------------------------------
+
+void MainWindow::downloadOwnerPictures() {
+    if (options_.offline || !runner_) return;
+    if (!pictures_) pictures_ = std::make_unique<PictureDownloader>(pictureDirectory(), options_.pictureSettings);
+    std::vector<OwnerPicture> owners;
+    for (const auto& entry : runner_->session().backup().accountSettings()) {
+        if (!entry.second.headImgUrl.empty()) owners.push_back({toQ(entry.second.userName), toQ(entry.second.headImgUrl)});
+    }
+    const bool several = runner_->session().backup().databaseFiles().size() >= 2;
+    pictures_->downloadOwnerPictures(owners, [this, several](const std::vector<QString>&) {
+        QMetaObject::invokeMethod(
+            this, [this, several] { several ? updateWcselectImage() : userHeadimgFinishedImpl(); }, Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::downloadContactPictures() {
+    if (options_.offline || !runner_) return;
+    if (!pictures_) pictures_ = std::make_unique<PictureDownloader>(pictureDirectory(), options_.pictureSettings);
+    pictures_->downloadContactPictures(runner_->session().results().friendList(), [this](const ContactPictureBatch& batch) {
+        if (batch.rcFriendIds.empty()) return;
+        const std::vector<int32_t> ids = batch.rcFriendIds;
+        QMetaObject::invokeMethod(this, [this, ids] { showImage(ids); }, Qt::QueuedConnection);
+    });
+}
 
 void MainWindow::showImage(const std::vector<int32_t>& ids) {
     tcmsg_->showImage(ids);

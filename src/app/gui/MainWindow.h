@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/export/ChatExporter.h"
+#include "app/pictures/PictureDownloader.h"
 #include "backup/BackupInfo.h"
 #include "common/Status.h"
 
@@ -48,6 +49,10 @@ struct WindowOptions {
     bool webView = true;
     unsigned seekThreads = 0;        // 0: one fewer than the machine has
     int exportPacingMilliseconds = 0;  // pause after each exported page
+    // No picture is fetched from the network (examiners who must stay offline);
+    // pages and tables show cached pictures or the default faces.
+    bool offline = false;
+    PictureSettings pictureSettings;
 };
 
 // The frameless main window and its screens: start (sources and backups), account
@@ -72,6 +77,10 @@ public:
     QString workDirectory() const;
     // Where contact and owner pictures are cached: <rcFriendId>.png, <usrName>.png.
     QString pictureDirectory() const;
+    // Starts fetching the owners' pictures of the open backup, or the contacts'
+    // pictures of the results (nothing when offline).
+    void downloadOwnerPictures();
+    void downloadContactPictures();
     const std::vector<backup::BackupInfo>& backups() const { return backups_; }
     // Ids of the contact or unknown-friend group being viewed (0 when none).
     int32_t viewedContact() const { return viewedContact_; }
@@ -154,6 +163,9 @@ private:
     std::vector<std::string> chosenBackupDirs_;
     std::thread discovery_;
     std::unique_ptr<SessionRunner> runner_;
+    // Contact and owner pictures of the current scan; its callbacks come on its
+    // own thread and reach the window through queued calls.
+    std::unique_ptr<PictureDownloader> pictures_;
     std::atomic<bool> exportStop_{false};
     std::string ownerUserName_;
     bool partial_ = false;

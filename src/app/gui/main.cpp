@@ -1,6 +1,7 @@
 // The desktop window. Options, for trying it out and for the screenshots:
 //   --data-dir DIR           working copy, pages and picture cache in DIR
 //   --screenshot-tour DIR    walk through the screens and save them as PNG in DIR
+//   --offline                fetch no contact picture from the network
 
 #include <QApplication>
 #include <QStringList>
@@ -18,9 +19,11 @@ int main(int argc, char* argv[]) {
     talwen::app::gui::WindowOptions options;
     QString tourDir;
     const QStringList arguments = QCoreApplication::arguments();
-    for (int i = 1; i + 1 < arguments.size(); ++i) {
-        if (arguments[i] == QLatin1String("--data-dir")) options.dataDir = arguments[++i];
-        else if (arguments[i] == QLatin1String("--screenshot-tour")) tourDir = arguments[++i];
+    for (int i = 1; i < arguments.size(); ++i) {
+        const bool valued = i + 1 < arguments.size();
+        if (arguments[i] == QLatin1String("--offline")) options.offline = true;
+        else if (valued && arguments[i] == QLatin1String("--data-dir")) options.dataDir = arguments[++i];
+        else if (valued && arguments[i] == QLatin1String("--screenshot-tour")) tourDir = arguments[++i];
     }
     // The web engine needs a real display; without one the view shows the page's path.
     const QString platform = QGuiApplication::platformName();

@@ -294,6 +294,10 @@ RenderContext RecoverySession::renderContext() const {
     RenderContext context = context_;
     context.friendMap = &results_.friendMap();
     context.mediaFiles = &mediaFiles_;
+    if (!pictureCache_.isEmpty()) {
+        context.pictureCacheDir = pictureCache_;
+        context.ownerUsrName = toQ(accountUserName_);
+    }
     return context;
 }
 

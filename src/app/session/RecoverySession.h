@@ -124,6 +124,9 @@ public:
     ExportOutcome exportAll(const std::string& directory);
     // The context conversation pages of this session are rendered with.
     RenderContext renderContext() const;
+    // Where downloaded contact and owner pictures are kept; pages then show the
+    // cached picture or the default face instead of a remote address.
+    void setPictureCache(const QString& directory) { pictureCache_ = directory; }
 
 private:
     common::Status requireWorkDirectory();
@@ -144,6 +147,7 @@ private:
     QString copiedPath_;
     MediaFileMap mediaFiles_;
     RenderContext context_;
+    QString pictureCache_;
     std::unique_ptr<wchat::WchatChatToDbSeeker> seeker_;
     std::unique_ptr<wchat::RecoveryStore> keptStore_;
     RecoveredData results_;

@@ -125,6 +125,7 @@ protected:
         options.dataDir = root.path() + "/data";
         options.backupRoots = {backupRoot.toStdString()};
         options.webView = false;
+        options.offline = true;  // the generated addresses lead nowhere; tests stay off the network
         options.seekThreads = seekThreads;
         auto window = std::make_unique<MainWindow>(options);
         window->show();
