@@ -240,12 +240,14 @@ def main():
                 except sqlite3.Error as e:
                     names, encoding = [], "utf-8"
                     failures.append("%s: schema unreadable: %s" % (name, e))
-                wanted = list(dict.fromkeys(list(key) + (names if category < "07" else [])))
+                # A key name the file does not hold was mangled by the key's own control characters.
+                wanted = [t for t in key if not names or t in names]
+                wanted = list(dict.fromkeys(wanted + (names if category < "07" else [])))
                 for table in wanted:
                     carved, error = carve(args.carve, copy, table)
                     if carved is None:
                         totals["failed"] += 1
-                        failures.append("%s %s: %s" % (name, table, error[0] if error else "?"))
+                        failures.append("%s %s: %s" % (name, ascii(table), error[0] if error else "?"))
                         continue
                     totals["ok"] += 1
                     if table not in key:
