@@ -67,7 +67,8 @@ RecordInspector::RecordInspector(const Table* table, uint32_t pageLength, uint16
     : id_(nextInspectorId.fetch_add(1)), table_(table), pageLength_(pageLength),
       skippedHead_(skippedHead), omittedTail_(omittedTail) {}
 
-std::shared_ptr<RecordInspector> RecordInspector::create(const Table* table, uint32_t pageLength) {
+std::shared_ptr<RecordInspector> RecordInspector::create(const Table* table, uint32_t pageLength,
+                                                         const CarveOptions& options) {
     // The row id is aliased by the single primary key column when it has INTEGER
     // affinity; such a column is stored as NULL in the record.
     const std::vector<schema::Field> primaryKeys = table->getPrimaryKeyFields();
@@ -77,11 +78,15 @@ std::shared_ptr<RecordInspector> RecordInspector::create(const Table* table, uin
 
     auto inspector =
         std::make_shared<RecordInspector>(table, pageLength, rowIdFirst ? 4 : 3, 0);
+    inspector->options_ = options;
     bool rowIdBounded = false;
     for (const schema::Field& field : table->getFields()) {
         FieldTypeInfo info;
         info.typeAffinity = field.getTypeAffinity();
         if (!field.isNotNull()) info.flags |= FieldTypeInfo::kNullable;
+        if (options.realAcceptsIntegers && info.typeAffinity == schema::Field::kReal) {
+            info.flags |= FieldTypeInfo::kIntegerReal;
+        }
         if (hasRowId && !rowIdBounded && field.getFieldName() == primaryKeys[0].getFieldName()) {
             info.flags |= FieldTypeInfo::kMinSet | FieldTypeInfo::kMaxSet;
             rowIdBounded = true;
@@ -251,6 +256,11 @@ bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* pag
             pageNumber, page, dataStart, pageLength_, i,
             table_->getFieldByFieldIndex(i).getFieldName(), varints[j], consumed, error);
         if (!value) return false;
+        if (options_.textEncoding != 1 && value->isText()) {
+            value = std::make_shared<FieldValue>(
+                pageNumber, i, value->getFieldName(), value->getFieldType(), value->getValueOffset(),
+                value->getValueBytes(), utf16ToUtf8(value->getTextValue(), options_.textEncoding == 3));
+        }
         record->addFieldValue(value);
         dataStart += consumed;
         recordBytes += consumed;

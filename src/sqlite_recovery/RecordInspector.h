@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/ErrorInfo.h"
+#include "sqlite_recovery/CarveOptions.h"
 #include "sqlite_recovery/FieldTypeInfo.h"
 #include "sqlite_recovery/Record.h"
 #include "sqlite_recovery/Table.h"
@@ -32,7 +33,11 @@ public:
     // An inspector for `table` on pages of pageLength usable bytes. A table whose
     // single primary key column has INTEGER affinity keeps that column as the row
     // id: its serial type must be 0, and when it is column 0 it is not read at all.
-    static std::shared_ptr<RecordInspector> create(const Table* table, uint32_t pageLength);
+    // `options` widens what is accepted (REAL columns holding integer serial
+    // types) and how text is handed out (UTF-16 converted to UTF-8); the
+    // defaults keep the literal match.
+    static std::shared_ptr<RecordInspector> create(const Table* table, uint32_t pageLength,
+                                                   const CarveOptions& options = CarveOptions());
 
     // Appends the expectations of the next column and recomputes varintNum.
     void addFieldTypeInfo(const FieldTypeInfo& info);
@@ -80,6 +85,7 @@ public:
     uint16_t getSkippedHead() const { return skippedHead_; }
     uint16_t getOmittedTail() const { return omittedTail_; }
     int16_t getVarintNum() const { return varintNum_; }
+    const CarveOptions& getOptions() const { return options_; }
 
     // For a scan that just offered offset - 1 as a candidate made of varintNum zero
     // bytes: true when `offset` is such a candidate too and `record` already holds
@@ -139,6 +145,7 @@ private:
     uint16_t skippedHead_ = 3;
     uint16_t omittedTail_ = 0;
     int16_t varintNum_ = -1;
+    CarveOptions options_;
     std::vector<FieldTypeInfo> typeInfos_;
     // One entry per varint read (varintNum entries), derived from the fields above.
     std::vector<VarintCheck> checks_;

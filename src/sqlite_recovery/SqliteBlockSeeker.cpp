@@ -17,9 +17,9 @@ thread_local uint32_t currentHeaderBytes = 0;
 }  // namespace
 
 SqliteBlockSeeker::SqliteBlockSeeker(const Table* table, uint32_t pageSize, uint32_t pageLength,
-                                     RecordFilter* filter)
+                                     RecordFilter* filter, const CarveOptions& options)
     : pageSize_(pageSize), pageLength_(pageLength), filter_(filter),
-      inspector_(RecordInspector::create(table, pageLength)) {}
+      inspector_(RecordInspector::create(table, pageLength, options)) {}
 
 uint32_t SqliteBlockSeeker::getCurrentRecordOffset() { return currentRecordOffset; }
 uint32_t SqliteBlockSeeker::getCurrentHeaderBytes() { return currentHeaderBytes; }

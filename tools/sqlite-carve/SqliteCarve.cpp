@@ -16,6 +16,7 @@
 #include "sqlite_recovery/SeekEventHandler.h"
 #include "sqlite_recovery/SqliteBlockSeeker.h"
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
+#include "sqlite_recovery/TableStatement.h"
 #include "sqldb/SqliteAssistant.h"
 
 namespace talwen {
@@ -307,6 +308,29 @@ bool readTableDefinition(const std::string& path, const std::string& tableName, 
     return found;
 }
 
+std::vector<std::string> readShadowTables(const std::string& path, const std::string& tableName) {
+    std::vector<std::string> names;
+    const std::string uri = sqldb::SqliteAssistant::immutableUri(path);
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db,
+                           "SELECT name FROM sqlite_master WHERE type = 'table' AND substr(name, 1, ?2) = ?1 "
+                           "COLLATE NOCASE ORDER BY name",
+                           -1, &statement, nullptr) == SQLITE_OK) {
+        const std::string prefix = tableName + "_";
+        sqlite3_bind_text(statement, 1, prefix.c_str(), static_cast<int>(prefix.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int(statement, 2, static_cast<int>(prefix.size()));
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            const unsigned char* text = sqlite3_column_text(statement, 0);
+            if (text) names.emplace_back(reinterpret_cast<const char*>(text));
+        }
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return names;
+}
+
 int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     uint32_t threads = 2;
     bool keepNullRows = false;
@@ -351,6 +375,7 @@ int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out,
         return 1;
     }
     Database database;
+    database.setAcceptUtf16(true);
     common::ErrorInfo error;
     database.open(path, &error);
     if (!error.isSuccess()) {
@@ -364,14 +389,34 @@ int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out,
         err << "sqlite-carve: " << message << "\n";
         return 1;
     }
-    std::unique_ptr<Table> table;
+    TableStatement definition;
     try {
-        table = std::make_unique<Table>(Table::parse(unquoteIdentifiers(sql)));
+        definition = TableStatement::parse(sql);
     } catch (const common::CommonException& e) {
         err << "sqlite-carve: cannot parse the definition of " << tableName << ": " << e.getDebugInfo()
             << "\n";
         return 1;
     }
+    if (definition.kind == TableStatement::kVirtual) {
+        const std::vector<std::string> shadows = readShadowTables(path, definition.tableName);
+        err << "sqlite-carve: " << definition.tableName << " is a virtual table (module "
+            << (definition.module.empty() ? std::string("unknown") : definition.module)
+            << ") whose rows the module keeps elsewhere; ";
+        if (shadows.empty()) {
+            err << "it has no shadow tables in this file\n";
+        } else {
+            err << "carve its shadow tables:";
+            for (const std::string& shadow : shadows) err << ' ' << shadow;
+            err << "\n";
+        }
+        return 1;
+    }
+    if (definition.kind == TableStatement::kWithoutRowId) {
+        err << "sqlite-carve: " << definition.tableName
+            << " is a WITHOUT ROWID table, stored as an index b-tree, which sqlite-carve does not carve\n";
+        return 1;
+    }
+    const std::shared_ptr<Table> table = definition.table;
 
     NonNullRecordFilter nonNull;
     std::vector<std::unique_ptr<JsonLinesHandler>> handlers;
@@ -381,6 +426,7 @@ int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out,
         handlerPointers.push_back(handlers.back().get());
     }
     SqliteDatabaseSeeker seeker(&database, table.get(), keepNullRows ? nullptr : &nonNull);
+    seeker.setOptions(CarveOptions::forensic(database.getTextEncoding()));
     seeker.seek(threads, nullptr, handlerPointers.data(), &error);
     if (!error.isSuccess()) {
         err << "sqlite-carve: cannot read " << path << ": " << error.getMessage() << "\n";

@@ -47,6 +47,10 @@ std::string formatRecordJson(uint32_t pageNumber, uint32_t offset, const Table& 
 bool readTableDefinition(const std::string& path, const std::string& tableName, std::string& sql,
                          std::string& message);
 
+// Names of the tables whose name starts with tableName + "_" (the shadow
+// tables a virtual table's module keeps), read like readTableDefinition.
+std::vector<std::string> readShadowTables(const std::string& path, const std::string& tableName);
+
 // The whole command: arguments without the program name. Records go to `out`,
 // one line each; any failure is one line on `err`. Returns the exit status:
 // 0 success, 1 failure, 2 wrong command line.

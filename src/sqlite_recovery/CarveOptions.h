@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+namespace talwen {
+namespace sqlite {
+
+// Behaviours of the carving engine beyond the literal serial-type match. Every
+// default keeps the engine's original results, which the messenger pipeline
+// relies on; a caller turns on what it wants (sqlite-carve turns on all).
+struct CarveOptions {
+    // SQLite stores a whole-number value of a REAL column with an integer
+    // serial type (and turns it back into a real when reading); accept those.
+    bool realAcceptsIntegers = false;
+    // Text encoding of the database (header field 56): 1 UTF-8, 2 UTF-16le,
+    // 3 UTF-16be. Text of a UTF-16 database is handed out converted to UTF-8.
+    int32_t textEncoding = 1;
+
+    // Everything a forensic carve wants, for a database of the given encoding.
+    static CarveOptions forensic(int32_t textEncoding = 1) {
+        CarveOptions options;
+        options.realAcceptsIntegers = true;
+        options.textEncoding = textEncoding;
+        return options;
+    }
+};
+
+}  // namespace sqlite
+}  // namespace talwen
