@@ -86,7 +86,9 @@ TEST(SqliteCarve, CommandLineAndInputFailures) {
     const std::string text = dir.file("notes.txt");
     enginetest::writeFile(text, std::vector<uint8_t>(200, 'x'));
     const std::string db = dir.file("db.sqlite");
-    enginetest::createSqliteDatabase(db, "CREATE TABLE t(a text); CREATE TABLE bad(a text CHECK (a > 0));");
+    enginetest::createSqliteDatabase(db, "CREATE TABLE t(a text); CREATE TABLE checked(a text CHECK (a > 0)); "
+                                         "CREATE TABLE w(a INTEGER PRIMARY KEY, b) WITHOUT ROWID; "
+                                         "CREATE VIRTUAL TABLE v USING rtree(id, x0, x1);");
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -97,7 +99,10 @@ TEST(SqliteCarve, CommandLineAndInputFailures) {
         {{dir.file(""), "t"}, 1, "sqlite-carve: no such file: "},
         {{text, "t"}, 1, "sqlite-carve: not an SQLite database: " + text + " (SqliteDB: magic number invalid!)\n"},
         {{db, "nosuch"}, 1, "sqlite-carve: no table named nosuch in " + db + "\n"},
-        {{db, "bad"}, 1, "sqlite-carve: cannot parse the definition of bad: "},
+        {{db, "checked"}, 0, ""},
+        {{db, "w"}, 1, "sqlite-carve: w is a WITHOUT ROWID table, stored as an index b-tree, which sqlite-carve does not carve\n"},
+        {{db, "v"}, 1, "sqlite-carve: v is a virtual table (module rtree) whose rows the module keeps elsewhere; "
+                       "carve its shadow tables: v_node v_parent v_rowid\n"},
         {{db}, 2, ""},
         {{db, "t", "extra"}, 2, ""},
         {{"--threads", "0", db, "t"}, 2, "sqlite-carve: --threads needs a number from 1 to 1024, not [0]\n"},
