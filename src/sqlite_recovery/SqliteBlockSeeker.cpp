@@ -14,6 +14,7 @@ constexpr uint32_t kFirstOffset = 8;
 
 thread_local uint32_t currentRecordOffset = 0;
 thread_local uint32_t currentHeaderBytes = 0;
+thread_local uint32_t currentPageNumber = 0;
 }  // namespace
 
 SqliteBlockSeeker::SqliteBlockSeeker(const Table* table, uint32_t pageSize, uint32_t pageLength,
@@ -23,6 +24,7 @@ SqliteBlockSeeker::SqliteBlockSeeker(const Table* table, uint32_t pageSize, uint
 
 uint32_t SqliteBlockSeeker::getCurrentRecordOffset() { return currentRecordOffset; }
 uint32_t SqliteBlockSeeker::getCurrentHeaderBytes() { return currentHeaderBytes; }
+uint32_t SqliteBlockSeeker::getCurrentPageNumber() { return currentPageNumber; }
 
 uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber, uint32_t pageCount,
                                  SeekProgressIndicator* progress, SeekEventHandler* handler) const {
@@ -39,6 +41,7 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
 
     for (uint32_t k = 0; k < pageCount; ++k) {
         const uint8_t* page = buffer + size_t(k) * pageSize_;
+        currentPageNumber = pageNumber;
         handler->onPageBegin(pageNumber);
 
         // Handlers keep what they need during onRecord, so one Record per page suffices.

@@ -38,6 +38,8 @@ public:
     // onRecord during seek.
     static uint32_t getCurrentRecordOffset();
     static uint32_t getCurrentHeaderBytes();
+    // The page being scanned on the calling thread, valid in the same calls.
+    static uint32_t getCurrentPageNumber();
 
     const std::shared_ptr<RecordInspector>& getInspector() const { return inspector_; }
     uint32_t getPageSize() const { return pageSize_; }

@@ -16,6 +16,8 @@
 #include "sqlite_recovery/SeekEventHandler.h"
 #include "sqlite_recovery/SqliteBlockSeeker.h"
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
+#include "sqlite_recovery/PageMap.h"
+#include "sqlite_recovery/RecordPlacement.h"
 #include "sqlite_recovery/TableStatement.h"
 #include "sqldb/SqliteAssistant.h"
 
@@ -96,12 +98,12 @@ public:
 // range order, so the output is in page order whatever the thread count.
 class JsonLinesHandler : public SeekEventHandler {
 public:
-    explicit JsonLinesHandler(const Table* table) : table_(table) {}
+    JsonLinesHandler(const Table* table, bool placed) : table_(table), placed_(placed) {}
     void onPageBegin(uint32_t pageNumber) override { pageNumber_ = pageNumber; }
     void onPageEnd(uint32_t) override {}
     int onRecord(std::shared_ptr<Record>& record) override {
-        lines_ += formatRecordJson(pageNumber_, SqliteBlockSeeker::getCurrentRecordOffset(), *table_,
-                                   *record);
+        lines_ += formatRecordJson(pageNumber_, SqliteBlockSeeker::getCurrentRecordOffset(), *table_, *record,
+                                   placed_ ? RecordPlacement::name(PlacementFilter::lastState()) : "");
         lines_ += '\n';
         return 1;
     }
@@ -109,6 +111,7 @@ public:
 
 private:
     const Table* table_;
+    bool placed_;
     uint32_t pageNumber_ = 0;
     std::string lines_;
 };
@@ -242,9 +245,10 @@ std::string unquoteIdentifiers(const std::string& statement) {
 }
 
 std::string formatRecordJson(uint32_t pageNumber, uint32_t offset, const Table& table,
-                             const Record& record) {
-    std::string line = "{\"page\": " + std::to_string(pageNumber) +
-                       ", \"offset\": " + std::to_string(offset) + ", \"values\": [";
+                             const Record& record, const std::string& state) {
+    std::string line = "{\"page\": " + std::to_string(pageNumber) + ", \"offset\": " + std::to_string(offset);
+    if (!state.empty()) line += ", \"state\": \"" + state + "\"";
+    line += ", \"values\": [";
     for (uint32_t i = 0; i < table.getFieldCount(); ++i) {
         if (i > 0) line += ", ";
         const std::shared_ptr<FieldValue> value = record.getFieldValue(i);
@@ -306,6 +310,32 @@ bool readTableDefinition(const std::string& path, const std::string& tableName, 
     sqlite3_finalize(statement);
     sqlite3_close(db);
     return found;
+}
+
+bool readRootPages(const std::string& path, const std::string& tableName, std::vector<uint32_t>& roots,
+                   uint32_t& tableRoot) {
+    if (equalsIgnoreCase(tableName, "sqlite_master") || equalsIgnoreCase(tableName, "sqlite_schema")) tableRoot = 1;
+    const std::string uri = sqldb::SqliteAssistant::immutableUri(path);
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    bool ok = false;
+    if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT rootpage, type = 'table' AND name = ?1 COLLATE NOCASE FROM sqlite_master "
+                               "WHERE rootpage > 0",
+                           -1, &statement, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(statement, 1, tableName.c_str(), static_cast<int>(tableName.size()), SQLITE_TRANSIENT);
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+            const int64_t root = sqlite3_column_int64(statement, 0);
+            if (root <= 0 || root > UINT32_MAX) continue;
+            roots.push_back(static_cast<uint32_t>(root));
+            if (sqlite3_column_int(statement, 1) != 0) tableRoot = static_cast<uint32_t>(root);
+        }
+        ok = rc == SQLITE_DONE;
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return ok && tableRoot != 0;
 }
 
 std::vector<std::string> readShadowTables(const std::string& path, const std::string& tableName) {
@@ -419,13 +449,34 @@ int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out,
     const std::shared_ptr<Table> table = definition.table;
 
     NonNullRecordFilter nonNull;
+    RecordFilter* filter = keepNullRows ? nullptr : &nonNull;
+    // Who owns which bytes: without the schema's root pages every record is
+    // printed as found, without a state.
+    std::vector<uint32_t> roots;
+    uint32_t tableRoot = 0;
+    PageMap pageMap;
+    std::unique_ptr<RecordPlacement> placement;
+    std::unique_ptr<PlacementFilter> placementFilter;
+    const ByteArray data = database.readAllPages(&error);
+    if (!error.isSuccess()) {
+        err << "sqlite-carve: cannot read " << path << ": " << error.getMessage() << "\n";
+        return 1;
+    }
+    if (readRootPages(path, definition.tableName, roots, tableRoot)) {
+        const uint32_t firstTrunk = static_cast<uint32_t>(readBigEndian(data.get() + 32, 4));
+        pageMap.build(data.get(), database.getPages(), database.getPageSize(), database.getUsableSize(), roots,
+                      firstTrunk);
+        placement = std::make_unique<RecordPlacement>(&pageMap, tableRoot, table->getRowIdFieldIndex() == 0);
+        placementFilter = std::make_unique<PlacementFilter>(placement.get(), filter);
+        filter = placementFilter.get();
+    }
     std::vector<std::unique_ptr<JsonLinesHandler>> handlers;
     std::vector<SeekEventHandler*> handlerPointers;
     for (uint32_t i = 0; i < threads; ++i) {
-        handlers.push_back(std::make_unique<JsonLinesHandler>(table.get()));
+        handlers.push_back(std::make_unique<JsonLinesHandler>(table.get(), placement != nullptr));
         handlerPointers.push_back(handlers.back().get());
     }
-    SqliteDatabaseSeeker seeker(&database, table.get(), keepNullRows ? nullptr : &nonNull);
+    SqliteDatabaseSeeker seeker(&database, table.get(), filter);
     seeker.setOptions(CarveOptions::forensic(database.getTextEncoding()));
     seeker.seek(threads, nullptr, handlerPointers.data(), &error);
     if (!error.isSuccess()) {
