@@ -55,6 +55,20 @@ void PageMap::build(const uint8_t* data, uint32_t pages, uint32_t pageSize, uint
     walkBtree(1);
     for (uint32_t root : roots) walkBtree(root);
     walkFreelist(firstFreelistTrunk);
+    for (uint32_t pageNumber = 1; pageNumber <= pages; ++pageNumber) {
+        const PageKind kind = entries_[pageNumber - 1].kind;
+        if (kind == PageKind::kFreelistLeaf || kind == PageKind::kUnreached) readStaleHeader(pageNumber);
+    }
+}
+
+void PageMap::readStaleHeader(uint32_t pageNumber) {
+    const uint8_t* p = page(pageNumber);
+    const uint32_t h = pageNumber == 1 ? 100 : 0;
+    const uint8_t type = p[h];
+    if (type != kIndexInterior && type != kTableInterior && type != kIndexLeaf && type != kTableLeaf) return;
+    const uint32_t headerSize = (type == kIndexInterior || type == kTableInterior) ? 12 : 8;
+    const uint64_t end = uint64_t(h) + headerSize + 2ull * be16(p + h + 3);
+    if (end <= usableSize_) entries_[pageNumber - 1].structureEnd = static_cast<uint32_t>(end);
 }
 
 void PageMap::walkBtree(uint32_t root) {
@@ -175,6 +189,7 @@ void PageMap::walkFreelist(uint32_t firstTrunk) {
         entries_[trunk - 1].kind = PageKind::kFreelistTrunk;
         const uint8_t* p = page(trunk);
         const uint32_t leaves = std::min<uint32_t>(be32(p + 4), (usableSize_ - 8) / 4);
+        entries_[trunk - 1].structureEnd = 8 + 4 * leaves;
         for (uint32_t i = 0; i < leaves; ++i) {
             const uint32_t leaf = be32(p + 8 + 4 * i);
             if (valid(leaf) && entries_[leaf - 1].kind == PageKind::kUnreached) {
@@ -191,6 +206,10 @@ PageMap::PageKind PageMap::getPageKind(uint32_t pageNumber) const {
 
 uint32_t PageMap::getOwnerRoot(uint32_t pageNumber) const {
     return valid(pageNumber) && pageNumber <= entries_.size() ? entries_[pageNumber - 1].root : 0;
+}
+
+uint32_t PageMap::getStructureEnd(uint32_t pageNumber) const {
+    return valid(pageNumber) && pageNumber <= entries_.size() ? entries_[pageNumber - 1].structureEnd : 0;
 }
 
 PageMap::Region PageMap::locate(uint32_t pageNumber, uint32_t offset, Cell* cell) const {

@@ -55,6 +55,10 @@ public:
     PageKind getPageKind(uint32_t pageNumber) const;
     // Root page of the b-tree a kBtree or kOverflow page belongs to; 0 otherwise.
     uint32_t getOwnerRoot(uint32_t pageNumber) const;
+    // End of the page header and cell pointer array (of a trunk page: of its
+    // leaf list). Freelist leaves and unreached pages keep the stale header of
+    // the b-tree page they were; 0 when nothing there reads as one.
+    uint32_t getStructureEnd(uint32_t pageNumber) const;
     // Region of byte `offset` of a kBtree page; `cell` receives the live cell holding it.
     Region locate(uint32_t pageNumber, uint32_t offset, Cell* cell) const;
     // True when [begin, end) touches a live cell of the page.
@@ -74,6 +78,7 @@ private:
     bool readBtreePage(uint32_t pageNumber, uint32_t root, std::vector<uint32_t>& children);
     void claimOverflow(uint32_t firstPage, uint64_t remainingBytes, uint32_t root);
     void walkFreelist(uint32_t firstTrunk);
+    void readStaleHeader(uint32_t pageNumber);
     const uint8_t* page(uint32_t pageNumber) const { return data_ + uint64_t(pageNumber - 1) * pageSize_; }
     bool valid(uint32_t pageNumber) const { return pageNumber >= 1 && pageNumber <= pages_; }
 

@@ -19,7 +19,9 @@ RecordPlacement::State RecordPlacement::judge(uint32_t pageNumber, uint32_t offs
             end = std::max(end, value->getValueOffset() + value->getValueBytes());
         }
     }
-    switch (map_->getPageKind(pageNumber)) {
+    const PageMap::PageKind kind = map_->getPageKind(pageNumber);
+    if (kind != PageMap::PageKind::kBtree && offset < map_->getStructureEnd(pageNumber)) return State::kRejected;
+    switch (kind) {
         case PageMap::PageKind::kFreelistTrunk:
         case PageMap::PageKind::kFreelistLeaf:
             return State::kFreelist;
