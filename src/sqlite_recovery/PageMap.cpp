@@ -229,6 +229,16 @@ PageMap::Region PageMap::locate(uint32_t pageNumber, uint32_t offset, Cell* cell
     return Region::kStructure;
 }
 
+std::vector<uint32_t> PageMap::getCellBoundaries(uint32_t pageNumber) const {
+    std::vector<uint32_t> starts;
+    if (getPageKind(pageNumber) != PageKind::kBtree) return starts;
+    const PageEntry& entry = entries_[pageNumber - 1];
+    for (const Cell& cell : entry.cells) starts.push_back(cell.start);
+    for (const auto& block : entry.freeblocks) starts.push_back(block.first);
+    std::sort(starts.begin(), starts.end());
+    return starts;
+}
+
 bool PageMap::overlapsLiveCell(uint32_t pageNumber, uint32_t begin, uint32_t end) const {
     if (getPageKind(pageNumber) != PageKind::kBtree) return false;
     const PageEntry& entry = entries_[pageNumber - 1];

@@ -61,6 +61,8 @@ public:
     uint32_t getStructureEnd(uint32_t pageNumber) const;
     // Region of byte `offset` of a kBtree page; `cell` receives the live cell holding it.
     Region locate(uint32_t pageNumber, uint32_t offset, Cell* cell) const;
+    // Sorted starts of the live cells and freeblocks of a kBtree page.
+    std::vector<uint32_t> getCellBoundaries(uint32_t pageNumber) const;
     // True when [begin, end) touches a live cell of the page.
     bool overlapsLiveCell(uint32_t pageNumber, uint32_t begin, uint32_t end) const;
 

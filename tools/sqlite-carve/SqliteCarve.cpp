@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "sqlite_recovery/SeekEventHandler.h"
 #include "sqlite_recovery/SqliteBlockSeeker.h"
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
+#include "sqlite_recovery/HeaderRebuilder.h"
 #include "sqlite_recovery/PageMap.h"
 #include "sqlite_recovery/RecordPlacement.h"
 #include "sqlite_recovery/TableStatement.h"
@@ -94,27 +96,81 @@ public:
     }
 };
 
+// One output line and where its record lies, for ordering and for telling a
+// rebuilt record from one the seek already found.
+struct CarvedLine {
+    uint32_t page = 0;
+    uint32_t offset = 0;
+    uint32_t valuesStart = 0;
+    std::string text;
+};
+
 // Collects the output lines of one seek thread; printed after the seek in
-// range order, so the output is in page order whatever the thread count.
+// page order, whatever the thread count.
 class JsonLinesHandler : public SeekEventHandler {
 public:
     JsonLinesHandler(const Table* table, bool placed) : table_(table), placed_(placed) {}
     void onPageBegin(uint32_t pageNumber) override { pageNumber_ = pageNumber; }
     void onPageEnd(uint32_t) override {}
     int onRecord(std::shared_ptr<Record>& record) override {
-        lines_ += formatRecordJson(pageNumber_, SqliteBlockSeeker::getCurrentRecordOffset(), *table_, *record,
-                                   placed_ ? RecordPlacement::name(PlacementFilter::lastState()) : "");
-        lines_ += '\n';
+        const uint32_t offset = SqliteBlockSeeker::getCurrentRecordOffset();
+        lines_.push_back({pageNumber_, offset, offset + SqliteBlockSeeker::getCurrentHeaderBytes(),
+                          formatRecordJson(pageNumber_, offset, *table_, *record,
+                                           placed_ ? RecordPlacement::name(PlacementFilter::lastState()) : "")});
         return 1;
     }
-    const std::string& lines() const { return lines_; }
+    std::vector<CarvedLine>& lines() { return lines_; }
 
 private:
     const Table* table_;
     bool placed_;
     uint32_t pageNumber_ = 0;
-    std::string lines_;
+    std::vector<CarvedLine> lines_;
 };
+
+// Records of pages the table may own whose first serial type a freeblock
+// header overwrote, unless the seek found the same values already.
+void addRebuiltRecords(const uint8_t* data, const Database& database, const Table& table, const PageMap& map,
+                       uint32_t tableRoot, const RecordPlacement& placement, RecordFilter* filter,
+                       const CarveOptions& options, std::vector<CarvedLine>& lines) {
+    const std::shared_ptr<RecordInspector> inspector =
+        RecordInspector::create(&table, database.getUsableSize(), options);
+    const HeaderRebuilder rebuilder(inspector.get());
+    if (!rebuilder.applies()) return;
+    std::vector<std::pair<uint32_t, uint32_t>> found;  // page, values start
+    for (const CarvedLine& line : lines) found.emplace_back(line.page, line.valuesStart);
+    std::sort(found.begin(), found.end());
+
+    std::vector<HeaderRebuilder::Rebuilt> rebuilt;
+    auto record = std::make_shared<Record>();
+    common::ErrorInfo error;
+    for (uint32_t pageNumber = 1; pageNumber <= database.getPages(); ++pageNumber) {
+        const PageMap::PageKind kind = map.getPageKind(pageNumber);
+        if (kind == PageMap::PageKind::kOverflow) continue;
+        if (kind == PageMap::PageKind::kBtree && map.getOwnerRoot(pageNumber) != tableRoot) continue;
+        const uint8_t* page = data + uint64_t(pageNumber - 1) * database.getPageSize();
+        rebuilt.clear();
+        rebuilder.rebuild(page, std::max<uint32_t>(8, map.getStructureEnd(pageNumber)),
+                          map.getCellBoundaries(pageNumber), rebuilt);
+        for (const HeaderRebuilder::Rebuilt& candidate : rebuilt) {
+            const uint32_t valuesStart = candidate.offset + candidate.headerBytes;
+            if (std::binary_search(found.begin(), found.end(), std::make_pair(pageNumber, valuesStart))) continue;
+            uint32_t recordBytes = 0;
+            if (!inspector->inspectFieldValues(pageNumber, page, candidate.varints, candidate.offset,
+                                               candidate.headerBytes, record, recordBytes, &error) ||
+                valuesStart + recordBytes != candidate.end) {
+                continue;
+            }
+            if (filter != nullptr && !filter->accept(record)) continue;
+            const RecordPlacement::State state =
+                placement.judge(pageNumber, candidate.offset, candidate.headerBytes, *record);
+            if (state == RecordPlacement::State::kRejected || state == RecordPlacement::State::kLive) continue;
+            lines.push_back({pageNumber, candidate.offset, valuesStart,
+                             formatRecordJson(pageNumber, candidate.offset, table, *record,
+                                              RecordPlacement::name(state), true)});
+        }
+    }
+}
 
 }  // namespace
 
@@ -245,9 +301,10 @@ std::string unquoteIdentifiers(const std::string& statement) {
 }
 
 std::string formatRecordJson(uint32_t pageNumber, uint32_t offset, const Table& table,
-                             const Record& record, const std::string& state) {
+                             const Record& record, const std::string& state, bool rebuilt) {
     std::string line = "{\"page\": " + std::to_string(pageNumber) + ", \"offset\": " + std::to_string(offset);
     if (!state.empty()) line += ", \"state\": \"" + state + "\"";
+    if (rebuilt) line += ", \"header\": \"rebuilt\"";
     line += ", \"values\": [";
     for (uint32_t i = 0; i < table.getFieldCount(); ++i) {
         if (i > 0) line += ", ";
@@ -477,13 +534,26 @@ int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out,
         handlerPointers.push_back(handlers.back().get());
     }
     SqliteDatabaseSeeker seeker(&database, table.get(), filter);
-    seeker.setOptions(CarveOptions::forensic(database.getTextEncoding()));
+    const CarveOptions options = CarveOptions::forensic(database.getTextEncoding());
+    seeker.setOptions(options);
     seeker.seek(threads, nullptr, handlerPointers.data(), &error);
     if (!error.isSuccess()) {
         err << "sqlite-carve: cannot read " << path << ": " << error.getMessage() << "\n";
         return 1;
     }
-    for (const auto& handler : handlers) out << handler->lines();
+    std::vector<CarvedLine> lines;
+    for (const auto& handler : handlers) {
+        lines.insert(lines.end(), handler->lines().begin(), handler->lines().end());
+    }
+    if (placement) {
+        // The placement filter's inner filter is what decides about contents.
+        addRebuiltRecords(data.get(), database, *table, pageMap, tableRoot, *placement,
+                          keepNullRows ? nullptr : &nonNull, options, lines);
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const CarvedLine& a, const CarvedLine& b) {
+        return a.page != b.page ? a.page < b.page : a.offset < b.offset;
+    });
+    for (const CarvedLine& line : lines) out << line.text << '\n';
     return 0;
 }
 

@@ -34,10 +34,12 @@ std::string jsonReal(double value);
 std::string unquoteIdentifiers(const std::string& statement);
 
 // One output line (without the line break) for a record carved from pageNumber
-// at offset, with its "state" when one is given: the values of all of the table's columns in column order; a
+// at offset, with its "state" when one is given and "header": "rebuilt" for a
+// record whose first serial type was inferred: the values of all of the table's columns in column order; a
 // column absent from the record is null.
 std::string formatRecordJson(uint32_t pageNumber, uint32_t offset, const Table& table,
-                             const Record& record, const std::string& state = std::string());
+                             const Record& record, const std::string& state = std::string(),
+                             bool rebuilt = false);
 
 // Reads the CREATE TABLE text of `tableName` from the database at `path`
 // through the SQLite library, opened read-only as immutable (nothing is ever
