@@ -15,11 +15,18 @@ struct CarveOptions {
     // Text encoding of the database (header field 56): 1 UTF-8, 2 UTF-16le,
     // 3 UTF-16be. Text of a UTF-16 database is handed out converted to UTF-8.
     int32_t textEncoding = 1;
+    // Candidates that overlap are weighed against each other at the end of each
+    // page (an intact cell prefix before the serial types counts most) and the
+    // heaviest set that does not overlap is kept. Without it an accepted
+    // candidate makes the scan jump past its header, over any real record it
+    // overlaps.
+    bool resolveOverlaps = false;
 
     // Everything a forensic carve wants, for a database of the given encoding.
     static CarveOptions forensic(int32_t textEncoding = 1) {
         CarveOptions options;
         options.realAcceptsIntegers = true;
+        options.resolveOverlaps = true;
         options.textEncoding = textEncoding;
         return options;
     }

@@ -1,5 +1,6 @@
 #include "sqlite_recovery/SqliteBlockSeeker.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/ErrorInfo.h"
@@ -9,6 +10,51 @@ namespace talwen {
 namespace sqlite {
 
 namespace {
+// A candidate kept for the overlap resolution at the end of its page.
+struct PendingRecord {
+    uint32_t offset = 0;
+    uint32_t headerBytes = 0;
+    uint32_t end = 0;
+    uint32_t weight = 0;
+    std::shared_ptr<Record> record;
+};
+
+// The candidates (in offset order) of the heaviest set in which no two
+// overlap; ties keep the earlier ones.
+std::vector<size_t> heaviestDisjointSet(const std::vector<PendingRecord>& pending) {
+    const size_t n = pending.size();
+    std::vector<size_t> byEnd(n);
+    for (size_t i = 0; i < n; ++i) byEnd[i] = i;
+    std::stable_sort(byEnd.begin(), byEnd.end(),
+                     [&pending](size_t a, size_t b) { return pending[a].end < pending[b].end; });
+    // best[k]: heaviest weight among the first k candidates by end.
+    std::vector<uint64_t> best(n + 1, 0);
+    std::vector<size_t> previous(n, 0);
+    for (size_t k = 0; k < n; ++k) {
+        const PendingRecord& candidate = pending[byEnd[k]];
+        // Candidates by end that finish at or before this one starts.
+        size_t lo = 0, hi = k;
+        while (lo < hi) {
+            const size_t mid = (lo + hi) / 2;
+            if (pending[byEnd[mid]].end <= candidate.offset) lo = mid + 1; else hi = mid;
+        }
+        previous[k] = lo;
+        best[k + 1] = std::max(best[k], best[lo] + candidate.weight);
+    }
+    std::vector<size_t> chosen;
+    for (size_t k = n; k > 0;) {
+        const PendingRecord& candidate = pending[byEnd[k - 1]];
+        if (best[k] == best[previous[k - 1]] + candidate.weight && best[k] != best[k - 1]) {
+            chosen.push_back(byEnd[k - 1]);
+            k = previous[k - 1];
+        } else {
+            --k;
+        }
+    }
+    std::sort(chosen.begin(), chosen.end());
+    return chosen;
+}
+
 // First bytes of a page that are never examined.
 constexpr uint32_t kFirstOffset = 8;
 
@@ -38,6 +84,9 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
     std::vector<int64_t> varints;
     varints.reserve(inspector.getVarintNum() > 0 ? size_t(inspector.getVarintNum()) : 0);
     common::ErrorInfo error;
+    const bool resolve = inspector.getOptions().resolveOverlaps;
+    const uint32_t skipped = inspector.getSkippedHead();
+    std::vector<PendingRecord> pending;
 
     for (uint32_t k = 0; k < pageCount; ++k) {
         const uint8_t* page = buffer + size_t(k) * pageSize_;
@@ -84,10 +133,33 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
                 if (inspector.isZeroCandidate(varints, headerBytes)) afterRefusedZeroCandidate = offset;
                 continue;
             }
+            if (resolve) {
+                // An intact cell prefix: the header length right before the serial
+                // types (and the row id's serial type 0 when it is skipped).
+                const uint32_t lengthAt = skipped == 4 ? 2 : 1;
+                const bool intact = offset >= lengthAt + 1 && headerBytes + lengthAt < 0x80 &&
+                                    page[offset - lengthAt] == headerBytes + lengthAt &&
+                                    (skipped != 4 || page[offset - 1] == 0);
+                pending.push_back({offset, headerBytes, offset + headerBytes + recordBytes, intact ? 4u : 1u,
+                                   std::make_shared<Record>(*record)});
+                offset += 1;
+                continue;
+            }
             const int taken = handler->onRecord(record);
             foundInPage += static_cast<uint32_t>(taken);
             // Go on at the first byte of the record's values.
             offset += headerBytes;
+        }
+        if (!pending.empty()) {
+            for (size_t index : heaviestDisjointSet(pending)) {
+                PendingRecord& chosen = pending[index];
+                currentRecordOffset = chosen.offset;
+                currentHeaderBytes = chosen.headerBytes;
+                // Asked again so that a filter's per-thread notes describe this record.
+                if (filter_ != nullptr && !filter_->accept(chosen.record)) continue;
+                foundInPage += static_cast<uint32_t>(handler->onRecord(chosen.record));
+            }
+            pending.clear();
         }
         handler->onPageEnd(pageNumber);
 
