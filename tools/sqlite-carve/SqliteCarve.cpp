@@ -138,8 +138,20 @@ void addRebuiltRecords(const uint8_t* data, const Database& database, const Tabl
     const HeaderRebuilder rebuilder(inspector.get());
     if (!rebuilder.applies()) return;
     std::vector<std::pair<uint32_t, uint32_t>> found;  // page, values start
-    for (const CarvedLine& line : lines) found.emplace_back(line.page, line.valuesStart);
+    // Cells the seek found with their whole prefix (one-byte payload length, row
+    // id and header length before the serial types) start right before it.
+    std::vector<std::pair<uint32_t, uint32_t>> intactCells;  // page, cell start
+    for (const CarvedLine& line : lines) {
+        found.emplace_back(line.page, line.valuesStart);
+        const uint8_t* page = data + uint64_t(line.page - 1) * database.getPageSize();
+        const uint32_t headerBytes = line.valuesStart - line.offset;
+        if (line.offset >= 3 && headerBytes + 1 < 0x80 && page[line.offset - 1] == headerBytes + 1 &&
+            page[line.offset - 2] < 0x80 && page[line.offset - 3] < 0x80) {
+            intactCells.emplace_back(line.page, line.offset - 3);
+        }
+    }
     std::sort(found.begin(), found.end());
+    std::sort(intactCells.begin(), intactCells.end());
 
     std::vector<HeaderRebuilder::Rebuilt> rebuilt;
     auto record = std::make_shared<Record>();
@@ -150,8 +162,13 @@ void addRebuiltRecords(const uint8_t* data, const Database& database, const Tabl
         if (kind == PageMap::PageKind::kBtree && map.getOwnerRoot(pageNumber) != tableRoot) continue;
         const uint8_t* page = data + uint64_t(pageNumber - 1) * database.getPageSize();
         rebuilt.clear();
-        rebuilder.rebuild(page, std::max<uint32_t>(8, map.getStructureEnd(pageNumber)),
-                          map.getCellBoundaries(pageNumber), rebuilt);
+        std::vector<uint32_t> boundaries = map.getCellBoundaries(pageNumber);
+        for (auto it = std::lower_bound(intactCells.begin(), intactCells.end(), std::make_pair(pageNumber, 0u));
+             it != intactCells.end() && it->first == pageNumber; ++it) {
+            boundaries.push_back(it->second);
+        }
+        std::sort(boundaries.begin(), boundaries.end());
+        rebuilder.rebuild(page, std::max<uint32_t>(8, map.getStructureEnd(pageNumber)), boundaries, rebuilt);
         for (const HeaderRebuilder::Rebuilt& candidate : rebuilt) {
             const uint32_t valuesStart = candidate.offset + candidate.headerBytes;
             if (std::binary_search(found.begin(), found.end(), std::make_pair(pageNumber, valuesStart))) continue;
