@@ -141,6 +141,8 @@ bool PageMap::readBtreePage(uint32_t pageNumber, uint32_t root, std::vector<uint
             continue;
         }
         cell.end = static_cast<uint32_t>(end);
+        cell.payloadStart = at;
+        cell.payload = payload;
         uint64_t headerLength = 0;
         const uint32_t lengthBytes = readVarint(p + at, local, headerLength);
         if (lengthBytes != 0 && headerLength > lengthBytes && headerLength <= local) {
@@ -227,6 +229,11 @@ PageMap::Region PageMap::locate(uint32_t pageNumber, uint32_t offset, Cell* cell
     if (block != entry.freeblocks.begin() && offset < std::prev(block)->second) return Region::kFreeblock;
     if (offset < entry.contentStart) return Region::kUnallocated;
     return Region::kStructure;
+}
+
+const std::vector<PageMap::Cell>& PageMap::getCells(uint32_t pageNumber) const {
+    static const std::vector<Cell> kNone;
+    return getPageKind(pageNumber) == PageKind::kBtree ? entries_[pageNumber - 1].cells : kNone;
 }
 
 std::vector<uint32_t> PageMap::getCellBoundaries(uint32_t pageNumber) const {

@@ -39,6 +39,8 @@ public:
         uint32_t end = 0;  // one past its last byte on the page, overflow page number included
         uint32_t firstSerialType = 0;
         uint32_t secondSerialType = 0;  // 0 when the record has fewer than two columns
+        uint32_t payloadStart = 0;      // the record's first byte (table and index leaves)
+        uint64_t payload = 0;           // the record's size, overflow included
         bool overflows = false;
     };
 
@@ -63,6 +65,8 @@ public:
     Region locate(uint32_t pageNumber, uint32_t offset, Cell* cell) const;
     // Sorted starts of the live cells and freeblocks of a kBtree page.
     std::vector<uint32_t> getCellBoundaries(uint32_t pageNumber) const;
+    // The live cells of a kBtree page, by start.
+    const std::vector<Cell>& getCells(uint32_t pageNumber) const;
     // True when [begin, end) touches a live cell of the page.
     bool overlapsLiveCell(uint32_t pageNumber, uint32_t begin, uint32_t end) const;
 

@@ -45,6 +45,20 @@ RecordPlacement::State RecordPlacement::judge(uint32_t pageNumber, uint32_t offs
     return region == PageMap::Region::kFreeblock ? State::kFreeblock : State::kUnallocated;
 }
 
+RecordPlacement::State RecordPlacement::judgeFree(uint32_t pageNumber, uint32_t begin, uint32_t end) const {
+    const PageMap::PageKind kind = map_->getPageKind(pageNumber);
+    if (kind == PageMap::PageKind::kOverflow) return State::kRejected;
+    if (kind != PageMap::PageKind::kBtree) {
+        if (begin < map_->getStructureEnd(pageNumber)) return State::kRejected;
+        return kind == PageMap::PageKind::kUnreached ? State::kUnallocated : State::kFreelist;
+    }
+    if (map_->getOwnerRoot(pageNumber) != tableRoot_) return State::kRejected;
+    const PageMap::Region region = map_->locate(pageNumber, begin, nullptr);
+    if (region == PageMap::Region::kStructure || region == PageMap::Region::kLiveCell) return State::kRejected;
+    if (map_->overlapsLiveCell(pageNumber, begin, end)) return State::kRejected;
+    return region == PageMap::Region::kFreeblock ? State::kFreeblock : State::kUnallocated;
+}
+
 const char* RecordPlacement::name(State state) {
     switch (state) {
         case State::kLive: return "live";

@@ -27,6 +27,10 @@ public:
     // offset and headerBytes as the seek reports them for the record.
     State judge(uint32_t pageNumber, uint32_t offset, uint32_t headerBytes, const Record& record) const;
 
+    // The same for a record not in a live cell whose bytes on the page are
+    // [begin, end) (the local part of a spilled payload, its page number included).
+    State judgeFree(uint32_t pageNumber, uint32_t begin, uint32_t end) const;
+
     // "live", "freeblock", "unallocated", "freelist"; "rejected".
     static const char* name(State state);
 

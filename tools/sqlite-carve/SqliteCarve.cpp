@@ -18,6 +18,7 @@
 #include "sqlite_recovery/SqliteBlockSeeker.h"
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
 #include "sqlite_recovery/HeaderRebuilder.h"
+#include "sqlite_recovery/OverflowAssembler.h"
 #include "sqlite_recovery/PageMap.h"
 #include "sqlite_recovery/RecordPlacement.h"
 #include "sqlite_recovery/TableStatement.h"
@@ -86,13 +87,20 @@ void appendControlEscape(std::string& out, unsigned char c) {
 // Percent-encodes a path for an SQLite URI filename.
 // Drops records that carry nothing: runs of zero bytes read as a record of
 // NULLs at nearly every offset.
+// A text of NUL bytes only is what runs of zero bytes read as, not a stored
+// value: such records are left out as well.
 class NonNullRecordFilter : public RecordFilter {
 public:
     bool accept(std::shared_ptr<Record>& record) override {
+        bool someValue = false;
         for (const auto& value : record->getFieldValues()) {
-            if (!value->isNull()) return true;
+            if (value->isText() && !value->getTextValue().empty() &&
+                value->getTextValue().find_first_not_of('\0') == std::string::npos) {
+                return false;
+            }
+            someValue = someValue || !value->isNull();
         }
-        return false;
+        return someValue;
     }
 };
 
@@ -103,6 +111,7 @@ struct CarvedLine {
     uint32_t offset = 0;
     uint32_t valuesStart = 0;
     std::string text;
+    bool dropped = false;
 };
 
 // Collects the output lines of one seek thread; printed after the seek in
@@ -127,6 +136,136 @@ private:
     uint32_t pageNumber_ = 0;
     std::vector<CarvedLine> lines_;
 };
+
+// Decodes a whole record (header length first) taken out of pages and chains.
+// A value the payload cuts short keeps what is there (text and blob) and the
+// columns after it stay out; `cut` tells. False when the header does not read
+// as the table's or no value decodes.
+bool decodePayload(uint32_t pageNumber, const std::vector<uint8_t>& payload, const Table& table,
+                   const RecordInspector& inspector, Record& record, bool& cut) {
+    record.clear();
+    cut = false;
+    common::ErrorInfo error;
+    uint32_t lengthBytes = 0;
+    const int64_t headerLength = parseVarint(payload.data(), uint32_t(payload.size()), lengthBytes, &error);
+    if (!error.isSuccess() || headerLength <= 0 || uint64_t(headerLength) > payload.size()) return false;
+    uint32_t consumed = 0;
+    const std::vector<int64_t> types = parseVarints(payload.data() + lengthBytes, uint32_t(headerLength) - lengthBytes,
+                                                    table.getFieldCount(), consumed, &error);
+    const auto& columns = inspector.getTypeInfos();
+    if (!error.isSuccess() || types.size() != columns.size() || lengthBytes + consumed != uint64_t(headerLength)) {
+        return false;
+    }
+    uint32_t at = uint32_t(headerLength);
+    for (uint32_t i = 0; i < types.size(); ++i) {
+        if (!columns[i].matches(types[i])) return false;
+    }
+    for (uint32_t i = 0; i < types.size(); ++i) {
+        const std::string& name = table.getFieldByFieldIndex(i).getFieldName();
+        uint32_t used = 0;
+        std::shared_ptr<FieldValue> value = FieldValue::parseFieldValue(
+            pageNumber, payload.data(), at, uint32_t(payload.size()), i, name, types[i], used, &error);
+        if (!value) {
+            cut = true;
+            const uint32_t left = uint32_t(payload.size()) - std::min<uint32_t>(at, uint32_t(payload.size()));
+            if (isText(types[i])) {
+                value = std::make_shared<FieldValue>(
+                    pageNumber, i, name, types[i], at, left,
+                    std::string(reinterpret_cast<const char*>(payload.data()) + at, left));
+                record.addFieldValue(value);
+            }
+            break;
+        }
+        if (inspector.getOptions().textEncoding != 1 && value->isText()) {
+            value = std::make_shared<FieldValue>(pageNumber, i, name, types[i], at, used,
+                                                 utf16ToUtf8(value->getTextValue(), inspector.getOptions().textEncoding == 3));
+        }
+        record.addFieldValue(value);
+        at += used;
+    }
+    return !record.isEmpty();
+}
+
+// Records whose payload spilled into overflow pages, which the seek can only
+// read as far as the page goes: live ones of the table through their chains,
+// deleted ones through what is left of theirs (the rest "truncated").
+void addSpilledRecords(const uint8_t* data, const Database& database, const Table& table, const PageMap& map,
+                       uint32_t tableRoot, const RecordPlacement& placement, RecordFilter* filter,
+                       const CarveOptions& options, std::vector<CarvedLine>& lines) {
+    const uint32_t usable = database.getUsableSize();
+    const std::shared_ptr<RecordInspector> inspector = RecordInspector::create(&table, usable, options);
+    const OverflowAssembler assembler(data, database.getPages(), database.getPageSize(), usable, &map);
+    const bool rowIdFirst = inspector->getSkippedHead() == 4;
+    std::vector<std::pair<uint32_t, uint32_t>> emitted;  // page, offset
+    std::vector<uint8_t> payload;
+    std::vector<int64_t> varints;
+    auto record = std::make_shared<Record>();
+    common::ErrorInfo error;
+    const auto emit = [&](uint32_t pageNumber, uint32_t offset, RecordPlacement::State state, bool cut) {
+        if (filter != nullptr && !filter->accept(record)) return;
+        std::string text = formatRecordJson(pageNumber, offset, table, *record, RecordPlacement::name(state));
+        if (cut) text.insert(text.find(", \"values\""), ", \"truncated\": true");
+        lines.push_back({pageNumber, offset, offset, text});
+        emitted.emplace_back(pageNumber, offset);
+    };
+    for (uint32_t pageNumber = 1; pageNumber <= database.getPages(); ++pageNumber) {
+        const PageMap::PageKind kind = map.getPageKind(pageNumber);
+        if (kind == PageMap::PageKind::kOverflow) continue;
+        if (kind == PageMap::PageKind::kBtree && map.getOwnerRoot(pageNumber) != tableRoot) continue;
+        const uint8_t* page = data + uint64_t(pageNumber - 1) * database.getPageSize();
+        bool cut = false;
+        for (const PageMap::Cell& cell : map.getCells(pageNumber)) {
+            if (!cell.overflows || cell.firstSerialType == 0) continue;
+            if (!assembler.assemble(pageNumber, cell.payloadStart, cell.payload, payload, tableRoot)) continue;
+            if (!decodePayload(pageNumber, payload, table, *inspector, *record, cut) || cut) continue;
+            emit(pageNumber, rowIdFirst ? cell.secondSerialType : cell.firstSerialType, RecordPlacement::State::kLive,
+                 false);
+        }
+        for (uint32_t offset = std::max<uint32_t>(8, map.getStructureEnd(pageNumber)); offset < usable; ++offset) {
+            if (kind == PageMap::PageKind::kBtree) {
+                PageMap::Cell cell;
+                const PageMap::Region region = map.locate(pageNumber, offset, &cell);
+                if (region == PageMap::Region::kLiveCell) {
+                    offset = cell.end - 1;
+                    continue;
+                }
+                if (region == PageMap::Region::kStructure) continue;
+            }
+            uint32_t headerBytes = 0;
+            const bool ok = inspector->inspect(page, offset, varints, headerBytes, &error);
+            if (!error.isSuccess()) break;
+            if (!ok) continue;
+            const uint32_t headerLength = headerBytes + (rowIdFirst ? 2 : 1);
+            if (offset < headerLength - headerBytes || headerLength >= 0x80) continue;
+            const uint32_t payloadStart = offset - (headerLength - headerBytes);
+            uint64_t size = headerLength;
+            for (int64_t type : varints) size += uint64_t(std::max<int64_t>(0, HeaderRebuilder::valueSize(type)));
+            if (size <= usable - 35) continue;  // the seek reads it whole
+            const bool whole = assembler.assemble(pageNumber, payloadStart, size, payload);
+            const uint32_t local = PageMap::localPayloadSize(size, usable, true);
+            if (payload.size() < local) continue;
+            if (payload.size() == local) {
+                // The chain breaks at its first page: only an intact header length and
+                // a page number within the file still say that this is a record.
+                const uint32_t first = static_cast<uint32_t>(readBigEndian(page + payloadStart + local, 4));
+                if (page[payloadStart] != headerLength || first == 0 || first > database.getPages()) continue;
+            }
+            payload[0] = static_cast<uint8_t>(headerLength);  // a freeblock header may have covered it
+            if (!decodePayload(pageNumber, payload, table, *inspector, *record, cut)) continue;
+            const RecordPlacement::State state = placement.judgeFree(pageNumber, payloadStart, payloadStart + local + 4);
+            if (state == RecordPlacement::State::kRejected) continue;
+            emit(pageNumber, offset, state, !whole || cut);
+            offset = payloadStart + local + 3;
+        }
+    }
+    std::sort(emitted.begin(), emitted.end());
+    // What the seek read at the same places ran on past the local part.
+    const size_t added = emitted.size();
+    for (size_t i = 0; i + added < lines.size(); ++i) {
+        CarvedLine& line = lines[i];
+        if (std::binary_search(emitted.begin(), emitted.end(), std::make_pair(line.page, line.offset))) line.dropped = true;
+    }
+}
 
 // Records of pages the table may own whose first serial type a freeblock
 // header overwrote, unless the seek found the same values already.
@@ -567,10 +706,16 @@ int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out,
         addRebuiltRecords(data.get(), database, *table, pageMap, tableRoot, *placement,
                           keepNullRows ? nullptr : &nonNull, options, lines);
     }
+    if (placement) {
+        addSpilledRecords(data.get(), database, *table, pageMap, tableRoot, *placement,
+                          keepNullRows ? nullptr : &nonNull, options, lines);
+    }
     std::stable_sort(lines.begin(), lines.end(), [](const CarvedLine& a, const CarvedLine& b) {
         return a.page != b.page ? a.page < b.page : a.offset < b.offset;
     });
-    for (const CarvedLine& line : lines) out << line.text << '\n';
+    for (const CarvedLine& line : lines) {
+        if (!line.dropped) out << line.text << '\n';
+    }
     return 0;
 }
 
