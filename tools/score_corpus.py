@@ -13,12 +13,14 @@ file's schema) with sqlite-carve and prints one line per category:
   found    deleted rows some carved row carries all column values of
   p.found  present rows among them
   phantom  carved rows that match no row of the key, live or deleted
+  live     rows the key marks live; l.found: those some carved row carries
   tables   tables carved / tables that failed, with the one-line reasons under
            --details
 
 A carved row matches a key row when every column agrees: integers exactly,
 reals to 1e-9 relative, text byte for byte; a null in the row-id column stands
-for any value, and a value of a record marked truncated need only be a prefix.
+for any value, and a value of a record marked truncated need only be a prefix
+(its columns after the cut are null). The keys write NULL as the text NULL.
 Databases are copied to a temporary directory first; the corpus is only read.
 """
 import argparse
@@ -56,7 +58,7 @@ def parse_number(text):
 
 def key_value(text):
     """The value of a <content> element: None (NULL), int, float or str."""
-    if text is None:
+    if text is None or text == "NULL":
         return None
     number = parse_number(text.strip()) if text.strip() == text else None
     if number is not None:
@@ -102,7 +104,8 @@ def is_present(values, data, encoding):
 
 def same_value(carved, key, rowid_column, truncated):
     if carved is None:
-        return key is None or rowid_column
+        # Columns after the cut of a truncated record are null.
+        return key is None or rowid_column or truncated
     if key is None:
         return False
     if isinstance(carved, str):
@@ -211,15 +214,15 @@ def main():
     if not os.path.isfile(args.carve):
         sys.exit("score_corpus: no sqlite-carve at %s" % args.carve)
 
-    print("%-4s %6s %7s %7s %7s %7s %7s %7s" %
-          ("cat", "files", "deleted", "present", "found", "p.found", "phantom", "tables"))
+    print("%-4s %6s %7s %7s %7s %7s %7s %7s %7s %7s" %
+          ("cat", "files", "deleted", "present", "found", "p.found", "phantom", "live", "l.found", "tables"))
     with tempfile.TemporaryDirectory(prefix="score-corpus-") as scratch:
         for category in args.categories.split(","):
             folder = os.path.join(args.corpus, category)
             if not os.path.isdir(folder):
                 print("%-4s missing" % category)
                 continue
-            totals = dict(files=0, deleted=0, present=0, found=0, pfound=0, phantom=0, ok=0, failed=0)
+            totals = dict(files=0, deleted=0, present=0, found=0, pfound=0, phantom=0, live=0, lfound=0, ok=0, failed=0)
             failures = []
             for name in sorted(os.listdir(folder)):
                 if not name.endswith(".db"):
@@ -270,6 +273,9 @@ def main():
                             phantom += 1
                     for is_deleted, values in rows:
                         if not is_deleted:
+                            totals["live"] += 1
+                            totals["lfound"] += any(matches(r["values"], values, rowid, False)
+                                                    for r in carved_index.get(signature(values, rowid), []))
                             continue
                         deleted += 1
                         here = is_present(values, data, encoding)
@@ -286,9 +292,9 @@ def main():
                     if args.details:
                         print("     %s %s: deleted %d present %d found %d p.found %d phantom %d carved %d" %
                               (name, table, deleted, present, found, pfound, phantom, len(carved)))
-            print("%-4s %6d %7d %7d %7d %7d %7d %4d/%d" %
+            print("%-4s %6d %7d %7d %7d %7d %7d %7d %7d %4d/%d" %
                   (category, totals["files"], totals["deleted"], totals["present"], totals["found"],
-                   totals["pfound"], totals["phantom"], totals["ok"], totals["failed"]))
+                   totals["pfound"], totals["phantom"], totals["live"], totals["lfound"], totals["ok"], totals["failed"]))
             if args.details or category < "07":
                 for failure in failures:
                     print("     failed: " + failure)

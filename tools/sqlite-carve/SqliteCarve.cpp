@@ -267,6 +267,23 @@ void addSpilledRecords(const uint8_t* data, const Database& database, const Tabl
     }
 }
 
+// Text a program stored: well-formed UTF-8 without control characters other
+// than tab and line breaks. A record whose first serial type is inferred must
+// read this way too, since nothing else vouches for it.
+bool plausibleText(const Record& record) {
+    for (const auto& value : record.getFieldValues()) {
+        if (!value->isText()) continue;
+        const std::string& text = value->getTextValue();
+        const std::string quoted = jsonQuote(text);
+        if (quoted.find("\\uFFFD") != std::string::npos) return false;
+        for (unsigned char c : text) {
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+            if (c == 0x7F) return false;
+        }
+    }
+    return true;
+}
+
 // Records of pages the table may own whose first serial type a freeblock
 // header overwrote, unless the seek found the same values already.
 void addRebuiltRecords(const uint8_t* data, const Database& database, const Table& table, const PageMap& map,
@@ -318,6 +335,7 @@ void addRebuiltRecords(const uint8_t* data, const Database& database, const Tabl
                 continue;
             }
             if (filter != nullptr && !filter->accept(record)) continue;
+            if (!plausibleText(*record)) continue;
             const RecordPlacement::State state =
                 placement.judge(pageNumber, candidate.offset, candidate.headerBytes, *record);
             if (state == RecordPlacement::State::kRejected || state == RecordPlacement::State::kLive) continue;
