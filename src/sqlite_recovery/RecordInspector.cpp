@@ -203,6 +203,65 @@ bool RecordInspector::inspect(const uint8_t* page, uint32_t offset, std::vector<
     return true;
 }
 
+bool RecordInspector::inspect(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
+                              uint32_t& headerBytes, ErrorInfo* error, PageTail& tail) const {
+    // The fast zone and the checks before it are those of the plain inspect.
+    if (offset >= pageLength_ || varintNum_ <= 0 || int64_t(offset) <= fastZoneEnd_) {
+        return inspect(page, offset, varints, headerBytes, error);
+    }
+    if (!tail.ready_ || tail.page_ != page) {
+        // From the page end backwards: each varint's successor is known first.
+        tail.page_ = page;
+        tail.ready_ = true;
+        tail.zoneStart_ = static_cast<uint32_t>(fastZoneEnd_ + 1);
+        const uint32_t zone = pageLength_ - tail.zoneStart_;
+        tail.steps_.resize(zone);
+        tail.dirty_.resize(zone);
+        for (uint32_t q = pageLength_; q-- > tail.zoneStart_;) {
+            uint32_t length = 0;
+            for (uint32_t i = 0; i < kMaxVarintBytes; ++i) {
+                if (q + i >= pageLength_) break;
+                if (i == kMaxVarintBytes - 1 || page[q + i] < 0x80) {
+                    length = i + 1;
+                    break;
+                }
+            }
+            const uint32_t k = q - tail.zoneStart_;
+            if (length == 0) {
+                tail.steps_[k] = 1;
+                tail.dirty_[k] = 1;
+            } else if (q + length == pageLength_) {
+                tail.steps_[k] = 1;
+                tail.dirty_[k] = 0;
+            } else {
+                tail.steps_[k] = 1 + tail.steps_[q + length - tail.zoneStart_];
+                tail.dirty_[k] = tail.dirty_[q + length - tail.zoneStart_];
+            }
+        }
+    }
+    const uint32_t count = static_cast<uint32_t>(varintNum_);
+    const uint32_t k = offset - tail.zoneStart_;
+    if (tail.dirty_[k] != 0 && tail.steps_[k] <= count) {
+        // A varint runs past the page end: the page ends here (once per page).
+        return inspect(page, offset, varints, headerBytes, error);
+    }
+    clearIfSet(error);
+    varints.clear();
+    headerBytes = 0;
+    if (tail.steps_[k] < count) return false;  // fewer varints than columns before the end
+    // All count varints lie within the page: check them as they come.
+    uint32_t position = offset;
+    for (uint32_t j = 0; j < count; ++j) {
+        // Each of these varints ends within the page, so decoding stops in time.
+        int64_t value = 0;
+        position += decodeVarintUnchecked(page + position, value);
+        varints.push_back(value);
+        headerBytes = position - offset;
+        if (!checks_[j].accepts(value)) return false;
+    }
+    return true;
+}
+
 bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* page,
                                          const std::vector<int64_t>& varints, uint32_t offset,
                                          uint32_t headerBytes, std::shared_ptr<Record>& record,

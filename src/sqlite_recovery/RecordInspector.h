@@ -53,6 +53,31 @@ public:
     bool inspect(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
                  uint32_t& headerBytes, common::ErrorInfo* error) const;
 
+    // What the varints from each offset near the end of one page do, for a
+    // scan that offers every offset of that page: how many varints there are
+    // from the offset to the page end and whether the last runs past it. Lets
+    // inspect decide a candidate there from its first serial types instead of
+    // reading all of a wide table's varints at every offset. Owned by one scan
+    // (one thread); reset for every page.
+    class PageTail {
+    public:
+        void reset(const uint8_t* page) { page_ = page, ready_ = false; }
+
+    private:
+        friend class RecordInspector;
+        const uint8_t* page_ = nullptr;
+        bool ready_ = false;
+        uint32_t zoneStart_ = 0;
+        std::vector<uint32_t> steps_;  // varints from the offset to the end
+        std::vector<uint8_t> dirty_;   // the last of them runs past the end
+    };
+
+    // inspect with the same result, error, headerBytes and (for true and for a
+    // failure) varints, whose work per offset does not grow with the number of
+    // columns; `tail` must have been reset for `page`.
+    bool inspect(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints, uint32_t& headerBytes,
+                 common::ErrorInfo* error, PageTail& tail) const;
+
     // The first offset from `offset` on that inspect could match, skipping only
     // offsets at which inspect would return false without failure: offsets far
     // enough from the page end that no varint can run past it, whose first byte
@@ -90,12 +115,19 @@ public:
     // For a scan that just offered offset - 1 as a candidate made of varintNum zero
     // bytes: true when `offset` is such a candidate too and `record` already holds
     // what inspectFieldValues would decode there (this page's NULL values), so the
-    // candidate at `offset` is the very same record. Only within the zone where no
-    // varint can run past the page end.
+    // candidate at `offset` is the very same record. Only where its varintNum
+    // zero bytes lie within the usable page, so that none can run past its end.
     bool repeatsZeroCandidate(const uint8_t* page, uint32_t offset, uint32_t pageNumber,
                               const Record& record) const {
-        return varintNum_ > 0 && int64_t(offset) <= fastZoneEnd_ && page[offset + uint32_t(varintNum_) - 1] == 0 &&
+        return continuesZeroRun(page, offset) &&
                holdsPageNullValues(record, pageNumber, skippedHead_ < 4 ? 0u : skippedHead_ - 3u);
+    }
+    // The byte half of repeatsZeroCandidate: after a candidate of varintNum zero
+    // bytes at offset - 1, the one at `offset` is made of zero bytes too. A scan
+    // that knows its record still holds the page's NULL values needs no more.
+    bool continuesZeroRun(const uint8_t* page, uint32_t offset) const {
+        return varintNum_ > 0 && uint64_t(offset) + uint32_t(varintNum_) <= pageLength_ &&
+               page[offset + uint32_t(varintNum_) - 1] == 0;
     }
     // True when the varints read at a candidate were varintNum single zero bytes.
     bool isZeroCandidate(const std::vector<int64_t>& varints, uint32_t headerBytes) const {

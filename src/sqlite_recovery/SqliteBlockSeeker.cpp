@@ -87,10 +87,12 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
     const bool resolve = inspector.getOptions().resolveOverlaps;
     const uint32_t skipped = inspector.getSkippedHead();
     std::vector<PendingRecord> pending;
+    RecordInspector::PageTail tail;
 
     for (uint32_t k = 0; k < pageCount; ++k) {
         const uint8_t* page = buffer + size_t(k) * pageSize_;
         currentPageNumber = pageNumber;
+        tail.reset(page);
         handler->onPageBegin(pageNumber);
 
         // Handlers keep what they need during onRecord, so one Record per page suffices.
@@ -99,21 +101,27 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
         uint32_t offset = kFirstOffset;
         // Offset + 1 of the last candidate of zero bytes that the filter refused.
         uint32_t afterRefusedZeroCandidate = 0;
+        // The record holds this page's NULL values and nothing changed it since.
+        bool recordHoldsNulls = false;
         for (;;) {
             // In a run of zero bytes every offset reads as the same record of NULLs.
             // The filter judges a record by its contents and changes nothing, so it
             // refuses the repeat as it refused the first: pass over it.
-            if (offset == afterRefusedZeroCandidate &&
-                inspector.repeatsZeroCandidate(page, offset, pageNumber, *record)) {
+            // Once the record is known to hold the page's NULL values, only the next
+            // byte needs a look: a wide table's run costs the same as a narrow one's.
+            if (offset == afterRefusedZeroCandidate && inspector.continuesZeroRun(page, offset) &&
+                (recordHoldsNulls || inspector.repeatsZeroCandidate(page, offset, pageNumber, *record))) {
+                recordHoldsNulls = true;
                 offset += 1;
                 afterRefusedZeroCandidate = offset;
                 continue;
             }
+            recordHoldsNulls = false;
             // Offsets that cannot start a record are passed over as inspect
             // would refuse them, one byte at a time.
             offset = inspector.nextCandidateOffset(page, offset);
             uint32_t headerBytes = 0;
-            const bool ok = inspector.inspect(page, offset, varints, headerBytes, &error);
+            const bool ok = inspector.inspect(page, offset, varints, headerBytes, &error, tail);
             // Every page ends here: at the latest the offset reaches pageLength.
             if (!error.isSuccess()) break;
             if (!ok) {
@@ -142,7 +150,9 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
                                     (skipped != 4 || page[offset - 1] == 0);
                 pending.push_back({offset, headerBytes, offset + headerBytes + recordBytes, intact ? 4u : 1u,
                                    std::make_shared<Record>(*record)});
-                offset += 1;
+                // A whole cell prefix vouches for the record: go on at its values, as
+                // without the resolution. Anything else may hide a real record.
+                offset += intact ? headerBytes : 1;
                 continue;
             }
             const int taken = handler->onRecord(record);

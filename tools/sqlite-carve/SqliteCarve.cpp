@@ -199,6 +199,7 @@ void addSpilledRecords(const uint8_t* data, const Database& database, const Tabl
     std::vector<std::pair<uint32_t, uint32_t>> emitted;  // page, offset
     std::vector<uint8_t> payload;
     std::vector<int64_t> varints;
+    RecordInspector::PageTail tail;
     auto record = std::make_shared<Record>();
     common::ErrorInfo error;
     const auto emit = [&](uint32_t pageNumber, uint32_t offset, RecordPlacement::State state, bool cut) {
@@ -213,6 +214,7 @@ void addSpilledRecords(const uint8_t* data, const Database& database, const Tabl
         if (kind == PageMap::PageKind::kOverflow) continue;
         if (kind == PageMap::PageKind::kBtree && map.getOwnerRoot(pageNumber) != tableRoot) continue;
         const uint8_t* page = data + uint64_t(pageNumber - 1) * database.getPageSize();
+        tail.reset(page);
         bool cut = false;
         for (const PageMap::Cell& cell : map.getCells(pageNumber)) {
             if (!cell.overflows || cell.firstSerialType == 0) continue;
@@ -232,7 +234,7 @@ void addSpilledRecords(const uint8_t* data, const Database& database, const Tabl
                 if (region == PageMap::Region::kStructure) continue;
             }
             uint32_t headerBytes = 0;
-            const bool ok = inspector->inspect(page, offset, varints, headerBytes, &error);
+            const bool ok = inspector->inspect(page, offset, varints, headerBytes, &error, tail);
             if (!error.isSuccess()) break;
             if (!ok) continue;
             const uint32_t headerLength = headerBytes + (rowIdFirst ? 2 : 1);
