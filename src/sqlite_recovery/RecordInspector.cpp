@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <set>
 #include <string>
 
 #include "sqlite_recovery/FieldValue.h"
@@ -79,6 +80,14 @@ std::shared_ptr<RecordInspector> RecordInspector::create(const Table* table, uin
     auto inspector =
         std::make_shared<RecordInspector>(table, pageLength, rowIdFirst ? 4 : 3, 0);
     inspector->options_ = options;
+    std::set<std::string> names;
+    for (const schema::Field& field : table->getFields()) {
+        std::string upper = field.getFieldName();
+        for (char& c : upper) {
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        }
+        inspector->nameRepeats_.push_back(names.insert(upper).second ? 0 : 1);
+    }
     bool rowIdBounded = false;
     for (const schema::Field& field : table->getFields()) {
         FieldTypeInfo info;
@@ -307,7 +316,7 @@ bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* pag
             return false;
         }
         if (varints[j] == 0 && dataStart <= pageLength_) {
-            record->addFieldValue(cachedNullValue(pageNumber, i));
+            addValue(*record, i, cachedNullValue(pageNumber, i));
             continue;
         }
         uint32_t consumed = 0;
@@ -320,7 +329,7 @@ bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* pag
                 pageNumber, i, value->getFieldName(), value->getFieldType(), value->getValueOffset(),
                 value->getValueBytes(), utf16ToUtf8(value->getTextValue(), options_.textEncoding == 3));
         }
-        record->addFieldValue(value);
+        addValue(*record, i, value);
         dataStart += consumed;
         recordBytes += consumed;
     }

@@ -162,6 +162,13 @@ private:
     };
 
     void rebuildChecks();
+    void addValue(Record& record, uint32_t fieldIndex, const std::shared_ptr<FieldValue>& value) const {
+        if (fieldIndex < nameRepeats_.size() && nameRepeats_[fieldIndex] == 0) {
+            record.appendNewFieldValue(value);
+        } else {
+            record.addFieldValue(value);
+        }
+    }
     // The NULL value of a column on a page, shared by the records of that page
     // carved on the calling thread.
     const std::shared_ptr<FieldValue>& cachedNullValue(uint32_t pageNumber, uint32_t fieldIndex) const;
@@ -179,6 +186,9 @@ private:
     int16_t varintNum_ = -1;
     CarveOptions options_;
     std::vector<FieldTypeInfo> typeInfos_;
+    // Per column: its name (ignoring ASCII case) is that of an earlier column,
+    // so a record keeps the earlier one under that name.
+    std::vector<uint8_t> nameRepeats_;
     // One entry per varint read (varintNum entries), derived from the fields above.
     std::vector<VarintCheck> checks_;
     // Whether a candidate whose first byte is b can pass the first check (bytes
