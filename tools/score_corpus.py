@@ -20,7 +20,8 @@ file's schema) with sqlite-carve and prints one line per category:
 A carved row matches a key row when every column agrees: integers exactly,
 reals to 1e-9 relative, text byte for byte; a null in the row-id column stands
 for any value, and a value of a record marked truncated need only be a prefix
-(its columns after the cut are null). The keys write NULL as the text NULL.
+(its columns after the cut are null); a column a record lists as "unknown" is
+null and stands for any value. The keys write NULL as the text NULL.
 Databases are copied to a temporary directory first; the corpus is only read.
 """
 import argparse
@@ -119,10 +120,11 @@ def same_value(carved, key, rowid_column, truncated):
     return math.isclose(float(carved), float(key), rel_tol=1e-9, abs_tol=1e-9)
 
 
-def matches(carved, key_row, rowid_index, truncated):
+def matches(carved, key_row, rowid_index, truncated, unknown=()):
     if len(carved) != len(key_row):
         return False
-    return all(same_value(c, k, i == rowid_index, truncated) for i, (c, k) in enumerate(zip(carved, key_row)))
+    return all(same_value(c, k, i == rowid_index or i in unknown, truncated)
+               for i, (c, k) in enumerate(zip(carved, key_row)))
 
 
 def signature(values, rowid_index):
@@ -262,14 +264,18 @@ def main():
                     for _, values in rows:
                         key_index.setdefault(signature(values, rowid), []).append(values)
                     carved_index = {}
+                    with_unknown = []  # records with values that cannot be told, matched one by one
                     for record in carved:
                         truncated = record.get("truncated", False)
-                        if truncated:
+                        unknown = tuple(record.get("unknown", ()))
+                        if truncated or unknown:
                             candidates = [values for _, values in rows]
                         else:
                             carved_index.setdefault(signature(record["values"], rowid), []).append(record)
                             candidates = key_index.get(signature(record["values"], rowid), [])
-                        if not any(matches(record["values"], values, rowid, truncated) for values in candidates):
+                        if unknown:
+                            with_unknown.append(record)
+                        if not any(matches(record["values"], values, rowid, truncated, unknown) for values in candidates):
                             phantom += 1
                     for is_deleted, values in rows:
                         if not is_deleted:
@@ -281,6 +287,8 @@ def main():
                         here = is_present(values, data, encoding)
                         hit = any(matches(r["values"], values, rowid, False)
                                   for r in carved_index.get(signature(values, rowid), []))
+                        hit = hit or any(matches(r["values"], values, rowid, False, tuple(r["unknown"]))
+                                         for r in with_unknown)
                         present += here
                         found += hit
                         pfound += here and hit

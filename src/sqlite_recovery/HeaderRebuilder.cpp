@@ -61,6 +61,7 @@ int64_t HeaderRebuilder::serialTypeForSize(const FieldTypeInfo& column, int64_t 
         }
     }
     if (matches == 2 && size == 8 && column.typeAffinity == schema::Field::kReal && column.matches(7)) return 7;
+    if (matches > 1 && size == 0) return kUnknownEmpty;
     return matches == 1 ? found : -1;
 }
 
@@ -114,16 +115,17 @@ bool HeaderRebuilder::rebuildAt(const uint8_t* page, uint32_t cellStart, const s
     const uint64_t minimumEnd = bodyStart + uint64_t(known);
     uint64_t end = uint64_t(cellStart) + size;
     int64_t first = end >= minimumEnd ? serialTypeForSize(columns[0], int64_t(end - minimumEnd)) : -1;
-    if (first < 0) {
+    if (first == -1) {
         // A merged freeblock: the cell ends where the next known cell starts.
         const auto boundary = std::lower_bound(boundaries.begin(), boundaries.end(), minimumEnd);
         if (boundary == boundaries.end()) return false;
         end = *boundary;
         first = serialTypeForSize(columns[0], int64_t(end - minimumEnd));
-        if (first < 0) return false;
+        if (first == -1) return false;
     }
     if (end > pageLength) return false;
-    rebuilt.varints[0] = first;
+    rebuilt.firstUnknown = first == kUnknownEmpty;
+    rebuilt.varints[0] = rebuilt.firstUnknown ? 0 : first;
     rebuilt.cellStart = cellStart;
     rebuilt.offset = cellStart + 4;
     rebuilt.headerBytes = at - (cellStart + 4);

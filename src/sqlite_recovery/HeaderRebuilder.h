@@ -28,6 +28,10 @@ public:
         uint32_t headerBytes = 0;   // bytes of the surviving serial types
         std::vector<int64_t> varints;  // all serial types, the rebuilt one first
         uint32_t end = 0;           // one past the last value byte
+        // The lost value took no bytes and the column admits more than one such
+        // serial type (NULL, 0, 1): the record is whole, but that value is not
+        // known; varints[0] is then 0.
+        bool firstUnknown = false;
     };
 
     explicit HeaderRebuilder(const RecordInspector* inspector) : inspector_(inspector) {}
@@ -44,7 +48,9 @@ public:
     // Bytes of the value of serial type s; -1 for 10, 11 and negative types.
     static int64_t valueSize(int64_t serialType);
     // The one serial type of `size` bytes that the column admits; -1 when none
-    // or several do (a REAL column's 8 bytes are taken as a real).
+    // or several do (a REAL column's 8 bytes are taken as a real), kUnknownEmpty
+    // when several do and all of them take no bytes.
+    static constexpr int64_t kUnknownEmpty = -2;
     static int64_t serialTypeForSize(const FieldTypeInfo& column, int64_t size);
 
 private:

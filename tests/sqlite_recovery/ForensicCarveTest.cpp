@@ -52,8 +52,10 @@ TEST(HeaderRebuilder, SerialTypeForTheSizeOfTheLostValue) {
     };
     const std::vector<Case> cases = {
         {integer, 1, 1},   {integer, 2, 2},  {integer, 3, 3},        {integer, 4, 4},  {integer, 6, 5},
-        {integer, 8, 6},   {integer, 5, -1}, {integer, 0, -1},  // 0 or 1 stored as serial type 8 or 9
-        {nullableInteger, 0, -1}, {text, 0, 13}, {nullableText, 0, -1},  {text, 5, 23},   {real, 8, 7},
+        {integer, 8, 6},   {integer, 5, -1},
+        // No bytes: 0 or 1 (serial types 8, 9), or NULL too; a whole record, that value unknown.
+        {integer, 0, HeaderRebuilder::kUnknownEmpty}, {nullableInteger, 0, HeaderRebuilder::kUnknownEmpty},
+        {text, 0, 13}, {nullableText, 0, HeaderRebuilder::kUnknownEmpty},  {text, 5, 23},   {real, 8, 7},
         {numeric, 8, -1},  {text, -1, -1},
     };
     for (const Case& c : cases) {
@@ -64,7 +66,8 @@ TEST(HeaderRebuilder, SerialTypeForTheSizeOfTheLostValue) {
 
 // Freed cells whose first serial type the freeblock header covered: one alone
 // (its header's size gives the end), two merged (the first ends where the
-// second's stale header begins) and one whose first value could be 0 or 1.
+// second's stale header begins) and one whose first value could be 0 or 1,
+// which is rebuilt with that value marked unknown.
 TEST(HeaderRebuilder, RecoversCellsFromTheHeaderSizeOrTheNextCell) {
     const Table table = *TableStatement::parse("CREATE TABLE t(id INT NOT NULL, name TEXT, n INT)").table;
     const auto inspector = RecordInspector::create(&table, 512);
@@ -80,14 +83,18 @@ TEST(HeaderRebuilder, RecoversCellsFromTheHeaderSizeOrTheNextCell) {
     // At 200 and 212, merged into one freeblock of 24; 212 keeps its stale header of 12.
     put(200, 300, 24, {19, 1, 0x4E, 0x22, 'B', 'o', 'b', 8});
     put(212, 0, 12, {19, 1, 0x4E, 0x23, 'C', 'y', 'd', 9});
-    // At 300: the lost id took no bytes (0 or 1).
+    // At 300: the lost id took no bytes (0 or 1), so it is not known.
     put(300, 0, 10, {19, 1, 'D', 'o', 't', 6});
 
     std::vector<HeaderRebuilder::Rebuilt> rebuilt;
     HeaderRebuilder rebuilder(inspector.get());
     ASSERT_TRUE(rebuilder.applies());
     rebuilder.rebuild(page.data(), 8, {100, 200, 300}, rebuilt);
-    ASSERT_EQ(3u, rebuilt.size());
+    ASSERT_EQ(4u, rebuilt.size());
+    EXPECT_TRUE(rebuilt[3].firstUnknown);
+    EXPECT_EQ((std::vector<int64_t>{0, 19, 1}), rebuilt[3].varints);
+    EXPECT_EQ(310u, rebuilt[3].end);
+    rebuilt.pop_back();
     const std::vector<std::pair<uint32_t, uint32_t>> places = {{100, 112}, {200, 212}, {212, 224}};
     const std::vector<std::string> names = {"T:Ann", "T:Bob", "T:Cyd"};
     for (size_t i = 0; i < rebuilt.size(); ++i) {

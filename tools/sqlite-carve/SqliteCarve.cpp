@@ -116,6 +116,7 @@ struct CarvedLine {
     uint32_t valuesStart = 0;
     std::string text;
     bool dropped = false;
+    uint32_t valuesEnd = 0;  // for records the seek found
 };
 
 // Collects the output lines of one seek thread; printed after the seek in
@@ -127,9 +128,13 @@ public:
     void onPageEnd(uint32_t) override {}
     int onRecord(std::shared_ptr<Record>& record) override {
         const uint32_t offset = SqliteBlockSeeker::getCurrentRecordOffset();
-        lines_.push_back({pageNumber_, offset, offset + SqliteBlockSeeker::getCurrentHeaderBytes(),
+        const uint32_t valuesStart = offset + SqliteBlockSeeker::getCurrentHeaderBytes();
+        uint32_t valuesEnd = valuesStart;
+        for (const auto& value : record->getFieldValues()) valuesEnd += value->getValueBytes();
+        lines_.push_back({pageNumber_, offset, valuesStart,
                           formatRecordJson(pageNumber_, offset, *table_, *record,
-                                           placed_ ? RecordPlacement::name(PlacementFilter::lastState()) : "")});
+                                           placed_ ? RecordPlacement::name(PlacementFilter::lastState()) : ""),
+                          false, valuesEnd});
         return 1;
     }
     std::vector<CarvedLine>& lines() { return lines_; }
@@ -300,16 +305,41 @@ void addRebuiltRecords(const uint8_t* data, const Database& database, const Tabl
     const HeaderRebuilder rebuilder(inspector.get());
     if (!rebuilder.applies()) return;
     std::vector<std::pair<uint32_t, uint32_t>> found;  // page, values start
-    // Cells the seek found with their whole prefix (one-byte payload length, row
-    // id and header length before the serial types) start right before it.
+    // Where the cells the seek found start, with their whole prefix or under a
+    // freeblock header.
     std::vector<std::pair<uint32_t, uint32_t>> intactCells;  // page, cell start
+    const bool rowIdFirst = inspector->getSkippedHead() == 4;
     for (const CarvedLine& line : lines) {
         found.emplace_back(line.page, line.valuesStart);
+        // The cell starts where a payload length and a row id read from there
+        // lead to the header length byte and the payload length is the record's.
         const uint8_t* page = data + uint64_t(line.page - 1) * database.getPageSize();
-        const uint32_t headerBytes = line.valuesStart - line.offset;
-        if (line.offset >= 3 && headerBytes + 1 < 0x80 && page[line.offset - 1] == headerBytes + 1 &&
-            page[line.offset - 2] < 0x80 && page[line.offset - 3] < 0x80) {
-            intactCells.emplace_back(line.page, line.offset - 3);
+        // A cell whose payload length, row id and header length a freeblock header
+        // covered exactly starts at that header.
+        if (line.offset >= 4 && line.valuesEnd >= line.valuesStart) {
+            const uint32_t start = line.offset - 4;
+            const uint32_t next = (uint32_t(page[start]) << 8) | page[start + 1];
+            const uint32_t size = (uint32_t(page[start + 2]) << 8) | page[start + 3];
+            if (size >= line.valuesEnd - start && start + size <= database.getUsableSize() &&
+                (next == 0 || next >= start + size)) {
+                intactCells.emplace_back(line.page, start);
+            }
+        }
+        const uint32_t lengthAt = line.offset - (rowIdFirst ? 2 : 1);
+        const uint32_t headerLength = line.valuesStart - lengthAt;
+        if (line.offset < 4 || headerLength >= 0x80 || page[lengthAt] != headerLength ||
+            line.valuesEnd < line.valuesStart) {
+            continue;
+        }
+        for (uint32_t back = 2; back <= 6 && back <= lengthAt; ++back) {
+            const uint32_t start = lengthAt - back;
+            common::ErrorInfo varintError;
+            uint32_t payloadBytes = 0, rowIdBytes = 0;
+            const int64_t payload = parseVarint(page + start, back, payloadBytes, &varintError);
+            if (!varintError.isSuccess() || payloadBytes >= back) continue;
+            parseVarint(page + start + payloadBytes, back - payloadBytes, rowIdBytes, &varintError);
+            if (!varintError.isSuccess() || payloadBytes + rowIdBytes != back) continue;
+            if (payload == int64_t(line.valuesEnd - lengthAt)) intactCells.emplace_back(line.page, start);
         }
     }
     std::sort(found.begin(), found.end());
@@ -345,9 +375,10 @@ void addRebuiltRecords(const uint8_t* data, const Database& database, const Tabl
             const RecordPlacement::State state =
                 placement.judge(pageNumber, candidate.offset, candidate.headerBytes, *record);
             if (state == RecordPlacement::State::kRejected || state == RecordPlacement::State::kLive) continue;
-            lines.push_back({pageNumber, candidate.offset, valuesStart,
-                             formatRecordJson(pageNumber, candidate.offset, table, *record,
-                                              RecordPlacement::name(state), true)});
+            std::string text = formatRecordJson(pageNumber, candidate.offset, table, *record,
+                                                RecordPlacement::name(state), true);
+            if (candidate.firstUnknown) text.insert(text.find(", \"values\""), ", \"unknown\": [0]");
+            lines.push_back({pageNumber, candidate.offset, valuesStart, text});
         }
     }
 }
