@@ -58,7 +58,8 @@ TEST(TableStatement, ColumnsAsSqliteSeesThem) {
         EXPECT_EQ(c.columns, describe(*statement.table));
         EXPECT_EQ(c.rowId, statement.table->getRowIdFieldIndex());
     }
-    const Field& c = TableStatement::parse(cases[3].sql).table->getFieldByFieldIndex(1);
+    const TableStatement quoted = TableStatement::parse(cases[3].sql);
+    const Field& c = quoted.table->getFieldByFieldIndex(1);
     EXPECT_EQ(10, c.getTypeLength());
     EXPECT_EQ("'x,y'", c.getDefaultValue());
 }
