@@ -212,9 +212,9 @@ bool RecordInspector::inspect(const uint8_t* page, uint32_t offset, std::vector<
     return true;
 }
 
-bool RecordInspector::inspect(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
-                              uint32_t& headerBytes, ErrorInfo* error, PageTail& tail) const {
-    // The fast zone and the checks before it are those of the plain inspect.
+bool RecordInspector::inspectNearPageEnd(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
+                                         uint32_t& headerBytes, ErrorInfo* error, PageTail& tail) const {
+    // The failures before any varint is read are those of the plain inspect.
     if (offset >= pageLength_ || varintNum_ <= 0 || int64_t(offset) <= fastZoneEnd_) {
         return inspect(page, offset, varints, headerBytes, error);
     }

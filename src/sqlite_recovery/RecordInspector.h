@@ -76,7 +76,12 @@ public:
     // failure) varints, whose work per offset does not grow with the number of
     // columns; `tail` must have been reset for `page`.
     bool inspect(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints, uint32_t& headerBytes,
-                 common::ErrorInfo* error, PageTail& tail) const;
+                 common::ErrorInfo* error, PageTail& tail) const {
+        // Far from the page end the plain inspect already stops at the first
+        // serial type that fails.
+        if (int64_t(offset) <= fastZoneEnd_) return inspect(page, offset, varints, headerBytes, error);
+        return inspectNearPageEnd(page, offset, varints, headerBytes, error, tail);
+    }
 
     // The first offset from `offset` on that inspect could match, skipping only
     // offsets at which inspect would return false without failure: offsets far
@@ -162,6 +167,8 @@ private:
     };
 
     void rebuildChecks();
+    bool inspectNearPageEnd(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
+                            uint32_t& headerBytes, common::ErrorInfo* error, PageTail& tail) const;
     void addValue(Record& record, uint32_t fieldIndex, const std::shared_ptr<FieldValue>& value) const {
         if (fieldIndex < nameRepeats_.size() && nameRepeats_[fieldIndex] == 0) {
             record.appendNewFieldValue(value);
