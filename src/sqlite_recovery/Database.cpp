@@ -84,9 +84,9 @@ void Database::open(const std::string& path, ErrorInfo* error) {
         message = invalid("The schema format number", schemaFormat);
     } else if (largestRoot > pageCount) {
         message = invalid("The page number of the largest root b-tree page", largestRoot);
-    } else if (encoding == 2 || encoding == 3) {
+    } else if ((encoding == 2 || encoding == 3) && !acceptUtf16_) {
         message = invalid("The database text encoding", encoding, "] not supported!");
-    } else if (encoding != 1) {
+    } else if (encoding < 1 || encoding > 3) {
         message = invalid("The database text encoding", encoding);
     }
     if (!message.empty()) {
@@ -97,7 +97,7 @@ void Database::open(const std::string& path, ErrorInfo* error) {
     pageSize_ = rawPageSize == 1 ? 65536u : rawPageSize;
     reservedSpace_ = static_cast<uint16_t>(reserved);
     pages_ = pageCount;
-    textEncoding_ = 1;
+    textEncoding_ = static_cast<int32_t>(encoding);
     fileName_ = path;
 }
 

@@ -23,6 +23,10 @@ public:
     // Opens the file and validates its header. On failure the fields keep their
     // previous values (the file may stay open; do not use the object further).
     void open(const std::string& path, common::ErrorInfo* error);
+    // Lets open accept UTF-16 databases (text encodings 2 and 3), which it
+    // otherwise refuses; getTextEncoding then tells which one. Their text must be
+    // converted by whoever reads it (CarveOptions::textEncoding).
+    void setAcceptUtf16(bool accept) { acceptUtf16_ = accept; }
     // Closes the file and forgets its name; cached data stays.
     void close();
 
@@ -50,6 +54,7 @@ private:
     uint16_t reservedSpace_ = 0;
     uint32_t pages_ = 0;
     int32_t textEncoding_ = 0;
+    bool acceptUtf16_ = false;
     std::ifstream file_;
     ByteArray data_;
 };

@@ -12,6 +12,9 @@ struct FieldTypeInfo {
     static constexpr int32_t kNullable = 0x1;
     static constexpr int32_t kMinSet = 0x2;
     static constexpr int32_t kMaxSet = 0x4;
+    // A REAL column that also admits the integer serial types, as SQLite stores
+    // whole-number reals.
+    static constexpr int32_t kIntegerReal = 0x8;
 
     uint8_t typeAffinity = 0;  // the Field affinity codes: 1, 2, 3, 4 or 6
     int32_t flags = 0;
@@ -24,7 +27,9 @@ struct FieldTypeInfo {
         bool admitted = false;
         switch (typeAffinity) {
             case 1: admitted = s >= 1 && s <= 9 && s != 7; break;   // INTEGER
-            case 2: admitted = s == 7; break;                        // REAL
+            case 2:                                                  // REAL
+                admitted = s == 7 || ((flags & kIntegerReal) != 0 && s >= 1 && s <= 9);
+                break;
             case 3: admitted = s >= 13 && (s & 1) == 1; break;       // TEXT
             case 4: admitted = s >= 12 && (s & 1) == 0; break;       // BLOB
             case 6: admitted = s >= 1 && s <= 9; break;              // NUMERIC

@@ -19,6 +19,13 @@ class Record {
 public:
     void clear();
     void addFieldValue(const std::shared_ptr<FieldValue>& value);
+    // addFieldValue for a caller that knows the value's index is above every
+    // index held and its name (ignoring ASCII case) is not held yet: no search,
+    // so that filling a record of many columns stays linear.
+    void appendNewFieldValue(const std::shared_ptr<FieldValue>& value) {
+        byIndex_.push_back(value);
+        byName_.push_back(value);
+    }
 
     // Empty pointer when absent.
     std::shared_ptr<FieldValue> getFieldValue(uint32_t fieldIndex) const;

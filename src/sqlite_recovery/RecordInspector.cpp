@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <set>
 #include <string>
 
 #include "sqlite_recovery/FieldValue.h"
@@ -67,7 +68,8 @@ RecordInspector::RecordInspector(const Table* table, uint32_t pageLength, uint16
     : id_(nextInspectorId.fetch_add(1)), table_(table), pageLength_(pageLength),
       skippedHead_(skippedHead), omittedTail_(omittedTail) {}
 
-std::shared_ptr<RecordInspector> RecordInspector::create(const Table* table, uint32_t pageLength) {
+std::shared_ptr<RecordInspector> RecordInspector::create(const Table* table, uint32_t pageLength,
+                                                         const CarveOptions& options) {
     // The row id is aliased by the single primary key column when it has INTEGER
     // affinity; such a column is stored as NULL in the record.
     const std::vector<schema::Field> primaryKeys = table->getPrimaryKeyFields();
@@ -77,11 +79,23 @@ std::shared_ptr<RecordInspector> RecordInspector::create(const Table* table, uin
 
     auto inspector =
         std::make_shared<RecordInspector>(table, pageLength, rowIdFirst ? 4 : 3, 0);
+    inspector->options_ = options;
+    std::set<std::string> names;
+    for (const schema::Field& field : table->getFields()) {
+        std::string upper = field.getFieldName();
+        for (char& c : upper) {
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        }
+        inspector->nameRepeats_.push_back(names.insert(upper).second ? 0 : 1);
+    }
     bool rowIdBounded = false;
     for (const schema::Field& field : table->getFields()) {
         FieldTypeInfo info;
         info.typeAffinity = field.getTypeAffinity();
         if (!field.isNotNull()) info.flags |= FieldTypeInfo::kNullable;
+        if (options.realAcceptsIntegers && info.typeAffinity == schema::Field::kReal) {
+            info.flags |= FieldTypeInfo::kIntegerReal;
+        }
         if (hasRowId && !rowIdBounded && field.getFieldName() == primaryKeys[0].getFieldName()) {
             info.flags |= FieldTypeInfo::kMinSet | FieldTypeInfo::kMaxSet;
             rowIdBounded = true;
@@ -198,6 +212,65 @@ bool RecordInspector::inspect(const uint8_t* page, uint32_t offset, std::vector<
     return true;
 }
 
+bool RecordInspector::inspectNearPageEnd(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
+                                         uint32_t& headerBytes, ErrorInfo* error, PageTail& tail) const {
+    // The failures before any varint is read are those of the plain inspect.
+    if (offset >= pageLength_ || varintNum_ <= 0 || int64_t(offset) <= fastZoneEnd_) {
+        return inspect(page, offset, varints, headerBytes, error);
+    }
+    if (!tail.ready_ || tail.page_ != page) {
+        // From the page end backwards: each varint's successor is known first.
+        tail.page_ = page;
+        tail.ready_ = true;
+        tail.zoneStart_ = static_cast<uint32_t>(fastZoneEnd_ + 1);
+        const uint32_t zone = pageLength_ - tail.zoneStart_;
+        tail.steps_.resize(zone);
+        tail.dirty_.resize(zone);
+        for (uint32_t q = pageLength_; q-- > tail.zoneStart_;) {
+            uint32_t length = 0;
+            for (uint32_t i = 0; i < kMaxVarintBytes; ++i) {
+                if (q + i >= pageLength_) break;
+                if (i == kMaxVarintBytes - 1 || page[q + i] < 0x80) {
+                    length = i + 1;
+                    break;
+                }
+            }
+            const uint32_t k = q - tail.zoneStart_;
+            if (length == 0) {
+                tail.steps_[k] = 1;
+                tail.dirty_[k] = 1;
+            } else if (q + length == pageLength_) {
+                tail.steps_[k] = 1;
+                tail.dirty_[k] = 0;
+            } else {
+                tail.steps_[k] = 1 + tail.steps_[q + length - tail.zoneStart_];
+                tail.dirty_[k] = tail.dirty_[q + length - tail.zoneStart_];
+            }
+        }
+    }
+    const uint32_t count = static_cast<uint32_t>(varintNum_);
+    const uint32_t k = offset - tail.zoneStart_;
+    if (tail.dirty_[k] != 0 && tail.steps_[k] <= count) {
+        // A varint runs past the page end: the page ends here (once per page).
+        return inspect(page, offset, varints, headerBytes, error);
+    }
+    clearIfSet(error);
+    varints.clear();
+    headerBytes = 0;
+    if (tail.steps_[k] < count) return false;  // fewer varints than columns before the end
+    // All count varints lie within the page: check them as they come.
+    uint32_t position = offset;
+    for (uint32_t j = 0; j < count; ++j) {
+        // Each of these varints ends within the page, so decoding stops in time.
+        int64_t value = 0;
+        position += decodeVarintUnchecked(page + position, value);
+        varints.push_back(value);
+        headerBytes = position - offset;
+        if (!checks_[j].accepts(value)) return false;
+    }
+    return true;
+}
+
 bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* page,
                                          const std::vector<int64_t>& varints, uint32_t offset,
                                          uint32_t headerBytes, std::shared_ptr<Record>& record,
@@ -243,7 +316,7 @@ bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* pag
             return false;
         }
         if (varints[j] == 0 && dataStart <= pageLength_) {
-            record->addFieldValue(cachedNullValue(pageNumber, i));
+            addValue(*record, i, cachedNullValue(pageNumber, i));
             continue;
         }
         uint32_t consumed = 0;
@@ -251,7 +324,12 @@ bool RecordInspector::inspectFieldValues(uint32_t pageNumber, const uint8_t* pag
             pageNumber, page, dataStart, pageLength_, i,
             table_->getFieldByFieldIndex(i).getFieldName(), varints[j], consumed, error);
         if (!value) return false;
-        record->addFieldValue(value);
+        if (options_.textEncoding != 1 && value->isText()) {
+            value = std::make_shared<FieldValue>(
+                pageNumber, i, value->getFieldName(), value->getFieldType(), value->getValueOffset(),
+                value->getValueBytes(), utf16ToUtf8(value->getTextValue(), options_.textEncoding == 3));
+        }
+        addValue(*record, i, value);
         dataStart += consumed;
         recordBytes += consumed;
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/ErrorInfo.h"
+#include "sqlite_recovery/CarveOptions.h"
 #include "sqlite_recovery/FieldTypeInfo.h"
 #include "sqlite_recovery/Record.h"
 #include "sqlite_recovery/Table.h"
@@ -32,7 +33,11 @@ public:
     // An inspector for `table` on pages of pageLength usable bytes. A table whose
     // single primary key column has INTEGER affinity keeps that column as the row
     // id: its serial type must be 0, and when it is column 0 it is not read at all.
-    static std::shared_ptr<RecordInspector> create(const Table* table, uint32_t pageLength);
+    // `options` widens what is accepted (REAL columns holding integer serial
+    // types) and how text is handed out (UTF-16 converted to UTF-8); the
+    // defaults keep the literal match.
+    static std::shared_ptr<RecordInspector> create(const Table* table, uint32_t pageLength,
+                                                   const CarveOptions& options = CarveOptions());
 
     // Appends the expectations of the next column and recomputes varintNum.
     void addFieldTypeInfo(const FieldTypeInfo& info);
@@ -47,6 +52,36 @@ public:
     // than 9 bytes per varint remain before the page end; then all are read.
     bool inspect(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
                  uint32_t& headerBytes, common::ErrorInfo* error) const;
+
+    // What the varints from each offset near the end of one page do, for a
+    // scan that offers every offset of that page: how many varints there are
+    // from the offset to the page end and whether the last runs past it. Lets
+    // inspect decide a candidate there from its first serial types instead of
+    // reading all of a wide table's varints at every offset. Owned by one scan
+    // (one thread); reset for every page.
+    class PageTail {
+    public:
+        void reset(const uint8_t* page) { page_ = page, ready_ = false; }
+
+    private:
+        friend class RecordInspector;
+        const uint8_t* page_ = nullptr;
+        bool ready_ = false;
+        uint32_t zoneStart_ = 0;
+        std::vector<uint32_t> steps_;  // varints from the offset to the end
+        std::vector<uint8_t> dirty_;   // the last of them runs past the end
+    };
+
+    // inspect with the same result, error, headerBytes and (for true and for a
+    // failure) varints, whose work per offset does not grow with the number of
+    // columns; `tail` must have been reset for `page`.
+    bool inspect(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints, uint32_t& headerBytes,
+                 common::ErrorInfo* error, PageTail& tail) const {
+        // Far from the page end the plain inspect already stops at the first
+        // serial type that fails.
+        if (int64_t(offset) <= fastZoneEnd_) return inspect(page, offset, varints, headerBytes, error);
+        return inspectNearPageEnd(page, offset, varints, headerBytes, error, tail);
+    }
 
     // The first offset from `offset` on that inspect could match, skipping only
     // offsets at which inspect would return false without failure: offsets far
@@ -80,16 +115,24 @@ public:
     uint16_t getSkippedHead() const { return skippedHead_; }
     uint16_t getOmittedTail() const { return omittedTail_; }
     int16_t getVarintNum() const { return varintNum_; }
+    const CarveOptions& getOptions() const { return options_; }
 
     // For a scan that just offered offset - 1 as a candidate made of varintNum zero
     // bytes: true when `offset` is such a candidate too and `record` already holds
     // what inspectFieldValues would decode there (this page's NULL values), so the
-    // candidate at `offset` is the very same record. Only within the zone where no
-    // varint can run past the page end.
+    // candidate at `offset` is the very same record. Only where its varintNum
+    // zero bytes lie within the usable page, so that none can run past its end.
     bool repeatsZeroCandidate(const uint8_t* page, uint32_t offset, uint32_t pageNumber,
                               const Record& record) const {
-        return varintNum_ > 0 && int64_t(offset) <= fastZoneEnd_ && page[offset + uint32_t(varintNum_) - 1] == 0 &&
+        return continuesZeroRun(page, offset) &&
                holdsPageNullValues(record, pageNumber, skippedHead_ < 4 ? 0u : skippedHead_ - 3u);
+    }
+    // The byte half of repeatsZeroCandidate: after a candidate of varintNum zero
+    // bytes at offset - 1, the one at `offset` is made of zero bytes too. A scan
+    // that knows its record still holds the page's NULL values needs no more.
+    bool continuesZeroRun(const uint8_t* page, uint32_t offset) const {
+        return varintNum_ > 0 && uint64_t(offset) + uint32_t(varintNum_) <= pageLength_ &&
+               page[offset + uint32_t(varintNum_) - 1] == 0;
     }
     // True when the varints read at a candidate were varintNum single zero bytes.
     bool isZeroCandidate(const std::vector<int64_t>& varints, uint32_t headerBytes) const {
@@ -124,6 +167,15 @@ private:
     };
 
     void rebuildChecks();
+    bool inspectNearPageEnd(const uint8_t* page, uint32_t offset, std::vector<int64_t>& varints,
+                            uint32_t& headerBytes, common::ErrorInfo* error, PageTail& tail) const;
+    void addValue(Record& record, uint32_t fieldIndex, const std::shared_ptr<FieldValue>& value) const {
+        if (fieldIndex < nameRepeats_.size() && nameRepeats_[fieldIndex] == 0) {
+            record.appendNewFieldValue(value);
+        } else {
+            record.addFieldValue(value);
+        }
+    }
     // The NULL value of a column on a page, shared by the records of that page
     // carved on the calling thread.
     const std::shared_ptr<FieldValue>& cachedNullValue(uint32_t pageNumber, uint32_t fieldIndex) const;
@@ -139,7 +191,11 @@ private:
     uint16_t skippedHead_ = 3;
     uint16_t omittedTail_ = 0;
     int16_t varintNum_ = -1;
+    CarveOptions options_;
     std::vector<FieldTypeInfo> typeInfos_;
+    // Per column: its name (ignoring ASCII case) is that of an earlier column,
+    // so a record keeps the earlier one under that name.
+    std::vector<uint8_t> nameRepeats_;
     // One entry per varint read (varintNum entries), derived from the fields above.
     std::vector<VarintCheck> checks_;
     // Whether a candidate whose first byte is b can pass the first check (bytes

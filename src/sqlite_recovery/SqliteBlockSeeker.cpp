@@ -1,5 +1,6 @@
 #include "sqlite_recovery/SqliteBlockSeeker.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/ErrorInfo.h"
@@ -9,20 +10,67 @@ namespace talwen {
 namespace sqlite {
 
 namespace {
+// A candidate kept for the overlap resolution at the end of its page.
+struct PendingRecord {
+    uint32_t offset = 0;
+    uint32_t headerBytes = 0;
+    uint32_t end = 0;
+    uint32_t weight = 0;
+    std::shared_ptr<Record> record;
+};
+
+// The candidates (in offset order) of the heaviest set in which no two
+// overlap; ties keep the earlier ones.
+std::vector<size_t> heaviestDisjointSet(const std::vector<PendingRecord>& pending) {
+    const size_t n = pending.size();
+    std::vector<size_t> byEnd(n);
+    for (size_t i = 0; i < n; ++i) byEnd[i] = i;
+    std::stable_sort(byEnd.begin(), byEnd.end(),
+                     [&pending](size_t a, size_t b) { return pending[a].end < pending[b].end; });
+    // best[k]: heaviest weight among the first k candidates by end.
+    std::vector<uint64_t> best(n + 1, 0);
+    std::vector<size_t> previous(n, 0);
+    for (size_t k = 0; k < n; ++k) {
+        const PendingRecord& candidate = pending[byEnd[k]];
+        // Candidates by end that finish at or before this one starts.
+        size_t lo = 0, hi = k;
+        while (lo < hi) {
+            const size_t mid = (lo + hi) / 2;
+            if (pending[byEnd[mid]].end <= candidate.offset) lo = mid + 1; else hi = mid;
+        }
+        previous[k] = lo;
+        best[k + 1] = std::max(best[k], best[lo] + candidate.weight);
+    }
+    std::vector<size_t> chosen;
+    for (size_t k = n; k > 0;) {
+        const PendingRecord& candidate = pending[byEnd[k - 1]];
+        if (best[k] == best[previous[k - 1]] + candidate.weight && best[k] != best[k - 1]) {
+            chosen.push_back(byEnd[k - 1]);
+            k = previous[k - 1];
+        } else {
+            --k;
+        }
+    }
+    std::sort(chosen.begin(), chosen.end());
+    return chosen;
+}
+
 // First bytes of a page that are never examined.
 constexpr uint32_t kFirstOffset = 8;
 
 thread_local uint32_t currentRecordOffset = 0;
 thread_local uint32_t currentHeaderBytes = 0;
+thread_local uint32_t currentPageNumber = 0;
 }  // namespace
 
 SqliteBlockSeeker::SqliteBlockSeeker(const Table* table, uint32_t pageSize, uint32_t pageLength,
-                                     RecordFilter* filter)
+                                     RecordFilter* filter, const CarveOptions& options)
     : pageSize_(pageSize), pageLength_(pageLength), filter_(filter),
-      inspector_(RecordInspector::create(table, pageLength)) {}
+      inspector_(RecordInspector::create(table, pageLength, options)) {}
 
 uint32_t SqliteBlockSeeker::getCurrentRecordOffset() { return currentRecordOffset; }
 uint32_t SqliteBlockSeeker::getCurrentHeaderBytes() { return currentHeaderBytes; }
+uint32_t SqliteBlockSeeker::getCurrentPageNumber() { return currentPageNumber; }
 
 uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber, uint32_t pageCount,
                                  SeekProgressIndicator* progress, SeekEventHandler* handler) const {
@@ -36,10 +84,16 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
     std::vector<int64_t> varints;
     varints.reserve(inspector.getVarintNum() > 0 ? size_t(inspector.getVarintNum()) : 0);
     common::ErrorInfo error;
+    const bool resolve = inspector.getOptions().resolveOverlaps;
+    const uint32_t skipped = inspector.getSkippedHead();
+    std::vector<PendingRecord> pending;
+    RecordInspector::PageTail tail;
 
     for (uint32_t k = 0; k < pageCount; ++k) {
         if (progress != nullptr && progress->stopRequested()) break;
         const uint8_t* page = buffer + size_t(k) * pageSize_;
+        currentPageNumber = pageNumber;
+        tail.reset(page);
         handler->onPageBegin(pageNumber);
 
         // Handlers keep what they need during onRecord, so one Record per page suffices.
@@ -48,21 +102,27 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
         uint32_t offset = kFirstOffset;
         // Offset + 1 of the last candidate of zero bytes that the filter refused.
         uint32_t afterRefusedZeroCandidate = 0;
+        // The record holds this page's NULL values and nothing changed it since.
+        bool recordHoldsNulls = false;
         for (;;) {
             // In a run of zero bytes every offset reads as the same record of NULLs.
             // The filter judges a record by its contents and changes nothing, so it
             // refuses the repeat as it refused the first: pass over it.
-            if (offset == afterRefusedZeroCandidate &&
-                inspector.repeatsZeroCandidate(page, offset, pageNumber, *record)) {
+            // Once the record is known to hold the page's NULL values, only the next
+            // byte needs a look: a wide table's run costs the same as a narrow one's.
+            if (offset == afterRefusedZeroCandidate && inspector.continuesZeroRun(page, offset) &&
+                (recordHoldsNulls || inspector.repeatsZeroCandidate(page, offset, pageNumber, *record))) {
+                recordHoldsNulls = true;
                 offset += 1;
                 afterRefusedZeroCandidate = offset;
                 continue;
             }
+            recordHoldsNulls = false;
             // Offsets that cannot start a record are passed over as inspect
             // would refuse them, one byte at a time.
             offset = inspector.nextCandidateOffset(page, offset);
             uint32_t headerBytes = 0;
-            const bool ok = inspector.inspect(page, offset, varints, headerBytes, &error);
+            const bool ok = inspector.inspect(page, offset, varints, headerBytes, &error, tail);
             // Every page ends here: at the latest the offset reaches pageLength.
             if (!error.isSuccess()) break;
             if (!ok) {
@@ -82,10 +142,35 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
                 if (inspector.isZeroCandidate(varints, headerBytes)) afterRefusedZeroCandidate = offset;
                 continue;
             }
+            if (resolve) {
+                // An intact cell prefix: the header length right before the serial
+                // types (and the row id's serial type 0 when it is skipped).
+                const uint32_t lengthAt = skipped == 4 ? 2 : 1;
+                const bool intact = offset >= lengthAt + 1 && headerBytes + lengthAt < 0x80 &&
+                                    page[offset - lengthAt] == headerBytes + lengthAt &&
+                                    (skipped != 4 || page[offset - 1] == 0);
+                pending.push_back({offset, headerBytes, offset + headerBytes + recordBytes, intact ? 4u : 1u,
+                                   std::make_shared<Record>(*record)});
+                // A whole cell prefix vouches for the record: go on at its values, as
+                // without the resolution. Anything else may hide a real record.
+                offset += intact ? headerBytes : 1;
+                continue;
+            }
             const int taken = handler->onRecord(record);
             foundInPage += static_cast<uint32_t>(taken);
             // Go on at the first byte of the record's values.
             offset += headerBytes;
+        }
+        if (!pending.empty()) {
+            for (size_t index : heaviestDisjointSet(pending)) {
+                PendingRecord& chosen = pending[index];
+                currentRecordOffset = chosen.offset;
+                currentHeaderBytes = chosen.headerBytes;
+                // Asked again so that a filter's per-thread notes describe this record.
+                if (filter_ != nullptr && !filter_->accept(chosen.record)) continue;
+                foundInPage += static_cast<uint32_t>(handler->onRecord(chosen.record));
+            }
+            pending.clear();
         }
         handler->onPageEnd(pageNumber);
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "sqlite_recovery/CarveOptions.h"
 #include "sqlite_recovery/RecordFilter.h"
 #include "sqlite_recovery/RecordInspector.h"
 #include "sqlite_recovery/SeekEventHandler.h"
@@ -21,7 +22,8 @@ class SqliteBlockSeeker {
 public:
     // Pages lie pageSize bytes apart; pageLength of each is usable. filter may be
     // null (every record is kept).
-    SqliteBlockSeeker(const Table* table, uint32_t pageSize, uint32_t pageLength, RecordFilter* filter);
+    SqliteBlockSeeker(const Table* table, uint32_t pageSize, uint32_t pageLength, RecordFilter* filter,
+                      const CarveOptions& options = CarveOptions());
 
     // Scans pageCount pages starting at `buffer`, the first being firstPageNumber.
     // Reports to `progress` (may be null) every 100 pages and once at the end.
@@ -36,6 +38,8 @@ public:
     // onRecord during seek.
     static uint32_t getCurrentRecordOffset();
     static uint32_t getCurrentHeaderBytes();
+    // The page being scanned on the calling thread, valid in the same calls.
+    static uint32_t getCurrentPageNumber();
 
     const std::shared_ptr<RecordInspector>& getInspector() const { return inspector_; }
     uint32_t getPageSize() const { return pageSize_; }

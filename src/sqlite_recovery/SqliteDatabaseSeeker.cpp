@@ -35,7 +35,7 @@ uint32_t SqliteDatabaseSeeker::seek(uint32_t threadCount, SeekProgressIndicator*
     const ByteArray data = database_->readAllPages(error);
     if (!error->isSuccess()) return 0;
 
-    const SqliteBlockSeeker blockSeeker(table_, pageSize, pageSize - reserved, filter_);
+    const SqliteBlockSeeker blockSeeker(table_, pageSize, pageSize - reserved, filter_, options_);
     if (progress != nullptr) progress->begin(pages);
 
     uint32_t total = 0;

@@ -4,6 +4,7 @@
 
 #include "sqlite_recovery/Database.h"
 #include "common/ErrorInfo.h"
+#include "sqlite_recovery/CarveOptions.h"
 #include "sqlite_recovery/RecordFilter.h"
 #include "sqlite_recovery/SeekEventHandler.h"
 #include "sqlite_recovery/SeekProgressIndicator.h"
@@ -21,6 +22,9 @@ public:
     // filter may be null (every record is kept).
     SqliteDatabaseSeeker(Database* database, const Table* table, RecordFilter* filter);
 
+    // Engine behaviours beyond the literal match; the defaults keep it.
+    void setOptions(const CarveOptions& options) { options_ = options; }
+
     // handlers holds max(threadCount, 1) non-null entries; handlers[i] receives
     // the records of range i and is called only from that range's thread. With
     // threadCount <= 1 or >= the page count, one scan runs on the calling thread
@@ -37,6 +41,7 @@ private:
     Database* database_ = nullptr;
     const Table* table_ = nullptr;
     RecordFilter* filter_ = nullptr;
+    CarveOptions options_;
 };
 
 }  // namespace sqlite

@@ -175,5 +175,52 @@ uint64_t readBigEndian(const uint8_t* bytes, uint32_t count) {
     return value;
 }
 
+namespace {
+void appendUtf8(std::string& out, uint32_t codePoint) {
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | (codePoint >> 6));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | (codePoint >> 12));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (codePoint >> 18));
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+}  // namespace
+
+std::string utf16ToUtf8(const std::string& utf16, bool bigEndian) {
+    constexpr uint32_t kReplacement = 0xFFFD;
+    const auto unit = [&utf16, bigEndian](size_t i) -> uint32_t {
+        const uint32_t a = static_cast<uint8_t>(utf16[i]);
+        const uint32_t b = static_cast<uint8_t>(utf16[i + 1]);
+        return bigEndian ? (a << 8) | b : (b << 8) | a;
+    };
+    std::string out;
+    out.reserve(utf16.size() * 3 / 2);
+    size_t i = 0;
+    while (i + 1 < utf16.size()) {
+        const uint32_t first = unit(i);
+        i += 2;
+        if (first >= 0xD800 && first <= 0xDBFF && i + 1 < utf16.size()) {
+            const uint32_t second = unit(i);
+            if (second >= 0xDC00 && second <= 0xDFFF) {
+                i += 2;
+                appendUtf8(out, 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00));
+                continue;
+            }
+        }
+        appendUtf8(out, first >= 0xD800 && first <= 0xDFFF ? kReplacement : first);
+    }
+    if (i < utf16.size()) appendUtf8(out, kReplacement);
+    return out;
+}
+
 }  // namespace sqlite
 }  // namespace talwen

@@ -57,6 +57,10 @@ std::string parseTextValue(const uint8_t* bytes, uint32_t available, int64_t ser
 ByteArray parseBlobValue(const uint8_t* bytes, uint32_t available, int64_t serialType,
                          uint32_t& consumed, common::ErrorInfo* error);
 
+// UTF-16 text (little- or big-endian) as UTF-8. An unpaired surrogate and an odd
+// last byte become U+FFFD; nothing else is dropped.
+std::string utf16ToUtf8(const std::string& utf16, bool bigEndian);
+
 // count (1 to 8) bytes, most significant first.
 uint64_t readBigEndian(const uint8_t* bytes, uint32_t count);
 

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,11 @@
 #include "sqlite_recovery/SeekEventHandler.h"
 #include "sqlite_recovery/SqliteBlockSeeker.h"
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
+#include "sqlite_recovery/HeaderRebuilder.h"
+#include "sqlite_recovery/OverflowAssembler.h"
+#include "sqlite_recovery/PageMap.h"
+#include "sqlite_recovery/RecordPlacement.h"
+#include "sqlite_recovery/TableStatement.h"
 #include "sqldb/SqliteAssistant.h"
 
 namespace talwen {
@@ -27,11 +33,15 @@ const char* const kSqliteCarveUsage =
     "Carves every record of table TABLE, live and deleted, from every byte offset\n"
     "of every page of the SQLite file FILE, without the SQLite library, and prints\n"
     "one JSON object per line:\n"
-    "  {\"page\": N, \"offset\": N, \"values\": [...]}\n"
+    "  {\"page\": N, \"offset\": N, \"state\": S, \"values\": [...]}\n"
     "page is the page number (from 1); offset is the byte offset within that page\n"
     "at which the record's serial types matched the table, i.e. the start of the\n"
     "varints read (the first serial type, or the second when the table's INTEGER\n"
-    "PRIMARY KEY is its first column). values lists all columns in order: integers\n"
+    "PRIMARY KEY is its first column). state is live, freeblock, unallocated or\n"
+    "freelist. \"header\": \"rebuilt\" marks a record whose first serial type a\n"
+    "freeblock header covered and was inferred; \"truncated\": true a deleted\n"
+    "record whose overflow chain is gone (columns after the cut are null).\n"
+    "values lists all columns in order: integers\n"
     "and reals as numbers, text as strings (invalid UTF-8 as \\uFFFD), blobs as\n"
     "lower-case hex strings, NULL as null; the row id column is null, since a\n"
     "record does not hold it. Records whose values are all NULL are left out\n"
@@ -81,36 +91,297 @@ void appendControlEscape(std::string& out, unsigned char c) {
 // Percent-encodes a path for an SQLite URI filename.
 // Drops records that carry nothing: runs of zero bytes read as a record of
 // NULLs at nearly every offset.
+// A text of NUL bytes only is what runs of zero bytes read as, not a stored
+// value: such records are left out as well.
 class NonNullRecordFilter : public RecordFilter {
 public:
     bool accept(std::shared_ptr<Record>& record) override {
+        bool someValue = false;
         for (const auto& value : record->getFieldValues()) {
-            if (!value->isNull()) return true;
+            if (value->isText() && !value->getTextValue().empty() &&
+                value->getTextValue().find_first_not_of('\0') == std::string::npos) {
+                return false;
+            }
+            someValue = someValue || !value->isNull();
         }
-        return false;
+        return someValue;
     }
+};
+
+// One output line and where its record lies, for ordering and for telling a
+// rebuilt record from one the seek already found.
+struct CarvedLine {
+    uint32_t page = 0;
+    uint32_t offset = 0;
+    uint32_t valuesStart = 0;
+    std::string text;
+    bool dropped = false;
+    uint32_t valuesEnd = 0;  // for records the seek found
 };
 
 // Collects the output lines of one seek thread; printed after the seek in
-// range order, so the output is in page order whatever the thread count.
+// page order, whatever the thread count.
 class JsonLinesHandler : public SeekEventHandler {
 public:
-    explicit JsonLinesHandler(const Table* table) : table_(table) {}
+    JsonLinesHandler(const Table* table, bool placed) : table_(table), placed_(placed) {}
     void onPageBegin(uint32_t pageNumber) override { pageNumber_ = pageNumber; }
     void onPageEnd(uint32_t) override {}
     int onRecord(std::shared_ptr<Record>& record) override {
-        lines_ += formatRecordJson(pageNumber_, SqliteBlockSeeker::getCurrentRecordOffset(), *table_,
-                                   *record);
-        lines_ += '\n';
+        const uint32_t offset = SqliteBlockSeeker::getCurrentRecordOffset();
+        const uint32_t valuesStart = offset + SqliteBlockSeeker::getCurrentHeaderBytes();
+        uint32_t valuesEnd = valuesStart;
+        for (const auto& value : record->getFieldValues()) valuesEnd += value->getValueBytes();
+        lines_.push_back({pageNumber_, offset, valuesStart,
+                          formatRecordJson(pageNumber_, offset, *table_, *record,
+                                           placed_ ? RecordPlacement::name(PlacementFilter::lastState()) : ""),
+                          false, valuesEnd});
         return 1;
     }
-    const std::string& lines() const { return lines_; }
+    std::vector<CarvedLine>& lines() { return lines_; }
 
 private:
     const Table* table_;
+    bool placed_;
     uint32_t pageNumber_ = 0;
-    std::string lines_;
+    std::vector<CarvedLine> lines_;
 };
+
+// Decodes a whole record (header length first) taken out of pages and chains.
+// A value the payload cuts short keeps what is there (text and blob) and the
+// columns after it stay out; `cut` tells. False when the header does not read
+// as the table's or no value decodes.
+bool decodePayload(uint32_t pageNumber, const std::vector<uint8_t>& payload, const Table& table,
+                   const RecordInspector& inspector, Record& record, bool& cut) {
+    record.clear();
+    cut = false;
+    common::ErrorInfo error;
+    uint32_t lengthBytes = 0;
+    const int64_t headerLength = parseVarint(payload.data(), uint32_t(payload.size()), lengthBytes, &error);
+    if (!error.isSuccess() || headerLength <= 0 || uint64_t(headerLength) > payload.size()) return false;
+    uint32_t consumed = 0;
+    const std::vector<int64_t> types = parseVarints(payload.data() + lengthBytes, uint32_t(headerLength) - lengthBytes,
+                                                    table.getFieldCount(), consumed, &error);
+    const auto& columns = inspector.getTypeInfos();
+    if (!error.isSuccess() || types.size() != columns.size() || lengthBytes + consumed != uint64_t(headerLength)) {
+        return false;
+    }
+    uint32_t at = uint32_t(headerLength);
+    for (uint32_t i = 0; i < types.size(); ++i) {
+        if (!columns[i].matches(types[i])) return false;
+    }
+    for (uint32_t i = 0; i < types.size(); ++i) {
+        const std::string& name = table.getFieldByFieldIndex(i).getFieldName();
+        uint32_t used = 0;
+        std::shared_ptr<FieldValue> value = FieldValue::parseFieldValue(
+            pageNumber, payload.data(), at, uint32_t(payload.size()), i, name, types[i], used, &error);
+        if (!value) {
+            cut = true;
+            const uint32_t left = uint32_t(payload.size()) - std::min<uint32_t>(at, uint32_t(payload.size()));
+            if (isText(types[i])) {
+                value = std::make_shared<FieldValue>(
+                    pageNumber, i, name, types[i], at, left,
+                    std::string(reinterpret_cast<const char*>(payload.data()) + at, left));
+                record.addFieldValue(value);
+            }
+            break;
+        }
+        if (inspector.getOptions().textEncoding != 1 && value->isText()) {
+            value = std::make_shared<FieldValue>(pageNumber, i, name, types[i], at, used,
+                                                 utf16ToUtf8(value->getTextValue(), inspector.getOptions().textEncoding == 3));
+        }
+        record.addFieldValue(value);
+        at += used;
+    }
+    return !record.isEmpty();
+}
+
+// Records whose payload spilled into overflow pages, which the seek can only
+// read as far as the page goes: live ones of the table through their chains,
+// deleted ones through what is left of theirs (the rest "truncated").
+void addSpilledRecords(const uint8_t* data, const Database& database, const Table& table, const PageMap& map,
+                       uint32_t tableRoot, const RecordPlacement& placement, RecordFilter* filter,
+                       const CarveOptions& options, std::vector<CarvedLine>& lines) {
+    const uint32_t usable = database.getUsableSize();
+    const std::shared_ptr<RecordInspector> inspector = RecordInspector::create(&table, usable, options);
+    const OverflowAssembler assembler(data, database.getPages(), database.getPageSize(), usable, &map);
+    const bool rowIdFirst = inspector->getSkippedHead() == 4;
+    std::vector<std::pair<uint32_t, uint32_t>> emitted;  // page, offset
+    std::vector<uint8_t> payload;
+    std::vector<int64_t> varints;
+    RecordInspector::PageTail tail;
+    auto record = std::make_shared<Record>();
+    common::ErrorInfo error;
+    const auto emit = [&](uint32_t pageNumber, uint32_t offset, RecordPlacement::State state, bool cut) {
+        if (filter != nullptr && !filter->accept(record)) return;
+        std::string text = formatRecordJson(pageNumber, offset, table, *record, RecordPlacement::name(state));
+        if (cut) text.insert(text.find(", \"values\""), ", \"truncated\": true");
+        lines.push_back({pageNumber, offset, offset, text});
+        emitted.emplace_back(pageNumber, offset);
+    };
+    for (uint32_t pageNumber = 1; pageNumber <= database.getPages(); ++pageNumber) {
+        const PageMap::PageKind kind = map.getPageKind(pageNumber);
+        if (kind == PageMap::PageKind::kOverflow) continue;
+        if (kind == PageMap::PageKind::kBtree && map.getOwnerRoot(pageNumber) != tableRoot) continue;
+        const uint8_t* page = data + uint64_t(pageNumber - 1) * database.getPageSize();
+        tail.reset(page);
+        bool cut = false;
+        for (const PageMap::Cell& cell : map.getCells(pageNumber)) {
+            if (!cell.overflows || cell.firstSerialType == 0) continue;
+            if (!assembler.assemble(pageNumber, cell.payloadStart, cell.payload, payload, tableRoot)) continue;
+            if (!decodePayload(pageNumber, payload, table, *inspector, *record, cut) || cut) continue;
+            emit(pageNumber, rowIdFirst ? cell.secondSerialType : cell.firstSerialType, RecordPlacement::State::kLive,
+                 false);
+        }
+        for (uint32_t offset = std::max<uint32_t>(8, map.getStructureEnd(pageNumber)); offset < usable; ++offset) {
+            if (kind == PageMap::PageKind::kBtree) {
+                PageMap::Cell cell;
+                const PageMap::Region region = map.locate(pageNumber, offset, &cell);
+                if (region == PageMap::Region::kLiveCell) {
+                    offset = cell.end - 1;
+                    continue;
+                }
+                if (region == PageMap::Region::kStructure) continue;
+            }
+            uint32_t headerBytes = 0;
+            const bool ok = inspector->inspect(page, offset, varints, headerBytes, &error, tail);
+            if (!error.isSuccess()) break;
+            if (!ok) continue;
+            const uint32_t headerLength = headerBytes + (rowIdFirst ? 2 : 1);
+            if (offset < headerLength - headerBytes || headerLength >= 0x80) continue;
+            const uint32_t payloadStart = offset - (headerLength - headerBytes);
+            uint64_t size = headerLength;
+            for (int64_t type : varints) size += uint64_t(std::max<int64_t>(0, HeaderRebuilder::valueSize(type)));
+            if (size <= usable - 35) continue;  // the seek reads it whole
+            const bool whole = assembler.assemble(pageNumber, payloadStart, size, payload);
+            const uint32_t local = PageMap::localPayloadSize(size, usable, true);
+            if (payload.size() < local) continue;
+            if (payload.size() == local) {
+                // The chain breaks at its first page: only an intact header length and
+                // a page number within the file still say that this is a record.
+                const uint32_t first = static_cast<uint32_t>(readBigEndian(page + payloadStart + local, 4));
+                if (page[payloadStart] != headerLength || first == 0 || first > database.getPages()) continue;
+            }
+            payload[0] = static_cast<uint8_t>(headerLength);  // a freeblock header may have covered it
+            if (!decodePayload(pageNumber, payload, table, *inspector, *record, cut)) continue;
+            const RecordPlacement::State state = placement.judgeFree(pageNumber, payloadStart, payloadStart + local + 4);
+            if (state == RecordPlacement::State::kRejected) continue;
+            emit(pageNumber, offset, state, !whole || cut);
+            offset = payloadStart + local + 3;
+        }
+    }
+    std::sort(emitted.begin(), emitted.end());
+    // What the seek read at the same places ran on past the local part.
+    const size_t added = emitted.size();
+    for (size_t i = 0; i + added < lines.size(); ++i) {
+        CarvedLine& line = lines[i];
+        if (std::binary_search(emitted.begin(), emitted.end(), std::make_pair(line.page, line.offset))) line.dropped = true;
+    }
+}
+
+// Text a program stored: well-formed UTF-8 without control characters other
+// than tab and line breaks. A record whose first serial type is inferred must
+// read this way too, since nothing else vouches for it.
+bool plausibleText(const Record& record) {
+    for (const auto& value : record.getFieldValues()) {
+        if (!value->isText()) continue;
+        const std::string& text = value->getTextValue();
+        const std::string quoted = jsonQuote(text);
+        if (quoted.find("\\uFFFD") != std::string::npos) return false;
+        for (unsigned char c : text) {
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+            if (c == 0x7F) return false;
+        }
+    }
+    return true;
+}
+
+// Records of pages the table may own whose first serial type a freeblock
+// header overwrote, unless the seek found the same values already.
+void addRebuiltRecords(const uint8_t* data, const Database& database, const Table& table, const PageMap& map,
+                       uint32_t tableRoot, const RecordPlacement& placement, RecordFilter* filter,
+                       const CarveOptions& options, std::vector<CarvedLine>& lines) {
+    const std::shared_ptr<RecordInspector> inspector =
+        RecordInspector::create(&table, database.getUsableSize(), options);
+    const HeaderRebuilder rebuilder(inspector.get());
+    if (!rebuilder.applies()) return;
+    std::vector<std::pair<uint32_t, uint32_t>> found;  // page, values start
+    // Where the cells the seek found start, with their whole prefix or under a
+    // freeblock header.
+    std::vector<std::pair<uint32_t, uint32_t>> intactCells;  // page, cell start
+    const bool rowIdFirst = inspector->getSkippedHead() == 4;
+    for (const CarvedLine& line : lines) {
+        found.emplace_back(line.page, line.valuesStart);
+        // The cell starts where a payload length and a row id read from there
+        // lead to the header length byte and the payload length is the record's.
+        const uint8_t* page = data + uint64_t(line.page - 1) * database.getPageSize();
+        // A cell whose payload length, row id and header length a freeblock header
+        // covered exactly starts at that header.
+        if (line.offset >= 4 && line.valuesEnd >= line.valuesStart) {
+            const uint32_t start = line.offset - 4;
+            const uint32_t next = (uint32_t(page[start]) << 8) | page[start + 1];
+            const uint32_t size = (uint32_t(page[start + 2]) << 8) | page[start + 3];
+            if (size >= line.valuesEnd - start && start + size <= database.getUsableSize() &&
+                (next == 0 || next >= start + size)) {
+                intactCells.emplace_back(line.page, start);
+            }
+        }
+        const uint32_t lengthAt = line.offset - (rowIdFirst ? 2 : 1);
+        const uint32_t headerLength = line.valuesStart - lengthAt;
+        if (line.offset < 4 || headerLength >= 0x80 || page[lengthAt] != headerLength ||
+            line.valuesEnd < line.valuesStart) {
+            continue;
+        }
+        for (uint32_t back = 2; back <= 6 && back <= lengthAt; ++back) {
+            const uint32_t start = lengthAt - back;
+            common::ErrorInfo varintError;
+            uint32_t payloadBytes = 0, rowIdBytes = 0;
+            const int64_t payload = parseVarint(page + start, back, payloadBytes, &varintError);
+            if (!varintError.isSuccess() || payloadBytes >= back) continue;
+            parseVarint(page + start + payloadBytes, back - payloadBytes, rowIdBytes, &varintError);
+            if (!varintError.isSuccess() || payloadBytes + rowIdBytes != back) continue;
+            if (payload == int64_t(line.valuesEnd - lengthAt)) intactCells.emplace_back(line.page, start);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    std::sort(intactCells.begin(), intactCells.end());
+
+    std::vector<HeaderRebuilder::Rebuilt> rebuilt;
+    auto record = std::make_shared<Record>();
+    common::ErrorInfo error;
+    for (uint32_t pageNumber = 1; pageNumber <= database.getPages(); ++pageNumber) {
+        const PageMap::PageKind kind = map.getPageKind(pageNumber);
+        if (kind == PageMap::PageKind::kOverflow) continue;
+        if (kind == PageMap::PageKind::kBtree && map.getOwnerRoot(pageNumber) != tableRoot) continue;
+        const uint8_t* page = data + uint64_t(pageNumber - 1) * database.getPageSize();
+        rebuilt.clear();
+        std::vector<uint32_t> boundaries = map.getCellBoundaries(pageNumber);
+        for (auto it = std::lower_bound(intactCells.begin(), intactCells.end(), std::make_pair(pageNumber, 0u));
+             it != intactCells.end() && it->first == pageNumber; ++it) {
+            boundaries.push_back(it->second);
+        }
+        std::sort(boundaries.begin(), boundaries.end());
+        rebuilder.rebuild(page, std::max<uint32_t>(8, map.getStructureEnd(pageNumber)), boundaries, rebuilt);
+        for (const HeaderRebuilder::Rebuilt& candidate : rebuilt) {
+            const uint32_t valuesStart = candidate.offset + candidate.headerBytes;
+            if (std::binary_search(found.begin(), found.end(), std::make_pair(pageNumber, valuesStart))) continue;
+            uint32_t recordBytes = 0;
+            if (!inspector->inspectFieldValues(pageNumber, page, candidate.varints, candidate.offset,
+                                               candidate.headerBytes, record, recordBytes, &error) ||
+                valuesStart + recordBytes != candidate.end) {
+                continue;
+            }
+            if (filter != nullptr && !filter->accept(record)) continue;
+            if (!plausibleText(*record)) continue;
+            const RecordPlacement::State state =
+                placement.judge(pageNumber, candidate.offset, candidate.headerBytes, *record);
+            if (state == RecordPlacement::State::kRejected || state == RecordPlacement::State::kLive) continue;
+            std::string text = formatRecordJson(pageNumber, candidate.offset, table, *record,
+                                                RecordPlacement::name(state), true);
+            if (candidate.firstUnknown) text.insert(text.find(", \"values\""), ", \"unknown\": [0]");
+            lines.push_back({pageNumber, candidate.offset, valuesStart, text});
+        }
+    }
+}
 
 }  // namespace
 
@@ -241,9 +512,11 @@ std::string unquoteIdentifiers(const std::string& statement) {
 }
 
 std::string formatRecordJson(uint32_t pageNumber, uint32_t offset, const Table& table,
-                             const Record& record) {
-    std::string line = "{\"page\": " + std::to_string(pageNumber) +
-                       ", \"offset\": " + std::to_string(offset) + ", \"values\": [";
+                             const Record& record, const std::string& state, bool rebuilt) {
+    std::string line = "{\"page\": " + std::to_string(pageNumber) + ", \"offset\": " + std::to_string(offset);
+    if (!state.empty()) line += ", \"state\": \"" + state + "\"";
+    if (rebuilt) line += ", \"header\": \"rebuilt\"";
+    line += ", \"values\": [";
     for (uint32_t i = 0; i < table.getFieldCount(); ++i) {
         if (i > 0) line += ", ";
         const std::shared_ptr<FieldValue> value = record.getFieldValue(i);
@@ -307,6 +580,55 @@ bool readTableDefinition(const std::string& path, const std::string& tableName, 
     return found;
 }
 
+bool readRootPages(const std::string& path, const std::string& tableName, std::vector<uint32_t>& roots,
+                   uint32_t& tableRoot) {
+    if (equalsIgnoreCase(tableName, "sqlite_master") || equalsIgnoreCase(tableName, "sqlite_schema")) tableRoot = 1;
+    const std::string uri = sqldb::SqliteAssistant::immutableUri(path);
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    bool ok = false;
+    if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT rootpage, type = 'table' AND name = ?1 COLLATE NOCASE FROM sqlite_master "
+                               "WHERE rootpage > 0",
+                           -1, &statement, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(statement, 1, tableName.c_str(), static_cast<int>(tableName.size()), SQLITE_TRANSIENT);
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+            const int64_t root = sqlite3_column_int64(statement, 0);
+            if (root <= 0 || root > UINT32_MAX) continue;
+            roots.push_back(static_cast<uint32_t>(root));
+            if (sqlite3_column_int(statement, 1) != 0) tableRoot = static_cast<uint32_t>(root);
+        }
+        ok = rc == SQLITE_DONE;
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return ok && tableRoot != 0;
+}
+
+std::vector<std::string> readShadowTables(const std::string& path, const std::string& tableName) {
+    std::vector<std::string> names;
+    const std::string uri = sqldb::SqliteAssistant::immutableUri(path);
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db,
+                           "SELECT name FROM sqlite_master WHERE type = 'table' AND substr(name, 1, ?2) = ?1 "
+                           "COLLATE NOCASE ORDER BY name",
+                           -1, &statement, nullptr) == SQLITE_OK) {
+        const std::string prefix = tableName + "_";
+        sqlite3_bind_text(statement, 1, prefix.c_str(), static_cast<int>(prefix.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int(statement, 2, static_cast<int>(prefix.size()));
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            const unsigned char* text = sqlite3_column_text(statement, 0);
+            if (text) names.emplace_back(reinterpret_cast<const char*>(text));
+        }
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return names;
+}
+
 int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     uint32_t threads = 2;
     bool keepNullRows = false;
@@ -351,6 +673,7 @@ int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out,
         return 1;
     }
     Database database;
+    database.setAcceptUtf16(true);
     common::ErrorInfo error;
     database.open(path, &error);
     if (!error.isSuccess()) {
@@ -364,29 +687,90 @@ int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out,
         err << "sqlite-carve: " << message << "\n";
         return 1;
     }
-    std::unique_ptr<Table> table;
+    TableStatement definition;
     try {
-        table = std::make_unique<Table>(Table::parse(unquoteIdentifiers(sql)));
+        definition = TableStatement::parse(sql);
     } catch (const common::CommonException& e) {
         err << "sqlite-carve: cannot parse the definition of " << tableName << ": " << e.getDebugInfo()
             << "\n";
         return 1;
     }
+    if (definition.kind == TableStatement::kVirtual) {
+        const std::vector<std::string> shadows = readShadowTables(path, definition.tableName);
+        err << "sqlite-carve: " << definition.tableName << " is a virtual table (module "
+            << (definition.module.empty() ? std::string("unknown") : definition.module)
+            << ") whose rows the module keeps elsewhere; ";
+        if (shadows.empty()) {
+            err << "it has no shadow tables in this file\n";
+        } else {
+            err << "carve its shadow tables:";
+            for (const std::string& shadow : shadows) err << ' ' << shadow;
+            err << "\n";
+        }
+        return 1;
+    }
+    if (definition.kind == TableStatement::kWithoutRowId) {
+        err << "sqlite-carve: " << definition.tableName
+            << " is a WITHOUT ROWID table, stored as an index b-tree, which sqlite-carve does not carve\n";
+        return 1;
+    }
+    const std::shared_ptr<Table> table = definition.table;
 
     NonNullRecordFilter nonNull;
+    RecordFilter* filter = keepNullRows ? nullptr : &nonNull;
+    // Who owns which bytes: without the schema's root pages every record is
+    // printed as found, without a state.
+    std::vector<uint32_t> roots;
+    uint32_t tableRoot = 0;
+    PageMap pageMap;
+    std::unique_ptr<RecordPlacement> placement;
+    std::unique_ptr<PlacementFilter> placementFilter;
+    const ByteArray data = database.readAllPages(&error);
+    if (!error.isSuccess()) {
+        err << "sqlite-carve: cannot read " << path << ": " << error.getMessage() << "\n";
+        return 1;
+    }
+    if (readRootPages(path, definition.tableName, roots, tableRoot)) {
+        const uint32_t firstTrunk = static_cast<uint32_t>(readBigEndian(data.get() + 32, 4));
+        pageMap.build(data.get(), database.getPages(), database.getPageSize(), database.getUsableSize(), roots,
+                      firstTrunk);
+        placement = std::make_unique<RecordPlacement>(&pageMap, tableRoot, table->getRowIdFieldIndex() == 0);
+        placementFilter = std::make_unique<PlacementFilter>(placement.get(), filter);
+        filter = placementFilter.get();
+    }
     std::vector<std::unique_ptr<JsonLinesHandler>> handlers;
     std::vector<SeekEventHandler*> handlerPointers;
     for (uint32_t i = 0; i < threads; ++i) {
-        handlers.push_back(std::make_unique<JsonLinesHandler>(table.get()));
+        handlers.push_back(std::make_unique<JsonLinesHandler>(table.get(), placement != nullptr));
         handlerPointers.push_back(handlers.back().get());
     }
-    SqliteDatabaseSeeker seeker(&database, table.get(), keepNullRows ? nullptr : &nonNull);
+    SqliteDatabaseSeeker seeker(&database, table.get(), filter);
+    const CarveOptions options = CarveOptions::forensic(database.getTextEncoding());
+    seeker.setOptions(options);
     seeker.seek(threads, nullptr, handlerPointers.data(), &error);
     if (!error.isSuccess()) {
         err << "sqlite-carve: cannot read " << path << ": " << error.getMessage() << "\n";
         return 1;
     }
-    for (const auto& handler : handlers) out << handler->lines();
+    std::vector<CarvedLine> lines;
+    for (const auto& handler : handlers) {
+        lines.insert(lines.end(), handler->lines().begin(), handler->lines().end());
+    }
+    if (placement) {
+        // The placement filter's inner filter is what decides about contents.
+        addRebuiltRecords(data.get(), database, *table, pageMap, tableRoot, *placement,
+                          keepNullRows ? nullptr : &nonNull, options, lines);
+    }
+    if (placement) {
+        addSpilledRecords(data.get(), database, *table, pageMap, tableRoot, *placement,
+                          keepNullRows ? nullptr : &nonNull, options, lines);
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const CarvedLine& a, const CarvedLine& b) {
+        return a.page != b.page ? a.page < b.page : a.offset < b.offset;
+    });
+    for (const CarvedLine& line : lines) {
+        if (!line.dropped) out << line.text << '\n';
+    }
     return 0;
 }
 

@@ -34,10 +34,12 @@ std::string jsonReal(double value);
 std::string unquoteIdentifiers(const std::string& statement);
 
 // One output line (without the line break) for a record carved from pageNumber
-// at offset: the values of all of the table's columns in column order; a
+// at offset, with its "state" when one is given and "header": "rebuilt" for a
+// record whose first serial type was inferred: the values of all of the table's columns in column order; a
 // column absent from the record is null.
 std::string formatRecordJson(uint32_t pageNumber, uint32_t offset, const Table& table,
-                             const Record& record);
+                             const Record& record, const std::string& state = std::string(),
+                             bool rebuilt = false);
 
 // Reads the CREATE TABLE text of `tableName` from the database at `path`
 // through the SQLite library, opened read-only as immutable (nothing is ever
@@ -46,6 +48,16 @@ std::string formatRecordJson(uint32_t pageNumber, uint32_t offset, const Table& 
 // unknown or the schema cannot be read.
 bool readTableDefinition(const std::string& path, const std::string& tableName, std::string& sql,
                          std::string& message);
+
+// The root pages of every b-tree of the schema and the root of table tableName
+// (1 for the schema table), read like readTableDefinition. False when the
+// schema cannot be read or the table has no root.
+bool readRootPages(const std::string& path, const std::string& tableName, std::vector<uint32_t>& roots,
+                   uint32_t& tableRoot);
+
+// Names of the tables whose name starts with tableName + "_" (the shadow
+// tables a virtual table's module keeps), read like readTableDefinition.
+std::vector<std::string> readShadowTables(const std::string& path, const std::string& tableName);
 
 // The whole command: arguments without the program name. Records go to `out`,
 // one line each; any failure is one line on `err`. Returns the exit status:

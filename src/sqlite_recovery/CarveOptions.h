@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+
+namespace talwen {
+namespace sqlite {
+
+// Behaviours of the carving engine beyond the literal serial-type match. Every
+// default keeps the engine's original results, which the messenger pipeline
+// relies on; a caller turns on what it wants (sqlite-carve turns on all).
+struct CarveOptions {
+    // SQLite stores a whole-number value of a REAL column with an integer
+    // serial type (and turns it back into a real when reading); accept those.
+    bool realAcceptsIntegers = false;
+    // Text encoding of the database (header field 56): 1 UTF-8, 2 UTF-16le,
+    // 3 UTF-16be. Text of a UTF-16 database is handed out converted to UTF-8.
+    int32_t textEncoding = 1;
+    // Candidates that overlap are weighed against each other at the end of each
+    // page (an intact cell prefix before the serial types counts most) and the
+    // heaviest set that does not overlap is kept. Without it an accepted
+    // candidate makes the scan jump past its header, over any real record it
+    // overlaps.
+    bool resolveOverlaps = false;
+
+    // Everything a forensic carve wants, for a database of the given encoding.
+    static CarveOptions forensic(int32_t textEncoding = 1) {
+        CarveOptions options;
+        options.realAcceptsIntegers = true;
+        options.resolveOverlaps = true;
+        options.textEncoding = textEncoding;
+        return options;
+    }
+};
+
+}  // namespace sqlite
+}  // namespace talwen

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace talwen {
+namespace sqlite {
+
+// Who owns which bytes of a database file, from its b-trees and its freelist:
+// every page reached from the given roots (tables and indexes), the live cells
+// of each b-tree page with the overflow pages of their payloads, the freeblocks
+// and the unallocated gap of each page, and the freelist's trunk and leaf
+// pages. Built once from the loaded file, then only read (any threads).
+//
+// Every structure is read defensively: page numbers are checked against the
+// page count, each page is entered once (a loop in child, overflow or freelist
+// pointers ends the walk), cell and freeblock positions are checked against the
+// usable page size, and a page that does not read as its claimed kind is left
+// as unreached.
+class PageMap {
+public:
+    enum class PageKind : uint8_t {
+        kUnreached,      // no b-tree, overflow chain or freelist reaches it
+        kBtree,          // a page of the b-tree rooted at getOwnerRoot
+        kOverflow,       // carries the payload of a live cell of getOwnerRoot's b-tree
+        kFreelistTrunk,
+        kFreelistLeaf,
+    };
+    // Where a byte of a b-tree page lies.
+    enum class Region : uint8_t {
+        kStructure,    // page header, cell pointer array or a fragment
+        kLiveCell,
+        kFreeblock,
+        kUnallocated,  // between the cell pointer array and the cell content area
+    };
+    // A live cell: its bytes on the page and where its record's serial types start.
+    struct Cell {
+        uint32_t start = 0;
+        uint32_t end = 0;  // one past its last byte on the page, overflow page number included
+        uint32_t firstSerialType = 0;
+        uint32_t secondSerialType = 0;  // 0 when the record has fewer than two columns
+        uint32_t payloadStart = 0;      // the record's first byte (table and index leaves)
+        uint64_t payload = 0;           // the record's size, overflow included
+        bool overflows = false;
+    };
+
+    // Bytes of a payload of `payload` bytes kept on a b-tree page of usableSize
+    // bytes, the rest going to overflow pages: the file format's rule for table
+    // leaves (tableLeaf) and for index pages.
+    static uint32_t localPayloadSize(uint64_t payload, uint32_t usableSize, bool tableLeaf);
+
+    // `data` holds pages x pageSize bytes; roots are the root pages of every
+    // b-tree (page 1, the schema table, is always walked).
+    void build(const uint8_t* data, uint32_t pages, uint32_t pageSize, uint32_t usableSize,
+               const std::vector<uint32_t>& roots, uint32_t firstFreelistTrunk);
+
+    PageKind getPageKind(uint32_t pageNumber) const;
+    // Root page of the b-tree a kBtree or kOverflow page belongs to; 0 otherwise.
+    uint32_t getOwnerRoot(uint32_t pageNumber) const;
+    // End of the page header and cell pointer array (of a trunk page: of its
+    // leaf list). Freelist leaves and unreached pages keep the stale header of
+    // the b-tree page they were; 0 when nothing there reads as one.
+    uint32_t getStructureEnd(uint32_t pageNumber) const;
+    // Region of byte `offset` of a kBtree page; `cell` receives the live cell holding it.
+    Region locate(uint32_t pageNumber, uint32_t offset, Cell* cell) const;
+    // Sorted starts of the live cells and freeblocks of a kBtree page.
+    std::vector<uint32_t> getCellBoundaries(uint32_t pageNumber) const;
+    // The live cells of a kBtree page, by start.
+    const std::vector<Cell>& getCells(uint32_t pageNumber) const;
+    // True when [begin, end) touches a live cell of the page.
+    bool overlapsLiveCell(uint32_t pageNumber, uint32_t begin, uint32_t end) const;
+
+private:
+    struct PageEntry {
+        PageKind kind = PageKind::kUnreached;
+        uint32_t root = 0;
+        uint32_t structureEnd = 0;  // end of header and cell pointer array
+        uint32_t contentStart = 0;  // start of the cell content area
+        std::vector<Cell> cells;    // by start
+        std::vector<std::pair<uint32_t, uint32_t>> freeblocks;  // [start, end), by start
+    };
+
+    void walkBtree(uint32_t root);
+    bool readBtreePage(uint32_t pageNumber, uint32_t root, std::vector<uint32_t>& children);
+    void claimOverflow(uint32_t firstPage, uint64_t remainingBytes, uint32_t root);
+    void walkFreelist(uint32_t firstTrunk);
+    void readStaleHeader(uint32_t pageNumber);
+    const uint8_t* page(uint32_t pageNumber) const { return data_ + uint64_t(pageNumber - 1) * pageSize_; }
+    bool valid(uint32_t pageNumber) const { return pageNumber >= 1 && pageNumber <= pages_; }
+
+    const uint8_t* data_ = nullptr;
+    uint32_t pages_ = 0;
+    uint32_t pageSize_ = 0;
+    uint32_t usableSize_ = 0;
+    std::vector<PageEntry> entries_;
+};
+
+}  // namespace sqlite
+}  // namespace talwen

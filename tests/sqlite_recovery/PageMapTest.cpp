@@ -1,0 +1,133 @@
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "EngineTestSupport.h"
+#include "SeekTestSupport.h"
+#include "sqlite-carve/SqliteCarve.h"
+#include "sqlite_recovery/PageMap.h"
+
+using namespace talwen::sqlite;
+using enginetest::TempDir;
+
+TEST(PageMap, LocalPayloadSizeFollowsTheFormatRule) {
+    struct Case {
+        uint64_t payload;
+        uint32_t usable;
+        bool tableLeaf;
+        uint32_t local;
+    };
+    const std::vector<Case> cases = {
+        {100, 4096, true, 100},    {4061, 4096, true, 4061}, {4062, 4096, true, 489},  {10000, 4096, true, 1816},
+        {1002, 4096, false, 1002}, {1003, 4096, false, 489}, {477, 512, true, 477},    {478, 512, true, 39},
+        {0, 1024, true, 0},        {70000, 65536, true, 8199},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.local, PageMap::localPayloadSize(c.payload, c.usable, c.tableLeaf))
+            << c.payload << " on " << c.usable << (c.tableLeaf ? " table leaf" : " index");
+    }
+}
+
+// Forged pointers that loop (an interior page its own child, an overflow chain
+// and a freelist trunk pointing back at themselves) end the walk; cells and
+// freeblocks outside the usable page are not taken.
+TEST(PageMap, LoopsAndOutOfPageStructuresEnd) {
+    auto bytes = enginetest::makeDatabaseBytes(5, 512);
+    auto page = [&bytes](uint32_t n) { return bytes.data() + size_t(n - 1) * 512; };
+    // Page 1: an empty table leaf (the schema).
+    page(1)[100] = 13;
+    enginetest::putBigEndian(bytes, 105, 512, 2);
+    // Page 2: table interior, right child itself, one cell pointing at 2 as well
+    // and one pointer beyond the usable size.
+    uint8_t* p2 = page(2);
+    p2[0] = 5;
+    p2[4] = 2;  // two cells
+    p2[6] = 0x01;  // content at 256
+    p2[11] = 2;
+    p2[12] = 0x01, p2[13] = 0x00;  // cell at 256
+    p2[14] = 0x02, p2[15] = 0x10;  // cell at 528: past the page
+    p2[256 + 3] = 2;
+    p2[256 + 4] = 7;
+    // Page 3: a leaf whose one cell spills into overflow page 4, which points at
+    // itself; its one freeblock names itself as the next.
+    uint8_t* p3 = page(3);
+    p3[0] = 13;
+    p3[1] = 0x01, p3[2] = 0xF8;  // first freeblock at 504
+    p3[4] = 1;
+    p3[6] = 20;  // content at 20
+    p3[9] = 20;  // cell at 20
+    p3[504] = 0x01, p3[505] = 0xF8;
+    p3[507] = 8;
+    // Payload of 2000 bytes, row id 1: 476 bytes stay on the page.
+    p3[20] = 0x8F, p3[21] = 0x50, p3[22] = 1;
+    const uint32_t local = PageMap::localPayloadSize(2000, 512, true);
+    ASSERT_EQ(476u, local);
+    enginetest::putBigEndian(bytes, size_t(2) * 512 + 23 + local, 4, 4);
+    enginetest::putBigEndian(bytes, size_t(3) * 512, 4, 4);
+    // Page 5: a freelist trunk that names itself as the next trunk and as a leaf.
+    enginetest::putBigEndian(bytes, size_t(4) * 512, 5, 4);
+    enginetest::putBigEndian(bytes, size_t(4) * 512 + 4, 1000000, 4);
+    enginetest::putBigEndian(bytes, size_t(4) * 512 + 8, 5, 4);
+
+    PageMap map;
+    map.build(bytes.data(), 5, 512, 512, {2, 3}, 5);
+    EXPECT_EQ(PageMap::PageKind::kBtree, map.getPageKind(2));
+    EXPECT_EQ(PageMap::PageKind::kBtree, map.getPageKind(3));
+    EXPECT_EQ(PageMap::PageKind::kOverflow, map.getPageKind(4));
+    EXPECT_EQ(3u, map.getOwnerRoot(4));
+    EXPECT_EQ(PageMap::PageKind::kFreelistTrunk, map.getPageKind(5));
+    PageMap::Cell cell;
+    EXPECT_EQ(PageMap::Region::kLiveCell, map.locate(3, 300, &cell));
+    EXPECT_EQ(20u, cell.start);
+    EXPECT_TRUE(cell.overflows);
+    EXPECT_EQ(23u + local + 4, cell.end);
+    EXPECT_EQ(PageMap::Region::kFreeblock, map.locate(3, 506, nullptr));
+    EXPECT_EQ(PageMap::Region::kStructure, map.locate(3, 9, nullptr));
+    EXPECT_EQ(PageMap::Region::kUnallocated, map.locate(3, 15, nullptr));
+    EXPECT_TRUE(map.overlapsLiveCell(3, 15, 21));
+    EXPECT_FALSE(map.overlapsLiveCell(3, 10, 20));
+    EXPECT_EQ(10u, map.getStructureEnd(3));
+    EXPECT_EQ(8u + 4 * 126, map.getStructureEnd(5));  // the leaf count is clamped to what fits
+}
+
+// Two tables of the same layout: carving one reports its own live rows as live
+// and its deleted row where its cell lay, never the other table's live or
+// deleted rows (which read as records of either). Rows of leaf pages freed by a
+// mass delete come from the freelist, which no table owns any more, and the
+// stale page headers there are not read as records.
+TEST(PageMap, SqliteCarveKeepsToTheTablesOwnBytes) {
+    TempDir dir;
+    const std::string path = dir.file("two.sqlite");
+    std::string sql =
+        "PRAGMA page_size=1024; PRAGMA secure_delete=OFF; CREATE TABLE a(x INT, y TEXT); CREATE TABLE b(x INT, y TEXT);"
+        "INSERT INTO a(rowid, x, y) VALUES (1000, 1, 'alpha one'), (1001, 2, 'alpha two');"
+        "INSERT INTO b(rowid, x, y) VALUES (2000, 3, 'beta three'), (2001, 4, 'beta four');"
+        "CREATE TABLE big(n INT, t TEXT);";
+    for (int i = 1; i <= 120; ++i) {
+        sql += "INSERT INTO big(rowid, n, t) VALUES (" + std::to_string(1000 + i) + ", " + std::to_string(i) +
+               ", 'row " + std::to_string(i) + " " + std::string(60, 'x') + "');";
+    }
+    sql += "DELETE FROM a WHERE x = 2; DELETE FROM b WHERE x = 4; DELETE FROM big WHERE n > 10;";
+    enginetest::createSqliteDatabase(path, sql);
+
+    std::ostringstream out, err;
+    ASSERT_EQ(0, runSqliteCarve({path, "a"}, out, err)) << err.str();
+    const std::string a = out.str();
+    EXPECT_NE(std::string::npos, a.find("\"state\": \"live\", \"values\": [1, \"alpha one\"]")) << a;
+    EXPECT_NE(std::string::npos, a.find("\"state\": \"unallocated\", \"values\": [2, \"alpha two\"]")) << a;
+    EXPECT_EQ(std::string::npos, a.find("beta")) << a;
+    std::istringstream lines(a);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("alpha") != std::string::npos) continue;
+        EXPECT_NE(std::string::npos, line.find("\"state\": \"freelist\"")) << line;
+        const size_t offset = std::stoul(line.substr(line.find("\"offset\": ") + 10));
+        EXPECT_GE(offset, 8u + 2 * 13) << line;  // past the stale cell pointers (13 cells a page)
+    }
+
+    std::ostringstream bigOut, bigErr;
+    ASSERT_EQ(0, runSqliteCarve({path, "big"}, bigOut, bigErr)) << bigErr.str();
+    const std::string big = bigOut.str();
+    EXPECT_NE(std::string::npos, big.find("\"state\": \"freelist\", \"values\": [60, \"row 60 ")) << big;
+    EXPECT_NE(std::string::npos, big.find("\"state\": \"live\", \"values\": [5, \"row 5 ")) << big;
+    EXPECT_EQ(std::string::npos, big.find("alpha")) << big;
+}
