@@ -74,6 +74,7 @@ MainWindow::MainWindow(WindowOptions options, QWidget* parent)
     complete_ = new CompleteWidget(this);
     covery_ = new CoveryWidget(this);
     PageView* pageView = options_.webView ? static_cast<PageView*>(new WebPageView(this)) : new PlainPageView(this);
+    connect(pageView, &PageView::earlierRequested, this, &MainWindow::showEarlierMessages);
     tcmsg_ = new TcmsgWidget(pageView, pictureDirectory(), this);
     interlude_ = new InterludeWidget(this);
     for (QWidget* hidden : std::initializer_list<QWidget*>{schedule_, complete_, covery_, tcmsg_, interlude_}) {
@@ -493,16 +494,31 @@ void MainWindow::viewContact(int32_t rcFriendId) {
     RecoverySession& session = runner_->session();
     viewedContact_ = rcFriendId;
     viewedUnknown_ = 0;
-    common::ErrorInfo error;
-    session.results().loadConversation(session.storeConnection(), rcFriendId, &error);
     const FriendEntry entry = session.results().friendEntry(rcFriendId);
     const QPixmap picture = entry.headImgUrl.isEmpty()
                                 ? QPixmap(QStringLiteral(":/res/group.jpg"))
                                 : tcmsg_->pictures().contactOr(rcFriendId, QStringLiteral(":/res/unknown.png"));
     tcmsg_->detail()->showContact(entry, picture);
-    const PageFile page =
-        ConversationViewer(workDirectory()).showConversation(session.results(), session.renderContext(), rcFriendId);
+    // The latest messages first; earlier ones come as the reader scrolls up, so a
+    // conversation of any length opens at once.
+    common::ErrorInfo error;
+    const ConversationSlice slice =
+        RecoveredData::queryLatestMessages(session.storeConnection(), rcFriendId, kConversationSliceSize, &error);
+    const PageFile page = ConversationViewer(workDirectory())
+                              .showConversationSlice(session.results(), session.renderContext(), rcFriendId, slice);
     if (page.written) tcmsg_->pageView()->showPage(page.path);
+}
+
+void MainWindow::showEarlierMessages(const QString& link) {
+    MessageCursor before;
+    if (!runner_ || runner_->busy() || viewedContact_ == 0 || !parseEarlierMessagesLink(link, &before)) return;
+    RecoverySession& session = runner_->session();
+    common::ErrorInfo error;
+    const ConversationSlice slice = RecoveredData::queryMessagesBefore(session.storeConnection(), viewedContact_,
+                                                                       before, kConversationSliceSize, &error);
+    if (!error.isSuccess()) return;
+    tcmsg_->pageView()->runScript(
+        ConversationViewer::earlierMessagesScript(session.results(), session.renderContext(), viewedContact_, slice));
 }
 
 void MainWindow::viewUnknownFriend(int32_t pageNumber) {

@@ -39,6 +39,9 @@ class UpperWidget;
 class WcusersSelect;
 
 // What the window is started with besides the user's choices.
+// Messages a conversation view reads at a time, from the latest back.
+constexpr uint32_t kConversationSliceSize = 200;
+
 struct WindowOptions {
     // Per-user data directory for the working copy, the page files and the picture
     // cache; empty: the platform's application data directory.
@@ -110,6 +113,8 @@ public slots:
     void stopScan();
     // Picture downloads: these contacts' files are now in the picture cache.
     void showImage(const std::vector<int32_t>& ids);
+    // The page's load-earlier link: the slice before it goes above the messages shown.
+    void showEarlierMessages(const QString& link);
     // Picture downloads: the owners' files are in the cache.
     void userHeadimgFinishedImpl();
     void updateWcselectImage();

@@ -11,6 +11,9 @@
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
+
+#include "app/pages/MessageRenderer.h"
+
 namespace talwen {
 namespace app {
 namespace gui {
@@ -85,6 +88,12 @@ WebPageView::WebPageView(QWidget* parent) : PageView(parent), view_(new QWebEngi
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
     view_->setPage(page);
+    // The load-earlier link is an anchor of the page: following it changes only the
+    // page's fragment, which no navigation check sees, but the address does change.
+    connect(page, &QWebEnginePage::urlChanged, this, [this](const QUrl& url) {
+        const QString anchor = QLatin1Char('#') + url.fragment(QUrl::FullyDecoded);
+        if (anchor.startsWith(QLatin1String(kEarlierLinkPrefix))) emit earlierRequested(anchor);
+    });
     view_->setContextMenuPolicy(Qt::NoContextMenu);
     connect(view_, &QWebEngineView::loadFinished, this, &PageView::pageShown);
 }
@@ -94,6 +103,8 @@ void WebPageView::showPage(const QString& pageFile) {
     static_cast<ConversationPage*>(view_->page())->allowedFile = pageFile;
     view_->load(QUrl::fromLocalFile(pageFile));
 }
+
+void WebPageView::runScript(const QString& script) { view_->page()->runJavaScript(script); }
 
 void WebPageView::clearPage() {
     pageFile_.clear();

@@ -18,11 +18,16 @@ public:
     using QWidget::QWidget;
     virtual void showPage(const QString& pageFile) = 0;
     virtual void clearPage() = 0;
+    // Runs one of our own scripts in the page shown (nothing without a web engine).
+    virtual void runScript(const QString& /*script*/) {}
     const QString& pageFile() const { return pageFile_; }
 
 signals:
     // The page has been shown (loaded, for the web view).
     void pageShown(bool ok);
+    // The page's load-earlier link was followed ("#wcr-earlier:..."); the view
+    // stays on the page.
+    void earlierRequested(const QString& link);
 
 protected:
     QString pageFile_;
@@ -38,6 +43,7 @@ public:
     explicit WebPageView(QWidget* parent = nullptr);
     void showPage(const QString& pageFile) override;
     void clearPage() override;
+    void runScript(const QString& script) override;
     QWebEngineView* view() const { return view_; }
 
 private:

@@ -17,7 +17,7 @@
 namespace talwen {
 namespace app {
 
-const char* const kEarlierLinkScheme = "wcr-earlier:";
+const char* const kEarlierLinkPrefix = "#wcr-earlier:";
 
 namespace {
 
@@ -171,13 +171,13 @@ void MessageRenderer::writeContactMessages(QTextStream& out, const FriendEntry& 
 
 QString earlierMessagesLink(const MessageCursor& first) {
     return QStringLiteral("%1%2/%3")
-        .arg(QLatin1String(kEarlierLinkScheme))
+        .arg(QLatin1String(kEarlierLinkPrefix))
         .arg(first.createTime)
         .arg(first.rcChatId);
 }
 
 bool parseEarlierMessagesLink(const QString& link, MessageCursor* before) {
-    const QString prefix = QLatin1String(kEarlierLinkScheme);
+    const QString prefix = QLatin1String(kEarlierLinkPrefix);
     if (!link.startsWith(prefix)) {
         return false;
     }

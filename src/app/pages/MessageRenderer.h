@@ -39,10 +39,11 @@ struct RenderContext {
     QString ownerUsrName;  // names the owner's cached picture
 };
 
-// The link of a slice page's load-earlier element: "wcr-earlier:" + the createTime
-// and rcChatId of the slice's oldest message ("wcr-earlier:1420070400/17"). The view
-// catches the navigation to it and asks for the messages before that cursor.
-extern const char* const kEarlierLinkScheme;
+// The link of a slice page's load-earlier element: "#wcr-earlier:" + the createTime
+// and rcChatId of the slice's oldest message ("#wcr-earlier:1420070400/17"). It is
+// an anchor of the page itself, so a view never leaves the page for it; the window
+// catches it and puts the earlier messages above.
+extern const char* const kEarlierLinkPrefix;
 QString earlierMessagesLink(const MessageCursor& first);
 // False for any other link.
 bool parseEarlierMessagesLink(const QString& link, MessageCursor* before);

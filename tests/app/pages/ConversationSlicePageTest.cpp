@@ -50,7 +50,7 @@ TEST(ConversationSlicePage, LoadEarlierLinkOnlyWhenEarlierMessagesExist) {
     slice.hasEarlier = true;
     const std::string withEarlier = slicePage(slice);
     const std::string link =
-        R"(<div class="load-earlier" id="load-earlier"><a href="wcr-earlier:1420070400/17">查看更早的消息</a></div>)";
+        R"(<div class="load-earlier" id="load-earlier"><a href="#wcr-earlier:1420070400/17">查看更早的消息</a></div>)";
     EXPECT_EQ(0u, withEarlier.find(std::string(kContactHead) + link));
     // Voice notes of slices are numbered by message, so slices put together never share an id.
     EXPECT_NE(std::string::npos, withEarlier.find(R"(id="audio17")"));
@@ -68,8 +68,8 @@ TEST(ConversationSlicePage, EarlierLinksReadBack) {
         talwen::app::earlierMessagesLink(MessageCursor{1420070400, 2147483647}), &cursor));
     EXPECT_EQ(1420070400, cursor.createTime);
     EXPECT_EQ(2147483647, cursor.rcChatId);
-    for (const char* other : {"http://example.com/", "wcr-earlier:", "wcr-earlier:1/2/3", "wcr-earlier:x/2",
-                              "wcr-earlier:1/99999999999", "WCR-EARLIER:1/2"}) {
+    for (const char* other : {"http://example.com/", "wcr-earlier:1/2", "#wcr-earlier:", "#wcr-earlier:1/2/3", "#wcr-earlier:x/2",
+                              "#wcr-earlier:1/99999999999", "#WCR-EARLIER:1/2"}) {
         EXPECT_FALSE(talwen::app::parseEarlierMessagesLink(QString::fromLatin1(other), &cursor)) << other;
     }
 }
@@ -86,7 +86,7 @@ TEST(ConversationSlicePage, EarlierMessagesScriptCarriesTheHtmlAsAStringAndTheNe
     const std::string script = ConversationViewer::earlierMessagesScript(data, RenderContext(), 1, slice).toStdString();
     EXPECT_EQ(0u, script.find(R"(wcrPrependEarlier.apply(null, ["<div class=\"chat leftside\">)")) << script;
     EXPECT_NE(std::string::npos, script.find(R"(quote \" backslash \\ &lt;/script&gt; line\u2028end)")) << script;
-    EXPECT_NE(std::string::npos, script.find(R"(","wcr-earlier:1420070400/5"]);)")) << script;
+    EXPECT_NE(std::string::npos, script.find(R"(","#wcr-earlier:1420070400/5"]);)")) << script;
 
     slice.hasEarlier = false;
     const std::string last = ConversationViewer::earlierMessagesScript(data, RenderContext(), 1, slice).toStdString();

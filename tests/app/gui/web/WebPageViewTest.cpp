@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QStringList>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QFile>
@@ -109,4 +110,34 @@ TEST(WebPageView, ShowsOurPageSendsLinksOutAndLoadsNothingRemote) {
     EXPECT_EQ(QString("你好"), runScript(webPage, "document.getElementById('m').textContent").toString());
     EXPECT_EQ(0, connections);
     QDesktopServices::unsetUrlHandler("https");
+}
+
+// The load-earlier link of a long conversation reaches the window as a request;
+// the view stays on the page and hands nothing to the system browser.
+TEST(WebPageView, TheLoadEarlierLinkIsARequestNotANavigation) {
+    QTemporaryDir dir;
+    const QString pagePath = dir.path() + "/index.html";
+    QFile page(pagePath);
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("<html><body><a id=\"earlier\" href=\"#wcr-earlier:1420070400/17\">more</a>"
+               "<p id=\"m\">x</p></body></html>");
+    page.close();
+    WebPageView view;
+    view.resize(400, 300);
+    view.show();
+    bool shown = false;
+    QObject::connect(&view, &WebPageView::pageShown, [&](bool) { shown = true; });
+    QStringList requested;
+    QObject::connect(&view, &WebPageView::earlierRequested, [&](const QString& link) { requested << link; });
+    view.showPage(pagePath);
+    ASSERT_TRUE(waitUntil([&] { return shown; }));
+    QWebEnginePage* webPage = view.view()->page();
+    runScript(webPage, "document.getElementById('earlier').click(); true");
+    ASSERT_TRUE(waitUntil([&] { return !requested.isEmpty(); }));
+    EXPECT_EQ(QStringList{"#wcr-earlier:1420070400/17"}, requested);
+    EXPECT_EQ(QUrl::fromLocalFile(pagePath), webPage->url().adjusted(QUrl::RemoveFragment));
+    // Our own script runs in the page shown.
+    view.runScript("document.getElementById('m').textContent = 'earlier ones';");
+    EXPECT_TRUE(waitUntil([&] { return runScript(webPage, "document.getElementById('m').textContent").toString() ==
+                                       "earlier ones"; }));
 }
