@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -33,9 +34,10 @@ QString toQ(const std::string& text) { return QString::fromStdString(text); }
 
 std::string toStd(const QString& text) { return text.toStdString(); }
 
-// A one-line failure message, always ending the command with kExitFailure.
+// A one-line failure message, always ending the command with kExitFailure. The
+// message may carry names and library texts taken from the file: shown as text.
 int fail(std::ostream& err, const std::string& message) {
-    err << "wchat-recover: " << message << "\n";
+    err << "wchat-recover: " << forTerminal(message) << "\n";
     return kExitFailure;
 }
 
@@ -172,8 +174,9 @@ int listBackups(const CliOptions& options, std::ostream& out, std::ostream& err)
         return kExitOk;
     }
     for (const backup::BackupInfo& info : manager.backups()) {
-        out << info.deviceName << "\t" << info.lastBackupDate << "\t" << info.serialNumber << "\t"
-            << (info.encrypted ? "encrypted" : "not encrypted") << "\t" << info.path << "\n";
+        out << forTerminal(info.deviceName) << "\t" << forTerminal(info.lastBackupDate) << "\t"
+            << forTerminal(info.serialNumber) << "\t" << (info.encrypted ? "encrypted" : "not encrypted") << "\t"
+            << forTerminal(info.path) << "\n";
     }
     return kExitOk;
 }
@@ -189,7 +192,7 @@ int listAccounts(const CliOptions& options, std::ostream& out, std::ostream& err
         out << "account " << backup::BackupManager::accountDirectory(databasePath) << "\n";
         for (const auto& [settingsPath, owner] : manager.accountSettings()) {
             if (!backup::BackupManager::sameAccount(settingsPath, databasePath)) continue;
-            out << "  owner: " << owner.userName << " (" << owner.nickName << ")\n";
+            out << "  owner: " << forTerminal(owner.userName) << " (" << forTerminal(owner.nickName) << ")\n";
             break;
         }
         const auto samples = sampling.samples.find(toQ(databasePath));
@@ -198,7 +201,7 @@ int listAccounts(const CliOptions& options, std::ostream& out, std::ostream& err
         size_t shown = 0;
         for (const AccountSample& sample : samples->second) {
             if (shown++ == 8) break;
-            out << " " << toStd(sample.nickName.isEmpty() ? sample.usrName : sample.nickName) << ";";
+            out << " " << forTerminal(toStd(sample.nickName.isEmpty() ? sample.usrName : sample.nickName)) << ";";
         }
         out << "\n";
     }
@@ -297,8 +300,8 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
         if (status.isOk()) status = session.chooseAccount(options.account);
         if (status.isOk()) status = session.copySource();
         if (status.isOk() && !options.quiet) {
-            err << "account " << session.accountDirectory();
-            if (!session.accountUserName().empty()) err << ": " << session.accountUserName();
+            err << "account " << forTerminal(session.accountDirectory());
+            if (!session.accountUserName().empty()) err << ": " << forTerminal(session.accountUserName());
             err << "\n";
         }
     }
@@ -371,6 +374,45 @@ int exportStore(const CliOptions& options, std::ostream& out, std::ostream& err,
 }
 
 }  // namespace
+
+std::string forTerminal(const std::string& utf8) {
+    std::string shown;
+    shown.reserve(utf8.size());
+    char escape[8];
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte < 0x20 || byte == 0x7F) {
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            shown += escape;
+            continue;
+        }
+        // C1 controls are U+0080..U+009F: C2 80..C2 9F in UTF-8.
+        if (byte == 0xC2 && i + 1 < utf8.size()) {
+            const auto next = static_cast<unsigned char>(utf8[i + 1]);
+            if (next >= 0x80 && next <= 0x9F) {
+                std::snprintf(escape, sizeof escape, "\\u%04x", next);
+                shown += escape;
+                ++i;
+                continue;
+            }
+        }
+        // Embeddings, overrides (U+202A..U+202E) and isolates (U+2066..U+2069): E2 80 AA..AE, E2 81 A6..A9.
+        if (byte == 0xE2 && i + 2 < utf8.size()) {
+            const auto second = static_cast<unsigned char>(utf8[i + 1]);
+            const auto third = static_cast<unsigned char>(utf8[i + 2]);
+            const bool embedding = second == 0x80 && third >= 0xAA && third <= 0xAE;
+            const bool isolate = second == 0x81 && third >= 0xA6 && third <= 0xA9;
+            if (embedding || isolate) {
+                std::snprintf(escape, sizeof escape, "\\u%04x", embedding ? 0x2000 + third - 0x80 : 0x2040 + third - 0x80);
+                shown += escape;
+                i += 2;
+                continue;
+            }
+        }
+        shown += utf8[i];
+    }
+    return shown;
+}
 
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
                    bool interactive, const std::atomic<bool>* interrupted) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <ostream>
 #include <string>
+#include <string>
 #include <vector>
 
 namespace talwen {
@@ -14,6 +15,12 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // bad input or a failed recovery, with a one-line message
 constexpr int kExitUsage = 2;    // wrong arguments
 constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C or a termination signal
+
+// A text from a backup or a database as the terminal must show it: control
+// characters (C0, DEL, C1) and the bidirectional overrides and isolates are written
+// as \xNN or \uNNNN escapes, so no name can move the cursor, retitle the terminal
+// or disguise what follows it. Everything else, Chinese included, is kept.
+std::string forTerminal(const std::string& utf8);
 
 // Runs one command line (without the program name). Results go to `out`, messages
 // and progress to `err`; `interactive` draws progress bars instead of plain lines.

@@ -279,3 +279,37 @@ TEST_P(CliBackupLayout, ScansAccountsAndExportsAGeneratedBackup) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, CliBackupLayout, ::testing::Values("mbdb", "db"));
+
+// Names from a backup or a database reach the terminal as text: no escape sequence,
+// control character or direction override of theirs is written as it is.
+TEST(Cli, NamesFromTheFileCannotDriveTheTerminal) {
+    struct Case {
+        std::string text;
+        std::string shown;
+    } const cases[] = {
+        {"iPhone \x1b]0;owned\x07", "iPhone \\x1b]0;owned\\x07"},
+        {"a\r\nb\x7f", "a\\x0d\\x0ab\\x7f"},
+        {"\xc2\x9b" "2J", "\\u009b2J"},                       // C1 control sequence introducer
+        {"doc\xe2\x80\xaegpj.exe", "doc\\u202egpj.exe"},       // right-to-left override
+        {"\xe2\x81\xa6x\xe2\x81\xa9", "\\u2066x\\u2069"},      // isolates
+        {"张三的 iPhone ☀ é", "张三的 iPhone ☀ é"},           // ordinary text stays
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.shown, talwen::app::cli::forTerminal(c.text)) << c.shown;
+
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    // A backup folder whose name carries escape sequences (an XML plist cannot).
+    const QString backup = temp.path() + "/roots/evil\x1b[2J\x1b]0;title\x07";
+    ASSERT_TRUE(QDir().mkpath(backup));
+    writeFile(backup + "/Info.plist",
+              "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Device Name</key>"
+              "<string>phone</string></dict></plist>");
+    const Outcome listed = run({"backups", "--root", (temp.path() + "/roots").toStdString()});
+    ASSERT_EQ(kExitOk, listed.code) << listed.err;
+    EXPECT_NE(std::string::npos, listed.out.find("evil\\x1b[2J\\x1b]0;title\\x07")) << listed.out;
+    const Outcome missing = run({"scan", "--db", (temp.path() + "/\x1b[2Jgone.sqlite").toStdString()});
+    EXPECT_EQ(kExitFailure, missing.code);
+    for (const Outcome* outcome : {&listed, &missing}) {
+        EXPECT_EQ(std::string::npos, (outcome->out + outcome->err).find('\x1b'));
+    }
+}
