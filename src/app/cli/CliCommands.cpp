@@ -62,8 +62,8 @@ public:
         const int percent = static_cast<int>(std::min<uint64_t>(100, done * 100 / total));
         std::string remaining;
         if (done > 0 && done < total) {
-            const double left = static_cast<double>(elapsedMs) * static_cast<double>(total - done) / static_cast<double>(done);
-            remaining = formatEpochUtc(static_cast<uint64_t>(left / 1000.0));
+            const double fraction = static_cast<double>(done) / static_cast<double>(total);
+            remaining = formatEpochUtc(remainingMilliseconds(fraction, elapsedMs) / 1000);
         }
         progress_.update("", text, percent, remaining, formatEpochUtc(static_cast<uint64_t>(elapsedMs) / 1000));
     }

@@ -22,6 +22,12 @@ std::string formatEpochUtc(uint64_t seconds) {
     return formatUtcTime(static_cast<int64_t>(seconds)).toStdString();
 }
 
+uint64_t remainingMilliseconds(double fraction, int64_t elapsedMs) {
+    if (fraction <= 0.0 || elapsedMs <= 0) return 0;
+    const double remaining = (1.0 - fraction) / fraction * static_cast<double>(elapsedMs);
+    return remaining > 0 ? static_cast<uint64_t>(remaining) : 0;
+}
+
 ProgressReport ProgressWatcher::poll(const ProgressSnapshot& snapshot) {
     ProgressReport report;
     if (snapshot.elapsedMs == 0 || snapshot.totalPages == 0) {
@@ -47,8 +53,7 @@ ProgressReport ProgressWatcher::poll(const ProgressSnapshot& snapshot) {
     }
     // Before the first page is done the fraction is 0 and nothing is reported
     // (percent 0 never exceeds last), so the division below is safe.
-    const double remaining = (1.0 - fraction) / fraction * static_cast<double>(snapshot.elapsedMs);
-    const uint64_t remainingMs = remaining > 0 ? static_cast<uint64_t>(remaining) : 0;
+    const uint64_t remainingMs = remainingMilliseconds(fraction, snapshot.elapsedMs);
     report.showIndicator = true;
     report.percent = percent;
     report.remainingText = formatEpochUtc(remainingMs / 1000);

@@ -23,6 +23,9 @@ unsigned seekThreadCount(unsigned hardwareThreads);
 // Seconds after 1970-01-01 00:00:00 UTC as "%Y-%m-%d %H:%M:%S"; a duration under a
 // day reads "1970-01-01 hh:mm:ss".
 std::string formatEpochUtc(uint64_t seconds);
+// The time left when `fraction` (0 < fraction <= 1) of the work took elapsedMs,
+// assuming the rest goes at the same pace.
+uint64_t remainingMilliseconds(double fraction, int64_t elapsedMs);
 
 // One snapshot of a seek's progress record.
 struct ProgressSnapshot {

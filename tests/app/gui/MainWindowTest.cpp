@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+
+#include "app/gui/GuiTestSupport.h"
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -61,25 +63,15 @@ class GuiEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "gui_tests";
-        static char* argv[] = {name, nullptr};
-        static QApplication* app = new QApplication(argc, argv);
-        (void)app;
+        guitest::startApplication("gui_tests");
     }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
 // Runs the event loop until `ready` holds or the time is up (a scan under the
-// sanitizers takes a while; the limit only ends a hung test).
+// sanitizers takes a while; the limit only ends a hung test), then once more.
 bool waitUntil(const std::function<bool()>& ready, int timeoutMs = 180000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!ready()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
+    if (!guitest::waitUntil(ready, timeoutMs)) return false;
     QCoreApplication::processEvents();
     return true;
 }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+
+#include "app/gui/GuiTestSupport.h"
 #include <QStringList>
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -21,7 +23,7 @@
 #include <memory>
 
 #include "app/gui/PageView.h"
-#include "gui/web/UrlCatcher.h"
+#include "app/gui/web/UrlCatcher.h"
 
 using talwen::app::gui::WebPageView;
 
@@ -31,24 +33,13 @@ class WebEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-        static int argc = 1;
-        static char name[] = "gui_web_tests";
-        static char* argv[] = {name, nullptr};
-        static QApplication* app = new QApplication(argc, argv);
-        (void)app;
+        guitest::startApplication("gui_web_tests");
     }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WebEnvironment);
 
 bool waitUntil(const std::function<bool()>& ready, int timeoutMs = 30000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!ready()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
+    return guitest::waitUntil(ready, timeoutMs);
 }
 
 QVariant runScript(QWebEnginePage* page, const QString& script) {
