@@ -15,16 +15,6 @@ constexpr int kSearchRowLimit = 11;
 
 }  // namespace
 
-FriendCategory friendCategory(const QString& usrName) {
-    if (usrName.contains(QLatin1String("gh_"), Qt::CaseInsensitive)) {
-        return FriendCategory::OfficialAccount;
-    }
-    if (usrName.contains(QLatin1String("@chatroom"), Qt::CaseInsensitive)) {
-        return FriendCategory::Group;
-    }
-    return FriendCategory::Friend;
-}
-
 QString friendRowName(const FriendEntry& entry) {
     return (entry.nickName.isEmpty() ? entry.usrName : entry.nickName).simplified();
 }

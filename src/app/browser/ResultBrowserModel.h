@@ -7,18 +7,13 @@
 #include <QString>
 
 #include "app/store/FriendEntry.h"
+#include "app/store/FriendCategory.h"
 #include "app/store/LostChatEntry.h"
 
 namespace talwen {
 namespace app {
 
 class RecoveredData;
-
-enum class FriendCategory { Friend, Group, OfficialAccount };
-
-// Official account when the user name contains "gh_", else group when it contains
-// "@chatroom", else friend (both compared case-insensitively).
-FriendCategory friendCategory(const QString& usrName);
 
 // The shown name of a contact row: nickName, or usrName when it is empty, with
 // white space simplified (eliding to the row width is the widget's job).

@@ -218,6 +218,29 @@ void printSummary(const wchat::StoreSummary& counts, const RecoveredData& data, 
     out << "共成功恢复 " << data.recoveredCount() << " 条已删除聊天记录。\n";
 }
 
+// The scanned file's digest, so an examiner can show the source was only read.
+void printSource(const ScanReport& report, std::ostream& out) {
+    if (report.sourceFile.isEmpty()) return;
+    out << "source: " << forTerminal(toStd(report.sourceFile)) << "\n";
+    if (!report.before.ok) {
+        out << "source SHA-256: not readable\n";
+        return;
+    }
+    out << "source SHA-256: " << toStd(report.before.sha256) << " (" << report.before.size << " bytes), "
+        << (report.sourceUnchanged() ? "unchanged after the scan" : "CHANGED or unreadable after the scan") << "\n";
+}
+
+QJsonValue sourceJson(const ScanReport& report) {
+    if (report.sourceFile.isEmpty()) return QJsonValue();
+    auto digest = [](const FileDigest& d) { return d.ok ? QJsonValue(d.sha256) : QJsonValue(); };
+    return QJsonObject{{"path", report.sourceFile},
+                       {"size", report.before.ok ? QJsonValue(report.before.size) : QJsonValue()},
+                       {"sha256", digest(report.before)},
+                       {"sha256After", digest(report.after)},
+                       {"unchanged", report.sourceUnchanged()},
+                       {"workingCopySha256", digest(report.workingCopyDigest)}};
+}
+
 // What a script reads of a scan or an export: one JSON object.
 struct JsonSummary {
     const wchat::StoreSummary* counts = nullptr;
@@ -226,9 +249,11 @@ struct JsonSummary {
     std::string store;
     const ExportOutcome* exported = nullptr;
     const std::vector<std::pair<std::string, uint64_t>>* stageTimes = nullptr;
+    const ScanReport* report = nullptr;
 
     void print(std::ostream& out) const {
         QJsonObject root;
+        if (report != nullptr) root["source"] = sourceJson(*report);
         if (counts != nullptr) {
             root["contacts"] = QJsonObject{{"live", qint64(counts->liveFriends)},
                                            {"carved", qint64(counts->carvedFriends)},
@@ -289,6 +314,7 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
     }
     CliProgress progress(err, interactive, options.quiet);
     RecoverySession session(&progress);
+    session.setPagesInUtc(options.utc);
     const InterruptWatch interrupt(interrupted, session);
     Status status = session.setWorkDirectory(options.workDir);
     if (!status.isOk()) return fail(err, status);
@@ -315,7 +341,10 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
     wchat::StoreSummary counts;
     if (status.isOk()) status = session.summary(&counts);
     if (!status.isOk()) return fail(err, status);
-    if (!options.json && !options.quiet) printSummary(counts, session.results(), out);
+    if (!options.json && !options.quiet) {
+        printSummary(counts, session.results(), out);
+        printSource(session.scanReport(), out);
+    }
 
     if (!options.storeFile.empty()) {
         status = session.keepStore(options.storeFile);
@@ -336,6 +365,7 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
         summary.store = options.storeFile;
         summary.exported = options.exportDir.empty() ? nullptr : &exported;
         summary.stageTimes = &progress.stageTimes();
+        summary.report = &session.scanReport();
         summary.print(out);
     }
     return code;
@@ -347,6 +377,7 @@ int exportStore(const CliOptions& options, std::ostream& out, std::ostream& err,
                 const std::atomic<bool>* interrupted) {
     CliProgress progress(err, interactive, options.quiet);
     RecoverySession session(&progress);
+    session.setPagesInUtc(options.utc);
     const InterruptWatch interrupt(interrupted, session);
     Status status = session.openKeptStore(options.storeFile);
     if (!status.isOk()) return fail(err, status);

@@ -13,19 +13,24 @@ const char* const kUsage =
     "  wchat-recover accounts BACKUP_DIR\n"
     "      List the messenger accounts of a backup with their owner and sample friends.\n"
     "  wchat-recover scan (BACKUP_DIR [--account NAME] | --db MM.sqlite)\n"
-    "                     [--store FILE] [--export DIR] [--work DIR] [--threads N] [--json] [--quiet]\n"
+    "                     [--store FILE] [--export DIR] [--work DIR] [--threads N] [--utc]\n"
+    "                     [--json] [--quiet]\n"
     "      Recover contacts and messages, deleted ones included, from a copy of the\n"
-    "      messenger database; print a summary; optionally keep the recovery store as\n"
-    "      FILE and export every conversation as HTML below DIR.\n"
+    "      messenger database; print a summary with the source's SHA-256; optionally\n"
+    "      keep the recovery store as FILE and export every conversation as HTML below\n"
+    "      DIR, with index.html, messages.csv/.jsonl, contacts.csv and report.html/.json.\n"
     "      NAME is the account's user name or its 32-character directory.\n"
-    "  wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]] [--json] [--quiet]\n"
+    "  wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]] [--utc]\n"
+    "                       [--json] [--quiet]\n"
     "      Export every conversation of a kept recovery store; with the backup, pictures\n"
     "      and voice notes are copied too.\n"
     "  wchat-recover help COMMAND\n"
     "      Explain one command, with examples.\n"
     "  wchat-recover --version\n"
     "--json prints the summary as one JSON object on standard output; --quiet prints only\n"
-    "errors. Ctrl-C stops a scan or an export cleanly (exit status 130).\n"
+    "errors. --utc writes the times of pages in UTC instead of local time (pages name\n"
+    "their UTC offset either way). Ctrl-C stops a scan or an export cleanly (exit\n"
+    "status 130).\n"
     "The backup and the scanned database are never written to. Set WCHAT_RECOVER_DEBUG=1\n"
     "to see the diagnostic log.\n";
 
@@ -53,7 +58,8 @@ std::string commandHelp(const std::string& command) {
          "  wchat-recover accounts ~/Backup/00008030-001A2B3C4D5E6F70\n"},
         {"scan",
          "wchat-recover scan (BACKUP_DIR [--account NAME] | --db MM.sqlite)\n"
-         "                   [--store FILE] [--export DIR] [--work DIR] [--threads N] [--json] [--quiet]\n"
+         "                   [--store FILE] [--export DIR] [--work DIR] [--threads N] [--utc]\n"
+         "                   [--json] [--quiet]\n"
          "  Copies the messenger database of the backup (or the file given with --db) and\n"
          "  recovers its contacts and messages, deleted ones included, from the copy.\n"
          "  --account NAME  the account's user name or 32-character directory (needed when\n"
@@ -62,15 +68,18 @@ std::string commandHelp(const std::string& command) {
          "  --export DIR    export every conversation as HTML pages below DIR\n"
          "  --work DIR      working directory for the copy (default: a temporary one)\n"
          "  --threads N     carving threads (default: one less than the processor threads)\n"
+         "  --utc           times of pages, index and report in UTC instead of local time\n"
          "  --json          the summary as one JSON object on standard output\n"
          "  --quiet         no progress and no summary text, only errors\n"
          "examples:\n"
          "  wchat-recover scan ~/Backup/00008030-001A2B3C4D5E6F70 --export ~/Desktop/chats\n"
          "  wchat-recover scan --db MM.sqlite --store recovered.sqlite --json\n"},
         {"export",
-         "wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]] [--json] [--quiet]\n"
+         "wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]] [--utc]\n"
+         "                     [--json] [--quiet]\n"
          "  Exports every conversation of a recovery store kept by scan --store. With the\n"
          "  backup, pictures and voice notes of the account are copied too.\n"
+         "  --utc           times of pages and index in UTC instead of local time\n"
          "example:\n"
          "  wchat-recover export recovered.sqlite --export ~/Desktop/chats --backup ~/Backup/0000\n"},
     };
@@ -162,6 +171,9 @@ CliOptions parseCommandLine(const std::vector<std::string>& arguments) {
             if (takeValue(arguments, i, threads, options) && !parseThreads(threads, options.threads)) {
                 options.error = "--threads takes a whole number from 1 to 256";
             }
+        } else if (argument == "--utc" &&
+                   (options.command == CliOptions::Command::Scan || options.command == CliOptions::Command::Export)) {
+            options.utc = true;
         } else if ((argument == "--json" || argument == "--quiet") &&
                    (options.command == CliOptions::Command::Scan || options.command == CliOptions::Command::Export)) {
             (argument == "--json" ? options.json : options.quiet) = true;

@@ -1,12 +1,17 @@
 #include "app/export/ChatExporter.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 #include <QThread>
 
+#include "app/store/FriendCategory.h"
+#include "app/store/PageTime.h"
 #include "app/store/RecoveredData.h"
+#include "app/store/TimeText.h"
 
 namespace talwen {
 namespace app {
@@ -29,6 +34,7 @@ void ChatExporter::setPacing(int perPageMilliseconds, int finalMilliseconds) {
 
 bool ChatExporter::prepareExportDirectory(const QString& chosenDir, const QString& workingDir) {
     names_.reset();
+    exported_.clear();
     QDir dir;
     exportDir_ = chosenDir + QStringLiteral("/") + QString::fromUtf8(kExportDirName);
     if (!dir.mkpath(exportDir_)) {
@@ -68,9 +74,62 @@ PageFile ChatExporter::writeContactPage(int32_t rcFriendId, const std::vector<Ch
     const FriendEntry contact = it == friendMap_.end() ? FriendEntry() : it->second;
     RenderContext context = context_;
     context.exportDir = exportDir;
-    return writePage(exportDir, names_.claim(contact.nickName), true, [&](QTextStream& out) {
+    const QString fileName = names_.claim(contact.nickName);
+    const PageFile page = writePage(exportDir, fileName, true, [&](QTextStream& out) {
         MessageRenderer(context).writeContactPage(out, contact, conversation);
     });
+    noteContactPage(contact, fileName, conversation, page);
+    return page;
+}
+
+void ChatExporter::noteContactPage(const FriendEntry& contact, const QString& fileName,
+                                   const std::vector<ChatEntry>& conversation, const PageFile& page) {
+    ExportedConversation note;
+    note.id = contact.rcFriendId;
+    note.fileName = fileName;
+    note.name = contact.conRemark.isEmpty() ? contact.nickName : contact.conRemark;
+    note.usrName = contact.usrName;
+    if (contact.obtainWay == 101 || contact.usrName.isEmpty()) {
+        note.category = ExportedConversation::Category::Unknown;  // made up for a conversation whose contact is gone
+    } else {
+        switch (friendCategory(contact.usrName)) {
+            case FriendCategory::Friend: note.category = ExportedConversation::Category::Friend; break;
+            case FriendCategory::Group: note.category = ExportedConversation::Category::Group; break;
+            case FriendCategory::OfficialAccount: note.category = ExportedConversation::Category::OfficialAccount; break;
+        }
+    }
+    note.written = page.written;
+    for (const ChatEntry& entry : conversation) {
+        // The messages the page shows: it leaves out those dated before 2010.
+        if (yearOfTimeText(formatUtcTime(entry.createTime)) <= 2009) continue;
+        ++note.messages;
+        if (entry.obtainWay != 1) ++note.deleted;
+        note.first = note.hasDates ? std::min(note.first, entry.createTime) : entry.createTime;
+        note.last = note.hasDates ? std::max(note.last, entry.createTime) : entry.createTime;
+        note.hasDates = true;
+    }
+    exported_.push_back(note);
+}
+
+void ChatExporter::noteLostPage(int32_t pageNumber, const QString& fileName, const std::vector<LostChatEntry>& group,
+                                const PageFile& page) {
+    ExportedConversation note;
+    note.contact = false;
+    note.id = pageNumber;
+    note.fileName = fileName;
+    note.name = QStringLiteral("未知好友") + QString::number(pageNumber);
+    note.category = ExportedConversation::Category::Unknown;
+    note.written = page.written;
+    for (const LostChatEntry& entry : group) {
+        ++note.messages;
+        if (entry.obtainWay != 1) ++note.deleted;
+        int64_t seconds = 0;
+        if (!parseLocalTimeText(entry.created, &seconds)) continue;
+        note.first = note.hasDates ? std::min(note.first, seconds) : seconds;
+        note.last = note.hasDates ? std::max(note.last, seconds) : seconds;
+        note.hasDates = true;
+    }
+    exported_.push_back(note);
 }
 
 PageFile ChatExporter::writeLostPage(int32_t pageNumber, const QString& exportDir) {
@@ -79,9 +138,11 @@ PageFile ChatExporter::writeLostPage(int32_t pageNumber, const QString& exportDi
     const std::vector<LostChatEntry>& group = it == groups_.end() ? kEmptyGroup : it->second;
     RenderContext context = context_;
     context.exportDir = exportDir;
-    const QString name = QStringLiteral("未知好友") + QString::number(pageNumber);
-    return writePage(exportDir, names_.claim(name), false,
-                     [&](QTextStream& out) { MessageRenderer(context).writeLostPage(out, group); });
+    const QString fileName = names_.claim(QStringLiteral("未知好友") + QString::number(pageNumber));
+    const PageFile page = writePage(exportDir, fileName, false,
+                                    [&](QTextStream& out) { MessageRenderer(context).writeLostPage(out, group); });
+    noteLostPage(pageNumber, fileName, group, page);
+    return page;
 }
 
 std::vector<PageFile> ChatExporter::exportConversations(const std::vector<ExportItem>& items,
@@ -92,6 +153,7 @@ std::vector<PageFile> ChatExporter::exportConversations(const std::vector<Export
         return pages;
     }
     names_.reset();
+    exported_.clear();
     ExportProgress report;
     report.total = total;
     for (const ExportItem& item : items) {
@@ -138,6 +200,26 @@ std::vector<ExportItem> ChatExporter::exportAllSet(const RecoveredData& data) {
         items.push_back({ExportItem::Kind::UnknownFriend, group.first});
     }
     return items;
+}
+
+const char* categoryKey(ExportedConversation::Category category) {
+    switch (category) {
+        case ExportedConversation::Category::Friend: return "friend";
+        case ExportedConversation::Category::Group: return "group";
+        case ExportedConversation::Category::OfficialAccount: return "official";
+        case ExportedConversation::Category::Unknown: break;
+    }
+    return "unknown";
+}
+
+QString categoryText(ExportedConversation::Category category) {
+    switch (category) {
+        case ExportedConversation::Category::Friend: return QStringLiteral("好友");
+        case ExportedConversation::Category::Group: return QStringLiteral("群聊");
+        case ExportedConversation::Category::OfficialAccount: return QStringLiteral("公众号");
+        case ExportedConversation::Category::Unknown: break;
+    }
+    return QStringLiteral("未知");
 }
 
 QString ChatExporter::remainingTimeText(int total, int done) {

@@ -10,6 +10,7 @@
 
 #include "app/store/ChatEntry.h"
 #include "app/export/ExportFileNames.h"
+#include "app/export/ExportedConversation.h"
 #include "app/store/FriendEntry.h"
 #include "app/store/LostChatEntry.h"
 #include "app/pages/MessageRenderer.h"
@@ -75,6 +76,9 @@ public:
     // "预计剩余时间：" + hh:mm:ss of (total - done) / 5 seconds.
     static QString remainingTimeText(int total, int done);
 
+    // Every page written since prepareExportDirectory, in export order.
+    const std::vector<ExportedConversation>& exported() const { return exported_; }
+
     // Pauses of the export worker: after each page and before the final report.
     void setPacing(int perPageMilliseconds, int finalMilliseconds);
     // When the flag turns true (any thread), the export ends after the page being
@@ -85,7 +89,13 @@ private:
     template <typename Write>
     PageFile writePage(const QString& exportDir, const QString& fileName, bool needsFilesDir, Write write);
 
+    void noteContactPage(const FriendEntry& contact, const QString& fileName, const std::vector<ChatEntry>& conversation,
+                         const PageFile& page);
+    void noteLostPage(int32_t pageNumber, const QString& fileName, const std::vector<LostChatEntry>& group,
+                      const PageFile& page);
+
     sqlite3* store_;
+    std::vector<ExportedConversation> exported_;
     std::map<int32_t, FriendEntry> friendMap_;
     std::map<int32_t, std::vector<LostChatEntry>> groups_;
     MediaFileMap mediaFiles_;

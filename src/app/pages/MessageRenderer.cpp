@@ -8,6 +8,8 @@
 #include <QUrl>
 
 #include "app/pages/HtmlText.h"
+#include "app/pages/MessageFallbacks.h"
+#include "app/store/PageTime.h"
 #include "app/store/PictureNames.h"
 #include "app/store/TimeText.h"
 #include "backup/BoundedXml.h"
@@ -78,14 +80,9 @@ bool parseXml(QDomDocument* document, const Text& text) {
     return backup::BoundedXml::parse(text, document) == backup::BoundedXml::Outcome::Parsed;
 }
 
-// A picture address from a message keeps only an absolute http or https address:
-// a script address, or a relative one that a page opened from disk resolves
-// against the file system or a network share, becomes empty.
-QString safePictureAddress(const QString& url) {
-    const QUrl parsed(url.trimmed(), QUrl::StrictMode);
-    const QString scheme = parsed.scheme().toLower();
-    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
-    return parsed.isValid() && web && !parsed.host().isEmpty() ? escapeHtmlAttribute(url) : QString();
+// The placeholder of media that is not in the backup, with what the message says of it.
+void writeMissingMedia(QTextStream& out, const QString& text) {
+    out << R"HTML(<span class="media-missing">)HTML" << escapeHtmlText(text) << "</span>";
 }
 
 }  // namespace
@@ -131,6 +128,7 @@ QString MessageRenderer::stripTags(const QString& text) {
 void MessageRenderer::writeContactPage(QTextStream& out, const FriendEntry& contact,
                                        const std::vector<ChatEntry>& conversation) const {
     out << QString::fromUtf8(kContactHead);
+    writeZoneNote(out, conversation);
     writeContactMessages(out, contact, conversation, false);
     writePageEnd(out);
 }
@@ -138,6 +136,7 @@ void MessageRenderer::writeContactPage(QTextStream& out, const FriendEntry& cont
 void MessageRenderer::writeContactSlicePage(QTextStream& out, const FriendEntry& contact,
                                             const ConversationSlice& slice) const {
     out << QString::fromUtf8(kContactHead);
+    writeZoneNote(out, slice.messages);
     if (slice.hasEarlier) {
         out << R"HTML(<div class="load-earlier" id="load-earlier"><a href=")HTML"
             << escapeHtmlAttribute(earlierMessagesLink(slice.first)) << R"HTML(">)HTML"
@@ -157,12 +156,11 @@ void MessageRenderer::writeContactMessages(QTextStream& out, const FriendEntry& 
     const QString digest = contactDigest(contact.usrName);
     for (size_t i = 0; i < messages.size(); ++i) {
         const ChatEntry& entry = messages[i];
-        const QString date = formatUtcTime(entry.createTime);
-        if (yearOfTimeText(date) <= 2009) {
+        if (yearOfTimeText(formatUtcTime(entry.createTime)) <= 2009) {
             continue;
         }
         const Message message{entry.des, entry.obtainWay, entry.type, entry.taggedUserName, QString(), entry.message};
-        writeMessage(out, PageKind::Contact, message, date, &contact);
+        writeMessage(out, PageKind::Contact, message, pageTimeText(entry.createTime, context_.utc), &contact);
         renderBody(out, PageKind::Contact, message, digest, indexByChatId ? entry.rcChatId : static_cast<int>(i),
                    entry.mesLocalId);
         out << "</div></li></ul></div>";
@@ -198,14 +196,41 @@ bool parseEarlierMessagesLink(const QString& link, MessageCursor* before) {
 
 void MessageRenderer::writeLostPage(QTextStream& out, const std::vector<LostChatEntry>& group) const {
     out << QString::fromUtf8(kLostHead);
+    writeZoneNote(out, group);
     for (const LostChatEntry& entry : group) {
         const Message message{entry.des,     entry.obtainWay,    entry.type,
                               entry.taggedUserName, entry.fromUserName, entry.message};
-        writeMessage(out, PageKind::Lost, message, entry.created, nullptr);
+        // The store's view gives local time; a page in UTC converts it back.
+        int64_t seconds = 0;
+        const QString date = context_.utc && parseLocalTimeText(entry.created, &seconds)
+                                 ? pageTimeText(seconds, true)
+                                 : entry.created;
+        writeMessage(out, PageKind::Lost, message, date, nullptr);
         renderBody(out, PageKind::Lost, message, QString(), 0, 0);
         out << "</div></li></ul></div>";
     }
     writePageEnd(out);
+}
+
+void MessageRenderer::writeZoneNote(QTextStream& out, const std::vector<ChatEntry>& messages) const {
+    std::set<int> offsets;
+    if (!context_.utc) {
+        for (const ChatEntry& entry : messages) offsets.insert(pageUtcOffset(entry.createTime, false));
+    }
+    out << R"HTML(<p class="page-zone">)HTML" << QStringLiteral("时间为 ") << escapeHtmlText(zoneNote(offsets, context_.utc))
+        << "</p>";
+}
+
+void MessageRenderer::writeZoneNote(QTextStream& out, const std::vector<LostChatEntry>& group) const {
+    std::set<int> offsets;
+    if (!context_.utc) {
+        for (const LostChatEntry& entry : group) {
+            int64_t seconds = 0;
+            if (parseLocalTimeText(entry.created, &seconds)) offsets.insert(pageUtcOffset(seconds, false));
+        }
+    }
+    out << R"HTML(<p class="page-zone">)HTML" << QStringLiteral("时间为 ") << escapeHtmlText(zoneNote(offsets, context_.utc))
+        << "</p>";
 }
 
 void MessageRenderer::renderMessageBody(const ChatEntry& entry, QTextStream& out, const QString& digest,
@@ -282,11 +307,10 @@ void MessageRenderer::writeFaceAndName(QTextStream& out, PageKind kind, const Me
     }
 }
 
-QString MessageRenderer::faceAddress(const QString& headImgUrl, const QString& cacheName) const {
-    if (context_.pictureCacheDir.isEmpty()) {
-        return headImgUrl;
-    }
-    if (cacheName.isEmpty()) {
+QString MessageRenderer::faceAddress(const QString& /*headImgUrl*/, const QString& cacheName) const {
+    // A remote address would show a broken picture offline or once it expires, and
+    // would make opening a page a reason to go online: only local pictures are shown.
+    if (context_.pictureCacheDir.isEmpty() || cacheName.isEmpty()) {
         return QString::fromLatin1(kDefaultFace);
     }
     auto known = cachedFaces_.find(cacheName);
@@ -365,6 +389,7 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
             const QString file = lost ? QString() : findMedia(QStringLiteral("/Img/"), digest, localId,
                                                               {".pic_hd", ".pic", ".pic_thum"});
             if (file.isEmpty()) {
+                writeMissingMedia(out, missingPictureText(t));
                 out << "</p>";
             } else {
                 out << R"HTML(<img src = ")HTML" << escapeHtmlAttribute(mediaReference(file))
@@ -413,7 +438,7 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
         case 42: {
             QDomDocument document;
             if (!parseXml(&document, t)) {
-                writeTextBox(out, QStringLiteral("<名片内容无法解析>"), des);
+                writeTextBox(out, escapeHtmlText(QStringLiteral("<名片内容无法解析>")), des);
                 break;
             }
             const QDomElement root = document.documentElement();
@@ -421,7 +446,7 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
             out << (des != 0 ? R"HTML(<img class="icon-tir" src="images/icon-tri3.png">)HTML"
                              : R"HTML(<img class="icon-tir" src="images/icon-tri4.png">)HTML");
             out << R"HTML(<p class="chat-card">)HTML" << QStringLiteral("个人名片") << R"HTML(</p><ul><li><p><img src=")HTML"
-                << safePictureAddress(root.attribute(QStringLiteral("smallheadimgurl")))
+                << kDefaultFace  // the card's picture address is remote
                 << R"HTML("width="50" height="50"></p></li>)HTML" << R"HTML(<li class="chat-card-info"><p><span>)HTML"
                 << escapeHtmlText(root.attribute(QStringLiteral("username"))) << "</span>"
                 << R"HTML(<p class="nicheng">)HTML" << escapeHtmlText(root.attribute(QStringLiteral("nickname")))
@@ -432,16 +457,17 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
         }
         case 43:
         case 62: {
-            if (lost) {
-                out << R"HTML(<img src = ")HTML" << "images/videob.png" << R"HTML(")HTML" << ">";
-                break;
+            QString file;
+            if (!lost) {
+                file = findMedia(QStringLiteral("/Video/"), digest, localId, {".mp4"});
+                if (file.isEmpty()) {
+                    file = findMedia(QStringLiteral("/Video/"), digest, localId, {".video_thum"});
+                }
             }
-            QString file = findMedia(QStringLiteral("/Video/"), digest, localId, {".mp4"});
             if (file.isEmpty()) {
-                file = findMedia(QStringLiteral("/Video/"), digest, localId, {".video_thum"});
-            }
-            if (file.isEmpty()) {
-                out << R"HTML(<img src="images/videob.png">)HTML" << "</a>";
+                out << R"HTML(<div class="chat-box chat-pic"><p><img src="images/videob.png">)HTML";
+                writeMissingMedia(out, missingVideoText(t));
+                out << "</p>";
             } else {
                 // Videos are large: pages link into the backup instead of copying them.
                 out << R"HTML(<a href =")HTML" << escapeHtmlAttribute(backupFileUrl(file)) << R"HTML(">)HTML"
@@ -450,15 +476,18 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
             break;
         }
         case 47:
-            writeTextBox(out, QStringLiteral("<自定义表情暂无法显示>"), des);
+            writeTextBox(out, escapeHtmlText(QStringLiteral("<自定义表情暂无法显示>")), des);
             break;
-        case 48:
-            writeTextBox(out, QStringLiteral("<位置暂无法解析>"), des);
+        case 48: {
+            const QString place = locationText(t);
+            writeTextBox(out, place.isEmpty() ? escapeHtmlText(QStringLiteral("<位置暂无法解析>")) : escapeHtmlText(place),
+                         des);
             break;
+        }
         case 49: {
             QDomDocument document;
             if (!parseXml(&document, t)) {
-                writeTextBox(out, lost ? QStringLiteral("<分享链接内容无法解析>") : QStringLiteral("<链接内容无法解析>"), des);
+                writeTextBox(out, escapeHtmlText(lost ? QStringLiteral("<分享链接内容无法解析>") : QStringLiteral("<链接内容无法解析>")), des);
                 break;
             }
             QString title, description, appType, url;
@@ -485,7 +514,17 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
                 out << (des != 0
                             ? R"HTML(<img class="hb-icon" src="images/hb02.png"></div><img class="icon-tir" src="images/icon-tri6.png">)HTML"
                             : R"HTML(<img class="hb-icon" src="images/hb02.png"></div><img class="icon-tir" src="images/icon-tri5.png">)HTML");
+            } else if (appType == QLatin1String("6")) {
+                out << R"HTML(<div class="chat-box chat-link">)HTML" << pointer(des) << "<p>"
+                    << R"HTML(<img class="icon_link" src="images/icon-00.png">)HTML" << escapeHtmlText(fileText(title, t))
+                    << "</p>";
             } else {
+                // A link without the text the page would show still says what it is.
+                if (appType == QLatin1String("5") && title.trimmed().isEmpty()) {
+                    title = url.trimmed().isEmpty() ? QStringLiteral("（无标题）") : url;
+                } else if (appType != QLatin1String("5") && description.trimmed().isEmpty()) {
+                    description = title.trimmed().isEmpty() ? QStringLiteral("<链接内容无法解析>") : title;
+                }
                 out << R"HTML(<div class="chat-box chat-link">)HTML" << pointer(des) << "<p>" << R"HTML(<a href=")HTML"
                     << safeLinkTarget(url) << R"HTML(">)HTML" << R"HTML(<img class="icon_link" src="images/icon-00.png">)HTML";
                 if (appType == QLatin1String("5")) {
@@ -509,8 +548,12 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
                 if (lost) {
                     out << R"HTML(<div class="chat-box">)HTML";
                 }
-                out << R"HTML(<div class="chat-box chat-video"><p><img src="images/icon-video.png">)HTML"
-                    << escapeHtmlText(duration) << QStringLiteral(" 秒");
+                out << R"HTML(<div class="chat-box chat-video"><p><img src="images/icon-video.png">)HTML";
+                if (duration.trimmed().isEmpty()) {
+                    out << QStringLiteral(" 时间未知");  // a call payload without its duration
+                } else {
+                    out << escapeHtmlText(duration) << QStringLiteral(" 秒");
+                }
             } else {
                 out << R"HTML(<div class="chat-box chat-video"><p><img src="images/icon-video.png">)HTML" << QStringLiteral(" 时间未知");
             }
@@ -518,13 +561,15 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
                              : R"HTML(</p><img class="icon-tir" src="images/icon-tri1.png">)HTML");
             break;
         }
-        case 10000:
-            writeTextBox(out, escapeHtmlText(stripTags(t)), des);
+        case 10000: {
+            const QString notice = stripTags(t);
+            writeTextBox(out, escapeHtmlText(notice.trimmed().isEmpty() ? QStringLiteral("<系统消息>") : notice), des);
             break;
+        }
         default:
             qDebug().noquote().nospace() << "Message of unknown type: taggedUserName[" << message.taggedUserName << "] des["
                                << des << "] type[" << message.type << "] message[" << message.message << "]";
-            writeTextBox(out, QStringLiteral("<消息内容暂不可提取>"), des);
+            writeTextBox(out, escapeHtmlText(QStringLiteral("<消息内容暂不可提取>")), des);
             break;
     }
 }

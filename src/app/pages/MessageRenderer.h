@@ -37,6 +37,8 @@ struct RenderContext {
     // picture and is never a reason to go online. Empty: the addresses as they are.
     QString pictureCacheDir;
     QString ownerUsrName;  // names the owner's cached picture
+    // Message times in UTC instead of the local time; the page header names the zone either way.
+    bool utc = false;
 };
 
 // The link of a slice page's load-earlier element: "#wcr-earlier:" + the createTime
@@ -93,6 +95,9 @@ private:
 
     void writeContactMessages(QTextStream& out, const FriendEntry& contact, const std::vector<ChatEntry>& messages,
                               bool indexByChatId) const;
+    // The line under the page head that says in which zone the times are written.
+    void writeZoneNote(QTextStream& out, const std::vector<ChatEntry>& messages) const;
+    void writeZoneNote(QTextStream& out, const std::vector<LostChatEntry>& group) const;
     // The face of a picture address: the address itself without a picture cache;
     // with one, the cached file `cacheName`, else the default face.
     QString faceAddress(const QString& headImgUrl, const QString& cacheName) const;

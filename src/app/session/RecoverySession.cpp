@@ -1,5 +1,6 @@
 #include "app/session/RecoverySession.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -7,7 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/export/IndexPage.h"
+#include "app/export/MachineExport.h"
 #include "app/pages/PageAssets.h"
+#include "app/session/FileDigest.h"
 #include "app/session/AccountDatabase.h"
 #include "backup/ReadOnlyFile.h"
 #include "sqlite_recovery/Database.h"
@@ -158,6 +162,7 @@ Status RecoverySession::openKeptStore(const std::string& path) {
         return Status::fromError(error, Status::Kind::IoError, "cannot open " + path + ": ");
     }
     keptStore_ = std::move(store);
+    report_.keptStore = toQ(path);
     return Status::ok();
 }
 
@@ -187,7 +192,11 @@ Status RecoverySession::copySource() {
     const Status work = requireWorkDirectory();
     if (!work.isOk()) return work;
     DatabaseCopy copy;
+    report_.started = QDateTime::currentDateTimeUtc();
     if (!databaseFile_.empty()) {
+        report_.source = toQ(databaseFile_);
+        sourceFile_ = QFileInfo(toQ(databaseFile_)).absoluteFilePath();
+        report_.before = FileDigest::of(sourceFile_);
         copy = copyDatabaseFile(toQ(databaseFile_), workDirectory_);
     } else if (!databasePath_.empty()) {
         const std::string source = backup_.backupFilePath(databasePath_);
@@ -200,6 +209,9 @@ Status RecoverySession::copySource() {
         }
         const Status checked = checkDatabaseFile(source);
         if (!checked.isOk()) return checked;
+        report_.source = toQ(backup_.currentBackup());
+        sourceFile_ = QFileInfo(toQ(source)).absoluteFilePath();
+        report_.before = FileDigest::of(sourceFile_);
         copy = copyAccountDatabase(backup_, accountUserName_, workDirectory_);
         if (copy.status.isOk()) {
             mediaFiles_ = mediaFileMap(backup_);
@@ -211,6 +223,9 @@ Status RecoverySession::copySource() {
     }
     if (!copy.status.isOk()) return copy.status;
     copiedPath_ = copy.copiedPath;
+    report_.sourceFile = sourceFile_;
+    report_.workingCopy = QFileInfo(copiedPath_).absoluteFilePath();
+    report_.workingCopyDigest = FileDigest::of(copiedPath_);
     return Status::ok();
 }
 
@@ -218,6 +233,7 @@ Status RecoverySession::recover(unsigned threads) {
     if (copiedPath_.isEmpty()) return Status::invalidInput("the database was not copied");
     if (seeker_) return Status::invalidInput("the recovery has run already");
     const unsigned seekThreads = threads > 0 ? threads : seekThreadCount(std::thread::hardware_concurrency());
+    seekThreads_ = seekThreads;
     seeker_ = std::make_unique<wchat::WchatChatToDbSeeker>(toStd(copiedPath_), "", nullptr);
 
     seeker_->setFriendSeekProgress(&indicators_[RecoveryObserver::kFriendSeek]);
@@ -249,6 +265,9 @@ Status RecoverySession::recover(unsigned threads) {
     for (std::thread& watcher : watchers) watcher.join();
     // The pipeline must not keep a pointer to the forwarder that dies here.
     seeker_->setStageObserver(nullptr);
+    // The source again after the scan: equal digests show it was not written.
+    report_.after = FileDigest::of(sourceFile_);
+    report_.finished = QDateTime::currentDateTimeUtc();
     if (error.isSuccess()) return Status::ok();
     if (cancel_) {
         partial_ = storeFinished;
@@ -294,6 +313,7 @@ RenderContext RecoverySession::renderContext() const {
     RenderContext context = context_;
     context.friendMap = &results_.friendMap();
     context.mediaFiles = &mediaFiles_;
+    context.utc = utc_;
     if (!pictureCache_.isEmpty()) {
         context.pictureCacheDir = pictureCache_;
         context.ownerUsrName = toQ(accountUserName_);
@@ -342,11 +362,60 @@ ExportOutcome RecoverySession::exportAll(const std::string& exportDir) {
     outcome.written = written - outcome.failed;
     if (outcome.cancelled) {
         outcome.status = Status::cancelled("export cancelled");
+        return outcome;
+    }
+    const Status overview = writeExportOverview(exporter);
+    if (!overview.isOk()) {
+        outcome.status = overview;
     } else if (outcome.failed > 0) {
         outcome.status = Status::ioError(std::to_string(outcome.failed) +
                                          " pages could not be written, first: " + outcome.firstFailure);
     }
     return outcome;
+}
+
+Status RecoverySession::writeExportOverview(const ChatExporter& exporter) {
+    sqlite3* store = storeConnection();
+    const QString exportDir = exporter.exportDirectory();
+
+    ScanReport report = report_;
+    report.toolVersion = QStringLiteral(WCR_VERSION);
+    wchat::StoreSummary counts;
+    if (summary(&counts).isOk()) report.countFrom(store, counts, results_);
+    report.settings = {{QStringLiteral("account"), toQ(accountUserName_.empty() ? accountDirectory_ : accountUserName_)},
+                       {QStringLiteral("threads"), seekThreads_ > 0 ? QString::number(seekThreads_) : QString()},
+                       {QStringLiteral("workDirectory"), workDirectory_},
+                       {QStringLiteral("temporaryWorkDirectory"), temporaryWork_ ? QStringLiteral("yes") : QStringLiteral("no")},
+                       {QStringLiteral("times"), utc_ ? QStringLiteral("UTC") : QStringLiteral("local time")},
+                       {QStringLiteral("pictureCache"), pictureCache_},
+                       {QStringLiteral("exportDirectory"), exportDir}};
+    if (!writeScanReport(exportDir, report, utc_)) {
+        return Status::ioError("cannot write the scan report in " + toStd(exportDir));
+    }
+
+    IndexHeader header;
+    header.ownerUsrName = toQ(accountUserName_);
+    if (backupOpen_) {
+        if (const std::optional<backup::AccountSettings> owner = ownerSettings(backup_, accountUserName_)) {
+            header.ownerNickName = toQ(owner->nickName);
+        }
+    }
+    header.source = report.source.isEmpty() ? report.keptStore : report.source;
+    header.scanTime = report.started;
+    header.utc = utc_;
+    header.hasReport = true;
+    if (!writeIndexPage(exportDir, header, exporter.exported()).written) {
+        return Status::ioError("cannot write " + toStd(exportDir) + "/" + kIndexFileName);
+    }
+
+    MachineExportContext machine;
+    machine.friendMap = &results_.friendMap();
+    machine.pages = &exporter.exported();
+    machine.ownerUsrName = toQ(accountUserName_);
+    machine.utc = utc_;
+    const MachineExportOutcome files = writeMachineExport(store, exportDir, machine);
+    if (!files.ok) return Status::ioError("cannot write " + toStd(files.failedFile));
+    return Status::ok();
 }
 
 }  // namespace app

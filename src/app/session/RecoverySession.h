@@ -10,6 +10,7 @@
 #include "app/export/ChatExporter.h"
 #include "app/pages/MessageRenderer.h"
 #include "app/session/RecoveryProgress.h"
+#include "app/session/ScanReport.h"
 #include "app/store/AccountSampler.h"
 #include "app/store/RecoveredData.h"
 #include "backup/BackupManager.h"
@@ -124,12 +125,19 @@ public:
     ExportOutcome exportAll(const std::string& directory);
     // The context conversation pages of this session are rendered with.
     RenderContext renderContext() const;
+    // Pages, the index and the scan report write times in UTC instead of local time.
+    void setPagesInUtc(bool utc) { utc_ = utc; }
+    // What the scan report says so far: source digests before and after the scan,
+    // the working copy's digest, times and settings. An export completes and writes it.
+    const ScanReport& scanReport() const { return report_; }
     // Where downloaded contact and owner pictures are kept; pages then show the
     // cached picture or the default face instead of a remote address.
     void setPictureCache(const QString& directory) { pictureCache_ = directory; }
 
 private:
     common::Status requireWorkDirectory();
+    // index.html, messages.csv/jsonl, contacts.csv and the scan report beside the pages.
+    common::Status writeExportOverview(const ChatExporter& exporter);
 
     RecoveryObserver* observer_;
     std::atomic<bool> cancel_{false};
@@ -151,6 +159,10 @@ private:
     std::unique_ptr<wchat::WchatChatToDbSeeker> seeker_;
     std::unique_ptr<wchat::RecoveryStore> keptStore_;
     RecoveredData results_;
+    bool utc_ = false;
+    unsigned seekThreads_ = 0;
+    QString sourceFile_;  // the database file copied, hashed before and after the scan
+    ScanReport report_;
 };
 
 }  // namespace app

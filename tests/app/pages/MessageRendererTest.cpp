@@ -27,7 +27,7 @@ const char* const kDate = "2015-01-01 00:00:00";
 // Wrapper of a received message of the contact "Pal" (live, no sender tag).
 const char* const kReceivedOpen =
     R"(<div class="chat leftside"><p class="chat-date">2015-01-01 00:00:00</p><ul class="chat-main">)"
-    R"(<li class="chat-face"><img src="http://img/pal/132" width="40" height="40"></li><li><p class="chat-name"></p>)";
+    R"(<li class="chat-face"><img src="images/faces05.png" width="40" height="40"></li><li><p class="chat-name"></p>)";
 const char* const kWrapperClose = "</div></li></ul></div>";
 
 class MessageRendererTest : public ::testing::Test {
@@ -144,8 +144,8 @@ TEST_F(MessageRendererTest, ContactPageBodyOfEveryMessageType) {
          R"(<div class="chat-box chat-pic"><p><img src = "file:///backup/dir/PICFILE" width = "110"></p>)"},
         {"picture prefers pic_hd", 3, "", 6,
          R"(<div class="chat-box chat-pic"><p><img src = "file:///backup/dir/HDFILE" width = "110"></p>)"},
-        {"picture without media", 3, "", 4, R"(<div class="chat-box chat-pic"><p></p>)"},
-        {"picture naming a file outside the backup", 3, "", 8, R"(<div class="chat-box chat-pic"><p></p>)"},
+        {"picture without media", 3, "", 4, R"(<div class="chat-box chat-pic"><p><span class="media-missing">图片文件不在备份中</span></p>)"},
+        {"picture naming a file outside the backup", 3, "", 8, R"(<div class="chat-box chat-pic"><p><span class="media-missing">图片文件不在备份中</span></p>)"},
         {"voice", 34, R"(<msg><voicemsg endflag="1" voicelength="2500"/></msg>)", 5,
          R"(<div class="chat-box voice-box"><img class="icon-tir" src="images/icon-tri3.png"><span class="voice-time">3'</span>)"
          R"(<p class="chat-voice"><img  onclick="playOrPaused('audio0',this);" src="images/icon-voice_0.png">)"
@@ -156,15 +156,15 @@ TEST_F(MessageRendererTest, ContactPageBodyOfEveryMessageType) {
          R"(<audio src="#"id="audio0"></audio></p>)"},
         {"name card", 42, R"(<msg username="wxid_card" nickname="Card Name" smallheadimgurl="http://h/0"/>)", 5,
          R"(<div class="chat-box chat-card-box"><img class="icon-tir" src="images/icon-tri3.png"><p class="chat-card">个人名片)"
-         R"(</p><ul><li><p><img src="http://h/0"width="50" height="50"></p></li><li class="chat-card-info"><p><span>wxid_card)"
+         R"(</p><ul><li><p><img src="images/faces05.png"width="50" height="50"></p></li><li class="chat-card-info"><p><span>wxid_card)"
          R"(</span><p class="nicheng">Card Name<p></p></li></ul><img class="icon-tir" src="images/icon-tri3.png">)"},
-        {"name card not parsed", 42, "<msg", 5, textBox("<名片内容无法解析>")},
+        {"name card not parsed", 42, "<msg", 5, textBox("&lt;名片内容无法解析&gt;")},
         {"video thumbnail", 43, "", 5,
          R"(<a href ="file:///backup/dir/THUMBFILE"><img src="images/video.png"></a>)"},
         {"video file", 62, "", 7, R"(<a href ="file:///backup/dir/MP4FILE"><img src="images/video.png"></a>)"},
-        {"video missing", 43, "", 4, R"(<img src="images/videob.png"></a>)"},
-        {"custom emoji", 47, "<emoji/>", 5, textBox("<自定义表情暂无法显示>")},
-        {"location", 48, "<location/>", 5, textBox("<位置暂无法解析>")},
+        {"video missing", 43, "", 4, R"(<div class="chat-box chat-pic"><p><img src="images/videob.png"><span class="media-missing">视频文件不在备份中</span></p>)"},
+        {"custom emoji", 47, "<emoji/>", 5, textBox("&lt;自定义表情暂无法显示&gt;")},
+        {"location", 48, "<location/>", 5, textBox("&lt;位置暂无法解析&gt;")},
         {"red packet", 49,
          "<msg><appmsg><title>红包</title><des>恭喜发财：新年快乐</des><type>2001</type></appmsg></msg>", 5,
          R"(<div class="chat-box chat-hb"><img class="hb-pic01" src="images/hb01.png"><p>新年快乐</p><p>领取红包</p>)"
@@ -181,13 +181,13 @@ TEST_F(MessageRendererTest, ContactPageBodyOfEveryMessageType) {
          "<msg><appmsg><title>T</title><des>File note</des><type>2000</type><url>https://z/</url></appmsg></msg>", 5,
          R"(<div class="chat-box chat-link"><img class="icon-tir" src="images/icon-tri3.png"><p><a href="https://z/">)"
          R"(<img class="icon_link" src="images/icon-00.png">File note</a></p>)"},
-        {"application message not parsed", 49, "<msg>", 5, textBox("<链接内容无法解析>")},
+        {"application message not parsed", 49, "<msg>", 5, textBox("&lt;链接内容无法解析&gt;")},
         {"call", 50, "<voipinvitemsg><status>1</status></voipinvitemsg><voiplocalinfo><duration>42</duration></voiplocalinfo>", 5,
          R"(<div class="chat-box chat-video"><p><img src="images/icon-video.png">42 秒</p><img class="icon-tir" src="images/icon-tri3.png">)"},
         {"call not parsed", 50, "<a>", 5,
          R"(<div class="chat-box chat-video"><p><img src="images/icon-video.png"> 时间未知</p><img class="icon-tir" src="images/icon-tri3.png">)"},
         {"system notice", 10000, R"(<a href="weixin://x">Alice</a> joined the group)", 5, textBox("Alice joined the group")},
-        {"unknown type", 9999, "whatever", 5, textBox("<消息内容暂不可提取>")},
+        {"unknown type", 9999, "whatever", 5, textBox("&lt;消息内容暂不可提取&gt;")},
     };
     for (const Case& c : cases) {
         const std::string page = contactPage({message(c.type, QString::fromUtf8(c.message), c.localId)});
@@ -208,17 +208,17 @@ TEST_F(MessageRendererTest, ContactPageWrapperBySenderAndRecovery) {
     const std::string date = std::string(R"(<p class="chat-date">)") + kDate + R"(</p><ul class="chat-main"><li class="chat-face"><img src=")";
     const std::vector<Case> cases = {
         {"sent", 0, 1, "",
-         R"(<div class="chat rightside">)" + date + R"(http://me/132" width="40" height="40"></li><li><p class="chat-name"></p>)"},
+         R"(<div class="chat rightside">)" + date + R"(images/faces05.png" width="40" height="40"></li><li><p class="chat-name"></p>)"},
         {"sent and recovered", 0, 2, "",
-         R"(<div class="chat rightside delete">)" + date + R"(http://me/132" width="40" height="40"></li><li><p class="chat-name"></p>)"},
+         R"(<div class="chat rightside delete">)" + date + R"(images/faces05.png" width="40" height="40"></li><li><p class="chat-name"></p>)"},
         {"received and recovered", 1, 2, "",
-         R"(<div class="chat leftside delete-left">)" + date + R"(http://img/pal/132" width="40" height="40"></li><li><p class="chat-name"></p>)"},
+         R"(<div class="chat leftside delete-left">)" + date + R"(images/faces05.png" width="40" height="40"></li><li><p class="chat-name"></p>)"},
         {"other direction", 2, 1, "",
-         R"(<div class="chat leftside">)" + date + R"(http://img/pal/132" width="40" height="40"></li><li><p class="chat-name">Pal</p>)"},
+         R"(<div class="chat leftside">)" + date + R"(images/faces05.png" width="40" height="40"></li><li><p class="chat-name">Pal</p>)"},
         {"other direction recovered", 2, 2, "",
-         R"(<div class="chat leftside delete">)" + date + R"(http://img/pal/132" width="40" height="40"></li><li><p class="chat-name">Pal</p>)"},
+         R"(<div class="chat leftside delete">)" + date + R"(images/faces05.png" width="40" height="40"></li><li><p class="chat-name">Pal</p>)"},
         {"group member with remark", 1, 1, "member",
-         R"(<div class="chat leftside">)" + date + R"(http://img/m/132" width="40" height="40"></li><li><li><p class="chat-name">Remark</p>)"},
+         R"(<div class="chat leftside">)" + date + R"(images/faces05.png" width="40" height="40"></li><li><li><p class="chat-name">Remark</p>)"},
         {"group member without picture", 1, 1, "nopic",
          R"(<div class="chat leftside">)" + date + R"(images/faces05.png"></li><li><li><p class="chat-name">NoPic</p>)"},
         {"group member unknown", 1, 1, "stranger",
@@ -249,7 +249,7 @@ TEST_F(MessageRendererTest, GroupPrefixDateFilterAudioIdsAndOwnerFace) {
     EXPECT_EQ("<msg/>", MessageRenderer::messageText(picture.message, picture.taggedUserName, 3).toStdString());
     EXPECT_EQ("\n<msg/>", MessageRenderer::messageText(picture.message, picture.taggedUserName, 1).toStdString());
     const std::string page = contactPage({picture});
-    EXPECT_NE(std::string::npos, page.find(R"(<div class="chat-box chat-pic"><p></p>)"));
+    EXPECT_NE(std::string::npos, page.find(R"(<div class="chat-box chat-pic"><p><span class="media-missing">)"));
     EXPECT_EQ(std::string::npos, page.find("CARVEDPIC"));
 
     // Messages of 2009 or earlier are left out, but still count for the audio ids.
@@ -337,13 +337,13 @@ TEST_F(MessageRendererTest, LostPageOfEveryDifferingType) {
     };
     const std::vector<Case> cases = {
         {"text", 1, "Hi", textBox("Hi")},
-        {"picture", 3, "<msg/>", R"(<div class="chat-box chat-pic"><p></p>)"},
+        {"picture", 3, "<msg/>", R"(<div class="chat-box chat-pic"><p><span class="media-missing">图片文件不在备份中</span></p>)"},
         {"voice", 34, R"(<msg><voicemsg voicelength="1500"/></msg>)",
          R"(<div class="chat-box voice-box"><img class="icon-tir" src="images/icon-tri3.png"><span class="voice-time">2'</span>)"
          R"(<p class="chat-voice"><img  onclick="playOrPaused('firefox',this);" src="images/icon-voice_0.png">)"
          R"(<audio src="#"id="audio"></audio></p>)"},
-        {"video", 43, "", R"(<img src = "images/videob.png">)"},
-        {"application message not parsed", 49, "<msg", textBox("<分享链接内容无法解析>")},
+        {"video", 43, "", R"(<div class="chat-box chat-pic"><p><img src="images/videob.png"><span class="media-missing">视频文件不在备份中</span></p>)"},
+        {"application message not parsed", 49, "<msg", textBox("&lt;分享链接内容无法解析&gt;")},
         {"shared link", 49, "<msg><appmsg><title>N</title><type>5</type><url>http://u/</url></appmsg></msg>",
          R"(<div class="chat-box chat-link"><img class="icon-tir" src="images/icon-tri3.png"><p><a href="http://u/">)"
          R"(<img class="icon_link" src="images/icon-00.png">分享链接：N</a></p>)"},
@@ -351,7 +351,7 @@ TEST_F(MessageRendererTest, LostPageOfEveryDifferingType) {
          R"(<div class="chat-box"><div class="chat-box chat-video"><p><img src="images/icon-video.png">7 秒</p><img class="icon-tir" src="images/icon-tri3.png">)"},
         {"call not parsed", 50, "<a>",
          R"(<div class="chat-box chat-video"><p><img src="images/icon-video.png"> 时间未知</p><img class="icon-tir" src="images/icon-tri3.png">)"},
-        {"unknown type", 10002, "x", textBox("<消息内容暂不可提取>")},
+        {"unknown type", 10002, "x", textBox("&lt;消息内容暂不可提取&gt;")},
     };
     const std::string open =
         R"(<div class="chat leftside delete-left"><p class="chat-date">2015-01-01 08:00:00</p><ul class="chat chat-main">)"
@@ -376,9 +376,9 @@ TEST_F(MessageRendererTest, LostPageWrapperBySender) {
         const char* tagged;
         std::string face;
     } cases[] = {
-        {"sent", 0, "", R"(http://me/132" width="40" height="40"></li><li><p class="chat-name"></p>)"},
+        {"sent", 0, "", R"(images/faces05.png" width="40" height="40"></li><li><p class="chat-name"></p>)"},
         {"other direction", 5, "", R"(images/faces05.png" width="40" height="40"></li><li><p class="chat-name">wxid_from</p>)"},
-        {"group member", 1, "member", R"(http://img/m/132" width="40" height="40"></li><li><li><p class="chat-name">Remark</p>)"},
+        {"group member", 1, "member", R"(images/faces05.png" width="40" height="40"></li><li><li><p class="chat-name">Remark</p>)"},
         {"group member unknown", 1, "stranger", R"(images/faces05.png"></li><li><li><p class="chat-name">stranger</p>)"},
     };
     for (const Case& c : cases) {
@@ -433,9 +433,11 @@ TEST_F(MessageRendererTest, EscapesEveryTextTakenFromTheDatabase) {
                                   "javascript:", "JavaScript:", "data:text", "<u>", "<script>:"}) {
         EXPECT_EQ(std::string::npos, page.find(forbidden)) << forbidden;
     }
+    // The crafted picture address is not even written: pages show local faces only.
+    EXPECT_EQ(std::string::npos, page.find("alert(1))")) << page;
     for (const char* shown : {"&lt;script&gt;alert(1)&lt;/script&gt; &amp; co", "&lt;b&gt;Pal&lt;/b&gt;",
-                              R"(x&quot; onerror=&quot;alert(1))", "&lt;i&gt;boss&lt;/i&gt;", "<span>&lt;u&gt;</span>",
-                              R"(<a href="#">)", R"(<p><img src=""width="50" height="50"></p>)", "分享链接：&lt;img src=x&gt;", "<p>&lt;svg onload=x&gt;</p>",
+                              "&lt;i&gt;boss&lt;/i&gt;", "<span>&lt;u&gt;</span>",
+                              R"(<a href="#">)", R"(<p><img src="images/faces05.png"width="50" height="50"></p>)", "分享链接：&lt;img src=x&gt;", "<p>&lt;svg onload=x&gt;</p>",
                               "&amp;lt;img src=x onerror=alert(1)&amp;gt;", "&lt;b&gt; 秒", "\n&lt;img src=x&gt;",
                               R"(<p class="chat-name">&lt;script&gt;</p>)"}) {
         EXPECT_NE(std::string::npos, page.find(shown)) << shown;
@@ -455,8 +457,8 @@ TEST_F(MessageRendererTest, DeeplyNestedPayloadsShowTheFallback) {
     const Case cases[] = {
         {34, "<msg>" + deep + "</msg>",
          R"(<div class="chat-box voice-box"><img class="icon-tir" src="images/icon-tri3.png"><span class="voice-time">未知长度</span>)"},
-        {42, "<msg>" + deep + "</msg>", textBox("<名片内容无法解析>")},
-        {49, "<msg><appmsg>" + deep + "</appmsg></msg>", textBox("<链接内容无法解析>")},
+        {42, "<msg>" + deep + "</msg>", textBox("&lt;名片内容无法解析&gt;")},
+        {49, "<msg><appmsg>" + deep + "</appmsg></msg>", textBox("&lt;链接内容无法解析&gt;")},
         {50, deep, R"(<div class="chat-box chat-video"><p><img src="images/icon-video.png"> 时间未知</p>)"},
     };
     for (const Case& c : cases) {
@@ -468,7 +470,7 @@ TEST_F(MessageRendererTest, DeeplyNestedPayloadsShowTheFallback) {
     lost.des = 1;
     lost.type = 49;
     lost.message = "<msg>" + deep + "</msg>";
-    EXPECT_NE(std::string::npos, lostPage({lost}).find(textBox("<分享链接内容无法解析>")));
+    EXPECT_NE(std::string::npos, lostPage({lost}).find(textBox("&lt;分享链接内容无法解析&gt;")));
 }
 
 // Only a regular file below the backup directory is a message's media, also in the
@@ -512,7 +514,7 @@ TEST_F(MessageRendererTest, MediaAreRegularFilesOfTheBackupReachedThroughNoLink)
                                   QUrl::fromLocalFile(backup + "/" + c.fileName).toString().toStdString() +
                                   R"(" width = "110"></p>)";
         EXPECT_EQ(c.shown, page.find(shown) != std::string::npos) << c.localId;
-        EXPECT_EQ(!c.shown, page.find(R"(<div class="chat-box chat-pic"><p></p>)") != std::string::npos)
+        EXPECT_EQ(!c.shown, page.find(R"(<div class="chat-box chat-pic"><p><span class="media-missing">)") != std::string::npos)
             << c.localId;
     }
 }

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <mutex>
@@ -28,6 +32,11 @@ using talwen::wchat::stageName;
 namespace bt = talwen::backup::test;
 
 namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 // Records what a session reports; seek progress arrives on watcher threads.
 struct RecordingObserver : RecoveryObserver {
@@ -93,10 +102,38 @@ TEST_F(RecoverySessionTest, RecoversExportsAndLeavesTheBackupAlone) {
     EXPECT_EQ(0, exported.failed);
     EXPECT_GT(exported.written, 0);
     EXPECT_TRUE(observer.exportFinished);
-    EXPECT_EQ(static_cast<size_t>(exported.written),
+    // The conversation pages, the index and the scan report.
+    EXPECT_EQ(static_cast<size_t>(exported.written) + 2,
               QDir(QString::fromStdString(exported.directory)).entryList({"*.html"}, QDir::Files).size());
 
     EXPECT_TRUE(before == bt::snapshot(backupDir));
+
+    // The report's digests are those of the scanned file and of the working copy,
+    // before and after the scan alike.
+    const QString exportDir = QString::fromStdString(exported.directory);
+    QFile reportFile(exportDir + "/report.json");
+    ASSERT_TRUE(reportFile.open(QIODevice::ReadOnly));
+    const QJsonObject report = QJsonDocument::fromJson(reportFile.readAll()).object();
+    const QJsonObject source = report["source"].toObject();
+    const QString sourceFile = source["databaseFile"].toString();
+    ASSERT_TRUE(sourceFile.startsWith(QDir(backupDir).absolutePath())) << sourceFile.toStdString();
+    const QByteArray bytes = readAll(sourceFile);
+    const QString sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    EXPECT_EQ(sha256, source["before"].toObject()["sha256"].toString());
+    EXPECT_EQ(sha256, source["after"].toObject()["sha256"].toString());
+    EXPECT_EQ(bytes.size(), source["before"].toObject()["size"].toInt());
+    EXPECT_TRUE(source["unchanged"].toBool());
+    EXPECT_EQ(sha256, report["workingCopy"].toObject()["sha256"].toString());
+    EXPECT_EQ(sha256, QString(QCryptographicHash::hash(readAll(root.path() + "/work/MM.sqlite"),
+                                                       QCryptographicHash::Sha256).toHex()));
+    EXPECT_EQ(0, report["rejections"].toObject()["plausibility"].toInt(-1));
+    EXPECT_EQ(summary.liveChats, report["recovery"].toObject()["messages"].toObject()["liveRow"].toInt());
+    EXPECT_FALSE(report["tool"].toObject()["version"].toString().isEmpty());
+    EXPECT_LE(QDateTime::fromString(report["started"].toString(), Qt::ISODate),
+              QDateTime::fromString(report["finished"].toString(), Qt::ISODate));
+    for (const char* file : {"index.html", "report.html", "messages.csv", "messages.jsonl", "contacts.csv"}) {
+        EXPECT_TRUE(QFile::exists(exportDir + "/" + file)) << file;
+    }
 }
 
 TEST_F(RecoverySessionTest, StepsOutOfOrderAndACancelledRunSaySo) {
