@@ -219,15 +219,17 @@ void printSummary(const wchat::StoreSummary& counts, const RecoveredData& data, 
 }
 
 // The scanned file's digest, so an examiner can show the source was only read.
+// The digest has a line of its own: it fits an 80-column terminal.
 void printSource(const ScanReport& report, std::ostream& out) {
     if (report.sourceFile.isEmpty()) return;
-    out << "source: " << forTerminal(toStd(report.sourceFile)) << "\n";
+    out << "source: " << forTerminal(toStd(report.sourceFile));
     if (!report.before.ok) {
-        out << "source SHA-256: not readable\n";
+        out << " (not readable)\n";
         return;
     }
-    out << "source SHA-256: " << toStd(report.before.sha256) << " (" << report.before.size << " bytes), "
-        << (report.sourceUnchanged() ? "unchanged after the scan" : "CHANGED or unreadable after the scan") << "\n";
+    out << " (" << report.before.size << " bytes, "
+        << (report.sourceUnchanged() ? "unchanged by the scan" : "CHANGED or unreadable after the scan") << ")\n";
+    out << "SHA-256: " << toStd(report.before.sha256) << "\n";
 }
 
 QJsonValue sourceJson(const ScanReport& report) {

@@ -177,7 +177,8 @@ const MessageColumn kMessageColumns[] = {
     {"rc_chat_id", true, [](const RowContext&, const MessageRow& r) { return number(r.rcChatId); }},
     {"mes_local_id", true,
      [](const RowContext&, const MessageRow& r) { return r.obtainWay == 1 ? number(r.mesLocalId) : QString(); }},
-    {"mes_svr_id", true,
+    // A 64-bit server id does not fit a JSON number exactly (readers take doubles): text.
+    {"mes_svr_id", false,
      [](const RowContext&, const MessageRow& r) { return r.hasMesSvrId ? number(r.mesSvrId) : QString(); }},
 };
 
@@ -225,6 +226,8 @@ QJsonValue jsonValue(const MessageColumn& column, const QString& value) {
         if (value.isEmpty()) return QJsonValue();
         bool ok = false;
         const qint64 whole = value.toLongLong(&ok);
+        constexpr qint64 kExactInDouble = qint64(1) << 53;
+        if (ok && (whole > kExactInDouble || whole < -kExactInDouble)) return value;  // kept exact as text
         return ok ? QJsonValue(whole) : QJsonValue(value.toDouble());
     }
     return value;
