@@ -153,7 +153,6 @@ std::vector<PageFile> ChatExporter::exportConversations(const std::vector<Export
         return pages;
     }
     names_.reset();
-    exported_.clear();
     ExportProgress report;
     report.total = total;
     for (const ExportItem& item : items) {

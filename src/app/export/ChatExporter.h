@@ -76,7 +76,8 @@ public:
     // "预计剩余时间：" + hh:mm:ss of (total - done) / 5 seconds.
     static QString remainingTimeText(int total, int done);
 
-    // Every page written since prepareExportDirectory, in export order.
+    // Every page written since prepareExportDirectory, in export order (across calls
+    // of exportConversations).
     const std::vector<ExportedConversation>& exported() const { return exported_; }
 
     // Pauses of the export worker: after each page and before the final report.

@@ -81,7 +81,7 @@ PageFile writeIndexPage(const QString& exportDir, const IndexHeader& header,
             deleted += c.deleted;
         }
         out << QString::fromUtf8(kHead);
-        out << R"HTML(<header class="index-head"><h1>聊天记录</h1><dl>)HTML" << "\n";
+        out << QString::fromUtf8(R"HTML(<header class="index-head"><h1>聊天记录</h1><dl>)HTML") << "\n";
         QString owner = header.ownerNickName;
         if (!header.ownerUsrName.isEmpty()) {
             owner += owner.isEmpty() ? header.ownerUsrName : QStringLiteral("（") + header.ownerUsrName + QStringLiteral("）");
@@ -98,8 +98,8 @@ PageFile writeIndexPage(const QString& exportDir, const IndexHeader& header,
         writeFact(out, QStringLiteral("会话"),
                   QStringLiteral("%1 个，消息 %2 条，其中已删除 %3 条").arg(conversations.size()).arg(messages).arg(deleted));
         out << "</dl>\n<p class=\"index-files\">";
-        if (header.hasReport) out << R"HTML(<a href="report.html">扫描报告</a> · )HTML";
-        out << R"HTML(<a href="messages.csv">messages.csv</a> · <a href="messages.jsonl">messages.jsonl</a> · )HTML"
+        if (header.hasReport) out << QString::fromUtf8(R"HTML(<a href="report.html">扫描报告</a> · )HTML");
+        out << QString::fromUtf8(R"HTML(<a href="messages.csv">messages.csv</a> · <a href="messages.jsonl">messages.jsonl</a> · )HTML")
             << R"HTML(<a href="contacts.csv">contacts.csv</a></p></header>)HTML" << "\n";
         out << QString::fromUtf8(kTools) << QString::fromUtf8(kTableHead);
         for (const ExportedConversation& c : conversations) {
@@ -112,7 +112,7 @@ PageFile writeIndexPage(const QString& exportDir, const IndexHeader& header,
             if (!c.usrName.isEmpty() && c.usrName != c.name) {
                 out << R"HTML(<span class="index-user">)HTML" << escapeHtmlText(c.usrName) << "</span>";
             }
-            if (!c.written) out << R"HTML(<span class="index-failed">页面未能写入</span>)HTML";
+            if (!c.written) out << QString::fromUtf8(R"HTML(<span class="index-failed">页面未能写入</span>)HTML");
             out << "</td>";
             out << R"HTML(<td data-sort=")HTML" << categoryKey(c.category) << R"HTML(">)HTML" << categoryText(c.category)
                 << "</td>";
@@ -126,7 +126,7 @@ PageFile writeIndexPage(const QString& exportDir, const IndexHeader& header,
             out << "</tr>\n";
         }
         out << "</tbody>\n</table>\n";
-        out << R"HTML(<p id="index-empty" class="index-empty" hidden>没有符合条件的会话。</p>)HTML"
+        out << QString::fromUtf8(R"HTML(<p id="index-empty" class="index-empty" hidden>没有符合条件的会话。</p>)HTML")
             << "\n</body>\n</html>\n";
     });
 }

@@ -671,7 +671,7 @@ void MainWindow::startExport(const std::vector<ExportItem>& items) {
     const int pacing = options_.exportPacingMilliseconds;
     std::atomic<bool>* stop = &exportStop_;
     runner->run(
-        [exporter, items, tally, runner, pacing, stop, total](RecoverySession&) {
+        [exporter, items, tally, runner, pacing, stop, total](RecoverySession& session) {
             int done = 0;
             for (const ExportItem& item : items) {
                 if (*stop) break;
@@ -685,6 +685,11 @@ void MainWindow::startExport(const std::vector<ExportItem>& items) {
                 ++done;
                 emit runner->exportProgress(ChatExporter::remainingTimeText(total, done), done, total, false);
                 if (pacing > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pacing));
+            }
+            // The index, the machine-readable files and the scan report of what was written.
+            if (!*stop) {
+                const talwen::common::Status overview = session.writeExportOverview(*exporter);
+                if (!overview.isOk() && tally->failed++ == 0) tally->firstFailure = QString::fromStdString(overview.message());
             }
             emit runner->exportProgress(ChatExporter::remainingTimeText(total, done), done, total, true);
         },

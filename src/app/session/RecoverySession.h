@@ -123,6 +123,10 @@ public:
     // Exports every conversation below `directory`, with its media when the
     // source was a backup.
     ExportOutcome exportAll(const std::string& directory);
+    // Writes index.html, messages.csv/jsonl, contacts.csv and report.html/json beside
+    // the pages `exporter` wrote (exportAll does it itself; a front end that drives
+    // its own exporter calls it after the last page).
+    common::Status writeExportOverview(const ChatExporter& exporter);
     // The context conversation pages of this session are rendered with.
     RenderContext renderContext() const;
     // Pages, the index and the scan report write times in UTC instead of local time.
@@ -136,8 +140,6 @@ public:
 
 private:
     common::Status requireWorkDirectory();
-    // index.html, messages.csv/jsonl, contacts.csv and the scan report beside the pages.
-    common::Status writeExportOverview(const ChatExporter& exporter);
 
     RecoveryObserver* observer_;
     std::atomic<bool> cancel_{false};

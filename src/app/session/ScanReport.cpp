@@ -132,14 +132,14 @@ QJsonObject ScanReport::toJson() const {
 QString ScanReport::toHtml(bool utc) const {
     QString html;
     QTextStream out(&html);
-    out << "<!DOCTYPE html>\n<html lang=\"zh\">\n<head>\n<meta charset=\"utf-8\">\n<title>扫描报告</title>\n"
-        << "<link href=\"css/index.css\" rel=\"stylesheet\">\n</head>\n<body>\n<h1>扫描报告</h1>\n"
-        << "<p><a href=\"index.html\">返回会话列表</a> · <a href=\"report.json\">report.json</a></p>\n";
-    out << "<h2>工具与时间</h2>\n<table class=\"index-table report\">\n";
+    out << QString::fromUtf8("<!DOCTYPE html>\n<html lang=\"zh\">\n<head>\n<meta charset=\"utf-8\">\n<title>扫描报告</title>\n")
+        << QString::fromUtf8("<link href=\"css/index.css\" rel=\"stylesheet\">\n</head>\n<body>\n<h1>扫描报告</h1>\n")
+        << QString::fromUtf8("<p><a href=\"index.html\">返回会话列表</a> · <a href=\"report.json\">report.json</a></p>\n");
+    out << QString::fromUtf8("<h2>工具与时间</h2>\n<table class=\"index-table report\">\n");
     row(out, QStringLiteral("工具"), QStringLiteral("wchat-recover ") + toolVersion);
     row(out, QStringLiteral("开始"), timeText(started, utc));
     row(out, QStringLiteral("结束"), timeText(finished, utc));
-    out << "</table>\n<h2>来源</h2>\n<table class=\"index-table report\">\n";
+    out << QString::fromUtf8("</table>\n<h2>来源</h2>\n<table class=\"index-table report\">\n");
     row(out, QStringLiteral("所选来源"), source.isEmpty() ? QStringLiteral("—") : source);
     row(out, QStringLiteral("数据库文件"), sourceFile.isEmpty() ? QStringLiteral("—") : sourceFile);
     row(out, QStringLiteral("扫描前大小（字节）"), before.ok ? QString::number(before.size) : QStringLiteral("—"));
@@ -155,12 +155,12 @@ QString ScanReport::toHtml(bool utc) const {
     if (!keptStore.isEmpty()) row(out, QStringLiteral("恢复库文件"), keptStore);
     out << "</table>\n";
     if (hasCounts) {
-        out << "<h2>会话</h2>\n<table class=\"index-table report\">\n";
+        out << QString::fromUtf8("<h2>会话</h2>\n<table class=\"index-table report\">\n");
         row(out, QStringLiteral("好友"), QString::number(friendConversations));
         row(out, QStringLiteral("群聊"), QString::number(groupConversations));
         row(out, QStringLiteral("公众号"), QString::number(officialConversations));
         row(out, QStringLiteral("未知"), QString::number(unknownConversations));
-        out << "</table>\n<h2>恢复方式</h2>\n<table class=\"index-table report\">\n";
+        out << QString::fromUtf8("</table>\n<h2>恢复方式</h2>\n<table class=\"index-table report\">\n");
         row(out, QStringLiteral("联系人：未删除的行"), QString::number(counts.liveFriends));
         row(out, QStringLiteral("联系人：从数据库页中恢复"), QString::number(counts.carvedFriends));
         row(out, QStringLiteral("联系人：为无主会话补建"), QString::number(counts.madeUpFriends));
@@ -171,9 +171,9 @@ QString ScanReport::toHtml(bool utc) const {
         }
         out << "</table>\n";
     }
-    out << "<h2>排除</h2>\n<table class=\"index-table report\">\n";
+    out << QString::fromUtf8("<h2>排除</h2>\n<table class=\"index-table report\">\n");
     row(out, QStringLiteral("不合理而排除的恢复记录"), QString::number(plausibilityRejections));
-    out << "</table>\n<h2>设置</h2>\n<table class=\"index-table report\">\n";
+    out << QString::fromUtf8("</table>\n<h2>设置</h2>\n<table class=\"index-table report\">\n");
     for (const auto& [name, value] : settings) row(out, name, value.isEmpty() ? QStringLiteral("—") : value);
     out << "</table>\n</body>\n</html>\n";
     out.flush();

@@ -92,6 +92,8 @@ TEST(CliOptions, ArgumentErrorsExitWithUsage) {
         {"accounts"},
         {"backups", "extra"},
         {"scan", "--db", "x", "--bogus"},
+        {"backups", "--utc"},
+        {"accounts", "dir", "--utc"},
     };
     for (const auto& arguments : cases) {
         const Outcome outcome = run(arguments);
@@ -104,6 +106,9 @@ TEST(CliOptions, ArgumentErrorsExitWithUsage) {
     EXPECT_EQ("b", options.backupDir);
     EXPECT_EQ("wxid_a", options.account);
     EXPECT_EQ(3u, options.threads);
+    EXPECT_FALSE(options.utc);
+    EXPECT_TRUE(parseCommandLine({"scan", "--db", "x", "--utc"}).utc);
+    EXPECT_TRUE(parseCommandLine({"export", "s", "--export", "d", "--utc"}).utc);
 }
 
 TEST(TerminalProgress, BarFitsTheTerminalMeasuredInColumns) {

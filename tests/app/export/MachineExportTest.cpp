@@ -275,6 +275,8 @@ TEST_F(MachineExportTest, IndexListsEveryConversationWithCountsAndSafeLinks) {
     ASSERT_TRUE(talwen::app::writeIndexPage(dir, header, exported).written);
     const QString index = QString::fromUtf8(readFile(dir + "/index.html"));
     EXPECT_TRUE(index.contains("Me &lt;&amp;&gt;（wxid_me）"));
+    EXPECT_TRUE(index.contains("<h1>聊天记录</h1>"));
+    EXPECT_TRUE(index.contains("没有符合条件的会话。"));
     EXPECT_TRUE(index.contains(R"(<a href="Pal%2C%20_the_%20friend.html">Pal, "the" friend</a>)")) << index.toStdString();
     EXPECT_TRUE(index.contains(R"(<tr data-category="group" data-deleted="1">)"));
     EXPECT_TRUE(index.contains(R"(<td data-sort="1420070401">2015-01-01 00:00:01</td>)"));

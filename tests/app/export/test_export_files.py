@@ -159,7 +159,9 @@ class ExportFiles(unittest.TestCase):
         self.assertEqual(self.summary["messages"]["live"], report["recovery"]["messages"]["liveRow"])
         self.assertEqual("local time", report["settings"]["times"])
         with open(os.path.join(self.local, "report.html"), encoding="utf-8") as f:
-            self.assertIn(self.source_sha, f.read())
+            html = f.read()
+        self.assertIn(self.source_sha, html)
+        self.assertIn("<h1>扫描报告</h1>", html)
         # An export of a kept store names the store; it scanned nothing.
         with open(os.path.join(self.utc, "report.json"), encoding="utf-8") as f:
             kept = json.load(f)
