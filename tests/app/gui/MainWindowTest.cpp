@@ -479,9 +479,14 @@ TEST_F(MainWindowTest, TickedRowsAreExported) {
     const QDir exported(exportRoot.path() + "/微信聊天记录恢复");
     QStringList pages = exported.entryList({"*.html"}, QDir::Files);
     pages.sort();
+    // Beside the ticked conversations: the index and the scan report, and the machine-readable files.
+    expectedPages << "index.html" << "report.html";
     expectedPages.sort();
     EXPECT_EQ(expectedPages, pages);
     EXPECT_TRUE(exported.exists("css"));
+    for (const char* file : {"messages.csv", "messages.jsonl", "contacts.csv", "report.json"}) {
+        EXPECT_TRUE(exported.exists(file)) << file;
+    }
 
     // Select-all ticks every row of the visible table.
     browser->header()->selectAll()->click();
