@@ -4,6 +4,7 @@
 Usage:
     python3 tools/gen_messenger_db.py --out DIR [--seed N] [--profile tiny|small|large]
                                       [--target-mb M] [--messages N] [--single-table]
+                                      [--page-size BYTES]
 
 Writes DIR/MM.sqlite and DIR/truth.json and prints one summary line.
 
@@ -17,7 +18,9 @@ Profiles:
 --single-table one contact and one conversation table only, about 40% of its rows deleted
                (page-engine carving benchmark, e.g. --target-mb 64).
 
-Output is a pure function of the seed and the options: page size 4096, no clock values,
+--page-size BYTES  page size of the file, 1024 to 65536 (default 4096).
+
+Output is a pure function of the seed and the options: no clock values,
 deterministic iteration. The same SQLite library version gives byte-identical files.
 
 The database is built the way the messenger builds it: contacts in `Friend` (declared with
@@ -1030,7 +1033,12 @@ def main(argv=None):
                     help="messages inserted before the deletions")
     ap.add_argument("--single-table", action="store_true",
                     help="one conversation table only, many rows deleted")
+    ap.add_argument("--page-size", type=int, default=4096,
+                    choices=[1024, 2048, 4096, 8192, 16384, 32768, 65536],
+                    help="database page size (the messenger's files use 1 to 64 KiB)")
     args = ap.parse_args(argv)
+    global PAGE_SIZE
+    PAGE_SIZE = args.page_size
     if args.messages is not None and args.messages < 1:
         ap.error("--messages must be at least 1")
     if args.target_mb is not None and args.target_mb <= 0:

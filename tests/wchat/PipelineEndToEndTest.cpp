@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <set>
@@ -61,7 +63,14 @@ protected:
     static void SetUpTestSuite() {
         r = new Recovery();
         r->dir = std::make_unique<wcrtest::TempDir>("e2e");
-        ASSERT_TRUE(wcrtest::generateMessengerDb(r->dir->path(), "small", 7));
+        // WCR_E2E_PROFILE, WCR_E2E_SEED and WCR_E2E_PAGE_SIZE run the same checks on
+        // another generated file, for measuring; the floors hold for the default one.
+        const char* profile = std::getenv("WCR_E2E_PROFILE");
+        const char* seed = std::getenv("WCR_E2E_SEED");
+        const char* pageSize = std::getenv("WCR_E2E_PAGE_SIZE");
+        ASSERT_TRUE(wcrtest::generateMessengerDb(r->dir->path(), profile ? profile : "small",
+                                                 seed ? std::atoi(seed) : 7,
+                                                 pageSize ? std::atoi(pageSize) : 4096));
         r->truth = wcrtest::readTruth(r->dir->path());
         r->seeker = std::make_unique<WchatChatToDbSeeker>(r->dir->file("MM.sqlite"), "", nullptr);
         r->seeker->run(2, WchatChatToDbSeeker::kSeekFriends | WchatChatToDbSeeker::kSeekChatTables,
@@ -195,6 +204,7 @@ struct CarvingFigures {
     size_t missed = 0, missedOverwritten = 0;
     size_t storedTwice = 0, falsePositives = 0, carvedRows = 0;
     std::vector<std::string> missedExamples;
+    std::vector<std::string> recoveredKeys;  // table and MesLocalID of each recovered deleted message
 };
 
 CarvingFigures computeFigures(const Recovery& rc) {
@@ -223,6 +233,7 @@ CarvingFigures computeFigures(const Recovery& rc) {
             continue;
         }
         ++f.recovered;
+        f.recoveredKeys.push_back(m["table"].str() + " " + std::to_string(m["mesLocalId"].integer()));
         if (hits.size() > 1) ++f.storedTwice;
         if (hits[0]->message == text) ++f.exactText;
         ++f.cleanedText;
@@ -277,6 +288,11 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
               << ", not real messages " << f.falsePositives << "\n";
     for (const std::string& example : f.missedExamples)
         std::cout << "[figures] missed, not flagged overwritten: " << example << "\n";
+    // WCR_RECALL_OUT=path lists the recovered deleted messages, to compare two builds.
+    if (const char* out = std::getenv("WCR_RECALL_OUT")) {
+        std::ofstream keys(out, std::ios::binary);
+        for (const std::string& key : f.recoveredKeys) keys << key << "\n";
+    }
 
     // Floors for this seed; the figures above say what is lost and why. Missed rows
     // whose bytes were not reused are short cells whose first serial type the
