@@ -497,6 +497,7 @@ StoreSummary RecoveryStore::summary(common::ErrorInfo* error) const {
                                error);
         if (!error->isSuccess()) break;
     }
+    counts.rejectedChats = rejectedChats_.load();
     return counts;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -27,6 +28,9 @@ struct StoreSummary {
     int64_t madeUpFriends = 0;
     int64_t liveChats = 0;
     int64_t carvedChats = 0;
+    // Carved rows that fit a conversation table's layout but were turned away as
+    // not being messages (known only to the run that carved them).
+    int64_t rejectedChats = 0;
 };
 
 // The recovery store: one SQLite connection with tables WC_Friend, WC_Chat,
@@ -90,6 +94,8 @@ public:
 
     // Contacts and messages by how they were obtained.
     StoreSummary summary(common::ErrorInfo* error) const;
+    // The message seek's count of carved rows turned away, for the summary.
+    void setRejectedChats(int64_t count) { rejectedChats_ = count; }
 
     // Finalizes the kept insert statements (under the lock).
     void releaseKeptStatements();
@@ -120,6 +126,7 @@ private:
     void releaseKeptLocked();
 
     sqlite3* db_;
+    std::atomic<int64_t> rejectedChats_{0};
     mutable std::mutex mutex_;
     KeptStatement keptFriend_;
     KeptStatement keptChat_;

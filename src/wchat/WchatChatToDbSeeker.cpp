@@ -275,6 +275,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     beginStage(Stage::SeekChats, threads);
     guarded("seekWchatChats", error, [&] { carvedChats = seekWchatChats(threads, error); });
     ErrorInfo seekError = *error;
+    store->setRejectedChats(static_cast<int64_t>(chatScreen.rejected()));
     endStage(Stage::SeekChats, counted(carvedChats));
     // A seek cut short by a cancel request leaves what it stored; the store is
     // finished all the same and the run reported as cancelled.
@@ -389,8 +390,11 @@ uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* er
     }
 
     NativeWchatChatRecordFilter filter;
+    // Rows that cannot be messages (other tables' rows, chance matches) are turned
+    // away before they are stored, and counted.
+    chatScreen.prepare(sourceDb, database, fileBuffer.get(), sourcePath, &savedChats);
     std::vector<std::unique_ptr<NativeWchatChatToDbSeekEventHandler>> handlers;
-    return carve(&database, *table, &filter, threadCount, chatSeekProgress, handlers,
+    return carve(&database, *table, chatScreen.wrap(&filter), threadCount, chatSeekProgress, handlers,
                  [this] {
                      return std::make_unique<NativeWchatChatToDbSeekEventHandler>(
                          store.get(), deducer.get(), &savedChats, logger);

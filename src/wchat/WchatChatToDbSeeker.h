@@ -13,6 +13,7 @@
 #include "sqlite_recovery/SeekProgressIndicator.h"
 #include "sqlite_recovery/SqliteFacility.h"
 #include "sqlite_recovery/TableBtree.h"
+#include "wchat/CarvedChatScreen.h"
 #include "wchat/PipelineStage.h"
 #include "wchat/RecoveryStore.h"
 #include "wchat/SavedChatIndex.h"
@@ -104,6 +105,9 @@ public:
         const std::vector<std::shared_ptr<sqlite::TableBtree>>& carved);
 
     const WchatFriendTracer& getTracer() const { return tracer; }
+    // Carved rows of the message seek turned away as not being messages.
+    uint64_t getRejectedChats() const { return chatScreen.rejected(); }
+    const CarvedChatScreen& getChatScreen() const { return chatScreen; }
     const SavedChatIndex& getSavedChats() const { return savedChats; }
 
 private:
@@ -124,6 +128,7 @@ private:
     sqlite::SeekProgressIndicator* chatSeekProgress = nullptr;
     WchatFriendTracer tracer;
     SavedChatIndex savedChats;
+    CarvedChatScreen chatScreen;
     std::shared_ptr<WchatFriendDeducer> deducer;
 
     StageObserver* stageObserver = nullptr;

@@ -285,7 +285,8 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
               << f.droppedOtherOwner << ", without conversation " << f.droppedLost
               << "\n[figures] missed " << f.missed << " (likely overwritten "
               << f.missedOverwritten << "); carved rows " << f.carvedRows
-              << ", not real messages " << f.falsePositives << "\n";
+              << ", not real messages " << f.falsePositives << "; rejected as not messages "
+              << r->seeker->getRejectedChats() << "\n";
     for (const std::string& example : f.missedExamples)
         std::cout << "[figures] missed, not flagged overwritten: " << example << "\n";
     // WCR_RECALL_OUT=path lists the recovered deleted messages, to compare two builds.
@@ -304,7 +305,12 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
     EXPECT_GT(f.droppedMadeUp, 0u);
     EXPECT_GE((f.droppedLiveOwner + f.droppedMadeUp) * 10, f.droppedRecovered * 8);
     EXPECT_EQ(0u, f.droppedOtherOwner);
-    EXPECT_LT(f.falsePositives * 5, f.carvedRows);
+    // Rows of other tables and chance matches are turned away and counted.
+    EXPECT_LE(f.falsePositives * 200, f.carvedRows);
+    EXPECT_GT(r->seeker->getRejectedChats(), 0u);
+    talwen::common::ErrorInfo summaryError;
+    EXPECT_EQ(static_cast<int64_t>(r->seeker->getRejectedChats()),
+              r->seeker->getStore()->summary(&summaryError).rejectedChats);
 }
 
 TEST_F(RecoveredSmallFile, CarvedMessagesOnPagesOfASurvivingConversationAreTiedToIt) {
