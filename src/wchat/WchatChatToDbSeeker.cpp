@@ -11,6 +11,7 @@
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
 #include "common/Stopwatch.h"
 #include "sqlite_recovery/Table.h"
+#include "wchat/DuplicateMerger.h"
 #include "wchat/NativeWchatChatRecordFilter.h"
 #include "wchat/NativeWchatChatTableRecordFilter.h"
 #include "wchat/NativeWchatChatTableSeekEventHandler.h"
@@ -282,6 +283,10 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     if (seekError.isSuccess()) cancelled(&seekError);
 
     beginStage(Stage::FinishTargetDb);
+    // One copy per message before anything is counted; a failed merge leaves the
+    // copies, which loses nothing.
+    ErrorInfo mergeError;
+    mergedCopies = DuplicateMerger::merge(store->connection(), &mergeError);
     store->finishTargetDb(error, [this](size_t done, size_t total) {
         if (stageObserver) stageObserver->onProgress(Stage::FinishTargetDb, done, total);
     });

@@ -108,6 +108,8 @@ public:
     // Carved rows of the message seek turned away as not being messages.
     uint64_t getRejectedChats() const { return chatScreen.rejected(); }
     const CarvedChatScreen& getChatScreen() const { return chatScreen; }
+    // Stale carved copies merged into one message each.
+    int64_t getMergedCopies() const { return mergedCopies; }
     const SavedChatIndex& getSavedChats() const { return savedChats; }
 
 private:
@@ -129,6 +131,7 @@ private:
     WchatFriendTracer tracer;
     SavedChatIndex savedChats;
     CarvedChatScreen chatScreen;
+    int64_t mergedCopies = 0;
     std::shared_ptr<WchatFriendDeducer> deducer;
 
     StageObserver* stageObserver = nullptr;

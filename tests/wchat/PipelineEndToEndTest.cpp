@@ -305,6 +305,8 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
     EXPECT_GT(f.droppedMadeUp, 0u);
     EXPECT_GE((f.droppedLiveOwner + f.droppedMadeUp) * 10, f.droppedRecovered * 8);
     EXPECT_EQ(0u, f.droppedOtherOwner);
+    EXPECT_EQ(0u, f.storedTwice);
+    EXPECT_EQ(f.recovered, f.exactText);
     // Rows of other tables and chance matches are turned away and counted.
     EXPECT_LE(f.falsePositives * 200, f.carvedRows);
     EXPECT_GT(r->seeker->getRejectedChats(), 0u);
