@@ -90,6 +90,12 @@ public:
                                  common::ErrorInfo* error);
     void insertChatFriends(const ChatFriendMap& chatFriends, common::ErrorInfo* error);
 
+    // A contact made up for a conversation table gets the user name found for the
+    // table afterwards; its conversation ties of type fromType become toType.
+    // False when nothing was changed.
+    bool nameMadeUpFriend(int64_t rcFriendId, const std::string& usrName, uint16_t fromType, uint16_t toType,
+                          common::ErrorInfo* error);
+
     std::set<int64_t> selectRcFriendIdsByUsrName(const std::string& usrName, common::ErrorInfo* error);
 
     // Contacts and messages by how they were obtained.

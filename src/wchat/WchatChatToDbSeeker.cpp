@@ -254,12 +254,17 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     const uint32_t leafPages = walkTableBtrees(tables, error);
     endStage(Stage::WalkChatTables, counted(leafPages));
 
-    // 13. The contact index (live contacts only) and the deducer over it.
+    // 13. The contact index (live contacts first, then the carved ones, so a
+    // conversation whose contact row was deleted but carved finds it) and the
+    // deducer over it, with the further evidence of every known user name and the
+    // tables' interior pages.
     beginStage(Stage::IndexFriends);
-    tracer.indexSavedWchatFriends(liveFriends, tables, error);
+    tracer.indexSavedWchatFriends(friends, tables, error);
     if (!error->isSuccess()) return;
+    attribution.index(friends, tables, tracer);
     endStage(Stage::IndexFriends, {});
     deducer = std::make_shared<WchatFriendDeducer>(store.get(), &tracer);
+    deducer->setAttribution(&attribution);
 
     // 14. Every live message, in batches.
     if (cancelled(error)) return;
@@ -286,6 +291,8 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     // One copy per message before anything is counted; a failed merge leaves the
     // copies, which loses nothing.
     ErrorInfo mergeError;
+    // Owners made up before their user name turned up in a later page get it now.
+    if (deducer) deducer->proveMadeUpOwners(&mergeError);
     mergedCopies = DuplicateMerger::merge(store->connection(), &mergeError);
     store->finishTargetDb(error, [this](size_t done, size_t total) {
         if (stageObserver) stageObserver->onProgress(Stage::FinishTargetDb, done, total);
@@ -319,6 +326,7 @@ void WchatChatToDbSeeker::close() {
     }
     database.close();
     tracer.clear();
+    attribution.clear();
     savedChats.clear();
 }
 
@@ -477,6 +485,7 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         if (!error->isSuccess() || batch.empty()) break;
         // A live conversation whose contact row is gone would be tied to no one and
         // shown nowhere: it gets a made-up owner, as a dropped conversation does.
+        for (const std::shared_ptr<WchatChat>& chat : batch) deducer->noteNames(*chat);
         if (ownerId == 0) ownerId = deducer->findOrMakeUpOwner(hash);
         savedChats.addAll(batch);
 

@@ -14,6 +14,7 @@
 #include "sqlite_recovery/SqliteFacility.h"
 #include "sqlite_recovery/TableBtree.h"
 #include "wchat/CarvedChatScreen.h"
+#include "wchat/ChatAttribution.h"
 #include "wchat/PipelineStage.h"
 #include "wchat/RecoveryStore.h"
 #include "wchat/SavedChatIndex.h"
@@ -131,6 +132,7 @@ private:
     WchatFriendTracer tracer;
     SavedChatIndex savedChats;
     CarvedChatScreen chatScreen;
+    ChatAttribution attribution;
     int64_t mergedCopies = 0;
     std::shared_ptr<WchatFriendDeducer> deducer;
 
