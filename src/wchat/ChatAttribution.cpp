@@ -57,6 +57,19 @@ std::string ChatAttribution::findNameByHash(const std::string& hashedUsrName) co
     return found == hashToName_.end() ? std::string() : found->second;
 }
 
+void ChatAttribution::noteOwnMessageSender(const std::string& usrName) {
+    if (!looksLikeUsrName(usrName)) return;
+    std::lock_guard<std::mutex> guard(lock_);
+    const uint64_t count = ++ownSenders_[usrName];
+    if (accountOwner_.empty() || (usrName != accountOwner_ && count > ownSenders_[accountOwner_]))
+        accountOwner_ = usrName;
+}
+
+std::string ChatAttribution::accountOwner() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return accountOwner_;
+}
+
 std::set<int64_t> ChatAttribution::findRcFriendIdsByInteriorPage(uint32_t pageNumber) const {
     std::lock_guard<std::mutex> guard(lock_);
     const auto found = interiorPageOwners_.find(pageNumber);
@@ -97,6 +110,8 @@ void ChatAttribution::clear() {
     interiorPageOwners_.clear();
     madeUpByName_.clear();
     namelessOwners_.clear();
+    ownSenders_.clear();
+    accountOwner_.clear();
 }
 
 }  // namespace wchat

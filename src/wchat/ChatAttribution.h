@@ -38,6 +38,11 @@ public:
     // The known user name whose MD5 is the hash, or empty.
     std::string findNameByHash(const std::string& hashedUsrName) const;
 
+    // The fromusername of a live message the owner sent; the most frequent one is
+    // the account owner's user name.
+    void noteOwnMessageSender(const std::string& usrName);
+    std::string accountOwner() const;
+
     // Owners of the conversation tables whose interior pages include the page.
     std::set<int64_t> findRcFriendIdsByInteriorPage(uint32_t pageNumber) const;
 
@@ -58,6 +63,8 @@ private:
     std::map<uint32_t, std::set<int64_t>> interiorPageOwners_;
     std::map<std::string, int64_t> madeUpByName_;
     std::map<std::string, int64_t> namelessOwners_;  // hash -> made-up contact
+    std::map<std::string, uint64_t> ownSenders_;
+    std::string accountOwner_;
 };
 
 }  // namespace wchat

@@ -37,6 +37,9 @@ int64_t WchatFriendDeducer::findOrMakeUpByName(const std::string& usrName) {
 
 void WchatFriendDeducer::noteNames(const WchatChat& chat) {
     if (attribution_ == nullptr) return;
+    if (chat.getObtainWay() == common::EntityBase::kObtainBySqlite && isGivenNotNull(chat, WchatChat::kDesFlag) &&
+        chat.getDes() == 0 && isGivenNotNull(chat, WchatChat::kFromUserNameFlag))
+        attribution_->noteOwnMessageSender(chat.getFromUserName());
     if (isGivenNotNull(chat, WchatChat::kTaggedUserNameFlag)) attribution_->addKnownName(chat.getTaggedUserName());
     if (isGivenNotNull(chat, WchatChat::kFromUserNameFlag)) attribution_->addKnownName(chat.getFromUserName());
 }
@@ -150,6 +153,16 @@ uint16_t WchatFriendDeducer::deduceChatRoom(uint32_t pageNumber,
         if (!rcFriendIds.empty()) return kRoomInteriorPageOfKnownTable;
     }
 
+    // A page of a table whose name is known (carved schema entries, stale b-tree
+    // walk) belongs to that table's owner, before anything the senders suggest.
+    bool allNamed = true;
+    for (const std::string& hash : tracer_->findHashedUsrNamesByPage(pageNumber)) {
+        const int64_t id = findOrMakeUpOwner(hash);
+        if (id != 0) rcFriendIds.insert(id);
+        if (!attribution_ || attribution_->findNameByHash(hash).empty()) allNamed = false;
+    }
+    if (!rcFriendIds.empty()) return allNamed ? kRoomPageOfNamedOwner : kRoomPageOfMadeUpOwner;
+
     std::set<std::string> tagged;
     std::set<std::string> from;
     for (const std::shared_ptr<WchatChat>& chat : chats) {
@@ -163,23 +176,27 @@ uint16_t WchatFriendDeducer::deduceChatRoom(uint32_t pageNumber,
             const std::set<int64_t> ids = tracer_->findRcFriendIdsByUsrName(group);
             rcFriendIds.insert(ids.begin(), ids.end());
         }
-        if (!rcFriendIds.empty()) return kRoomByTaggedMembers;
+        // Several chat rooms list every sender: the page's conversation cannot be
+        // told from its senders, and a tie to each would be wrong for all but one.
+        if (rcFriendIds.size() == 1) return kRoomByTaggedMembers;
+        rcFriendIds.clear();
     } else if (!from.empty()) {
+        // The account owner's own name says nothing about the conversation.
+        if (attribution_) from.erase(attribution_->accountOwner());
         for (const std::string& name : from) {
             const std::set<int64_t> ids = tracer_->findRcFriendIdsByUsrName(name);
             rcFriendIds.insert(ids.begin(), ids.end());
         }
-        if (!rcFriendIds.empty()) return kRoomByFromUserName;
+        if (rcFriendIds.empty() && from.size() == 1 && attribution_ && !attribution_->accountOwner().empty()) {
+            // The one peer of a conversation whose contact row is gone.
+            const int64_t id = findOrMakeUpByName(*from.begin());
+            if (id != 0) rcFriendIds.insert(id);
+        }
+        if (rcFriendIds.size() == 1) return kRoomByFromUserName;
+        rcFriendIds.clear();
     }
 
-    bool allNamed = true;
-    for (const std::string& hash : tracer_->findHashedUsrNamesByPage(pageNumber)) {
-        const int64_t id = findOrMakeUpOwner(hash);
-        if (id != 0) rcFriendIds.insert(id);
-        if (!attribution_ || attribution_->findNameByHash(hash).empty()) allNamed = false;
-    }
-    if (rcFriendIds.empty()) return 0;
-    return allNamed ? kRoomPageOfNamedOwner : kRoomPageOfMadeUpOwner;
+    return 0;
 }
 
 }  // namespace wchat
