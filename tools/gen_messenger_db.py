@@ -141,6 +141,10 @@ PHRASES = [
     "[微笑]", "[呲牙]", "[捂脸]", "[强]", "[玫瑰]", "[抱拳]", "😂😂😂", "👍", "🙏", "❤️",
     "晚安🌙", "你先忙", "等我五分钟", "那就这么定了", "发个定位给我", "价格是 ¥299",
     "快递到了吗", "我在楼下等你", "会议改到三点半了", "请大家准时参加", "报名截止到周三",
+    # Stored as typed: tabs, carriage returns, emoji sequences (joiner, variation
+    # selector, skin tone, flag tags), characters beyond the first plane.
+    "单价\t数量\t金额\n12.5\t2\t25.0", "第一行\r\n第二行", "👨\u200d👩\u200d👧 全家福", "👍🏽 收到",
+    "🏴\U000e0067\U000e0062\U000e0073\U000e0063\U000e0074\U000e007f 苏格兰", "𠀀𠀁 生僻字", "❤️\t❤️",
 ]
 LONG_PARAGRAPHS = [
     "转发：关于做好近期疫情防控工作的通知。各位业主，为切实做好小区疫情防控工作，"
