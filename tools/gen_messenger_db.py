@@ -4,6 +4,7 @@
 Usage:
     python3 tools/gen_messenger_db.py --out DIR [--seed N] [--profile tiny|small|large]
                                       [--target-mb M] [--messages N] [--single-table]
+                                      [--page-size BYTES]
 
 Writes DIR/MM.sqlite and DIR/truth.json and prints one summary line.
 
@@ -17,7 +18,9 @@ Profiles:
 --single-table one contact and one conversation table only, about 40% of its rows deleted
                (page-engine carving benchmark, e.g. --target-mb 64).
 
-Output is a pure function of the seed and the options: page size 4096, no clock values,
+--page-size BYTES  page size of the file, 1024 to 65536 (default 4096).
+
+Output is a pure function of the seed and the options: no clock values,
 deterministic iteration. The same SQLite library version gives byte-identical files.
 
 The database is built the way the messenger builds it: contacts in `Friend` (declared with
@@ -138,6 +141,10 @@ PHRASES = [
     "[微笑]", "[呲牙]", "[捂脸]", "[强]", "[玫瑰]", "[抱拳]", "😂😂😂", "👍", "🙏", "❤️",
     "晚安🌙", "你先忙", "等我五分钟", "那就这么定了", "发个定位给我", "价格是 ¥299",
     "快递到了吗", "我在楼下等你", "会议改到三点半了", "请大家准时参加", "报名截止到周三",
+    # Stored as typed: tabs, carriage returns, emoji sequences (joiner, variation
+    # selector, skin tone, flag tags), characters beyond the first plane.
+    "单价\t数量\t金额\n12.5\t2\t25.0", "第一行\r\n第二行", "👨\u200d👩\u200d👧 全家福", "👍🏽 收到",
+    "🏴\U000e0067\U000e0062\U000e0073\U000e0063\U000e0074\U000e007f 苏格兰", "𠀀𠀁 生僻字", "❤️\t❤️",
 ]
 LONG_PARAGRAPHS = [
     "转发：关于做好近期疫情防控工作的通知。各位业主，为切实做好小区疫情防控工作，"
@@ -1030,7 +1037,12 @@ def main(argv=None):
                     help="messages inserted before the deletions")
     ap.add_argument("--single-table", action="store_true",
                     help="one conversation table only, many rows deleted")
+    ap.add_argument("--page-size", type=int, default=4096,
+                    choices=[1024, 2048, 4096, 8192, 16384, 32768, 65536],
+                    help="database page size (the messenger's files use 1 to 64 KiB)")
     args = ap.parse_args(argv)
+    global PAGE_SIZE
+    PAGE_SIZE = args.page_size
     if args.messages is not None and args.messages < 1:
         ap.error("--messages must be at least 1")
     if args.target_mb is not None and args.target_mb <= 0:

@@ -39,11 +39,14 @@ size_t replaceAll(std::string& text, const std::string& from, const std::string&
 // Appends every maximal run of non-delimiter characters; never produces empty pieces.
 void split(const std::string& text, const std::string& delimiters, std::vector<std::string>& pieces);
 
-// Decodes UTF-8, drops malformed sequences, code points above U+FFFF and the code
-// points that Unicode 6.2 does not count as printable (Cc except line feed, Cf, Cs,
-// Co, Cn), and encodes the rest again.
+// Decodes UTF-8, drops malformed sequences and the code points that the current
+// Unicode version does not count as assigned and printable (Cc, Cf, Cs, Co, Cn),
+// except tab, line feed, carriage return, the zero-width joiner and the emoji tag
+// characters, which stored messages use; encodes the rest again. Emoji and every
+// other printable character of every plane stay, so a well-formed message without
+// control characters comes back byte for byte.
 std::string sanitizeText(const std::string& utf8);
-// True when the code point (of the Basic Multilingual Plane) survives sanitizeText.
+// True when the code point (U+0000..U+10FFFF) survives sanitizeText.
 bool isPrintableCodePoint(uint32_t codePoint);
 
 }  // namespace common

@@ -5,8 +5,9 @@ namespace talwen {
 namespace common {
 
 bool isPrintableCodePoint(uint32_t codePoint) {
-    if (codePoint > 0xFFFF) return false;
-    return (kUnicodePrintableTable[codePoint >> 3] >> (codePoint & 7)) & 1;
+    if (codePoint > 0x10FFFF) return false;
+    const uint8_t* block = kUnicodeKeptBlocks[kUnicodeKeptBlockIndex[codePoint >> 8]];
+    return (block[(codePoint & 0xFF) >> 3] >> (codePoint & 7)) & 1;
 }
 
 namespace {
@@ -19,8 +20,13 @@ void appendUtf8(std::string& out, uint32_t cp) {
     } else if (cp < 0x800) {
         out += static_cast<char>(0xC0 | (cp >> 6));
         out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
+    } else if (cp < 0x10000) {
         out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
@@ -31,8 +37,9 @@ void appendUtf8(std::string& out, uint32_t cp) {
 // Malformed input is dropped byte-wise: a byte that cannot start a sequence is
 // skipped alone; a lead byte with too few continuation bytes is skipped with the
 // continuation bytes it has, and decoding resumes at the first byte that is not one
-// (it may start a valid character); an overlong form is skipped whole. Surrogates
-// decoded from UTF-8 fall out through the table (category Cs).
+// (it may start a valid character); an overlong form and a value above U+10FFFF
+// are skipped whole. Surrogates decoded from UTF-8 fall out through the table
+// (category Cs). Everything kept is written back byte for byte as it was read.
 std::string sanitizeText(const std::string& utf8) {
     static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
     std::string out;

@@ -47,6 +47,7 @@ void NativeWchatChatToDbSeekEventHandler::onPageEnd(uint32_t pageNumber) {
         return;
     }
 
+    for (const std::shared_ptr<WchatChat>& chat : batch) deducer->noteNames(*chat);
     std::set<int64_t> rcFriendIds;
     const uint16_t roomType = deducer->deduceChatRoom(pageNumber, batch, rcFriendIds);
     if (!rcFriendIds.empty()) {

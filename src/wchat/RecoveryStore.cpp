@@ -478,6 +478,28 @@ std::set<int64_t> RecoveryStore::selectRcFriendIdsByUsrName(const std::string& u
     return ids;
 }
 
+bool RecoveryStore::nameMadeUpFriend(int64_t rcFriendId, const std::string& usrName, uint16_t fromType,
+                                     uint16_t toType, common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error->clear();
+    const std::string id = std::to_string(rcFriendId);
+    std::string name = usrName;
+    common::replaceAll(name, "'", "''");
+    sqldb::SqliteAssistant::executeSql(
+        db_,
+        "UPDATE WC_Friend SET usrName = '" + name + "', validFlag = validFlag | " +
+            std::to_string(WchatFriend::kUsrNameFlag) + " WHERE rcFriendId = " + id + " AND obtainWay = " +
+            std::to_string(kObtainMadeUp) + " AND usrName IS NULL;",
+        error);
+    if (!error->isSuccess() || sqlite3_changes(db_) == 0) return false;
+    sqldb::SqliteAssistant::executeSql(db_,
+                                       "UPDATE WC_Chatroom SET deduceType = " + std::to_string(toType) +
+                                           " WHERE rcFriendId = " + id +
+                                           " AND deduceType = " + std::to_string(fromType) + ";",
+                                       error);
+    return error->isSuccess();
+}
+
 StoreSummary RecoveryStore::summary(common::ErrorInfo* error) const {
     error->clear();
     StoreSummary counts;
@@ -497,6 +519,7 @@ StoreSummary RecoveryStore::summary(common::ErrorInfo* error) const {
                                error);
         if (!error->isSuccess()) break;
     }
+    counts.rejectedChats = rejectedChats_.load();
     return counts;
 }
 

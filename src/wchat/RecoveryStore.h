@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -27,6 +28,9 @@ struct StoreSummary {
     int64_t madeUpFriends = 0;
     int64_t liveChats = 0;
     int64_t carvedChats = 0;
+    // Carved rows that fit a conversation table's layout but were turned away as
+    // not being messages (known only to the run that carved them).
+    int64_t rejectedChats = 0;
 };
 
 // The recovery store: one SQLite connection with tables WC_Friend, WC_Chat,
@@ -86,10 +90,18 @@ public:
                                  common::ErrorInfo* error);
     void insertChatFriends(const ChatFriendMap& chatFriends, common::ErrorInfo* error);
 
+    // A contact made up for a conversation table gets the user name found for the
+    // table afterwards; its conversation ties of type fromType become toType.
+    // False when nothing was changed.
+    bool nameMadeUpFriend(int64_t rcFriendId, const std::string& usrName, uint16_t fromType, uint16_t toType,
+                          common::ErrorInfo* error);
+
     std::set<int64_t> selectRcFriendIdsByUsrName(const std::string& usrName, common::ErrorInfo* error);
 
     // Contacts and messages by how they were obtained.
     StoreSummary summary(common::ErrorInfo* error) const;
+    // The message seek's count of carved rows turned away, for the summary.
+    void setRejectedChats(int64_t count) { rejectedChats_ = count; }
 
     // Finalizes the kept insert statements (under the lock).
     void releaseKeptStatements();
@@ -120,6 +132,7 @@ private:
     void releaseKeptLocked();
 
     sqlite3* db_;
+    std::atomic<int64_t> rejectedChats_{0};
     mutable std::mutex mutex_;
     KeptStatement keptFriend_;
     KeptStatement keptChat_;

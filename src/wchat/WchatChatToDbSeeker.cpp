@@ -11,6 +11,7 @@
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
 #include "common/Stopwatch.h"
 #include "sqlite_recovery/Table.h"
+#include "wchat/DuplicateMerger.h"
 #include "wchat/NativeWchatChatRecordFilter.h"
 #include "wchat/NativeWchatChatTableRecordFilter.h"
 #include "wchat/NativeWchatChatTableSeekEventHandler.h"
@@ -253,12 +254,17 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     const uint32_t leafPages = walkTableBtrees(tables, error);
     endStage(Stage::WalkChatTables, counted(leafPages));
 
-    // 13. The contact index (live contacts only) and the deducer over it.
+    // 13. The contact index (live contacts first, then the carved ones, so a
+    // conversation whose contact row was deleted but carved finds it) and the
+    // deducer over it, with the further evidence of every known user name and the
+    // tables' interior pages.
     beginStage(Stage::IndexFriends);
-    tracer.indexSavedWchatFriends(liveFriends, tables, error);
+    tracer.indexSavedWchatFriends(friends, tables, error);
     if (!error->isSuccess()) return;
+    attribution.index(friends, tables, tracer);
     endStage(Stage::IndexFriends, {});
     deducer = std::make_shared<WchatFriendDeducer>(store.get(), &tracer);
+    deducer->setAttribution(&attribution);
 
     // 14. Every live message, in batches.
     if (cancelled(error)) return;
@@ -275,12 +281,19 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     beginStage(Stage::SeekChats, threads);
     guarded("seekWchatChats", error, [&] { carvedChats = seekWchatChats(threads, error); });
     ErrorInfo seekError = *error;
+    store->setRejectedChats(static_cast<int64_t>(chatScreen.rejected()));
     endStage(Stage::SeekChats, counted(carvedChats));
     // A seek cut short by a cancel request leaves what it stored; the store is
     // finished all the same and the run reported as cancelled.
     if (seekError.isSuccess()) cancelled(&seekError);
 
     beginStage(Stage::FinishTargetDb);
+    // One copy per message before anything is counted; a failed merge leaves the
+    // copies, which loses nothing.
+    ErrorInfo mergeError;
+    // Owners made up before their user name turned up in a later page get it now.
+    if (deducer) deducer->proveMadeUpOwners(&mergeError);
+    mergedCopies = DuplicateMerger::merge(store->connection(), &mergeError);
     store->finishTargetDb(error, [this](size_t done, size_t total) {
         if (stageObserver) stageObserver->onProgress(Stage::FinishTargetDb, done, total);
     });
@@ -313,6 +326,7 @@ void WchatChatToDbSeeker::close() {
     }
     database.close();
     tracer.clear();
+    attribution.clear();
     savedChats.clear();
 }
 
@@ -389,8 +403,11 @@ uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* er
     }
 
     NativeWchatChatRecordFilter filter;
+    // Rows that cannot be messages (other tables' rows, chance matches) are turned
+    // away before they are stored, and counted.
+    chatScreen.prepare(sourceDb, database, fileBuffer.get(), sourcePath, &savedChats);
     std::vector<std::unique_ptr<NativeWchatChatToDbSeekEventHandler>> handlers;
-    return carve(&database, *table, &filter, threadCount, chatSeekProgress, handlers,
+    return carve(&database, *table, chatScreen.wrap(&filter), threadCount, chatSeekProgress, handlers,
                  [this] {
                      return std::make_unique<NativeWchatChatToDbSeekEventHandler>(
                          store.get(), deducer.get(), &savedChats, logger);
@@ -468,6 +485,7 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         if (!error->isSuccess() || batch.empty()) break;
         // A live conversation whose contact row is gone would be tied to no one and
         // shown nowhere: it gets a made-up owner, as a dropped conversation does.
+        for (const std::shared_ptr<WchatChat>& chat : batch) deducer->noteNames(*chat);
         if (ownerId == 0) ownerId = deducer->findOrMakeUpOwner(hash);
         savedChats.addAll(batch);
 

@@ -13,6 +13,8 @@
 #include "sqlite_recovery/SeekProgressIndicator.h"
 #include "sqlite_recovery/SqliteFacility.h"
 #include "sqlite_recovery/TableBtree.h"
+#include "wchat/CarvedChatScreen.h"
+#include "wchat/ChatAttribution.h"
 #include "wchat/PipelineStage.h"
 #include "wchat/RecoveryStore.h"
 #include "wchat/SavedChatIndex.h"
@@ -104,6 +106,11 @@ public:
         const std::vector<std::shared_ptr<sqlite::TableBtree>>& carved);
 
     const WchatFriendTracer& getTracer() const { return tracer; }
+    // Carved rows of the message seek turned away as not being messages.
+    uint64_t getRejectedChats() const { return chatScreen.rejected(); }
+    const CarvedChatScreen& getChatScreen() const { return chatScreen; }
+    // Stale carved copies merged into one message each.
+    int64_t getMergedCopies() const { return mergedCopies; }
     const SavedChatIndex& getSavedChats() const { return savedChats; }
 
 private:
@@ -124,6 +131,9 @@ private:
     sqlite::SeekProgressIndicator* chatSeekProgress = nullptr;
     WchatFriendTracer tracer;
     SavedChatIndex savedChats;
+    CarvedChatScreen chatScreen;
+    ChatAttribution attribution;
+    int64_t mergedCopies = 0;
     std::shared_ptr<WchatFriendDeducer> deducer;
 
     StageObserver* stageObserver = nullptr;

@@ -24,10 +24,12 @@
 namespace wcrtest {
 
 // Runs the fixture generator into dir; false when it failed.
-inline bool generateMessengerDb(const std::string& dir, const std::string& profile, int seed) {
+inline bool generateMessengerDb(const std::string& dir, const std::string& profile, int seed,
+                                int pageSize = 4096) {
     const std::string command = std::string("python3 '") + WCR_TOOLS_DIR +
                                 "/gen_messenger_db.py' --out '" + dir + "' --profile " + profile +
-                                " --seed " + std::to_string(seed) + " > /dev/null";
+                                " --seed " + std::to_string(seed) + " --page-size " +
+                                std::to_string(pageSize) + " > /dev/null";
     return std::system(command.c_str()) == 0;
 }
 

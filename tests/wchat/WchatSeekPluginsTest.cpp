@@ -115,7 +115,7 @@ TEST(RecordFilterTest, ConversationTableEntries) {
 
 TEST(SeekHandlerTest, CollectingHandlersTranslateAtOnce) {
     NativeWchatFriendSeekEventHandler friends;
-    auto record = recordWith(3, {{"UsrName", Kind::Text}, {"NickName", Kind::Text}}, {"bob", "B\tb"});
+    auto record = recordWith(3, {{"UsrName", Kind::Text}, {"NickName", Kind::Text}}, {"bob", "B\x01" "b"});
     EXPECT_EQ(1, friends.onRecord(record));
     record->clear();  // the seek reuses the record
     ASSERT_EQ(1u, friends.getWchatFriends().size());

@@ -248,7 +248,7 @@ TEST(RecordTranslationTest, CarvedChat) {
     record.addFieldValue(intField(0, "TableVer", 1));
     record.addFieldValue(intField(2, "MesSvrID", 77));
     record.addFieldValue(intField(3, "CreateTime", 1500000000));
-    record.addFieldValue(textField(4, "Message", "bob:\nhello\tworld\nbye"));
+    record.addFieldValue(textField(4, "Message", "bob:\nhello\x01\tworld\nbye"));
     record.addFieldValue(textField(5, "Status", "not a number"));
     record.addFieldValue(intField(6, "ImgStatus", 1));
     record.addFieldValue(intField(7, "Type", 1));
@@ -256,7 +256,8 @@ TEST(RecordTranslationTest, CarvedChat) {
 
     const auto cleaned = WchatTranslator::translateRecordToWchatChat(record, 1);
     EXPECT_EQ(2, cleaned->getObtainWay());
-    EXPECT_EQ("bob:\nhelloworld\nbye", cleaned->getMessage());
+    // A control character goes; the tab stays, as stored.
+    EXPECT_EQ("bob:\nhello\tworld\nbye", cleaned->getMessage());
     EXPECT_EQ("bob", cleaned->getTaggedUserName());
     EXPECT_EQ(12, cleaned->getPageNumber());
     EXPECT_EQ(77, cleaned->getMesSvrId());
@@ -266,17 +267,17 @@ TEST(RecordTranslationTest, CarvedChat) {
     EXPECT_FALSE(cleaned->isSet(WchatChat::kStatusFlag));
     EXPECT_FALSE(cleaned->isSet(WchatChat::kDesFlag));
 
-    EXPECT_EQ("bob:\nhello\tworld\nbye",
+    EXPECT_EQ("bob:\nhello\x01\tworld\nbye",
               WchatTranslator::translateRecordToWchatChat(record, 0)->getMessage());
 }
 
 TEST(RecordTranslationTest, CarvedContactAndTable) {
     Record contact;
-    contact.addFieldValue(textField(2, "NickName", "A\tB"));
-    contact.addFieldValue(textField(3, "Email", "a\tb"));
+    contact.addFieldValue(textField(2, "NickName", "A\x1B" "B"));
+    contact.addFieldValue(textField(3, "Email", "a\x1B" "b"));
     const auto f = WchatTranslator::translateRecordToWchatFriend(contact, 1);
     EXPECT_EQ("AB", f->getNickName());
-    EXPECT_EQ("a\tb", f->getEmail());
+    EXPECT_EQ("a\x1B" "b", f->getEmail());
     EXPECT_TRUE(f->isFieldNull(WchatFriend::kUsrNameFlag));
     EXPECT_FALSE(f->isSet(WchatFriend::kHashedUsrNameFlag));
     EXPECT_FALSE(f->isSet(WchatFriend::kConRemarkFlag));

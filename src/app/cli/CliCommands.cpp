@@ -212,7 +212,8 @@ int listAccounts(const CliOptions& options, std::ostream& out, std::ostream& err
 
 void printSummary(const wchat::StoreSummary& counts, const RecoveredData& data, std::ostream& out) {
     out << "contacts: " << counts.liveFriends << " live, " << counts.carvedFriends << " carved\n";
-    out << "messages: " << counts.liveChats << " live, " << counts.carvedChats << " recovered from deleted space\n";
+    out << "messages: " << counts.liveChats << " live, " << counts.carvedChats << " recovered from deleted space, "
+        << counts.rejectedChats << " carved rows rejected as not messages\n";
     out << "contacts made up for conversations whose contact is gone: " << counts.madeUpFriends << "\n";
     out << "unknown-friend conversations (no contact found): " << data.unknownFriendGroups().size() << "\n";
     out << "共成功恢复 " << data.recoveredCount() << " 条已删除聊天记录。\n";
@@ -261,7 +262,9 @@ struct JsonSummary {
                                            {"carved", qint64(counts->carvedFriends)},
                                            {"madeUp", qint64(counts->madeUpFriends)}};
             root["messages"] =
-                QJsonObject{{"live", qint64(counts->liveChats)}, {"recovered", qint64(counts->carvedChats)}};
+                QJsonObject{{"live", qint64(counts->liveChats)},
+                            {"recovered", qint64(counts->carvedChats)},
+                            {"rejected", qint64(counts->rejectedChats)}};
         }
         if (data != nullptr) {
             int friends = 0, groups = 0, official = 0;

@@ -148,6 +148,7 @@ class CommandLine(unittest.TestCase):
         summary = json.loads(result.stdout)
         self.assertGreater(summary["messages"]["live"], 0)
         self.assertEqual(summary["messages"]["recovered"], summary["recoveredDeletedMessages"])
+        self.assertGreaterEqual(summary["messages"]["rejected"], 0)
         self.assertFalse(summary["partial"])
         self.assertEqual(store, summary["store"])
         self.assertIn("seekChats", summary["stageMilliseconds"])

@@ -1,0 +1,228 @@
+#include "wchat/DuplicateMerger.h"
+
+#include <algorithm>
+#include <bitset>
+#include <set>
+#include <string>
+#include <vector>
+
+#define WCR_UNIT "wchat/DuplicateMerger"
+
+namespace talwen {
+namespace wchat {
+
+namespace {
+
+struct Link {
+    int64_t rcFriendId;
+    int deduceType;
+    double ratio;
+};
+
+struct Copy {
+    int64_t rcChatId = 0;
+    int64_t validFlag = 0;
+    std::vector<Link> rooms;
+    std::vector<Link> senders;
+    int roomStrength() const {
+        int best = 0;
+        for (const Link& l : rooms) best = std::max(best, DuplicateMerger::strength(l.deduceType));
+        return best;
+    }
+    std::set<int64_t> owners() const {
+        std::set<int64_t> ids;
+        for (const Link& l : rooms) ids.insert(l.rcFriendId);
+        return ids;
+    }
+};
+
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql, common::ErrorInfo* error) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+            WCR_SET_ERROR(error, -1, std::string("sqlite3_prepare_v2: ") + sqlite3_errmsg(db), "merge");
+            stmt_ = nullptr;
+        }
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return stmt_; }
+    explicit operator bool() const { return stmt_ != nullptr; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+std::vector<Link> linksOf(sqlite3_stmt* select, int64_t rcChatId) {
+    std::vector<Link> links;
+    sqlite3_reset(select);
+    sqlite3_bind_int64(select, 1, rcChatId);
+    while (sqlite3_step(select) == SQLITE_ROW) {
+        links.push_back({sqlite3_column_int64(select, 0), sqlite3_column_int(select, 1),
+                         sqlite3_column_double(select, 2)});
+    }
+    return links;
+}
+
+bool step(sqlite3* db, sqlite3_stmt* stmt, common::ErrorInfo* error) {
+    const int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    if (rc == SQLITE_DONE) return true;
+    WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "merge");
+    return false;
+}
+
+}  // namespace
+
+int DuplicateMerger::strength(int deduceType) {
+    switch (deduceType) {
+        case 1: return 10;  // live row of the owner's table
+        case 2: return 9;   // leaf page of a live table with a known owner
+        case 6: return 8;   // other page of a live table with a known owner
+        case 7: return 7;   // page of a dropped table, owner proved by its name
+        case 4: return 5;   // chat room of all tagged senders
+        case 5: return 4;   // sender by fromusername
+        case 3: return 3;   // page of a table whose owner is made up
+        default: return 1;
+    }
+}
+
+int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error) {
+    error->clear();
+    // Groups of carved messages that agree in everything a copy keeps.
+    Statement groups(db,
+                     "SELECT group_concat(rcChatId) FROM WC_Chat WHERE obtainWay = 2 "
+                     "GROUP BY ifnull(mesSvrId, 0), createTime, type, des, message HAVING count(*) > 1;",
+                     error);
+    Statement flagOf(db, "SELECT validFlag FROM WC_Chat WHERE rcChatId = ?;", error);
+    Statement roomsOf(db, "SELECT rcFriendId, deduceType, ratio FROM WC_Chatroom WHERE rcChatId = ?;", error);
+    Statement sendersOf(db, "SELECT rcFriendId, deduceType, ratio FROM WC_ChatFriend WHERE rcChatId = ?;", error);
+    Statement svrIdOf(db, "SELECT ifnull(mesSvrId, 0) FROM WC_Chat WHERE rcChatId = ?;", error);
+    Statement dropRooms(db, "DELETE FROM WC_Chatroom WHERE rcChatId = ?;", error);
+    Statement dropSenders(db, "DELETE FROM WC_ChatFriend WHERE rcChatId = ?;", error);
+    Statement dropChat(db, "DELETE FROM WC_Chat WHERE rcChatId = ?;", error);
+    Statement addRoom(db, "INSERT INTO WC_Chatroom(rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, ?);",
+                      error);
+    Statement addSender(db,
+                        "INSERT INTO WC_ChatFriend(rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, ?);",
+                        error);
+    if (!error->isSuccess()) return 0;
+
+    std::vector<std::vector<int64_t>> found;
+    while (sqlite3_step(groups.get()) == SQLITE_ROW) {
+        const unsigned char* text = sqlite3_column_text(groups.get(), 0);
+        std::vector<int64_t> ids;
+        if (text != nullptr) {
+            std::string list(reinterpret_cast<const char*>(text));
+            size_t start = 0;
+            while (start < list.size()) {
+                size_t comma = list.find(',', start);
+                if (comma == std::string::npos) comma = list.size();
+                ids.push_back(std::stoll(list.substr(start, comma - start)));
+                start = comma + 1;
+            }
+        }
+        std::sort(ids.begin(), ids.end());
+        found.push_back(std::move(ids));
+    }
+
+    int64_t removed = 0;
+    sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+    for (const std::vector<int64_t>& ids : found) {
+        std::vector<Copy> copies;
+        int64_t svrId = 0;
+        for (const int64_t id : ids) {
+            Copy copy;
+            copy.rcChatId = id;
+            sqlite3_reset(flagOf.get());
+            sqlite3_bind_int64(flagOf.get(), 1, id);
+            if (sqlite3_step(flagOf.get()) == SQLITE_ROW) copy.validFlag = sqlite3_column_int64(flagOf.get(), 0);
+            sqlite3_reset(svrIdOf.get());
+            sqlite3_bind_int64(svrIdOf.get(), 1, id);
+            if (sqlite3_step(svrIdOf.get()) == SQLITE_ROW) svrId = sqlite3_column_int64(svrIdOf.get(), 0);
+            copy.rooms = linksOf(roomsOf.get(), id);
+            copy.senders = linksOf(sendersOf.get(), id);
+            copies.push_back(std::move(copy));
+        }
+        // Strongest tie first; copies tied to no conversation last.
+        std::stable_sort(copies.begin(), copies.end(),
+                         [](const Copy& a, const Copy& b) { return a.roomStrength() > b.roomStrength(); });
+        // Clusters of copies that are one message: without a server id only copies
+        // of the same conversation (or of none) are.
+        std::vector<std::vector<const Copy*>> clusters;
+        for (const Copy& copy : copies) {
+            std::vector<const Copy*>* home = nullptr;
+            for (auto& cluster : clusters) {
+                if (svrId != 0 || copy.rooms.empty() || cluster.front()->owners() == copy.owners()) {
+                    home = &cluster;
+                    break;
+                }
+            }
+            if (home) {
+                home->push_back(&copy);
+            } else {
+                clusters.push_back({&copy});
+            }
+        }
+        for (const auto& cluster : clusters) {
+            if (cluster.size() < 2) continue;
+            // The most complete copy stays; the tie of the strongest copy goes with it.
+            const Copy* keeper = cluster.front();
+            for (const Copy* copy : cluster) {
+                const size_t bits = std::bitset<64>(static_cast<uint64_t>(copy->validFlag)).count();
+                const size_t keeperBits = std::bitset<64>(static_cast<uint64_t>(keeper->validFlag)).count();
+                if (bits > keeperBits || (bits == keeperBits && copy->roomStrength() == keeper->roomStrength() &&
+                                          copy->rcChatId < keeper->rcChatId))
+                    keeper = copy;
+            }
+            const Copy* strongest = cluster.front();
+            const Copy* withSender = nullptr;
+            for (const Copy* copy : cluster) {
+                if (!copy->senders.empty()) {
+                    withSender = copy;
+                    break;
+                }
+            }
+            if (!withSender || !keeper->senders.empty()) withSender = keeper;
+            bool ok = true;
+            if (strongest != keeper && strongest->roomStrength() > keeper->roomStrength()) {
+                sqlite3_bind_int64(dropRooms.get(), 1, keeper->rcChatId);
+                ok = step(db, dropRooms.get(), error);
+                for (const Link& l : strongest->rooms) {
+                    if (!ok) break;
+                    sqlite3_bind_int64(addRoom.get(), 1, l.rcFriendId);
+                    sqlite3_bind_int64(addRoom.get(), 2, keeper->rcChatId);
+                    sqlite3_bind_int(addRoom.get(), 3, l.deduceType);
+                    sqlite3_bind_double(addRoom.get(), 4, l.ratio);
+                    ok = step(db, addRoom.get(), error);
+                }
+            }
+            if (ok && withSender != keeper) {
+                for (const Link& l : withSender->senders) {
+                    if (!ok) break;
+                    sqlite3_bind_int64(addSender.get(), 1, l.rcFriendId);
+                    sqlite3_bind_int64(addSender.get(), 2, keeper->rcChatId);
+                    sqlite3_bind_int(addSender.get(), 3, l.deduceType);
+                    sqlite3_bind_double(addSender.get(), 4, l.ratio);
+                    ok = step(db, addSender.get(), error);
+                }
+            }
+            for (const Copy* copy : cluster) {
+                if (!ok || copy == keeper) continue;
+                for (sqlite3_stmt* drop : {dropRooms.get(), dropSenders.get(), dropChat.get()}) {
+                    sqlite3_bind_int64(drop, 1, copy->rcChatId);
+                    if (!(ok = step(db, drop, error))) break;
+                }
+                if (ok) ++removed;
+            }
+            if (!ok) break;
+        }
+        if (!error->isSuccess()) break;
+    }
+    sqlite3_exec(db, "END TRANSACTION;", nullptr, nullptr, nullptr);
+    return removed;
+}
+
+}  // namespace wchat
+}  // namespace talwen

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+#include <sqlite3.h>
+
+#include "common/ErrorInfo.h"
+
+namespace talwen {
+namespace wchat {
+
+// One copy per message. Page splits and moves leave stale copies of a deleted
+// row on several pages, and each is carved. Carved messages with the same server
+// id, creation time, type, direction and text are one message when they belong to
+// the same conversation (a copy tied to none joins the others; copies with a
+// server id are one message whatever they were tied to). The most complete copy
+// stays (most columns read, then the strongest tie to a conversation, then the
+// first stored); it takes the strongest conversation tie and a sender tie of the
+// others when it has none, and the other copies and their ties are deleted.
+//
+// Runs on the store's connection after the message seek, before the store's
+// counters are computed; nothing else may write meanwhile. One transaction.
+class DuplicateMerger {
+public:
+    // Rank of a WC_Chatroom deduce type as evidence: higher is stronger.
+    static int strength(int deduceType);
+
+    // Returns the number of copies removed.
+    static int64_t merge(sqlite3* db, common::ErrorInfo* error);
+};
+
+}  // namespace wchat
+}  // namespace talwen
