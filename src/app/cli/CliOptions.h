@@ -22,6 +22,8 @@ struct CliOptions {
     unsigned threads = 0;            // scan: seek threads (0: one less than the hardware threads)
     bool json = false;               // scan, export: the summary as one JSON object on standard output
     bool quiet = false;              // scan, export: no progress and no summary text, only errors
+    std::string passwordFile;        // accounts, scan, export: an encrypted backup's password, first line
+    std::string passwordEnv;         // accounts, scan, export: ... or the variable that holds it
     std::string helpTopic;           // help COMMAND: the command to explain
     std::string error;               // set when the arguments are wrong
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct RenderContext {
     // picture and is never a reason to go online. Empty: the addresses as they are.
     QString pictureCacheDir;
     QString ownerUsrName;  // names the owner's cached picture
+    // Encrypted backups: called with a media file's name before it is looked for
+    // in backupDir, which holds only the files decrypted so far; it decrypts it there.
+    std::function<void(const QString& fileName)> prepareMedia;
 };
 
 // The link of a slice page's load-earlier element: "#wcr-earlier:" + the createTime

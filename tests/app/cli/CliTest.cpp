@@ -183,7 +183,7 @@ TEST(Cli, BadInputFailsWithOneLineMessage) {
                 "CREATE TABLE Files(fileID TEXT, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB);"
                 "INSERT INTO Files VALUES('0123456789012345678901234567890123456789','HomeDomain','a.txt',1,NULL);");
     const QString encrypted = root + "/encrypted";
-    ASSERT_TRUE(generateBackup(encrypted, "--layout db --encrypted --placeholder-db"));
+    ASSERT_TRUE(generateBackup(encrypted, "--layout db --encrypted --kdf-iterations 1000 --placeholder-db"));
     const QString twoAccounts = root + "/two_accounts";
     ASSERT_TRUE(generateBackup(twoAccounts, "--layout mbdb --accounts 2 --placeholder-db"));
 
