@@ -82,9 +82,9 @@ bool readTerminalSecret(const char* prompt, const std::atomic<bool>* interrupted
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (!_isatty(_fileno(stdin)) || !GetConsoleMode(input, &mode)) return false;
+    SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     std::fputs(prompt, stderr);
     std::fflush(stderr);
-    SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     bool done = false;
     while (!done && (interrupted == nullptr || !interrupted->load())) {
         if (WaitForSingleObject(input, 100) != WAIT_OBJECT_0) continue;
@@ -104,12 +104,13 @@ bool readTerminalSecret(const char* prompt, const std::atomic<bool>* interrupted
     const int fd = STDIN_FILENO;
     termios saved{};
     if (!isatty(fd) || tcgetattr(fd, &saved) != 0) return false;
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
+    // Echo goes off before the prompt shows: whatever is typed after it stays unseen.
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ICANON | ISIG;  // Ctrl-C still signals; the line is read whole
-    tcsetattr(fd, TCSAFLUSH, &quiet);
+    if (tcsetattr(fd, TCSANOW, &quiet) != 0) return false;
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
     // Polled, so that a Ctrl-C (which the handler only notes) ends the wait too.
     bool done = false;
     bool failed = false;
@@ -123,7 +124,7 @@ bool readTerminalSecret(const char* prompt, const std::atomic<bool>* interrupted
         else if (c == '\n') done = true;
         else line->push_back(c);
     }
-    tcsetattr(fd, TCSAFLUSH, &saved);
+    tcsetattr(fd, TCSANOW, &saved);
     std::fputs("\n", stderr);
     return done;
 }
