@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config git python3
   qtbase5-dev qtbase5-dev-tools libqt5xml5
-  libsqlite3-dev sqlite3 libplist-dev
+  libsqlite3-dev sqlite3 libplist-dev libssl-dev python3-cryptography
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qtwebengine5-dev xvfb xauth fonts-noto-cjk fonts-noto-color-emoji
 )

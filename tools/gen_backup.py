@@ -21,12 +21,20 @@ Audio/ and Video/<md5 of a contact>/. MM.sqlite comes from gen_messenger_db.py
 when that tool lies beside this one (unless --placeholder-db), otherwise from a
 small placeholder database. Files of other apps' domains are added as decoys.
 
---encrypted marks the backup encrypted in Manifest.plist and stores file
-contents (and, for the db layout, Manifest.db itself) as random bytes, as an
-encrypted backup would.
+--encrypted writes the backup as iTunes and Finder write an encrypted one, with
+the password --password: Manifest.plist gets a keybag (BackupKeyBag) whose class
+keys are wrapped (AES key wrap, RFC 3394) with the key derived from the password
+(PBKDF2-HMAC-SHA256 over DPSL with --kdf-iterations, then PBKDF2-HMAC-SHA1 over
+SALT with 10,000 iterations; --legacy-kdf: the SHA-1 step alone, as before iOS
+10.2), and ManifestKey. Every file gets a key of its own, wrapped with its class
+key and kept in its manifest record; files and Manifest.db are AES-256-CBC with
+a zero IV and PKCS#7 padding. The contents are those of the same command without
+--encrypted. Salts and keys come from --seed: test data, not secrets.
+--without-key TEXT leaves the key out of the records whose path ends with TEXT.
 
 A JSON summary (udid, layout, accounts with their expected settings, media
-paths) is printed on standard output. Uses only the Python standard library.
+paths) is printed on standard output. Needs the Python standard library and, for
+--encrypted, the "cryptography" package (Debian: python3-cryptography).
 """
 
 import argparse
@@ -246,6 +254,76 @@ def decoy_entries(rng):
     ]
 
 
+# ---------------------------------------------------------------- encryption
+
+PROTECTION_CLASSES = (1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11)
+FILE_CLASS = 4  # class D (no protection), as the records of unencrypted backups say
+SHA1_ITERATIONS = 10000
+
+
+def tlv(tag, value):
+    if isinstance(value, int):
+        value = struct.pack(">I", value)
+    return tag.encode("ascii") + struct.pack(">I", len(value)) + value
+
+
+class Encryption:
+    """Keys of one encrypted backup, derived from --password and --seed."""
+
+    def __init__(self, args):
+        from cryptography.hazmat.primitives import keywrap  # only --encrypted needs it
+        self.keywrap = keywrap
+        self.rng = random.Random("keys-%d" % args.seed)
+        self.without_key = args.without_key
+        salt, dpsl = self.rng.randbytes(20), self.rng.randbytes(20)
+        password = args.password.encode("utf-8")
+        if args.legacy_kdf:
+            derived = hashlib.pbkdf2_hmac("sha1", password, salt, SHA1_ITERATIONS, 32)
+        else:
+            first = hashlib.pbkdf2_hmac("sha256", password, dpsl, args.kdf_iterations, 32)
+            derived = hashlib.pbkdf2_hmac("sha1", first, salt, SHA1_ITERATIONS, 32)
+        self.class_keys = {c: self.rng.randbytes(32) for c in PROTECTION_CLASSES}
+        bag = tlv("VERS", 3) + tlv("TYPE", 1) + tlv("UUID", self.rng.randbytes(16))
+        bag += tlv("HMCK", self.rng.randbytes(40)) + tlv("WRAP", 0) + tlv("SALT", salt)
+        bag += tlv("ITER", SHA1_ITERATIONS)
+        if not args.legacy_kdf:
+            bag += tlv("DPWT", 1) + tlv("DPIC", args.kdf_iterations) + tlv("DPSL", dpsl)
+        for c in PROTECTION_CLASSES:
+            bag += tlv("UUID", self.rng.randbytes(16)) + tlv("CLAS", c) + tlv("WRAP", 2)
+            bag += tlv("KTYP", 0) + tlv("WPKY", keywrap.aes_key_wrap(derived, self.class_keys[c]))
+        self.keybag = bag
+        self.manifest_key_value = self.rng.randbytes(32)
+        self.manifest_key = struct.pack("<I", FILE_CLASS) + keywrap.aes_key_wrap(
+            self.class_keys[FILE_CLASS], self.manifest_key_value)
+        self.file_keys = {}
+
+    def file_key(self, e):
+        """EncryptionKey of a file's record (4-byte little-endian class, wrapped key),
+        or None when the record is to have none."""
+        if self.without_key and e.path.endswith(self.without_key):
+            return None
+        if e.file_id not in self.file_keys:
+            key = self.rng.randbytes(32)
+            wrapped = self.keywrap.aes_key_wrap(self.class_keys[FILE_CLASS], key)
+            self.file_keys[e.file_id] = (key, struct.pack("<I", FILE_CLASS) + wrapped)
+        return self.file_keys[e.file_id][1]
+
+    @staticmethod
+    def encrypt(key, data):
+        from cryptography.hazmat.primitives import padding
+        from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+        padder = padding.PKCS7(128).padder()
+        padded = padder.update(data) + padder.finalize()
+        encryptor = Cipher(algorithms.AES(key), modes.CBC(b"\x00" * 16)).encryptor()
+        return encryptor.update(padded) + encryptor.finalize()
+
+    def encrypt_file(self, e):
+        key = self.file_keys.get(e.file_id)
+        if key is None:  # no key in the record: the content is encrypted with one nobody has
+            return self.encrypt(self.rng.randbytes(32), e.content)
+        return self.encrypt(key[0], e.content)
+
+
 # ---------------------------------------------------------------- manifests
 
 def mbdb_string(data):
@@ -254,7 +332,7 @@ def mbdb_string(data):
     return struct.pack(">H", len(data)) + data
 
 
-def write_mbdb(path, entries, encrypted, rng):
+def write_mbdb(path, entries, encryption):
     out = bytearray(b"mbdb\x05\x00")
     stamp = int(BASE_TIME.replace(tzinfo=datetime.timezone.utc).timestamp())
     for inode, e in enumerate(entries, start=1000):
@@ -262,7 +340,8 @@ def write_mbdb(path, entries, encrypted, rng):
         out += mbdb_string(e.path.encode("utf-8"))
         out += mbdb_string(b"")  # link target
         out += mbdb_string(b"" if e.is_dir else hashlib.sha1(e.content).digest())
-        out += mbdb_string(rng.randbytes(44) if encrypted and not e.is_dir else b"")
+        key = encryption.file_key(e) if encryption and not e.is_dir else None
+        out += mbdb_string(key or b"")
         out += struct.pack(">HQIIIIIQbb",
                            MODE_DIR if e.is_dir else MODE_FILE, inode, 501, 501,
                            stamp, stamp, stamp, 0 if e.is_dir else len(e.content),
@@ -273,19 +352,24 @@ def write_mbdb(path, entries, encrypted, rng):
         f.write(bytes(out))
 
 
-def file_blob(e):
-    """The "file" column: a small keyed archive of the file's metadata."""
+def file_blob(e, encryption=None):
+    """The "file" column: a small keyed archive of the file's metadata; in an
+    encrypted backup with EncryptionKey, an archived NSData of the wrapped key."""
     meta = {"$class": plistlib.UID(2), "Size": 0 if e.is_dir else len(e.content),
             "Mode": MODE_DIR if e.is_dir else MODE_FILE, "UserID": 501, "GroupID": 501,
             "RelativePath": plistlib.UID(3), "ProtectionClass": 0 if e.is_dir else 4}
+    objects = ["$null", meta, {"$classname": "MBFile", "$classes": ["MBFile", "NSObject"]}, e.path]
+    key = encryption.file_key(e) if encryption and not e.is_dir else None
+    if key is not None:
+        meta["EncryptionKey"] = plistlib.UID(4)
+        objects += [{"$class": plistlib.UID(5), "NS.data": key},
+                    {"$classname": "NSMutableData", "$classes": ["NSMutableData", "NSData", "NSObject"]}]
     archive = {"$archiver": "NSKeyedArchiver", "$version": 100000,
-               "$top": {"root": plistlib.UID(1)},
-               "$objects": ["$null", meta, {"$classname": "MBFile",
-                                            "$classes": ["MBFile", "NSObject"]}, e.path]}
+               "$top": {"root": plistlib.UID(1)}, "$objects": objects}
     return plistlib.dumps(archive, fmt=plistlib.FMT_BINARY)
 
 
-def write_manifest_db(path, entries):
+def write_manifest_db(path, entries, encryption=None):
     con = sqlite3.connect(path)
     con.execute("PRAGMA journal_mode=DELETE")
     con.execute("CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT,"
@@ -297,7 +381,7 @@ def write_manifest_db(path, entries):
     for e in entries:
         con.execute("INSERT INTO Files VALUES (?,?,?,?,?)",
                     (e.file_id, e.domain, e.path, FLAG_DIR if e.is_dir else FLAG_FILE,
-                     file_blob(e)))
+                     file_blob(e, encryption)))
     con.commit()
     con.close()
 
@@ -347,9 +431,11 @@ def write_backup(args):
         "Applications": {"com.tencent.xin": {"CFBundleIdentifier": "com.tencent.xin",
                                              "CFBundleVersion": "8.0.20"}},
     }
-    if args.encrypted:
-        manifest["BackupKeyBag"] = rng.randbytes(64)
-        manifest["ManifestKey"] = rng.randbytes(44)
+    encryption = Encryption(args) if args.encrypted else None
+    if encryption:
+        manifest["BackupKeyBag"] = encryption.keybag
+        if args.layout == "db":
+            manifest["ManifestKey"] = encryption.manifest_key
     with open(os.path.join(args.out, "Manifest.plist"), "wb") as f:
         plistlib.dump(manifest, f, fmt=plistlib.FMT_BINARY)
     with open(os.path.join(args.out, "Status.plist"), "wb") as f:
@@ -357,10 +443,24 @@ def write_backup(args):
                        "Date": BASE_TIME, "SnapshotState": "finished",
                        "UUID": udid[:8].upper()}, f, fmt=plistlib.FMT_BINARY)
 
+    # Keys are made in manifest order, so the manifest is written first.
+    if args.layout == "mbdb":
+        write_mbdb(os.path.join(args.out, "Manifest.mbdb"), entries, encryption)
+    elif encryption:
+        with tempfile.TemporaryDirectory() as tmp:
+            plain = os.path.join(tmp, "Manifest.db")
+            write_manifest_db(plain, entries, encryption)
+            with open(plain, "rb") as f:
+                data = Encryption.encrypt(encryption.manifest_key_value, f.read())
+        with open(os.path.join(args.out, "Manifest.db"), "wb") as f:
+            f.write(data)
+    else:
+        write_manifest_db(os.path.join(args.out, "Manifest.db"), entries)
+
     for e in entries:
         if e.is_dir:
             continue
-        content = rng.randbytes(max(16, len(e.content))) if args.encrypted else e.content
+        content = encryption.encrypt_file(e) if encryption else e.content
         if args.layout == "mbdb":
             target = os.path.join(args.out, e.file_id)
         else:
@@ -368,15 +468,6 @@ def write_backup(args):
             target = os.path.join(args.out, e.file_id[:2], e.file_id)
         with open(target, "wb") as f:
             f.write(content)
-
-    if args.layout == "mbdb":
-        write_mbdb(os.path.join(args.out, "Manifest.mbdb"), entries, args.encrypted, rng)
-    elif args.encrypted:
-        # An encrypted Manifest.db is not readable as SQLite.
-        with open(os.path.join(args.out, "Manifest.db"), "wb") as f:
-            f.write(rng.randbytes(8192))
-    else:
-        write_manifest_db(os.path.join(args.out, "Manifest.db"), entries)
 
     summary["deviceName"] = device_name
     summary["serialNumber"] = serial
@@ -390,7 +481,15 @@ def main(argv=None):
     parser.add_argument("--out", required=True, help="backup directory to create")
     parser.add_argument("--layout", choices=("mbdb", "db"), default="db")
     parser.add_argument("--accounts", type=int, choices=(1, 2), default=1)
-    parser.add_argument("--encrypted", action="store_true")
+    parser.add_argument("--encrypted", action="store_true",
+                        help="write an encrypted backup (needs the cryptography package)")
+    parser.add_argument("--password", default="password", help="password of an encrypted backup")
+    parser.add_argument("--kdf-iterations", type=int, default=10000000,
+                        help="PBKDF2-HMAC-SHA256 iterations (DPIC) of an encrypted backup; iOS writes 10,000,000")
+    parser.add_argument("--legacy-kdf", action="store_true",
+                        help="derive the key as before iOS 10.2: PBKDF2-HMAC-SHA1 alone")
+    parser.add_argument("--without-key", metavar="TEXT",
+                        help="encrypted: no key in the records of paths ending with TEXT")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--target-mb", type=int, default=None,
                         help="passed to gen_messenger_db.py: grow each MM.sqlite to about this size")

@@ -33,6 +33,15 @@ struct InputLimits {
     // Records kept from one manifest (a record costs a few hundred bytes).
     static constexpr std::size_t kMaxManifestRecords = 500000;
 
+    // Encrypted backups. Iterations of one key derivation step: iOS writes ten
+    // million (DPIC) and ten thousand (ITER); a keybag asking for far more would
+    // keep the program busy for minutes per attempt.
+    static constexpr std::uint32_t kMaxKeyDerivationIterations = 50000000;
+    // Class keys of one keybag (iOS has about a dozen protection classes).
+    static constexpr std::size_t kMaxKeybagClasses = 64;
+    // The "file" column of one Manifest.db row, a keyed archive of a few hundred bytes.
+    static constexpr std::int64_t kMaxFileRecordBytes = 1LL << 20;
+
     // Writes "<quantity> of file[<path>] is beyond limit[<limit>]!" as one warning line.
     static void reportExceeded(const char* quantity, const QString& path, std::uint64_t limit);
     static QString exceededText(const char* quantity, const QString& path, std::uint64_t limit);

@@ -1,5 +1,6 @@
 #include "backup/ManifestDb.h"
 
+#include "backup/InputLimits.h"
 #include "backup/ReadOnlyFile.h"
 #include "sqldb/SqliteAssistant.h"
 
@@ -51,6 +52,22 @@ std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath)
 std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath, const std::string& domain,
                                               std::size_t maxRecords, bool* overLimit)
 {
+    return readRows(manifestPath, domain, maxRecords, overLimit, nullptr);
+}
+
+std::map<std::string, FileRecord> ManifestDb::readFileRecords(const std::string& manifestPath,
+                                                              const std::string& domain, std::size_t maxRecords,
+                                                              bool* overLimit)
+{
+    std::map<std::string, FileRecord> fileRecords;
+    readRows(manifestPath, domain, maxRecords, overLimit, &fileRecords);
+    return fileRecords;
+}
+
+std::vector<MbdbRecord> ManifestDb::readRows(const std::string& manifestPath, const std::string& domain,
+                                             std::size_t maxRecords, bool* overLimit,
+                                             std::map<std::string, FileRecord>* fileRecords)
+{
     std::vector<MbdbRecord> records;
     if (overLimit)
         *overLimit = false;
@@ -66,7 +83,8 @@ std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath, c
         return records;
 
     sqlite3_stmt* rawStmt = nullptr;
-    const std::string sql = std::string("SELECT fileID, domain, relativePath, flags FROM Files") +
+    const std::string sql = std::string("SELECT fileID, domain, relativePath, flags") +
+                            (fileRecords ? ", file" : "") + " FROM Files" +
                             (domain.empty() ? "" : " WHERE domain = ?1");
     if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &rawStmt, nullptr) != SQLITE_OK)
         return records;
@@ -92,6 +110,14 @@ std::vector<MbdbRecord> ManifestDb::readFiles(const std::string& manifestPath, c
         record.domain = columnText(stmt.get(), 1);
         record.path = columnText(stmt.get(), 2);
         record.fileName = fileId.substr(0, 2) + "/" + fileId;
+        if (fileRecords && sqlite3_column_type(stmt.get(), 4) == SQLITE_BLOB) {
+            const auto* blob = static_cast<const char*>(sqlite3_column_blob(stmt.get(), 4));
+            const int bytes = sqlite3_column_bytes(stmt.get(), 4);
+            if (blob && bytes > 0 && bytes <= InputLimits::kMaxFileRecordBytes) {
+                if (auto file = FileRecord::fromArchive(QByteArray(blob, bytes)))
+                    fileRecords->emplace(record.fileName, std::move(*file));
+            }
+        }
         records.push_back(std::move(record));
     }
     return records;

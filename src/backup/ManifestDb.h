@@ -1,9 +1,11 @@
 #pragma once
 
+#include "backup/FileRecord.h"
 #include "backup/MbdbRecord.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,7 +29,19 @@ public:
     static std::vector<MbdbRecord> readFiles(const std::string& manifestPath, const std::string& domain,
                                              std::size_t maxRecords, bool* overLimit);
 
+    // The records of an encrypted backup's decrypted Manifest.db, keyed by the
+    // files' fileName, for the files of one domain (limits as above). A row whose
+    // "file" column is not a file record is left out.
+    static std::map<std::string, FileRecord> readFileRecords(const std::string& manifestPath,
+                                                             const std::string& domain, std::size_t maxRecords,
+                                                             bool* overLimit);
+
     static bool isFileId(const std::string& fileId);
+
+private:
+    static std::vector<MbdbRecord> readRows(const std::string& manifestPath, const std::string& domain,
+                                            std::size_t maxRecords, bool* overLimit,
+                                            std::map<std::string, FileRecord>* fileRecords);
 };
 
 } // namespace talwen::backup

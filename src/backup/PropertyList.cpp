@@ -336,4 +336,23 @@ bool PropertyList::saysEncrypted(const QByteArray& data, Refusal* refusal)
     return value != 0;
 }
 
+std::optional<QByteArray> PropertyList::dataItem(const QByteArray& data, const char* key, Refusal* refusal)
+{
+    if (!accepted(checkForLibplist(data), refusal))
+        return std::nullopt;
+    plist_t raw = nullptr;
+    plist_from_memory(data.constData(), std::uint32_t(data.size()), &raw);
+    PlistPtr root(raw);
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
+        return std::nullopt;
+    plist_t item = plist_dict_get_item(root.get(), key);
+    if (!item || plist_get_node_type(item) != PLIST_DATA)
+        return std::nullopt;
+    std::uint64_t length = 0;
+    const char* bytes = plist_get_data_ptr(item, &length);
+    if (!bytes || length > std::uint64_t(std::numeric_limits<int>::max()))
+        return std::nullopt;
+    return QByteArray(bytes, int(length));
+}
+
 } // namespace talwen::backup

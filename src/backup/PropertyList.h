@@ -32,6 +32,11 @@ public:
     // boolean true, as in the Manifest.plist of an encrypted backup.
     static bool saysEncrypted(const QByteArray& data, Refusal* refusal = nullptr);
 
+    // The data value under key of a top-level dictionary (binary or XML), as the
+    // keybag and manifest key of an encrypted backup's Manifest.plist; nothing when
+    // there is none or the list is refused.
+    static std::optional<QByteArray> dataItem(const QByteArray& data, const char* key, Refusal* refusal = nullptr);
+
     // Checks a binary property list before libplist sees it: offsets, counts and
     // references inside the file, no reference cycle, and the tree it expands to
     // within the limits.

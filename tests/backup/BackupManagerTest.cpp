@@ -139,7 +139,8 @@ TEST_P(EncryptedBackupTest, IsMarkedAndLocatesNothing)
     ASSERT_TRUE(temp.isValid());
     const std::string backup = temp.filePath("enc").toStdString();
     test::generateBackup(QString::fromStdString(backup),
-                         {"--layout", GetParam(), "--accounts", "2", "--encrypted", "--placeholder-db"});
+                         {"--layout", GetParam(), "--accounts", "2", "--encrypted", "--kdf-iterations", "1000",
+                          "--placeholder-db"});
     const test::DirectorySnapshot before = test::snapshot(QString::fromStdString(backup));
 
     BackupManager manager;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/cli/CliOptions.h"
+#include "app/cli/PasswordInput.h"
 #include "app/cli/TerminalProgress.h"
 #include "app/session/RecoveryProgress.h"
 #include "app/browser/ResultBrowserModel.h"
@@ -94,6 +95,23 @@ public:
             progress_.update("", kExportText, step.total > 0 ? step.done * 100 / step.total : 100, "", "");
         }
     }
+    void onBackupDecryption(DecryptionStep step, uint64_t done, uint64_t total) override {
+        const char* text = step == kKeyDerivation ? "正在由备份密码生成密钥..." : "正在解密备份文件...";
+        if (quiet_) return;
+        if (done == 0) stageWatch_.restart();
+        const int64_t elapsedMs = std::max<int64_t>(0, stageWatch_.elapsedMilliseconds());
+        const std::string elapsed = formatEpochUtc(static_cast<uint64_t>(elapsedMs) / 1000);
+        if (done >= total) {
+            progress_.complete("", text, elapsed);
+            return;
+        }
+        std::string remaining;
+        if (done > 0) {
+            remaining = formatEpochUtc(
+                remainingMilliseconds(static_cast<double>(done) / static_cast<double>(total), elapsedMs) / 1000);
+        }
+        progress_.update("", text, static_cast<int>(done * 100 / total), remaining, elapsed);
+    }
     void finishLine() { progress_.finishLine(); }
     // Every finished stage with its time, in order.
     const std::vector<std::pair<std::string, uint64_t>>& stageTimes() const { return stageMs_; }
@@ -154,6 +172,27 @@ int stopped(std::ostream& err) {
     return kExitInterrupted;
 }
 
+// Gives the session the password of an encrypted backup, read as the options say;
+// nothing to do for a backup that is not encrypted.
+Status providePassword(RecoverySession& session, const CliOptions& options, std::ostream& err,
+                       const std::atomic<bool>* interrupted) {
+    if (!backup::BackupManager::isEncryptedBackup(options.backupDir)) return Status::ok();
+    std::string password;
+    const Status status =
+        readBackupPassword(PasswordSource{options.passwordFile, options.passwordEnv}, err, interrupted, &password);
+    if (status.isOk()) session.setBackupPassword(password);
+    std::fill(password.begin(), password.end(), '\0');
+    return status;
+}
+
+// A backup opened with its password when it is encrypted.
+Status openBackup(RecoverySession& session, const CliOptions& options, std::ostream& err,
+                  const std::atomic<bool>* interrupted) {
+    const Status password = providePassword(session, options, err, interrupted);
+    if (!password.isOk()) return password;
+    return session.openBackup(options.backupDir);
+}
+
 const CliProgress::SeekBar CliProgress::kSeekBars[3] = {
     {"(1/3)", kFriendSeekText}, {"(2/3)", kChatTableSeekText}, {"(3/3)", kChatSeekText}};
 
@@ -181,9 +220,14 @@ int listBackups(const CliOptions& options, std::ostream& out, std::ostream& err)
     return kExitOk;
 }
 
-int listAccounts(const CliOptions& options, std::ostream& out, std::ostream& err) {
-    RecoverySession session;
-    const Status opened = session.openBackup(options.backupDir);
+int listAccounts(const CliOptions& options, std::ostream& out, std::ostream& err, bool interactive,
+                 const std::atomic<bool>* interrupted) {
+    CliProgress progress(err, interactive, false);
+    RecoverySession session(&progress);
+    const InterruptWatch interrupt(interrupted, session);
+    const Status opened = openBackup(session, options, err, interrupted);
+    progress.finishLine();
+    if (opened.kind() == Status::Kind::Cancelled && interrupt.interrupted()) return stopped(err);
     if (!opened.isOk()) return fail(err, opened);
     const AccountSampling sampling = session.sampleAccounts();
     const backup::BackupManager& manager = session.backup();
@@ -327,7 +371,8 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
         status = session.useDatabaseFile(options.databaseFile);
         if (status.isOk()) status = session.copySource();
     } else {
-        status = session.openBackup(options.backupDir);
+        status = openBackup(session, options, err, interrupted);
+        progress.finishLine();
         if (status.isOk()) status = session.chooseAccount(options.account);
         if (status.isOk()) status = session.copySource();
         if (status.isOk() && !options.quiet) {
@@ -336,6 +381,7 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
             err << "\n";
         }
     }
+    if (status.kind() == Status::Kind::Cancelled && interrupt.interrupted()) return stopped(err);
     if (!status.isOk()) return fail(err, status);
 
     status = session.recover(options.threads);
@@ -387,8 +433,10 @@ int exportStore(const CliOptions& options, std::ostream& out, std::ostream& err,
     Status status = session.openKeptStore(options.storeFile);
     if (!status.isOk()) return fail(err, status);
     if (!options.backupDir.empty()) {
-        status = session.openBackup(options.backupDir);
+        status = openBackup(session, options, err, interrupted);
+        progress.finishLine();
         if (status.isOk()) status = session.chooseAccount(options.account);
+        if (status.kind() == Status::Kind::Cancelled && interrupt.interrupted()) return stopped(err);
         if (!status.isOk()) return fail(err, status);
     }
     status = session.loadResults();  // every row: the export must leave nothing out
@@ -467,7 +515,7 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
         case CliOptions::Command::Backups:
             return listBackups(options, out, err);
         case CliOptions::Command::Accounts:
-            return listAccounts(options, out, err);
+            return listAccounts(options, out, err, interactive, interrupted);
         case CliOptions::Command::Scan:
             return scan(options, out, err, interactive, interrupted);
         case CliOptions::Command::Export:

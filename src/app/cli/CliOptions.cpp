@@ -10,9 +10,9 @@ const char* const kUsage =
     "usage:\n"
     "  wchat-recover backups [--root DIR]...\n"
     "      List the iTunes backups of this computer (or of the given backup roots).\n"
-    "  wchat-recover accounts BACKUP_DIR\n"
+    "  wchat-recover accounts BACKUP_DIR [PASSWORD]\n"
     "      List the messenger accounts of a backup with their owner and sample friends.\n"
-    "  wchat-recover scan (BACKUP_DIR [--account NAME] | --db MM.sqlite)\n"
+    "  wchat-recover scan (BACKUP_DIR [--account NAME] [PASSWORD] | --db MM.sqlite)\n"
     "                     [--store FILE] [--export DIR] [--work DIR] [--threads N] [--utc]\n"
     "                     [--json] [--quiet]\n"
     "      Recover contacts and messages, deleted ones included, from a copy of the\n"
@@ -20,13 +20,17 @@ const char* const kUsage =
     "      keep the recovery store as FILE and export every conversation as HTML below\n"
     "      DIR, with index.html, messages.csv/.jsonl, contacts.csv and report.html/.json.\n"
     "      NAME is the account's user name or its 32-character directory.\n"
-    "  wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]] [--utc]\n"
-    "                       [--json] [--quiet]\n"
+    "  wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME] [PASSWORD]]\n"
+    "                       [--utc] [--json] [--quiet]\n"
     "      Export every conversation of a kept recovery store; with the backup, pictures\n"
     "      and voice notes are copied too.\n"
     "  wchat-recover help COMMAND\n"
     "      Explain one command, with examples.\n"
     "  wchat-recover --version\n"
+    "PASSWORD, for an encrypted backup: --password-file FILE (its first line) or\n"
+    "--password-env NAME (the environment variable NAME); without either it is asked\n"
+    "for on the terminal. Decrypted files stay in the working directory and are\n"
+    "removed when the command ends.\n"
     "--json prints the summary as one JSON object on standard output; --quiet prints only\n"
     "errors. --utc writes the times of pages in UTC instead of local time (pages name\n"
     "their UTC offset either way). Ctrl-C stops a scan or an export cleanly (exit\n"
@@ -51,19 +55,29 @@ std::string commandHelp(const std::string& command) {
          "  wchat-recover backups\n"
          "  wchat-recover backups --root /media/usb/MobileSync/Backup\n"},
         {"accounts",
-         "wchat-recover accounts BACKUP_DIR\n"
+         "wchat-recover accounts BACKUP_DIR [--password-file FILE | --password-env NAME]\n"
          "  Lists the messenger accounts of a backup with their owner and some friends, so\n"
          "  that an account can be recognised and chosen for scan --account.\n"
+         "  --password-file FILE, --password-env NAME   the password of an encrypted backup\n"
+         "                  (see scan)\n"
          "example:\n"
          "  wchat-recover accounts ~/Backup/00008030-001A2B3C4D5E6F70\n"},
         {"scan",
-         "wchat-recover scan (BACKUP_DIR [--account NAME] | --db MM.sqlite)\n"
+         "wchat-recover scan (BACKUP_DIR [--account NAME] [--password-file FILE | --password-env NAME]\n"
+         "                   | --db MM.sqlite)\n"
          "                   [--store FILE] [--export DIR] [--work DIR] [--threads N] [--utc]\n"
          "                   [--json] [--quiet]\n"
          "  Copies the messenger database of the backup (or the file given with --db) and\n"
          "  recovers its contacts and messages, deleted ones included, from the copy.\n"
          "  --account NAME  the account's user name or 32-character directory (needed when\n"
          "                  the backup holds several accounts)\n"
+         "  --password-file FILE  the password of an encrypted backup: the file's first line\n"
+         "  --password-env NAME   ... or the value of the environment variable NAME\n"
+         "                  Without either, the password is asked for on the terminal (not\n"
+         "                  shown as typed). The key derivation takes a few seconds; the\n"
+         "                  databases and settings are decrypted into the working directory,\n"
+         "                  pictures and voice notes when the export copies them, and all of\n"
+         "                  it is removed when the scan ends.\n"
          "  --store FILE    keep the recovery store as FILE (never overwritten)\n"
          "  --export DIR    export every conversation as HTML pages below DIR\n"
          "  --work DIR      working directory for the copy (default: a temporary one)\n"
@@ -73,12 +87,14 @@ std::string commandHelp(const std::string& command) {
          "  --quiet         no progress and no summary text, only errors\n"
          "examples:\n"
          "  wchat-recover scan ~/Backup/00008030-001A2B3C4D5E6F70 --export ~/Desktop/chats\n"
-         "  wchat-recover scan --db MM.sqlite --store recovered.sqlite --json\n"},
+         "  wchat-recover scan --db MM.sqlite --store recovered.sqlite --json\n"
+         "  wchat-recover scan ~/Backup/00008030-001A2B3C4D5E6F70 --password-file ~/pw.txt --work ~/case1\n"},
         {"export",
-         "wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]] [--utc]\n"
-         "                     [--json] [--quiet]\n"
+         "wchat-recover export STORE --export DIR [--backup BACKUP_DIR [--account NAME]\n"
+         "                     [--password-file FILE | --password-env NAME]] [--utc] [--json] [--quiet]\n"
          "  Exports every conversation of a recovery store kept by scan --store. With the\n"
-         "  backup, pictures and voice notes of the account are copied too.\n"
+         "  backup, pictures and voice notes of the account are copied too (decrypted with\n"
+         "  the password for an encrypted backup, see scan).\n"
          "  --utc           times of pages and index in UTC instead of local time\n"
          "example:\n"
          "  wchat-recover export recovered.sqlite --export ~/Desktop/chats --backup ~/Backup/0000\n"},
@@ -165,6 +181,17 @@ CliOptions parseCommandLine(const std::vector<std::string>& arguments) {
             takeValue(arguments, i, options.exportDir, options);
         } else if (argument == "--backup") {
             takeValue(arguments, i, options.backupDir, options);
+        } else if ((argument == "--password-file" || argument == "--password-env") &&
+                   options.command != CliOptions::Command::Backups) {
+            std::string& value = argument == "--password-file" ? options.passwordFile : options.passwordEnv;
+            if (!options.passwordFile.empty() || !options.passwordEnv.empty()) {
+                options.error = "give the password once: --password-file FILE or --password-env NAME";
+            } else {
+                takeValue(arguments, i, value, options);
+            }
+        } else if (argument == "--password" || argument.rfind("--password=", 0) == 0) {
+            options.error = "the password is never taken from the command line, where others can read it: "
+                            "use --password-file FILE or --password-env NAME";
         } else if (argument == "--work") {
             takeValue(arguments, i, options.workDir, options);
         } else if (argument == "--threads") {
@@ -210,6 +237,9 @@ CliOptions parseCommandLine(const std::vector<std::string>& arguments) {
                     options.error = "scan needs either a backup directory or --db FILE";
                 } else if (!options.databaseFile.empty() && !options.account.empty()) {
                     options.error = "--account goes with a backup directory, not with --db";
+                } else if (!options.databaseFile.empty() &&
+                           (!options.passwordFile.empty() || !options.passwordEnv.empty())) {
+                    options.error = "a password goes with a backup directory, not with --db";
                 }
             }
             break;

@@ -23,6 +23,8 @@ struct CliOptions {
     bool json = false;               // scan, export: the summary as one JSON object on standard output
     bool quiet = false;              // scan, export: no progress and no summary text, only errors
     bool utc = false;                // scan, export: pages, index and report in UTC instead of local time
+    std::string passwordFile;        // accounts, scan, export: an encrypted backup's password, first line
+    std::string passwordEnv;         // accounts, scan, export: ... or the variable that holds it
     std::string helpTopic;           // help COMMAND: the command to explain
     std::string error;               // set when the arguments are wrong
 };

@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
@@ -26,6 +28,7 @@
 #include "app/session/AccountDatabase.h"
 #include "app/store/PictureNames.h"
 #include "backup/BackupManager.h"
+#include "backup/EncryptedBackup.h"
 
 Q_DECLARE_METATYPE(std::vector<int32_t>)
 
@@ -269,13 +272,43 @@ void MainWindow::EnterSchedule() {
         return;
     }
     files_->startButton()->setEnabled(false);
-    runner_ = std::make_unique<SessionRunner>();
     const std::string path = backups_[static_cast<size_t>(row)].path;
+    if (!backups_[static_cast<size_t>(row)].encrypted) {
+        openBackupAndSample(path, QString());
+        return;
+    }
+    // The password is asked for here and handed to the session only; the dialog
+    // forgets it when it goes.
+    auto* dialog = new QInputDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("备份密码"));
+    dialog->setLabelText(QStringLiteral("此备份已加密，请输入备份密码（在 iTunes 或 Finder 中设置的密码）："));
+    dialog->setTextEchoMode(QLineEdit::Password);
+    dialog->setInputMode(QInputDialog::TextInput);
+    passwordDialog_ = dialog;
+    connect(dialog, &QInputDialog::textValueSelected, this, [this, path](const QString& password) {
+        if (password.isEmpty()) {
+            files_->startButton()->setEnabled(true);
+            return;
+        }
+        openBackupAndSample(path, password);
+    });
+    connect(dialog, &QDialog::rejected, this, [this] { files_->startButton()->setEnabled(true); });
+    dialog->open();
+}
+
+void MainWindow::openBackupAndSample(const std::string& path, const QString& password) {
+    runner_ = std::make_unique<SessionRunner>();
     auto status = std::make_shared<Status>();
     auto sampling = std::make_shared<AccountSampling>();
+    // Decrypted files of an encrypted backup go below the working directory.
+    const std::string work = password.isEmpty() ? std::string() : workDirectory().toStdString();
     runner_->run(
-        [path, status, sampling](RecoverySession& session) {
-            *status = session.openBackup(path);
+        [path, status, sampling, work, secret = password.toStdString()](RecoverySession& session) mutable {
+            if (!work.empty()) *status = session.setWorkDirectory(work);
+            session.setBackupPassword(secret);
+            std::fill(secret.begin(), secret.end(), '\0');
+            if (status->isOk()) *status = session.openBackup(path);
             if (status->isOk()) *sampling = session.sampleAccounts();
         },
         [this, status, sampling] {
@@ -323,6 +356,8 @@ void MainWindow::accountsSampled(const Status& status) {
     files_->startButton()->setEnabled(true);
     if (outcome == backup::BackupManager::LocateOutcome::Encrypted) {
         warn(QStringLiteral("该备份文件已加密，无法读取，请选择其他文件扫描"));
+    } else if (status.message() == backup::EncryptedBackup::kWrongPassword) {
+        warn(QStringLiteral("备份密码错误，请重新输入"));
     } else {
         warn(toQ(status.message()));
     }

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <QInputDialog>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -100,6 +102,8 @@ public:
     TcmsgWidget* tcmsg() const { return tcmsg_; }
     InterludeWidget* interlude() const { return interlude_; }
     ExportSchedule* exportDialog() const;
+    // The password dialog EnterSchedule opens for an encrypted backup (null when none is open).
+    QInputDialog* passwordDialog() const { return passwordDialog_; }
 
 public slots:
     void refreshBackups();
@@ -163,6 +167,10 @@ private:
     QTimer* scheduleTimer_;
     QPointer<ExportSchedule> exportDialog_;
     QPointer<WcusersSelect> accountDialog_;
+    QPointer<QInputDialog> passwordDialog_;
+    // Opens the backup of the list's row `row` (with its password when encrypted)
+    // and samples its accounts on the worker.
+    void openBackupAndSample(const std::string& path, const QString& password);
 
     std::vector<backup::BackupInfo> backups_;
     std::vector<std::string> chosenBackupDirs_;

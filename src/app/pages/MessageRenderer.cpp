@@ -347,6 +347,7 @@ QString MessageRenderer::findMedia(const QString& folder, const QString& digest,
         // Only a regular file below the backup directory, reached through no link, is
         // shown or copied; anything else could pull a file of this computer into a page.
         auto it = context_.mediaFiles->find(base + QLatin1String(suffix));
+        if (it != context_.mediaFiles->end() && context_.prepareMedia) context_.prepareMedia(it->second);
         if (it != context_.mediaFiles->end() && backup::ReadOnlyFile::isRegularFileInside(context_.backupDir, it->second)) {
             return it->second;
         }

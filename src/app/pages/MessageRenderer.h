@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -39,6 +40,9 @@ struct RenderContext {
     QString ownerUsrName;  // names the owner's cached picture
     // Message times in UTC instead of the local time; the page header names the zone either way.
     bool utc = false;
+    // Encrypted backups: called with a media file's name before it is looked for
+    // in backupDir, which holds only the files decrypted so far; it decrypts it there.
+    std::function<void(const QString& fileName)> prepareMedia;
 };
 
 // The link of a slice page's load-earlier element: "#wcr-earlier:" + the createTime

@@ -1,10 +1,13 @@
 #include "app/session/RecoverySession.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "app/pages/PageAssets.h"
 #include "app/session/FileDigest.h"
 #include "app/session/AccountDatabase.h"
+#include "backup/EncryptedBackup.h"
 #include "backup/ReadOnlyFile.h"
 #include "sqlite_recovery/Database.h"
 #include "sqlite_recovery/SeekProgressIndicator.h"
@@ -82,6 +86,102 @@ RecoverySession::RecoverySession(RecoveryObserver* observer) : observer_(observe
 RecoverySession::~RecoverySession() {
     seeker_.reset();
     keptStore_.reset();
+    removeDecryptedFiles();
+    backup::BackupCrypto::wipe(&password_);
+}
+
+void RecoverySession::removeDecryptedFiles() {
+    if (!encrypted_) return;
+    // The copy of a decrypted database is as readable as the database itself; it
+    // goes with the work even in a working directory the user keeps.
+    if (!copiedPath_.isEmpty()) {
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(copiedPath_ + QLatin1String(suffix));
+    }
+    decryptedDir_.reset();  // removes the directory with everything in it
+    encrypted_.reset();
+}
+
+void RecoverySession::setBackupPassword(const std::string& password) {
+    backup::BackupCrypto::wipe(&password_);
+    password_ = password;
+}
+
+Status RecoverySession::unlockBackup(const std::string& dir) {
+    using Failure = backup::EncryptedBackup::Failure;
+    if (password_.empty()) {
+        return Status::invalidInput("the backup is encrypted and cannot be read without its password: " + dir);
+    }
+    Status work = requireWorkDirectory();
+    if (!work.isOk()) return work;
+    auto encrypted = std::make_unique<backup::EncryptedBackup>();
+    backup::EncryptedBackup::Outcome outcome = encrypted->open(dir);
+    if (!outcome.ok()) return Status::invalidInput(outcome.message);
+
+    const uint64_t total = encrypted->derivationWork();
+    if (observer_) observer_->onBackupDecryption(RecoveryObserver::kKeyDerivation, 0, total);
+    outcome = encrypted->unlock(password_, [this, total](uint64_t done) {
+        if (observer_) observer_->onBackupDecryption(RecoveryObserver::kKeyDerivation, std::min(done, total), total);
+        return !cancel_.load();
+    });
+    backup::BackupCrypto::wipe(&password_);
+    password_.clear();
+    if (outcome.failure == Failure::Stopped) return Status::cancelled("recovery cancelled");
+    if (!outcome.ok()) return Status::invalidInput(outcome.message);
+
+    // Inside the working directory, private to this user, and gone with the session.
+    decryptedDir_ = std::make_unique<QTemporaryDir>(workDirectory_ + QStringLiteral("/decrypted-XXXXXX"));
+    if (!decryptedDir_->isValid()) {
+        decryptedDir_.reset();
+        return Status::ioError("cannot create a directory for the decrypted files in " + toStd(workDirectory_));
+    }
+    QFile::setPermissions(decryptedDir_->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    outcome = encrypted->decryptManifest(decryptedDir_->path(), BackupManager::kMessengerDomain);
+    encrypted_ = std::move(encrypted);
+    if (!outcome.ok()) return Status::invalidInput(outcome.message);
+    return Status::ok();
+}
+
+// The files the recovery reads before any page is drawn: every account's database
+// with its journal files (the account choice samples them all) and settings.
+Status RecoverySession::decryptMessengerFiles() {
+    using Failure = backup::EncryptedBackup::Failure;
+    std::vector<std::string> wanted;
+    uint64_t total = 0;
+    const auto& databases = backup_.databaseFiles();
+    for (const auto& [path, fileName] : backup_.messengerFiles()) {
+        bool needed = databases.count(path) > 0 || backup_.settingsFiles().count(path) > 0;
+        for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+            const std::string ending(suffix);
+            if (path.size() > ending.size() && path.compare(path.size() - ending.size(), ending.size(), ending) == 0 &&
+                databases.count(path.substr(0, path.size() - ending.size())) > 0) {
+                needed = true;
+            }
+        }
+        if (!needed) continue;
+        wanted.push_back(fileName);
+        const auto record = encrypted_->fileRecords().find(fileName);
+        if (record != encrypted_->fileRecords().end()) total += record->second.size;
+    }
+    uint64_t before = 0;
+    if (observer_) observer_->onBackupDecryption(RecoveryObserver::kFileDecryption, 0, total);
+    for (const std::string& fileName : wanted) {
+        const auto outcome = encrypted_->decryptFile(fileName, [this, before, total](uint64_t done) {
+            if (observer_) {
+                observer_->onBackupDecryption(RecoveryObserver::kFileDecryption, std::min(before + done, total), total);
+            }
+            return !cancel_.load();
+        });
+        if (outcome.failure == Failure::Stopped) return Status::cancelled("recovery cancelled");
+        // One damaged file costs only what needs it: the account whose database it is.
+        if (!outcome.ok()) {
+            qWarning().noquote() << QString::fromStdString(outcome.message);
+            decryptionFailures_[fileName] = outcome.message;
+        }
+        const auto record = encrypted_->fileRecords().find(fileName);
+        if (record != encrypted_->fileRecords().end()) before += record->second.size;
+    }
+    if (observer_) observer_->onBackupDecryption(RecoveryObserver::kFileDecryption, total, total);
+    return Status::ok();
 }
 
 void RecoverySession::requestCancel() {
@@ -94,13 +194,24 @@ Status RecoverySession::openBackup(const std::string& dir) {
     if (!info.exists()) return Status::invalidInput("backup directory not found: " + dir);
     if (!info.isDir()) return Status::invalidInput("not a backup directory: " + dir);
     const std::string encrypted = "the backup is encrypted and cannot be read without its password: " + dir;
-    if (BackupManager::isEncryptedBackup(dir)) return Status::invalidInput(encrypted);
-    if (!backup_.loadManifest(dir)) {
+    // An encrypted backup is read through the directory of its decrypted files.
+    std::string source = dir;
+    if (BackupManager::isEncryptedBackup(dir)) {
+        removeDecryptedFiles();
+        const Status unlocked = unlockBackup(dir);
+        if (!unlocked.isOk()) return unlocked;
+        source = toStd(decryptedDir_->path());
+    }
+    if (!backup_.loadManifest(source)) {
         return Status::invalidInput("not an iTunes backup (no Manifest.mbdb or Manifest.db): " + dir);
     }
-    backup_.locateMessengerFiles(dir);
+    backup_.locateMessengerFiles(source);
     if (backup_.locateOutcome() == BackupManager::LocateOutcome::Encrypted) return Status::invalidInput(encrypted);
     if (backup_.databaseFiles().empty()) return Status::invalidInput("no messenger data in the backup: " + dir);
+    if (encrypted_) {
+        const Status decrypted = decryptMessengerFiles();
+        if (!decrypted.isOk()) return decrypted;
+    }
     backup_.readAccountSettings();
     backupOpen_ = true;
     return Status::ok();
@@ -201,6 +312,10 @@ Status RecoverySession::copySource() {
     } else if (!databasePath_.empty()) {
         const std::string source = backup_.backupFilePath(databasePath_);
         const auto stored = backup_.databaseFiles().find(databasePath_);
+        if (stored != backup_.databaseFiles().end()) {
+            const auto failure = decryptionFailures_.find(stored->second);
+            if (failure != decryptionFailures_.end()) return Status::invalidInput(failure->second);
+        }
         // Never opened unless it is a regular file of the backup: a planted link
         // or pipe must not be read, not even to check its header.
         if (source.empty() || stored == backup_.databaseFiles().end() ||
@@ -314,6 +429,13 @@ RenderContext RecoverySession::renderContext() const {
     context.friendMap = &results_.friendMap();
     context.mediaFiles = &mediaFiles_;
     context.utc = utc_;
+    if (encrypted_) {
+        backup::EncryptedBackup* encrypted = encrypted_.get();
+        context.prepareMedia = [encrypted](const QString& fileName) {
+            const auto outcome = encrypted->decryptFile(fileName.toStdString());
+            if (!outcome.ok()) qWarning().noquote() << QString::fromStdString(outcome.message);
+        };
+    }
     if (!pictureCache_.isEmpty()) {
         context.pictureCacheDir = pictureCache_;
         context.ownerUsrName = toQ(accountUserName_);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,9 @@
 class QTemporaryDir;
 
 namespace talwen {
+namespace backup {
+class EncryptedBackup;
+}
 namespace wchat {
 class WchatChatToDbSeeker;
 }
@@ -44,6 +48,12 @@ public:
     // One poll of a carving seek's progress, about every 100 ms while it runs.
     virtual void onSeekProgress(Seek /*seek*/, const ProgressReport& /*report*/) {}
     virtual void onExportProgress(const ExportProgress& /*progress*/) {}
+
+    // Opening an encrypted backup: the key derivation from the password (done and
+    // total iterations), then the decryption of the files the recovery reads
+    // (done and total bytes). Each step ends with done == total.
+    enum DecryptionStep { kKeyDerivation = 0, kFileDecryption = 1 };
+    virtual void onBackupDecryption(DecryptionStep /*step*/, uint64_t /*done*/, uint64_t /*total*/) {}
 };
 
 // The conversations an export wrote, and where.
@@ -76,7 +86,20 @@ public:
     // ---- The source -------------------------------------------------------
     // Opens a backup for reading its messenger files: manifest, located files and
     // the accounts' settings.
+    //
+    // An encrypted backup needs its password first (setBackupPassword). It is
+    // unlocked with it, and its manifest, the messenger's databases (with their
+    // -wal and -shm) and settings files are decrypted into a private directory
+    // below the working directory (setWorkDirectory before, or a temporary one);
+    // media are decrypted there when a page or an export first needs them. Every
+    // decrypted file, the copy of the database included, is removed with the
+    // session. A wrong password fails with "wrong backup password".
     common::Status openBackup(const std::string& directory);
+    // The password of the encrypted backup openBackup opens next; forgotten
+    // (overwritten) as soon as the key is derived. Never logged or stored.
+    void setBackupPassword(const std::string& password);
+    // True when the opened backup was encrypted.
+    bool backupWasEncrypted() const { return encrypted_ != nullptr; }
     // The account to scan in the opened backup, by its 32-character directory or
     // its owner's user name; the only account of a backup needs no name.
     common::Status chooseAccount(const std::string& account);
@@ -140,6 +163,9 @@ public:
 
 private:
     common::Status requireWorkDirectory();
+    common::Status unlockBackup(const std::string& directory);
+    common::Status decryptMessengerFiles();
+    void removeDecryptedFiles();
 
     RecoveryObserver* observer_;
     std::atomic<bool> cancel_{false};
@@ -165,6 +191,12 @@ private:
     unsigned seekThreads_ = 0;
     QString sourceFile_;  // the database file copied, hashed before and after the scan
     ScanReport report_;
+    // Encrypted backups: the password until it is used, the unlocked backup, the
+    // directory of its decrypted files and why a file could not be decrypted.
+    std::string password_;
+    std::unique_ptr<backup::EncryptedBackup> encrypted_;
+    std::unique_ptr<QTemporaryDir> decryptedDir_;
+    std::map<std::string, std::string> decryptionFailures_;  // file name -> message
 };
 
 }  // namespace app

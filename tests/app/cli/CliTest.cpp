@@ -94,11 +94,17 @@ TEST(CliOptions, ArgumentErrorsExitWithUsage) {
         {"scan", "--db", "x", "--bogus"},
         {"backups", "--utc"},
         {"accounts", "dir", "--utc"},
+        {"scan", "dir", "--password", "secret"},
+        {"scan", "dir", "--password=secret"},
+        {"scan", "dir", "--password-file", "a", "--password-env", "B"},
+        {"scan", "--db", "x.sqlite", "--password-file", "a"},
+        {"backups", "--password-env", "B"},
     };
     for (const auto& arguments : cases) {
         const Outcome outcome = run(arguments);
         EXPECT_EQ(kExitUsage, outcome.code) << (arguments.empty() ? "" : arguments[0]);
         EXPECT_NE(std::string::npos, outcome.err.find("usage:"));
+        EXPECT_EQ(std::string::npos, outcome.err.find("secret"));  // a password given anyway is not echoed
     }
     EXPECT_EQ(kExitOk, run({"--help"}).code);
     const CliOptions options = parseCommandLine({"scan", "b", "--account", "wxid_a", "--threads", "3"});
@@ -188,7 +194,7 @@ TEST(Cli, BadInputFailsWithOneLineMessage) {
                 "CREATE TABLE Files(fileID TEXT, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB);"
                 "INSERT INTO Files VALUES('0123456789012345678901234567890123456789','HomeDomain','a.txt',1,NULL);");
     const QString encrypted = root + "/encrypted";
-    ASSERT_TRUE(generateBackup(encrypted, "--layout db --encrypted --placeholder-db"));
+    ASSERT_TRUE(generateBackup(encrypted, "--layout db --encrypted --kdf-iterations 1000 --placeholder-db"));
     const QString twoAccounts = root + "/two_accounts";
     ASSERT_TRUE(generateBackup(twoAccounts, "--layout mbdb --accounts 2 --placeholder-db"));
 
@@ -285,6 +291,64 @@ TEST_P(CliBackupLayout, ScansAccountsAndExportsAGeneratedBackup) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, CliBackupLayout, ::testing::Values("mbdb", "db"));
+
+// An encrypted backup with its password from a file or a variable: the same
+// result as its unencrypted twin, one line for a wrong password, and nothing
+// decrypted left in the working directory.
+TEST(Cli, EncryptedBackupScansWithThePasswordFromAFileOrAVariable) {
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString root = temp.path();
+    const QString plain = root + "/plain", encrypted = root + "/encrypted";
+    ASSERT_TRUE(generateBackup(plain, "--layout mbdb --profile tiny --seed 4"));
+    ASSERT_TRUE(generateBackup(encrypted, "--layout mbdb --profile tiny --seed 4 --encrypted --password 'ünïcode pw' "
+                                          "--kdf-iterations 2000"));
+    const auto before = fingerprint(encrypted);
+    writeFile(root + "/pw", "ünïcode pw\r\nsecond line\n");
+    writeFile(root + "/wrong", "unicode pw\n");
+
+    const Outcome twin = run({"scan", plain.toStdString(), "--json", "--threads", "1"});
+    ASSERT_EQ(kExitOk, twin.code) << twin.err;
+    const QString work = root + "/work";
+    const Outcome scanned = run({"scan", encrypted.toStdString(), "--password-file", (root + "/pw").toStdString(),
+                                 "--work", work.toStdString(), "--json", "--threads", "1", "--export",
+                                 (root + "/export").toStdString()});
+    ASSERT_EQ(kExitOk, scanned.code) << scanned.err;
+    EXPECT_NE(std::string::npos, scanned.err.find("正在由备份密码生成密钥... 100%")) << scanned.err;
+    // The summaries agree but for the stage times and the export.
+    auto counts = [](const std::string& json) { return json.substr(0, json.find("\"export\"")); };
+    EXPECT_EQ(counts(twin.out), counts(scanned.out));
+    EXPECT_TRUE(QDir(work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).filter("decrypted").isEmpty());
+    EXPECT_FALSE(QFile::exists(work + "/MM.sqlite"));
+
+    qputenv("WCR_TEST_BACKUP_PASSWORD", "ünïcode pw");
+    const Outcome accounts = run({"accounts", encrypted.toStdString(), "--password-env", "WCR_TEST_BACKUP_PASSWORD"});
+    qunsetenv("WCR_TEST_BACKUP_PASSWORD");
+    EXPECT_EQ(kExitOk, accounts.code) << accounts.err;
+    EXPECT_NE(std::string::npos, accounts.out.find("owner: ")) << accounts.out;
+
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string lastLine;
+    };
+    const std::string e = encrypted.toStdString(), r = root.toStdString();
+    const Case cases[] = {
+        {{"scan", e, "--password-file", r + "/wrong"}, "wchat-recover: wrong backup password\n"},
+        {{"accounts", e, "--password-env", "WCR_TEST_UNSET_VARIABLE"},
+         "wchat-recover: the environment variable WCR_TEST_UNSET_VARIABLE is not set\n"},
+        {{"scan", e, "--password-file", r + "/missing"}, "wchat-recover: cannot read the password file: " + r + "/missing\n"},
+        // Standard input is no terminal here: nothing to ask on.
+        {{"scan", e}, "wchat-recover: the backup is encrypted: give its password with --password-file FILE or "
+                      "--password-env NAME\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome outcome = run(c.arguments);
+        EXPECT_EQ(kExitFailure, outcome.code) << outcome.err;
+        ASSERT_GE(outcome.err.size(), c.lastLine.size());
+        EXPECT_EQ(c.lastLine, outcome.err.substr(outcome.err.size() - c.lastLine.size())) << outcome.err;
+    }
+    EXPECT_EQ(before, fingerprint(encrypted));
+}
 
 // Names from a backup or a database reach the terminal as text: no escape sequence,
 // control character or direction override of theirs is written as it is.

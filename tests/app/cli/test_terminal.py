@@ -176,6 +176,62 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(b"", out)
         self.assertEqual([], os.listdir(work_root))
 
+    def encrypted_backup(self, name, iterations):
+        backup = os.path.join(self.temp.name, name)
+        subprocess.run([sys.executable, os.path.join(TOOLS, "gen_backup.py"), "--out", backup, "--placeholder-db",
+                        "--encrypted", "--password", "typed secret", "--kdf-iterations", str(iterations)],
+                       check=True, stdout=subprocess.DEVNULL)
+        return backup
+
+    def test_password_is_asked_for_without_echo(self):
+        backup = self.encrypted_backup("asked", 1000)
+        for password, expected in (("typed secret", "owner: "), ("typed secreT", "wrong backup password")):
+            with self.subTest(password=password):
+                pid, fd = pty.fork()
+                if pid == 0:
+                    os.execve(BINARY, [BINARY, "accounts", backup], self.env)
+                output = b""
+                typed = False
+                while True:
+                    ready, _, _ = select.select([fd], [], [], 120)
+                    if not ready:
+                        os.kill(pid, signal.SIGKILL)
+                        raise AssertionError("no output for 120 s: " + output.decode())
+                    try:
+                        chunk = os.read(fd, 65536)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    output += chunk
+                    if not typed and b"backup password: " in output:
+                        os.write(fd, password.encode() + b"\n")
+                        typed = True
+                _, status = os.waitpid(pid, 0)
+                text = output.decode("utf-8")
+                self.assertTrue(typed, text)
+                self.assertIn(expected, text)
+                self.assertNotIn(password, text)  # the terminal never showed it
+
+    def test_ctrl_c_during_the_key_derivation(self):
+        backup = self.encrypted_backup("interrupted-derivation", 10000000)  # the count iOS writes
+        work = os.path.join(self.temp.name, "derivation-work")
+        with open(os.path.join(self.temp.name, "pw"), "w") as f:
+            f.write("typed secret\n")
+        process = subprocess.Popen([BINARY, "scan", backup, "--password-file", os.path.join(self.temp.name, "pw"),
+                                    "--work", work], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
+        seen = b""
+        while "正在由备份密码生成密钥... 0%".encode() not in seen:
+            line = process.stderr.readline()
+            self.assertTrue(line, "the scan ended before its key derivation: " + seen.decode())
+            seen += line
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=60)
+        self.assertEqual(130, process.returncode, (seen + err).decode())
+        self.assertTrue((seen + err).decode().rstrip().endswith("wchat-recover: stopped by the user"))
+        self.assertNotIn("100%", (seen + err).decode())  # stopped inside the derivation
+        self.assertEqual([], os.listdir(work))
+
     def test_readme_shows_the_usage_text(self):
         usage = subprocess.run([BINARY, "--help"], capture_output=True, check=True).stdout.decode("utf-8")
         with open(README, encoding="utf-8") as f:

@@ -11,6 +11,8 @@
 #include "app/gui/GuiTestSupport.h"
 #include <QCheckBox>
 #include <QDir>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QIcon>
@@ -282,6 +284,49 @@ TEST_F(MainWindowTest, TwoAccountsAreChosenBetweenWithBatchesOfContacts) {
         << dialogText(window.get()).toStdString();
     EXPECT_FALSE(window->tcmsg()->findChild<QLabel*>("ownerName")->text().isEmpty());
     EXPECT_TRUE(QFileInfo::exists(window->workDirectory() + "/MM.sqlite"));
+}
+
+// An encrypted backup: the password is asked for in a dialog; a wrong one is said
+// so, the right one scans, and returning to the start removes what was decrypted.
+TEST_F(MainWindowTest, AnEncryptedBackupAsksForItsPassword) {
+    addBackup("encrypted", {"--profile", "tiny", "--seed", "6", "--encrypted", "--password", "窗口 pw",
+                            "--kdf-iterations", "1000"});
+    auto window = openWindow();
+    waitForList(*window, 1);
+    for (const QString& password : {QString("wrong"), QString("窗口 pw")}) {
+        window->EnterSchedule();
+        QInputDialog* dialog = window->passwordDialog();
+        ASSERT_NE(nullptr, dialog);
+        EXPECT_EQ(QLineEdit::Password, dialog->textEchoMode());
+        EXPECT_FALSE(window->files()->startButton()->isEnabled());
+        dialog->setTextValue(password);
+        dialog->accept();
+        if (password == "wrong") {
+            ASSERT_TRUE(waitUntil([&] { return openDialog<SelectfileWarn>(window.get()) != nullptr; }));
+            EXPECT_EQ(QString("备份密码错误，请重新输入"), dialogText(window.get()));
+            closeDialogs(window.get());
+            EXPECT_TRUE(window->files()->startButton()->isEnabled());
+        }
+    }
+    ASSERT_TRUE(waitUntil([&] { return window->currentScreen() == MainWindow::Screen::Result; }))
+        << dialogText(window.get()).toStdString();
+    const QString work = window->workDirectory();
+    EXPECT_EQ(1, QDir(work).entryList({"decrypted-*"}, QDir::Dirs).size());
+    window->return_main();
+    ASSERT_NE(nullptr, openDialog<CompleteWarn>(window.get()));
+    openDialog<CompleteWarn>(window.get())->accept();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(MainWindow::Screen::Start, window->currentScreen());
+    EXPECT_TRUE(QDir(work).entryList({"decrypted-*"}, QDir::Dirs).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(work + "/MM.sqlite"));
+
+    // Cancelling the dialog gives the start button back.
+    window->EnterSchedule();
+    ASSERT_NE(nullptr, window->passwordDialog());
+    window->passwordDialog()->reject();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window->files()->startButton()->isEnabled());
+    EXPECT_FALSE(window->workerBusy());
 }
 
 // A whole scan: progress, result screen with the session's counts, the maximised
