@@ -27,6 +27,9 @@ struct StoreSummary {
     int64_t madeUpFriends = 0;
     int64_t liveChats = 0;
     int64_t carvedChats = 0;
+    // Why the recovery is partial (table WC_PartialReason); empty when the whole
+    // source was read.
+    std::vector<std::string> partialReasons;
 };
 
 // The recovery store: one SQLite connection with tables WC_Friend, WC_Chat,
@@ -88,7 +91,11 @@ public:
 
     std::set<int64_t> selectRcFriendIdsByUsrName(const std::string& usrName, common::ErrorInfo* error);
 
-    // Contacts and messages by how they were obtained.
+    // Keeps why the recovery is partial, one row each of WC_PartialReason(reason);
+    // the table exists only in a partial store. Nothing to keep: nothing done.
+    void insertPartialReasons(const std::vector<std::string>& reasons, common::ErrorInfo* error);
+
+    // Contacts and messages by how they were obtained, and the partial reasons.
     StoreSummary summary(common::ErrorInfo* error) const;
 
     // Finalizes the kept insert statements (under the lock).
