@@ -172,10 +172,16 @@ Status RecoverySession::setWorkDirectory(const std::string& directory) {
         workDirectory_ = temporaryWork_->path();
         return Status::ok();
     }
-    workDirectory_ = toQ(directory);
-    if (!QDir().mkpath(workDirectory_)) {
+    if (!QDir().mkpath(toQ(directory))) {
         return Status::ioError("cannot create the working directory: " + directory);
     }
+    // A fresh directory of our own inside it, removed with the session: files
+    // already there (another copy with its -wal and -shm) are never touched.
+    temporaryWork_ = std::make_unique<QTemporaryDir>(toQ(directory) + QStringLiteral("/wchat-recover-XXXXXX"));
+    if (!temporaryWork_->isValid()) {
+        return Status::ioError("cannot create a directory inside the working directory: " + directory);
+    }
+    workDirectory_ = temporaryWork_->path();
     return Status::ok();
 }
 

@@ -92,9 +92,12 @@ public:
     const std::string& accountUserName() const { return accountUserName_; }
 
     // ---- The work ---------------------------------------------------------
-    // Where the copy and the page assets go; empty: a private temporary directory,
-    // removed with the session.
+    // Where the copy and the page assets go: a fresh directory the session creates
+    // inside `directory` (created when missing; empty: the system's temporary
+    // directory) and removes with everything in it when the session ends.
     common::Status setWorkDirectory(const std::string& directory);
+    // The directory setWorkDirectory created; empty before.
+    std::string workDirectory() const { return workDirectory_.toStdString(); }
     // Copies the chosen database into the working directory.
     common::Status copySource();
     // Runs the recovery on the copy with `threads` seek threads (0: one fewer than
