@@ -322,7 +322,8 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
     CliProgress progress(err, interactive, options.quiet);
     RecoverySession session(&progress);
     const InterruptWatch interrupt(interrupted, session);
-    Status status = session.setWorkDirectory(options.workDir);
+    // --work may name a directory with files of others: work in a fresh one inside it.
+    Status status = session.setWorkDirectory(options.workDir, true);
     if (!status.isOk()) return fail(err, status);
     if (!options.databaseFile.empty()) {
         status = session.useDatabaseFile(options.databaseFile);

@@ -165,7 +165,7 @@ AccountSampling RecoverySession::sampleAccounts() const {
     return sampleAccountFriends(toQ(backup_.currentBackup()), databaseFileMap(backup_));
 }
 
-Status RecoverySession::setWorkDirectory(const std::string& directory) {
+Status RecoverySession::setWorkDirectory(const std::string& directory, bool freshInside) {
     if (directory.empty()) {
         temporaryWork_ = std::make_unique<QTemporaryDir>();
         if (!temporaryWork_->isValid()) return Status::ioError("cannot create a temporary working directory");
@@ -174,6 +174,10 @@ Status RecoverySession::setWorkDirectory(const std::string& directory) {
     }
     if (!QDir().mkpath(toQ(directory))) {
         return Status::ioError("cannot create the working directory: " + directory);
+    }
+    if (!freshInside) {
+        workDirectory_ = toQ(directory);
+        return Status::ok();
     }
     // A fresh directory of our own inside it, removed with the session: files
     // already there (another copy with its -wal and -shm) are never touched.

@@ -92,11 +92,14 @@ public:
     const std::string& accountUserName() const { return accountUserName_; }
 
     // ---- The work ---------------------------------------------------------
-    // Where the copy and the page assets go: a fresh directory the session creates
-    // inside `directory` (created when missing; empty: the system's temporary
-    // directory) and removes with everything in it when the session ends.
-    common::Status setWorkDirectory(const std::string& directory);
-    // The directory setWorkDirectory created; empty before.
+    // Where the copy and the page assets go; empty: a private temporary directory,
+    // removed with the session. freshInside (a directory the user names, which may
+    // hold files of others): a fresh directory the session creates inside
+    // `directory` and removes with everything in it when the session ends, so
+    // nothing already there is touched. Without it `directory` itself is used (the
+    // window's own data directory).
+    common::Status setWorkDirectory(const std::string& directory, bool freshInside = false);
+    // The directory the session works in; empty before setWorkDirectory.
     std::string workDirectory() const { return workDirectory_.toStdString(); }
     // Copies the chosen database into the working directory.
     common::Status copySource();

@@ -190,7 +190,7 @@ TEST_F(RecoverySessionTest, AWorkingDirectoryKeepsWhatItHeld) {
                 file.write("not ours");
             }
         }
-        ASSERT_TRUE(session.setWorkDirectory(work.toStdString()).isOk());
+        ASSERT_TRUE(session.setWorkDirectory(work.toStdString(), true).isOk());
         ours = session.workDirectory();
         EXPECT_EQ(work, QFileInfo(QString::fromStdString(ours)).path());
         ASSERT_TRUE(session.copySource().isOk());
