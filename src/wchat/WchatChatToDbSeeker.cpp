@@ -627,8 +627,18 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         if (!error->isSuccess()) {
             // One row the translation refuses fails its whole batch: read the batch
             // one row at a time and skip the rows that fail.
+            const uint32_t skippedBefore = oneByOneSkipped;
             batch = selectChatsOneByOne(tableName, offset, error);
             span = oneByOneSpan;
+            // A whole batch of failing rows is a table the translation cannot read
+            // at all (a column missing): reading the rest row by row would be slow
+            // and give nothing.
+            if (error->isSuccess() && batch.empty() && span == kDumpBatchRows &&
+                oneByOneSkipped - skippedBefore == span) {
+                WCR_SET_ERROR(error, -1, "no row of " + std::to_string(span) + " readable (first: " +
+                                             oneByOneFailure + "); the rest not read", "dumpWchatChats");
+                oneByOneSkipped = skippedBefore;
+            }
             if (!error->isSuccess()) {
                 dumpReadFailed = true;
                 break;

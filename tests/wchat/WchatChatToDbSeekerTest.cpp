@@ -425,6 +425,18 @@ TEST_F(SeekerTest, ADamagedSourceGivesWhatItHoldsAndSaysWhatItLost) {
              b.exec("UPDATE " + table + " SET CreateTime = 'yesterday' WHERE MesLocalID = 1200");
          },
          nullptr, " 1 live rows skipped (first: ", 1499, 1499, 1},
+        {"a conversation table the translation cannot read at all",
+         [](SourceBuilder& b) {
+             b.contacts();
+             b.contact("alice");
+             b.conversation("alice", 5, 1);
+             const std::string table = "Chat_" + Md5::hexDigest("bob");
+             b.exec("CREATE TABLE " + table + "(TableVer integer default 1, MesLocalID integer primary key, "
+                    "MesSvrID integer default 0, CreateTime integer default 0, Message text)");
+             b.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500) INSERT INTO " +
+                    table + " (MesSvrID, CreateTime, Message) SELECT 100000 + i, 1500000000 + i, 'b' || i FROM n");
+         },
+         nullptr, "no row of 1000 readable (first: ", 5, 5, 1},
         {"a contact whose UsrName is a blob",
          [](SourceBuilder& b) {
              b.contacts();
