@@ -9,6 +9,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3 libplist-dev libssl-dev python3-cryptography
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qtwebengine5-dev xvfb xauth fonts-noto-cjk fonts-noto-color-emoji
+  clang libclang-rt-dev
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStringList>
 
 #ifndef _WIN32
@@ -127,22 +128,23 @@ bool ReadOnlyFile::copyFile(const QString& source, const QString& target)
     QFile in;
     if (!openRegular(source, &in))
         return false;
-    QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    // Copied under a temporary name beside the target and renamed when whole, so
+    // an interrupted copy never looks like the file.
+    if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+        return false;
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
         return false;
     constexpr qint64 kChunk = 1 << 20;
     while (!in.atEnd()) {
         const QByteArray chunk = in.read(kChunk);
         if (in.error() != QFileDevice::NoError || chunk.isEmpty() || out.write(chunk) != chunk.size()) {
-            out.remove();
+            out.cancelWriting();
+            out.commit();
             return false;
         }
     }
-    if (!out.flush()) {
-        out.remove();
-        return false;
-    }
-    return true;
+    return out.commit();
 }
 
 } // namespace talwen::backup

@@ -135,6 +135,19 @@ void Database::readPages(uint32_t pageNumberStart, uint32_t readPageNum, uint8_t
     error->clear();
 }
 
+uint32_t Database::keepWholePages() {
+    const uint32_t claimed = pages_;
+    if (!file_.is_open() || pageSize_ == 0) return claimed;
+    file_.clear();
+    file_.seekg(0, std::ios::end);
+    const std::streamoff fileLength = file_.tellg();
+    file_.clear();
+    if (fileLength < 0) return claimed;
+    const uint64_t whole = uint64_t(fileLength) / pageSize_;
+    if (whole < pages_) pages_ = static_cast<uint32_t>(whole);
+    return claimed;
+}
+
 ByteArray Database::readAllPages(ErrorInfo* error) {
     error->clear();
     if (data_) return data_;

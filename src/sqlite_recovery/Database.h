@@ -38,6 +38,10 @@ public:
     // Fails with "Database read fail!" before allocating when the file is shorter
     // than its header claims. Empty pointer on failure.
     ByteArray readAllPages(common::ErrorInfo* error);
+    // A copy cut short keeps its first pages: when the file is shorter than the
+    // header's page count, the count is lowered to the pages the file holds whole,
+    // so they can still be read. Returns the header's count. Call after open.
+    uint32_t keepWholePages();
 
     const std::string& getFileName() const { return fileName_; }
     uint32_t getPageSize() const { return pageSize_; }

@@ -1,5 +1,11 @@
 #include "wchat/RecoveryStore.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 #include "common/CommonFacility.h"
 #include "sqldb/ColValue.h"
 #include "sqldb/ResultSet.h"
@@ -520,7 +526,40 @@ StoreSummary RecoveryStore::summary(common::ErrorInfo* error) const {
         if (!error->isSuccess()) break;
     }
     counts.rejectedChats = rejectedChats_.load();
+    if (error->isSuccess() &&
+        countOf(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'WC_PartialReason';",
+                error) > 0) {
+        sqldb::ResultSet reasons;
+        sqldb::SqliteAssistant::query(db_, 0, "SELECT reason FROM WC_PartialReason ORDER BY rowid;", reasons, error);
+        for (uint32_t r = 0; error->isSuccess() && r < reasons.getRowCount(); ++r) {
+            const std::shared_ptr<sqldb::ColValue> value = reasons.getValue(r, 0u);
+            if (value->isText()) counts.partialReasons.push_back(value->getTextValue());
+        }
+    }
     return counts;
+}
+
+void RecoveryStore::insertPartialReasons(const std::vector<std::string>& reasons, common::ErrorInfo* error) {
+    error->clear();
+    if (reasons.empty()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    sqldb::SqliteAssistant::executeSql(db_, "CREATE TABLE IF NOT EXISTS WC_PartialReason (reason TEXT NOT NULL);",
+                                       error);
+    if (!error->isSuccess()) return;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, "INSERT INTO WC_PartialReason (reason) VALUES (?);", -1, &stmt, nullptr) != SQLITE_OK) {
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_prepare_v2: ") + sqlite3_errmsg(db_), "insertPartialReasons");
+        return;
+    }
+    for (const std::string& reason : reasons) {
+        sqlite3_bind_text(stmt, 1, reason.data(), static_cast<int>(reason.size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(stmt) != SQLITE_DONE) {
+            WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db_), "insertPartialReasons");
+            break;
+        }
+        sqlite3_reset(stmt);
+    }
+    sqlite3_finalize(stmt);
 }
 
 void RecoveryStore::releaseKeptLocked() {
@@ -552,12 +591,34 @@ void RecoveryStore::saveTargetDb(const std::string& path, common::ErrorInfo* err
         WCR_SET_ERROR(error, -1, path + " already exist!", "saveTargetDb");
         return;
     }
-    sqlite3* file = sqldb::SqliteAssistant::openDatabase(path, error);
-    if (!file) return;
+    // Written under a hidden temporary name in the same directory and linked to its
+    // name when whole: an interrupted save never leaves a file that looks like a
+    // store, and a file that appeared meanwhile is not replaced.
+    const size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temporary = directory + "." + base + ".partial-XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        WCR_SET_ERROR(error, -1, "cannot create a file next to " + path + ": " + std::strerror(errno),
+                      "saveTargetDb");
+        return;
+    }
+    ::close(fd);
+    const auto removeTemporary = [&temporary] {
+        ::unlink(temporary.c_str());
+        ::unlink((temporary + "-journal").c_str());
+    };
+    sqlite3* file = sqldb::SqliteAssistant::openDatabase(temporary, error);
+    if (!file) {
+        removeTemporary();
+        return;
+    }
     sqlite3_backup* backup = sqlite3_backup_init(file, "main", db_, "main");
     if (!backup) {
         WCR_SET_ERROR(error, -1, std::string("sqlite3_backup_init: ") + sqlite3_errmsg(file), "saveTargetDb");
         sqldb::SqliteAssistant::closeDatabase(file);
+        removeTemporary();
         return;
     }
     const int stepRc = sqlite3_backup_step(backup, -1);
@@ -570,6 +631,17 @@ void RecoveryStore::saveTargetDb(const std::string& path, common::ErrorInfo* err
     if (closeRc != SQLITE_OK && error->isSuccess()) {
         WCR_SET_ERROR(error, -1, std::string("sqlite3_close: ") + sqlite3_errstr(closeRc), "saveTargetDb");
     }
+    if (error->isSuccess() && ::link(temporary.c_str(), path.c_str()) != 0) {
+        // A file system without hard links (FAT): renamed after one more look.
+        const bool noLinks = errno == EPERM || errno == EOPNOTSUPP;
+        if (noLinks && !common::fileExists(path) && ::rename(temporary.c_str(), path.c_str()) == 0) {
+        } else if (errno == EEXIST || (noLinks && common::fileExists(path))) {
+            WCR_SET_ERROR(error, -1, path + " already exist!", "saveTargetDb");
+        } else {
+            WCR_SET_ERROR(error, -1, "cannot name the store " + path + ": " + std::strerror(errno), "saveTargetDb");
+        }
+    }
+    removeTemporary();
 }
 
 }  // namespace wchat

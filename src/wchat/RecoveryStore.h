@@ -31,6 +31,9 @@ struct StoreSummary {
     // Carved rows that fit a conversation table's layout but were turned away as
     // not being messages (known only to the run that carved them).
     int64_t rejectedChats = 0;
+    // Why the recovery is partial (table WC_PartialReason); empty when the whole
+    // source was read.
+    std::vector<std::string> partialReasons;
 };
 
 // The recovery store: one SQLite connection with tables WC_Friend, WC_Chat,
@@ -98,7 +101,11 @@ public:
 
     std::set<int64_t> selectRcFriendIdsByUsrName(const std::string& usrName, common::ErrorInfo* error);
 
-    // Contacts and messages by how they were obtained.
+    // Keeps why the recovery is partial, one row each of WC_PartialReason(reason);
+    // the table exists only in a partial store. Nothing to keep: nothing done.
+    void insertPartialReasons(const std::vector<std::string>& reasons, common::ErrorInfo* error);
+
+    // Contacts and messages by how they were obtained, and the partial reasons.
     StoreSummary summary(common::ErrorInfo* error) const;
     // The message seek's count of carved rows turned away, for the summary.
     void setRejectedChats(int64_t count) { rejectedChats_ = count; }

@@ -12,6 +12,7 @@
 #include "common/Stopwatch.h"
 #include "sqlite_recovery/Table.h"
 #include "wchat/DuplicateMerger.h"
+#include "sqlite_recovery/TableStatement.h"
 #include "wchat/NativeWchatChatRecordFilter.h"
 #include "wchat/NativeWchatChatTableRecordFilter.h"
 #include "wchat/NativeWchatChatTableSeekEventHandler.h"
@@ -21,6 +22,7 @@
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatSourceDbDao.h"
+#include "wchat/WchatTranslator.h"
 
 #define WCR_UNIT "wchat/WchatChatToDbSeeker"
 
@@ -43,6 +45,19 @@ const char* const kChatDdlSql =
 const char* const kSqliteMasterDdl =
     "CREATE TABLE sqlite_master(type text not null, name text not null primary key, tbl_name "
     "text, rootpage integer not null, sql text);";
+
+// The messenger's own layouts, carved by when the file's schema cannot be read
+// (SQLite refuses every query of a file cut short or with a damaged sqlite_master),
+// so the pages that are left still give their records.
+const char* const kUsualFriendDdl =
+    "CREATE TABLE Friend ( TableVer INTEGER DEFAULT 1 , UsrName TEXT PRIMARY KEY , NickName TEXT , "
+    "Uin INTEGER DEFAULT 0 , Email TEXT , Mobile TEXT , Sex INTEGER DEFAULT 0 , FullPY TEXT , "
+    "ShortPY TEXT , Img TEXT , Type INTEGER DEFAULT 0 , LastChatTime INTEGER DEFAULT 0 , Draft TEXT , "
+    "DefaultRes1 INTEGER DEFAULT 0 , DefaultRes2 INTEGER DEFAULT 0 , DefaultRes3 TEXT )";
+const char* const kUsualChatDdl =
+    "CREATE TABLE Chat_usual(TableVer integer default 1, MesLocalID integer primary key autoincrement, "
+    "MesSvrID integer default 0, CreateTime integer default 0, Message text, Status integer default 0, "
+    "ImgStatus integer default 2, Type integer, Des integer)";
 
 constexpr size_t kChatPrefixLength = 5;  // "Chat_"
 constexpr size_t kHashLength = 32;
@@ -73,15 +88,33 @@ std::optional<std::string> firstText(const sqldb::ResultSet& resultSet) {
     return value->getTextValue();
 }
 
-// The parsed, valid definition, or nothing: the parser throws for statements
-// outside the form it accepts.
-std::optional<sqlite::Table> parseDefinition(const std::string& statement) {
+// The parsed, valid definition, or nothing (why then says why). The pipeline's
+// own grammar first, then SQLite's whole one, so a definition with CHECK, a table
+// constraint, a column without a type or STRICT is still carved by. A WITHOUT
+// ROWID table keeps its rows in an index b-tree, which the carving does not read.
+std::optional<sqlite::Table> parseDefinition(const std::string& statement, std::string* why = nullptr) {
     try {
         sqlite::Table table = sqlite::Table::parse(statement);
         if (table.isValid()) return table;
     } catch (const common::CommonException&) {
     }
+    try {
+        const sqlite::TableStatement parsed = sqlite::TableStatement::parse(statement);
+        if (parsed.kind == sqlite::TableStatement::kOrdinary && parsed.table && parsed.table->isValid())
+            return *parsed.table;
+        if (why && parsed.kind == sqlite::TableStatement::kWithoutRowId)
+            *why = parsed.tableName + " is a WITHOUT ROWID table, whose deleted rows are not carved";
+        if (why && parsed.kind == sqlite::TableStatement::kVirtual)
+            *why = parsed.tableName + " is a virtual table";
+    } catch (const common::CommonException& e) {
+        if (why) *why = e.what();
+    }
     return std::nullopt;
+}
+
+// A failed stage's message with what it lost, for the partial result's reasons.
+std::string lost(const std::string& what, const ErrorInfo& error) {
+    return what + ": " + error.getMessage();
 }
 
 // Carves the records of table out of database on max(threadCount, 1) threads, with
@@ -184,6 +217,11 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     beginStage(Stage::OpenDatabase);
     database.open(sourcePath, error);
     if (!error->isSuccess()) return;
+    const uint32_t claimedPages = database.keepWholePages();
+    if (database.getPages() < claimedPages) {
+        notePartial("the file holds " + std::to_string(database.getPages()) + " whole pages of the " +
+                    std::to_string(claimedPages) + " its header counts; the pages after them are missing");
+    }
     StageReport opened;
     opened.pageSize = database.getPageSize();
     opened.pageCount = database.getPages();
@@ -202,7 +240,12 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     std::vector<std::shared_ptr<WchatFriend>> liveFriends;
     beginStage(Stage::SelectFriends);
     guarded("selectFriends", error, [&] { liveFriends = WchatSourceDbDao::selectFriends(sourceDb, error); });
-    if (!error->isSuccess()) return;
+    if (!error->isSuccess()) {
+        // One row the translation refuses fails the whole select: read them one by one.
+        error->clear();
+        liveFriends = selectFriendsOneByOne(error);
+        if (!error->isSuccess()) return;
+    }
     endStage(Stage::SelectFriends, counted(static_cast<uint32_t>(liveFriends.size())));
 
     // 6, 7. Carved contacts and their merge with the live ones.
@@ -212,7 +255,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
         std::vector<std::shared_ptr<WchatFriend>> carved;
         beginStage(Stage::SeekFriends, threads);
         guarded("seekWchatFriends", error, [&] { carved = seekWchatFriends(threads, error); });
-        if (!error->isSuccess()) return;
+        if (!error->isSuccess() && !absorb("deleted contacts not carved", error)) return;
         endStage(Stage::SeekFriends, counted(static_cast<uint32_t>(carved.size())));
         if (cancelled(error)) return;
         beginStage(Stage::MergeFriends);
@@ -231,7 +274,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     beginStage(Stage::SelectChatTables);
     guarded("selectChatTableBtrees", error,
             [&] { liveTables = WchatSourceDbDao::selectChatTableBtrees(sourceDb, error); });
-    if (!error->isSuccess()) return;
+    if (!error->isSuccess() && !absorb("live conversation tables not listed", error)) return;
     endStage(Stage::SelectChatTables, counted(static_cast<uint32_t>(liveTables.size())));
 
     // 10, 11. Conversation tables carved from deleted sqlite_master entries.
@@ -241,7 +284,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
         std::vector<std::shared_ptr<sqlite::TableBtree>> carved;
         beginStage(Stage::SeekChatTables, threads);
         guarded("seekWchatTableBtrees", error, [&] { carved = seekWchatTableBtrees(threads, error); });
-        if (!error->isSuccess()) return;
+        if (!error->isSuccess() && !absorb("deleted conversation tables not carved", error)) return;
         endStage(Stage::SeekChatTables, counted(static_cast<uint32_t>(carved.size())));
         if (cancelled(error)) return;
         beginStage(Stage::MergeChatTables);
@@ -297,6 +340,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     store->finishTargetDb(error, [this](size_t done, size_t total) {
         if (stageObserver) stageObserver->onProgress(Stage::FinishTargetDb, done, total);
     });
+    if (error->isSuccess()) store->insertPartialReasons(partialReasons, error);
     const bool finished = error->isSuccess();
     endStage(Stage::FinishTargetDb, {});
     if (finished && !seekError.isSuccess()) *error = seekError;
@@ -313,6 +357,97 @@ uint64_t WchatChatToDbSeeker::estimateRows(const std::string& tableName) const {
     if (!error.isSuccess() || result.getRowCount() == 0) return 0;
     const std::shared_ptr<sqldb::ColValue> value = result.getValue(0, 0u);
     return value->isInteger() && value->getIntegerValue() > 0 ? static_cast<uint64_t>(value->getIntegerValue()) : 0;
+}
+
+void WchatChatToDbSeeker::notePartial(const std::string& reason) {
+    if (partialReasons.size() + 1 < kMaxPartialReasons) {
+        partialReasons.push_back(reason);
+        return;
+    }
+    ++partialLeftOut;
+    const std::string last = std::to_string(partialLeftOut) + " more reasons left out";
+    if (partialReasons.size() + 1 == kMaxPartialReasons) partialReasons.push_back(last);
+    else partialReasons.back() = last;
+}
+
+bool WchatChatToDbSeeker::absorb(const std::string& what, ErrorInfo* error) {
+    if (error->isSuccess()) return false;
+    if (cancelFlag != nullptr && cancelFlag->load()) return false;
+    notePartial(lost(what, *error));
+    error->clear();
+    return true;
+}
+
+std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::selectFriendsOneByOne(ErrorInfo* error) {
+    error->clear();
+    sqldb::ResultSet ids;
+    ErrorInfo listError;
+    sqldb::SqliteAssistant::query(sourceDb, 0, "SELECT Friend.rowid FROM Friend;", ids, &listError);
+    if (!listError.isSuccess()) {
+        notePartial(lost("live contacts not read", listError));
+        return {};
+    }
+    std::string sql = WchatSourceDbDao::kSelectFriendsSql;
+    if (!sql.empty() && sql.back() == ';') sql.pop_back();
+    std::vector<std::shared_ptr<WchatFriend>> friends;
+    uint32_t skipped = 0;
+    std::string firstFailure;
+    for (uint32_t r = 0; r < ids.getRowCount(); ++r) {
+        if (cancelled(error)) return friends;
+        const std::shared_ptr<sqldb::ColValue> id = ids.getValue(r, 0u);
+        ErrorInfo rowError;
+        std::vector<std::shared_ptr<WchatFriend>> row;
+        guarded("selectFriends", &rowError, [&] {
+            sqldb::ResultSet one;
+            sqldb::SqliteAssistant::query(sourceDb, 0,
+                                          sql + " WHERE Friend.rowid = " + std::to_string(id->getIntegerValue()) + ";",
+                                          one, &rowError);
+            if (rowError.isSuccess()) row = WchatTranslator::translateResultSetToWchatFriends(one, &rowError);
+        });
+        if (!rowError.isSuccess()) {
+            if (skipped++ == 0) firstFailure = rowError.getMessage();
+            continue;
+        }
+        friends.insert(friends.end(), row.begin(), row.end());
+    }
+    if (skipped > 0) {
+        notePartial("Friend: " + std::to_string(skipped) + " of " + std::to_string(ids.getRowCount()) +
+                    " live rows skipped (first: " + firstFailure + ")");
+    }
+    return friends;
+}
+
+std::vector<std::shared_ptr<WchatChat>> WchatChatToDbSeeker::selectChatsOneByOne(const std::string& tableName,
+                                                                                 uint32_t offset, ErrorInfo* error) {
+    error->clear();
+    const std::string quoted = WchatSourceDbDao::quoteIdentifier(tableName);
+    sqldb::ResultSet ids;
+    sqldb::SqliteAssistant::query(sourceDb, 0,
+                                  "SELECT rowid FROM " + quoted + " LIMIT " + std::to_string(kDumpBatchRows) +
+                                      " OFFSET " + std::to_string(offset) + ";",
+                                  ids, error);
+    if (!error->isSuccess()) return {};
+    oneByOneSpan = ids.getRowCount();
+    std::vector<std::shared_ptr<WchatChat>> chats;
+    for (uint32_t r = 0; r < ids.getRowCount(); ++r) {
+        const std::shared_ptr<sqldb::ColValue> id = ids.getValue(r, 0u);
+        ErrorInfo rowError;
+        std::vector<std::shared_ptr<WchatChat>> row;
+        guarded("selectChats", &rowError, [&] {
+            sqldb::ResultSet one;
+            sqldb::SqliteAssistant::query(sourceDb, 0,
+                                          "SELECT * FROM " + quoted + " WHERE rowid = " +
+                                              std::to_string(id->getIntegerValue()) + ";",
+                                          one, &rowError);
+            if (rowError.isSuccess()) row = WchatTranslator::translateResultSetToWchatChats(one, &rowError);
+        });
+        if (!rowError.isSuccess()) {
+            if (oneByOneSkipped++ == 0) oneByOneFailure = rowError.getMessage();
+            continue;
+        }
+        chats.insert(chats.end(), row.begin(), row.end());
+    }
+    return chats;
 }
 
 void WchatChatToDbSeeker::close() {
@@ -346,16 +481,24 @@ std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::seekWchatFriends(
     uint32_t threadCount, ErrorInfo* error) {
     sqldb::ResultSet resultSet;
     sqldb::SqliteAssistant::query(sourceDb, 1, kFriendDdlSql, resultSet, error);
-    if (!error->isSuccess()) return {};
-    std::optional<std::string> ddl = firstText(resultSet);
+    std::optional<std::string> ddl;
+    if (error->isSuccess()) {
+        ddl = firstText(resultSet);
+    } else {
+        notePartial(lost("the contact definition not read, the usual one used", *error));
+        error->clear();
+        ddl = kUsualFriendDdl;
+    }
     std::optional<sqlite::Table> table;
+    std::string why;
     if (ddl) {
         // The messenger stores ShortPY as a blob although it declares it TEXT.
         common::replaceAll(*ddl, ", ShortPY TEXT ,", ", ShortPY BLOB ,");
-        table = parseDefinition(*ddl);
+        table = parseDefinition(*ddl, &why);
     }
     if (!table) {
-        WCR_SET_ERROR(error, -1, "Parse Wchat FRIEND DDL fail!", "seekWchatFriends");
+        WCR_SET_ERROR(error, -1, "Parse Wchat FRIEND DDL fail!" + (why.empty() ? "" : " (" + why + ")"),
+                      "seekWchatFriends");
         return {};
     }
 
@@ -390,15 +533,23 @@ std::vector<std::shared_ptr<sqlite::TableBtree>> WchatChatToDbSeeker::seekWchatT
 uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* error) {
     sqldb::ResultSet resultSet;
     sqldb::SqliteAssistant::query(sourceDb, 1, kChatDdlSql, resultSet, error);
-    if (!error->isSuccess()) return 0;
-    // Without a live conversation table there is no definition to carve by:
-    // nothing is found, which is not a failure of the file.
-    if (resultSet.getRowCount() == 0) return 0;
-    const std::optional<std::string> ddl = firstText(resultSet);
+    std::optional<std::string> ddl;
+    if (error->isSuccess()) {
+        // Without a live conversation table there is no definition to carve by:
+        // nothing is found, which is not a failure of the file.
+        if (resultSet.getRowCount() == 0) return 0;
+        ddl = firstText(resultSet);
+    } else {
+        notePartial(lost("the conversation definition not read, the usual one used", *error));
+        error->clear();
+        ddl = kUsualChatDdl;
+    }
     // All conversation tables share one layout; the first one stands for all.
-    const std::optional<sqlite::Table> table = ddl ? parseDefinition(*ddl) : std::nullopt;
+    std::string why;
+    const std::optional<sqlite::Table> table = ddl ? parseDefinition(*ddl, &why) : std::nullopt;
     if (!table) {
-        WCR_SET_ERROR(error, -1, "Parse WChat Chat DDL fail!", "seekWchatChats");
+        // The live messages are copied; only the carving lacks a layout to read by.
+        notePartial("deleted messages not carved: Parse WChat Chat DDL fail!" + (why.empty() ? "" : " (" + why + ")"));
         return 0;
     }
 
@@ -460,16 +611,21 @@ uint32_t WchatChatToDbSeeker::dumpAllWchatChats(
     uint32_t total = 0;
     for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         total += dumpWchatChats(table->getTableName(), error);
-        if (!error->isSuccess()) break;
+        // A table that cannot be read (or read to its end) is one reason; its pages
+        // are carved all the same. A store that cannot be written stops the run.
+        if (!error->isSuccess() && !(dumpReadFailed && absorb(table->getTableName(), error))) break;
     }
     return total;
 }
 
 uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, ErrorInfo* error) {
     error->clear();
+    dumpReadFailed = false;
+    oneByOneSkipped = 0;
     const std::string hash =
         tableName.size() > kChatPrefixLength ? tableName.substr(kChatPrefixLength) : std::string();
     if (hash.size() != kHashLength) {
+        dumpReadFailed = true;
         WCR_SET_ERROR(error, -1, "chatTableName[" + tableName + "] invalid!", "dumpWchatChats");
         return 0;
     }
@@ -480,9 +636,37 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
     uint32_t offset = 0;
     for (;;) {
         if (cancelled(error)) break;
-        const std::vector<std::shared_ptr<WchatChat>> batch =
-            WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, error);
-        if (!error->isSuccess() || batch.empty()) break;
+        std::vector<std::shared_ptr<WchatChat>> batch;
+        guarded("selectChats", error,
+                [&] { batch = WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, error); });
+        // The rows the batch spans; fewer than a batch ends the table.
+        size_t span = batch.size();
+        if (!error->isSuccess()) {
+            // One row the translation refuses fails its whole batch: read the batch
+            // one row at a time and skip the rows that fail.
+            const uint32_t skippedBefore = oneByOneSkipped;
+            batch = selectChatsOneByOne(tableName, offset, error);
+            span = oneByOneSpan;
+            // A whole batch of failing rows is a table the translation cannot read
+            // at all (a column missing): reading the rest row by row would be slow
+            // and give nothing.
+            if (error->isSuccess() && batch.empty() && span == kDumpBatchRows &&
+                oneByOneSkipped - skippedBefore == span) {
+                WCR_SET_ERROR(error, -1, "no row of " + std::to_string(span) + " readable (first: " +
+                                             oneByOneFailure + "); the rest not read", "dumpWchatChats");
+                oneByOneSkipped = skippedBefore;
+            }
+            if (!error->isSuccess()) {
+                dumpReadFailed = true;
+                break;
+            }
+        }
+        if (span == 0) break;
+        if (batch.empty()) {
+            if (span < kDumpBatchRows) break;
+            offset += kDumpBatchRows;
+            continue;
+        }
         // A live conversation whose contact row is gone would be tied to no one and
         // shown nowhere: it gets a made-up owner, as a dropped conversation does.
         for (const std::shared_ptr<WchatChat>& chat : batch) deducer->noteNames(*chat);
@@ -513,8 +697,12 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         copied += static_cast<uint32_t>(batch.size());
         dumpDone += batch.size();
         if (stageObserver) stageObserver->onProgress(Stage::DumpChats, dumpDone, std::max(dumpDone, dumpEstimate));
-        if (batch.size() < kDumpBatchRows) break;
+        if (span < kDumpBatchRows) break;
         offset += kDumpBatchRows;
+    }
+    if (oneByOneSkipped > 0) {
+        notePartial(tableName + ": " + std::to_string(oneByOneSkipped) + " live rows skipped (first: " +
+                    oneByOneFailure + ")");
     }
     return copied;
 }

@@ -68,9 +68,14 @@ public:
     void setChatSeekProgress(sqlite::SeekProgressIndicator* progress) { chatSeekProgress = progress; }
 
     // Runs the sixteen stages with threadCount seek threads per carving seek
-    // (0 counts as 1). Stops at the first failing stage; the carving of messages and
-    // the store's completion always run together, and the first failure of the two
-    // is the one reported. A second call is refused: one object, one recovery.
+    // (0 counts as 1). A damaged source does not stop it: a table, batch, row or
+    // definition that cannot be read, or pages missing from the file's end, are
+    // skipped with a reason (getPartialReasons, also kept in the store) and the run
+    // goes on, carving every page there is. It stops at the first other failing
+    // stage (the source cannot be opened at all, the store cannot be written, a
+    // cancel); the carving of messages and the store's completion always run
+    // together, and the first failure of the two is the one reported. A second call
+    // is refused: one object, one recovery.
     void run(uint32_t threadCount, uint32_t seekFlags, common::ErrorInfo* error);
 
     // The store (null before stage 2 and after close). Query its connection with
@@ -105,6 +110,13 @@ public:
         const std::vector<std::shared_ptr<sqlite::TableBtree>>& live,
         const std::vector<std::shared_ptr<sqlite::TableBtree>>& carved);
 
+    // Why the result is partial: what the file held that could not be read (a
+    // table, rows, pages, a definition), one line each, in the order met. Empty
+    // when the whole file was read. At most kMaxPartialReasons lines; the last
+    // one then counts those left out.
+    const std::vector<std::string>& getPartialReasons() const { return partialReasons; }
+    static constexpr size_t kMaxPartialReasons = 100;
+
     const WchatFriendTracer& getTracer() const { return tracer; }
     // Carved rows of the message seek turned away as not being messages.
     uint64_t getRejectedChats() const { return chatScreen.rejected(); }
@@ -118,6 +130,14 @@ private:
     void endStage(Stage stage, StageReport report);
     bool cancelled(common::ErrorInfo* error) const;
     uint64_t estimateRows(const std::string& tableName) const;
+    // Damage met in the source: noted, and the run goes on without it.
+    void notePartial(const std::string& reason);
+    // A source failure of a stage becomes a reason and is cleared; true if there was one.
+    bool absorb(const std::string& what, common::ErrorInfo* error);
+    // Live rows read one by one after their batch failed (see dumpWchatChats).
+    std::vector<std::shared_ptr<WchatChat>> selectChatsOneByOne(const std::string& tableName, uint32_t offset,
+                                                                common::ErrorInfo* error);
+    std::vector<std::shared_ptr<WchatFriend>> selectFriendsOneByOne(common::ErrorInfo* error);
 
     std::string sourcePath;
     std::string targetPath;
@@ -142,6 +162,12 @@ private:
     uint64_t dumpEstimate = 0;  // live messages expected by the copy
     uint64_t dumpDone = 0;
     bool runCalled = false;
+    std::vector<std::string> partialReasons;
+    size_t partialLeftOut = 0;
+    bool dumpReadFailed = false;  // the last dumpWchatChats failed reading the source
+    uint32_t oneByOneSpan = 0;     // rows the last selectChatsOneByOne tried
+    uint32_t oneByOneSkipped = 0;  // rows of the current table it could not read
+    std::string oneByOneFailure;   // the first of them
 };
 
 }  // namespace wchat

@@ -219,6 +219,29 @@ TEST(Database, ReadAllPagesFailsOnTruncatedFile) {
     EXPECT_EQ("Database read fail!", error.getMessage()) << "a short read of the last page";
 }
 
+TEST(Database, KeepWholePagesReadsWhatATruncatedFileHolds) {
+    TempDir dir;
+    const std::vector<uint8_t> full = makeDatabaseBytes(10);
+    struct Case {
+        size_t length;
+        uint32_t pages;
+    } const cases[] = {{9 * 512 + 100, 9}, {10 * 512, 10}, {512, 1}, {300, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        std::vector<uint8_t> bytes(full.begin(), full.begin() + c.length);
+        writeFile(dir.file("short.db"), bytes);
+        Database db;
+        ErrorInfo error;
+        db.open(dir.file("short.db"), &error);
+        ASSERT_TRUE(error.isSuccess());
+        EXPECT_EQ(10u, db.keepWholePages());
+        EXPECT_EQ(c.pages, db.getPages());
+        const ByteArray data = db.readAllPages(&error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        if (c.pages > 0) EXPECT_EQ(0, std::memcmp(data.get(), full.data(), c.pages * 512));
+    }
+}
+
 TEST(Database, ForgedPageCountFailsBeforeAllocating) {
     // 4294967295 pages of 64 KiB would be 256 TiB: the file length is checked
     // before any allocation, so this fails at once instead of exhausting memory.

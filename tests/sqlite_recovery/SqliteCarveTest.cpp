@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "EngineTestSupport.h"
 #include "SeekTestSupport.h"
 #include "sqlite-carve/SqliteCarve.h"
@@ -85,6 +87,7 @@ TEST(SqliteCarve, CommandLineAndInputFailures) {
     TempDir dir;
     const std::string text = dir.file("notes.txt");
     enginetest::writeFile(text, std::vector<uint8_t>(200, 'x'));
+    ASSERT_EQ(0, ::mkfifo(dir.file("pipe").c_str(), 0600));
     const std::string db = dir.file("db.sqlite");
     enginetest::createSqliteDatabase(db, "CREATE TABLE t(a text); CREATE TABLE checked(a text CHECK (a > 0)); "
                                          "CREATE TABLE w(a INTEGER PRIMARY KEY, b) WITHOUT ROWID; "
@@ -96,7 +99,8 @@ TEST(SqliteCarve, CommandLineAndInputFailures) {
     };
     const std::vector<Case> cases = {
         {{dir.file("missing.sqlite"), "t"}, 1, "sqlite-carve: no such file: " + dir.file("missing.sqlite") + "\n"},
-        {{dir.file(""), "t"}, 1, "sqlite-carve: no such file: "},
+        {{dir.file(""), "t"}, 1, "sqlite-carve: " + dir.file("") + " is a directory, not a database file\n"},
+        {{dir.file("pipe"), "t"}, 1, "sqlite-carve: " + dir.file("pipe") + " is a FIFO (named pipe), not a database file\n"},
         {{text, "t"}, 1, "sqlite-carve: not an SQLite database: " + text + " (SqliteDB: magic number invalid!)\n"},
         {{db, "nosuch"}, 1, "sqlite-carve: no table named nosuch in " + db + "\n"},
         {{db, "checked"}, 0, ""},

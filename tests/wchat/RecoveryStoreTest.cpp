@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -470,6 +472,11 @@ TEST_F(TargetDbTest, SaveKeepsTheStoreAsAFile) {
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
     EXPECT_EQ(2, rs.getValue(0, 0)->getIntegerValue());
     EXPECT_EQ(SQLITE_OK, SqliteAssistant::closeDatabase(saved));
+    // Written under a temporary name, which is gone once the store has its own.
+    for (const auto& entry : std::filesystem::directory_iterator(WCR_BINARY_DIR)) {
+        EXPECT_EQ(std::string::npos, entry.path().filename().string().find("wchat_saved_store_test.sqlite.partial-"))
+            << entry.path();
+    }
 
     // An existing file is never overwritten.
     store->saveTargetDb(path, &error);

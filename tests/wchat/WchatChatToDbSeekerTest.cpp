@@ -200,47 +200,16 @@ TEST_F(SeekerTest, SeekFlagsAddTheCarvingStages) {
     EXPECT_EQ(nullptr, seeker.getTargetDb());
 }
 
-TEST_F(SeekerTest, FailuresStopAtTheirStage) {
-    struct Case {
-        const char* name;
-        void (*build)(SourceBuilder&);
-        const char* lastEvent;
-        const char* function;
-        const char* messagePart;
-    } cases[] = {
-        {"no Friend table", [](SourceBuilder& b) { b.exec("CREATE TABLE x (a)"); }, "+selectFriends",
-         "query", "no such table: Friend"},
-        {"Friend_Ext lacks a column",
-         [](SourceBuilder& b) {
-             b.exec(kFriendDdl);
-             b.exec("CREATE TABLE Friend_Ext (UsrName TEXT, ConRemark TEXT)");
-             b.contact("a");
-         },
-         "+selectFriends", "selectFriends", "colName[ConIntRes1] not exist!"},
-        {"conversation table name of the wrong length",
-         [](SourceBuilder& b) {
-             b.contacts();
-             b.exec(chatDdl("Chat_abc"));
-             b.exec("INSERT INTO Chat_abc (Message) VALUES ('x')");
-         },
-         "+dumpChats", "dumpWchatChats", "chatTableName[Chat_abc] invalid!"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::filesystem::remove(source);
-        {
-            SourceBuilder b(source);
-            c.build(b);
-        }
-        WchatChatToDbSeeker seeker(source, "", nullptr);
-        StageLog log;
-        log.attach(seeker);
-        seeker.run(1, 3, &error);
-        EXPECT_FALSE(error.isSuccess());
-        EXPECT_EQ(c.lastEvent, log.events.back());
-        EXPECT_EQ(c.function, error.getFunctionName());
-        EXPECT_NE(std::string::npos, error.getMessage().find(c.messagePart)) << error.getMessage();
-    }
+// What is still fatal: a source that is no database at all, a store that exists.
+TEST_F(SeekerTest, ASourceThatIsNoDatabaseStopsTheRun) {
+    { std::ofstream(source) << std::string(4096, 'x'); }
+    WchatChatToDbSeeker seeker(source, "", nullptr);
+    StageLog log;
+    log.attach(seeker);
+    seeker.run(1, 3, &error);
+    EXPECT_FALSE(error.isSuccess());
+    EXPECT_TRUE(seeker.getPartialReasons().empty());
+    EXPECT_EQ(std::string::npos, log.joined().find("finishTargetDb")) << log.joined();
 }
 
 TEST_F(SeekerTest, AFileWithoutConversationsRecoversItsContacts) {
@@ -260,24 +229,28 @@ TEST_F(SeekerTest, AFileWithoutConversationsRecoversItsContacts) {
     EXPECT_EQ(1, scalar(seeker.getTargetDb(), "SELECT count(*) FROM WC_Friend"));
 }
 
-TEST_F(SeekerTest, AFailedMessageSeekStillFinishesTheStoreAndIsReported) {
+TEST_F(SeekerTest, AMessageTableWithoutRowIdIsCopiedButNotCarved) {
     const std::string table = "Chat_" + Md5::hexDigest("alice");
     {
         SourceBuilder b(source);
         b.contacts();
         b.contact("alice");
-        // A quoted table name is outside what the definition parser accepts.
-        b.exec(chatDdl("\"" + table + "\""));
-        b.exec("INSERT INTO " + table + " (MesSvrID, CreateTime, Message) VALUES (1, 1500000000, 'x')");
+        b.exec("CREATE TABLE " + table +
+               " (TableVer integer default 1, MesLocalID integer primary key, MesSvrID integer default 0, "
+               "CreateTime integer default 0, Message text, Status integer default 0, ImgStatus integer "
+               "default 2, Type integer, Des integer) WITHOUT ROWID");
+        b.exec("INSERT INTO " + table + " (MesLocalID, MesSvrID, CreateTime, Message) VALUES (1, 1, 1500000000, 'x')");
     }
     WchatChatToDbSeeker seeker(source, "", nullptr);
     StageLog log;
     log.attach(seeker);
     seeker.run(1, 0, &error);
-    EXPECT_EQ("Parse WChat Chat DDL fail!", error.getMessage());
-    EXPECT_EQ("seekWchatChats", error.getFunctionName());
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
     EXPECT_EQ("finishTargetDb", log.events.back());
     EXPECT_EQ(1, scalar(seeker.getTargetDb(), "SELECT chatNum FROM WC_Friend"));
+    ASSERT_EQ(1u, seeker.getPartialReasons().size());
+    EXPECT_NE(std::string::npos, seeker.getPartialReasons()[0].find("WITHOUT ROWID")) << seeker.getPartialReasons()[0];
+    EXPECT_EQ(seeker.getPartialReasons(), seeker.getStore()->summary(&error).partialReasons);
 }
 
 TEST_F(SeekerTest, AnExistingStoreFileIsNotTouched) {
@@ -372,5 +345,180 @@ TEST_F(SeekerTest, ACancelRequestStopsAtTheNextBoundary) {
             EXPECT_EQ(0u, log.values["seekChats"]);
             EXPECT_EQ(2500, scalar(seeker.getTargetDb(), "SELECT count(*) FROM WC_Chat"));
         }
+    }
+}
+
+namespace {
+
+// The bytes of page `page` (from 1) of a database file, for damaging it in place.
+void damagePage(const std::string& path, uint32_t pageSize, uint32_t page, uint32_t offset, uint8_t value) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(page - 1) * pageSize + offset);
+    file.put(static_cast<char>(value));
+}
+
+// The last leaf of a table b-tree whose root is an interior page: its right-most child.
+uint32_t lastLeafOf(const std::string& path, uint32_t pageSize, uint32_t root) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<unsigned char> page(pageSize);
+    file.seekg(static_cast<std::streamoff>(root - 1) * pageSize);
+    file.read(reinterpret_cast<char*>(page.data()), pageSize);
+    const size_t header = root == 1 ? 100 : 0;
+    if (page[header] != 5) return 0;  // not an interior table page
+    return (uint32_t(page[header + 8]) << 24) | (uint32_t(page[header + 9]) << 16) |
+           (uint32_t(page[header + 10]) << 8) | page[header + 11];
+}
+
+bool anyReasonHas(const std::vector<std::string>& reasons, const std::string& part) {
+    for (const std::string& reason : reasons)
+        if (reason.find(part) != std::string::npos) return true;
+    return false;
+}
+
+std::string joinedReasons(const std::vector<std::string>& reasons) {
+    std::string all;
+    for (const std::string& reason : reasons) all += reason + " | ";
+    return all;
+}
+
+}  // namespace
+
+// One unexpected item of the messenger's database is skipped with a reason; the
+// run goes on and the store holds everything else the file has.
+TEST_F(SeekerTest, ADamagedSourceGivesWhatItHoldsAndSaysWhatItLost) {
+    const std::string alice = "Chat_" + Md5::hexDigest("alice");
+    const uint32_t kPageSize = 1024;
+    struct Case {
+        const char* name;
+        void (*build)(SourceBuilder&);
+        // Damages the closed file; may be null.
+        void (*damage)(const std::string& path);
+        const char* reasonPart;  // empty: the result is complete
+        int64_t minLiveChats;
+        int64_t minAllChats;
+        int64_t friends;
+    } const cases[] = {
+        {"no Friend table",
+         [](SourceBuilder& b) { b.conversation("alice", 5, 1); }, nullptr, "live contacts not read", 5, 5, 1},
+        {"Friend_Ext lacks a column",
+         [](SourceBuilder& b) {
+             b.exec(kFriendDdl);
+             b.exec("CREATE TABLE Friend_Ext (UsrName TEXT, ConRemark TEXT)");
+             b.contact("alice");
+             b.conversation("alice", 5, 1);
+         },
+         nullptr, "Friend: 1 of 1 live rows skipped (first: ", 5, 5, 1},
+        {"a conversation table named Chat_abc",
+         [](SourceBuilder& b) {
+             b.contacts();
+             b.contact("alice");
+             b.conversation("alice", 5, 1);
+             b.exec(chatDdl("Chat_abc"));
+             b.exec("INSERT INTO Chat_abc (Message) VALUES ('x')");
+         },
+         nullptr, "Chat_abc: chatTableName[Chat_abc] invalid!", 5, 5, 1},
+        {"a message whose CreateTime is text",
+         [](SourceBuilder& b) {
+             b.contacts();
+             b.contact("alice");
+             const std::string table = b.conversation("alice", 1500, 1);
+             b.exec("UPDATE " + table + " SET CreateTime = 'yesterday' WHERE MesLocalID = 1200");
+         },
+         nullptr, " 1 live rows skipped (first: ", 1499, 1499, 1},
+        {"a conversation table the translation cannot read at all",
+         [](SourceBuilder& b) {
+             b.contacts();
+             b.contact("alice");
+             b.conversation("alice", 5, 1);
+             const std::string table = "Chat_" + Md5::hexDigest("bob");
+             b.exec("CREATE TABLE " + table + "(TableVer integer default 1, MesLocalID integer primary key, "
+                    "MesSvrID integer default 0, CreateTime integer default 0, Message text)");
+             b.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2500) INSERT INTO " +
+                    table + " (MesSvrID, CreateTime, Message) SELECT 100000 + i, 1500000000 + i, 'b' || i FROM n");
+         },
+         nullptr, "no row of 1000 readable (first: ", 5, 5, 1},
+        {"a contact whose UsrName is a blob",
+         [](SourceBuilder& b) {
+             b.contacts();
+             b.contact("alice");
+             b.contact("bob");
+             b.exec("UPDATE Friend SET UsrName = x'00ff' WHERE UsrName = 'bob'");
+             b.conversation("alice", 5, 1);
+         },
+         nullptr, "Friend: 1 of 2 live rows skipped (first: ", 5, 5, 1},
+        {"CHECK, a table constraint, a column without a type, STRICT",
+         [](SourceBuilder& b) {
+             b.contacts();
+             b.contact("alice");
+             const std::string table = "Chat_" + Md5::hexDigest("alice");
+             b.exec("CREATE TABLE " + table +
+                    " (TableVer INTEGER DEFAULT 1, MesLocalID INTEGER PRIMARY KEY AUTOINCREMENT, MesSvrID "
+                    "INTEGER DEFAULT 0 CHECK (MesSvrID >= 0), CreateTime INTEGER DEFAULT 0, Message TEXT, "
+                    "Status INTEGER DEFAULT 0, ImgStatus INTEGER DEFAULT 2, Type INTEGER, Des ANY, "
+                    "UNIQUE (MesSvrID, CreateTime)) STRICT");
+             for (int i = 0; i < 200; ++i) {
+                 b.exec("INSERT INTO " + table + " (MesSvrID, CreateTime, Message, Type, Des) VALUES (" +
+                        std::to_string(1000 + i) + ", " + std::to_string(1500000000 + i) +
+                        ", 'a message that is long enough to fill a page with a few of its kind, number " +
+                        std::to_string(i) + "', 1, 1)");
+             }
+             b.exec("DELETE FROM " + table + " WHERE MesLocalID BETWEEN 51 AND 150");
+         },
+         nullptr, "", 100, 101, 1},
+        {"a file missing its last pages",
+         [](SourceBuilder& b) {
+             b.contacts();
+             b.contact("alice");
+             b.conversation("alice", 400, 1);
+         },
+         [](const std::string& path) {
+             std::filesystem::resize_file(path, std::filesystem::file_size(path) - 3 * 1024);
+         },
+         "whole pages of the", 0, 100, 1},
+        {"a corrupt leaf page of a conversation",
+         [](SourceBuilder& b) {
+             b.contacts();
+             b.contact("alice");
+             b.conversation("alice", 400, 1);
+         },
+         nullptr, "Step return code[11]!", 0, 100, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(source);
+        {
+            SourceBuilder b(source);
+            b.exec("PRAGMA page_size = " + std::to_string(kPageSize));
+            b.exec("PRAGMA secure_delete = OFF");
+            c.build(b);
+        }
+        if (c.damage) c.damage(source);
+        if (std::string(c.name) == "a corrupt leaf page of a conversation") {
+            sqlite3* db = nullptr;
+            ASSERT_EQ(SQLITE_OK, sqlite3_open(source.c_str(), &db));
+            const int64_t root = scalar(db, "SELECT rootpage FROM sqlite_master WHERE name = '" + alice + "'");
+            sqlite3_close(db);
+            const uint32_t leaf = lastLeafOf(source, kPageSize, static_cast<uint32_t>(root));
+            ASSERT_NE(0u, leaf);
+            damagePage(source, kPageSize, leaf, 0, 0x07);  // no such page type
+        }
+        WchatChatToDbSeeker seeker(source, "", nullptr);
+        StageLog log;
+        log.attach(seeker);
+        seeker.run(2, 3, &error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        EXPECT_EQ("finishTargetDb", log.events.back()) << log.joined();
+        const std::vector<std::string>& reasons = seeker.getPartialReasons();
+        if (*c.reasonPart == '\0') {
+            EXPECT_TRUE(reasons.empty()) << joinedReasons(reasons);
+        } else {
+            EXPECT_TRUE(anyReasonHas(reasons, c.reasonPart)) << joinedReasons(reasons);
+        }
+        const talwen::wchat::StoreSummary summary = seeker.getStore()->summary(&error);
+        ASSERT_TRUE(error.isSuccess());
+        EXPECT_EQ(reasons, summary.partialReasons) << "the store keeps the reasons";
+        EXPECT_GE(summary.liveChats, c.minLiveChats);
+        EXPECT_GE(summary.liveChats + summary.carvedChats, c.minAllChats);
+        EXPECT_EQ(c.friends, summary.liveFriends + summary.madeUpFriends) << summary.carvedFriends;
     }
 }

@@ -668,8 +668,16 @@ int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out,
     const std::string& tableName = positional[1];
 
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), ec)) {
-        err << "sqlite-carve: no such file: " << path << "\n";
+    const std::filesystem::file_type type = std::filesystem::status(std::filesystem::u8path(path), ec).type();
+    if (type != std::filesystem::file_type::regular) {
+        // Say what is there: a directory or a pipe is not a missing file.
+        const char* what = type == std::filesystem::file_type::directory ? "is a directory, not a database file"
+                           : type == std::filesystem::file_type::fifo    ? "is a FIFO (named pipe), not a database file"
+                           : type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::none
+                               ? nullptr
+                               : "is not a regular file";
+        if (what == nullptr) err << "sqlite-carve: no such file: " << path << "\n";
+        else err << "sqlite-carve: " << path << " " << what << "\n";
         return 1;
     }
     Database database;

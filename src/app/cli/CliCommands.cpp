@@ -1,6 +1,7 @@
 #include "app/cli/CliCommands.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
@@ -261,6 +262,10 @@ void printSummary(const wchat::StoreSummary& counts, const RecoveredData& data, 
     out << "contacts made up for conversations whose contact is gone: " << counts.madeUpFriends << "\n";
     out << "unknown-friend conversations (no contact found): " << data.unknownFriendGroups().size() << "\n";
     out << "共成功恢复 " << data.recoveredCount() << " 条已删除聊天记录。\n";
+    if (!counts.partialReasons.empty()) {
+        out << "result: partial, the database is damaged; not recovered:\n";
+        for (const std::string& reason : counts.partialReasons) out << "  " << forTerminal(reason) << "\n";
+    }
 }
 
 // The scanned file's digest, so an examiner can show the source was only read.
@@ -325,7 +330,12 @@ struct JsonSummary {
                                                 {"unknownFriends", int(data->unknownFriendGroups().size())}};
             root["recoveredDeletedMessages"] = qint64(data->recoveredCount());
         }
-        root["partial"] = partial;
+        root["partial"] = partial || (counts != nullptr && !counts->partialReasons.empty());
+        if (counts != nullptr) {
+            QJsonArray reasons;
+            for (const std::string& reason : counts->partialReasons) reasons.append(QString::fromStdString(reason));
+            root["partialReasons"] = reasons;
+        }
         root["store"] = store.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(store));
         if (exported != nullptr) {
             root["export"] = QJsonObject{{"directory", QString::fromStdString(exported->directory)},
@@ -356,16 +366,39 @@ int exportAll(RecoverySession& session, CliProgress& progress, const CliOptions&
     return outcome.status.isOk() ? kExitOk : fail(err, outcome.status);
 }
 
+// The store and export paths, checked before a scan that may take long: empty when
+// they can be written, else the one-line reason.
+std::string checkOutputs(const CliOptions& options) {
+    if (!options.storeFile.empty()) {
+        const QFileInfo store(toQ(options.storeFile));
+        // A link, even one pointing nowhere, is refused: the store would land elsewhere.
+        if (store.isSymLink()) return "output file is a symbolic link: " + options.storeFile;
+        if (store.exists()) return "output file exists: " + options.storeFile;
+        const QFileInfo parent(store.absolutePath());
+        if (!parent.isDir()) return "the directory of the output file does not exist: " + options.storeFile;
+        if (!parent.isWritable()) return "the directory of the output file is not writable: " + options.storeFile;
+    }
+    if (!options.exportDir.empty()) {
+        QFileInfo dir(toQ(options.exportDir));
+        if (dir.exists() && !dir.isDir()) return "the export directory is not a directory: " + options.exportDir;
+        // The nearest existing directory must let us create what is missing below it.
+        while (!dir.exists() && dir.absolutePath() != dir.absoluteFilePath()) dir = QFileInfo(dir.absolutePath());
+        if (!dir.isDir()) return "the export directory cannot be created: " + options.exportDir;
+        if (!dir.isWritable()) return "the export directory is not writable: " + options.exportDir;
+    }
+    return std::string();
+}
+
 int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool interactive,
          const std::atomic<bool>* interrupted) {
-    if (!options.storeFile.empty() && QFileInfo::exists(toQ(options.storeFile))) {
-        return fail(err, "output file exists: " + options.storeFile);
-    }
+    const std::string outputs = checkOutputs(options);
+    if (!outputs.empty()) return fail(err, outputs);
     CliProgress progress(err, interactive, options.quiet);
     RecoverySession session(&progress);
     session.setPagesInUtc(options.utc);
     const InterruptWatch interrupt(interrupted, session);
-    Status status = session.setWorkDirectory(options.workDir);
+    // --work may name a directory with files of others: work in a fresh one inside it.
+    Status status = session.setWorkDirectory(options.workDir, true);
     if (!status.isOk()) return fail(err, status);
     if (!options.databaseFile.empty()) {
         status = session.useDatabaseFile(options.databaseFile);
@@ -419,7 +452,7 @@ int scan(const CliOptions& options, std::ostream& out, std::ostream& err, bool i
         summary.report = &session.scanReport();
         summary.print(out);
     }
-    return code;
+    return code == kExitOk && !counts.partialReasons.empty() ? kExitPartial : code;
 }
 
 // ---- Export from a kept store ---------------------------------------------

@@ -14,6 +14,7 @@ namespace cli {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;  // bad input or a failed recovery, with a one-line message
 constexpr int kExitUsage = 2;    // wrong arguments
+constexpr int kExitPartial = 3;  // a damaged source: what it held was recovered, the summary says what was not
 constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C or a termination signal
 
 // A text from a backup or a database as the terminal must show it: control

@@ -35,6 +35,8 @@ const char* const kUsage =
     "errors. --utc writes the times of pages in UTC instead of local time (pages name\n"
     "their UTC offset either way). Ctrl-C stops a scan or an export cleanly (exit\n"
     "status 130).\n"
+    "A damaged database gives what it still holds: the summary lists what could not\n"
+    "be read and the exit status is 3.\n"
     "The backup and the scanned database are never written to. Set WCHAT_RECOVER_DEBUG=1\n"
     "to see the diagnostic log.\n";
 
@@ -80,7 +82,8 @@ std::string commandHelp(const std::string& command) {
          "                  it is removed when the scan ends.\n"
          "  --store FILE    keep the recovery store as FILE (never overwritten)\n"
          "  --export DIR    export every conversation as HTML pages below DIR\n"
-         "  --work DIR      working directory for the copy (default: a temporary one)\n"
+         "  --work DIR      make the copy in a new directory inside DIR, removed at the end\n"
+         "                  (default: inside the system's temporary directory)\n"
          "  --threads N     carving threads (default: one less than the processor threads)\n"
          "  --utc           times of pages, index and report in UTC instead of local time\n"
          "  --json          the summary as one JSON object on standard output\n"

@@ -1,6 +1,6 @@
 #include "app/pages/PageFile.h"
 
-#include <QFile>
+#include <QSaveFile>
 #include <QTextStream>
 
 namespace talwen {
@@ -12,8 +12,10 @@ const char* const kPageErrorText = "无法创建文件";
 PageFile writePageFile(const QString& path, const std::function<void(QTextStream&)>& write) {
     PageFile page;
     page.path = path;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Written under a temporary name beside it and renamed when whole: a stopped
+    // or failed export never leaves a half page under the page's name.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
         page.errorTitle = QString::fromUtf8(kPageErrorTitle);
         page.errorText = QString::fromUtf8(kPageErrorText);
         return page;
@@ -22,8 +24,12 @@ PageFile writePageFile(const QString& path, const std::function<void(QTextStream
     out.setCodec("utf8");
     write(out);
     out.flush();
-    file.close();
-    page.written = out.status() == QTextStream::Ok && file.error() == QFileDevice::NoError;
+    if (out.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) {
+        file.cancelWriting();
+        file.commit();  // drops the temporary file
+        return page;
+    }
+    page.written = file.commit();
     return page;
 }
 

@@ -23,9 +23,10 @@ struct PageFile {
     QString errorText;
 };
 
-// Writes a page to `path` (replacing the file) as UTF-8 text through `write`. A file
+// Writes a page to `path` (replacing the file) as UTF-8 text through `write`, under a
+// temporary name in the same directory renamed to `path` when complete. A file
 // that cannot be opened yields the error texts; `written` is true only when every
-// byte reached the file.
+// byte reached the file; otherwise `path` is left as it was.
 PageFile writePageFile(const QString& path, const std::function<void(QTextStream&)>& write);
 
 }  // namespace app

@@ -281,17 +281,27 @@ AccountSampling RecoverySession::sampleAccounts() const {
     return sampleAccountFriends(toQ(backup_.currentBackup()), databaseFileMap(backup_));
 }
 
-Status RecoverySession::setWorkDirectory(const std::string& directory) {
+Status RecoverySession::setWorkDirectory(const std::string& directory, bool freshInside) {
     if (directory.empty()) {
         temporaryWork_ = std::make_unique<QTemporaryDir>();
         if (!temporaryWork_->isValid()) return Status::ioError("cannot create a temporary working directory");
         workDirectory_ = temporaryWork_->path();
         return Status::ok();
     }
-    workDirectory_ = toQ(directory);
-    if (!QDir().mkpath(workDirectory_)) {
+    if (!QDir().mkpath(toQ(directory))) {
         return Status::ioError("cannot create the working directory: " + directory);
     }
+    if (!freshInside) {
+        workDirectory_ = toQ(directory);
+        return Status::ok();
+    }
+    // A fresh directory of our own inside it, removed with the session: files
+    // already there (another copy with its -wal and -shm) are never touched.
+    temporaryWork_ = std::make_unique<QTemporaryDir>(toQ(directory) + QStringLiteral("/wchat-recover-XXXXXX"));
+    if (!temporaryWork_->isValid()) {
+        return Status::ioError("cannot create a directory inside the working directory: " + directory);
+    }
+    workDirectory_ = temporaryWork_->path();
     return Status::ok();
 }
 

@@ -117,8 +117,14 @@ public:
 
     // ---- The work ---------------------------------------------------------
     // Where the copy and the page assets go; empty: a private temporary directory,
-    // removed with the session.
-    common::Status setWorkDirectory(const std::string& directory);
+    // removed with the session. freshInside (a directory the user names, which may
+    // hold files of others): a fresh directory the session creates inside
+    // `directory` and removes with everything in it when the session ends, so
+    // nothing already there is touched. Without it `directory` itself is used (the
+    // window's own data directory).
+    common::Status setWorkDirectory(const std::string& directory, bool freshInside = false);
+    // The directory the session works in; empty before setWorkDirectory.
+    std::string workDirectory() const { return workDirectory_.toStdString(); }
     // Copies the chosen database into the working directory.
     common::Status copySource();
     // Runs the recovery on the copy with `threads` seek threads (0: one fewer than

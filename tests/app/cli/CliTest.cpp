@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -183,6 +186,7 @@ TEST(Cli, BadInputFailsWithOneLineMessage) {
     writeFile(root + "/existing.db", "x");
     QDir().mkpath(root + "/plain_dir");
     writeSqlite(root + "/other.sqlite", "CREATE TABLE t(a);");
+    ASSERT_TRUE(QFile::link(root + "/nowhere/store.db", root + "/dangling.db"));
 
     // A backup with a manifest that lists no messenger file.
     const QString noMessenger = root + "/no_messenger";
@@ -216,6 +220,11 @@ TEST(Cli, BadInputFailsWithOneLineMessage) {
         {{"scan", r + "/two_accounts"}, "choose one with --account"},
         {{"scan", r + "/two_accounts", "--account", "nobody"}, "no messenger account named nobody"},
         {{"scan", "--db", r + "/other.sqlite", "--store", r + "/existing.db"}, "output file exists"},
+        // Output paths are checked before the scan, a link pointing nowhere included.
+        {{"scan", "--db", r + "/other.sqlite", "--store", r + "/dangling.db"}, "output file is a symbolic link"},
+        {{"scan", "--db", r + "/other.sqlite", "--store", r + "/missing_dir/s.db"}, "directory of the output file does not exist"},
+        {{"scan", "--db", r + "/other.sqlite", "--export", r + "/notes.txt"}, "export directory is not a directory"},
+        {{"scan", "--db", r + "/other.sqlite", "--export", r + "/notes.txt/sub"}, "export directory cannot be created"},
         {{"export", r + "/other.sqlite", "--export", r + "/out"}, "not a recovery store"},
         {{"export", r + "/missing.db", "--export", r + "/out"}, "file not found"},
         {{"backups", "--root", r + "/missing_root"}, "backup root not found"},
@@ -230,13 +239,54 @@ TEST(Cli, BadInputFailsWithOneLineMessage) {
     EXPECT_EQ(before, fingerprint(root));  // nothing written anywhere, backups included
 }
 
-TEST(Cli, ScanWithoutMessengerTablesFailsCleanly) {
+// A file whose messenger tables are gone (dropped, or never there) still has its
+// pages carved; the result is partial and says why.
+TEST(Cli, ScanWithoutMessengerTablesIsPartial) {
     QTemporaryDir temp;
     const QString db = temp.path() + "/empty.sqlite";
     writeSqlite(db, "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
     const Outcome outcome = run({"scan", "--db", db.toStdString()});
-    EXPECT_EQ(kExitFailure, outcome.code);
-    EXPECT_NE(std::string::npos, outcome.err.find("recovery failed")) << outcome.err;
+    EXPECT_EQ(kExitPartial, outcome.code) << outcome.err;
+    EXPECT_NE(std::string::npos, outcome.out.find("result: partial")) << outcome.out;
+    EXPECT_NE(std::string::npos, outcome.out.find("no such table: Friend")) << outcome.out;
+}
+
+// One unexpected item is skipped: the summary, the JSON, the kept store and the
+// exit status say the result is partial and why; the rest is recovered.
+TEST(Cli, ADamagedDatabaseGivesAPartialResult) {
+    QTemporaryDir temp;
+    const QString db = temp.path() + "/MM.sqlite";
+    writeSqlite(db,
+                "CREATE TABLE Friend ( TableVer INTEGER DEFAULT 1 , UsrName TEXT PRIMARY KEY , NickName TEXT , "
+                "Uin INTEGER DEFAULT 0 , Email TEXT , Mobile TEXT , Sex INTEGER DEFAULT 0 , FullPY TEXT , "
+                "ShortPY TEXT , Img TEXT , Type INTEGER DEFAULT 0 , LastChatTime INTEGER DEFAULT 0 , "
+                "Draft TEXT , DefaultRes1 INTEGER DEFAULT 0 , DefaultRes2 INTEGER DEFAULT 0 , DefaultRes3 TEXT );"
+                "CREATE TABLE Friend_Ext ( UsrName TEXT PRIMARY KEY , ConRemark TEXT , ConChatRoomMem TEXT , "
+                "ConIntRes1 INTEGER DEFAULT 0 , ConStrRes2 TEXT );"
+                "INSERT INTO Friend (UsrName, NickName) VALUES ('alice', 'Alice');"
+                "CREATE TABLE Chat_abc(TableVer integer default 1, MesLocalID integer primary key autoincrement, "
+                "MesSvrID integer default 0, CreateTime integer default 0, Message text, Status integer default 0, "
+                "ImgStatus integer default 2, Type integer, Des integer);"
+                "INSERT INTO Chat_abc (Message) VALUES ('x');");
+    const Outcome human = run({"scan", "--db", db.toStdString(), "--store", (temp.path() + "/kept.db").toStdString()});
+    EXPECT_EQ(kExitPartial, human.code) << human.err;
+    EXPECT_NE(std::string::npos, human.out.find("contacts: 1 live")) << human.out;
+    EXPECT_NE(std::string::npos, human.out.find("result: partial")) << human.out;
+    EXPECT_NE(std::string::npos, human.out.find("  Chat_abc: chatTableName[Chat_abc] invalid!")) << human.out;
+    EXPECT_NE(std::string::npos, human.out.find("recovery store kept in")) << human.out;
+
+    const Outcome json = run({"scan", "--db", db.toStdString(), "--json", "--quiet"});
+    EXPECT_EQ(kExitPartial, json.code) << json.err;
+    const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    EXPECT_TRUE(root["partial"].toBool()) << json.out;
+    ASSERT_EQ(1, root["partialReasons"].toArray().size()) << json.out;
+    EXPECT_EQ("Chat_abc: chatTableName[Chat_abc] invalid!", root["partialReasons"].toArray()[0].toString().toStdString());
+
+    // The kept store says so too, and a later export reports it.
+    const Outcome exported = run({"export", (temp.path() + "/kept.db").toStdString(), "--export",
+                                  (temp.path() + "/out").toStdString(), "--json", "--quiet"});
+    const QJsonObject again = QJsonDocument::fromJson(QByteArray::fromStdString(exported.out)).object();
+    EXPECT_TRUE(again["partial"].toBool()) << exported.out << exported.err;
 }
 
 class CliBackupLayout : public ::testing::TestWithParam<const char*> {};

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <mutex>
@@ -205,4 +206,45 @@ TEST_F(RecoverySessionTest, ALinkInPlaceOfTheDatabaseIsNotRead) {
     const Status copied = session.copySource();
     EXPECT_FALSE(copied.isOk());
     EXPECT_EQ(0u, copied.message().rfind("the backup lacks the file of ", 0)) << copied.message();
+}
+
+// A working directory given by the user may hold files of someone else (here an
+// earlier copy with its -wal and -shm, where our copy would go): the session
+// works in a directory of its own inside it and removes only that.
+TEST_F(RecoverySessionTest, AWorkingDirectoryKeepsWhatItHeld) {
+    const QString work = root.path() + "/work";
+    std::string ours;
+    {
+        RecoverySession session;
+        ASSERT_TRUE(session.openBackup(backupDir.toStdString()).isOk());
+        ASSERT_TRUE(session.chooseAccount("").isOk());
+        const QString accountDir = work + "/" + QString::fromStdString(session.accountDirectory());
+        ASSERT_TRUE(QDir().mkpath(accountDir));
+        for (const QString& dir : {work, accountDir}) {
+            for (const char* name : {"MM.sqlite", "MM.sqlite-wal", "MM.sqlite-shm"}) {
+                QFile file(dir + "/" + name);
+                ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+                file.write("not ours");
+            }
+        }
+        ASSERT_TRUE(session.setWorkDirectory(work.toStdString(), true).isOk());
+        ours = session.workDirectory();
+        EXPECT_EQ(work, QFileInfo(QString::fromStdString(ours)).path());
+        ASSERT_TRUE(session.copySource().isOk());
+        ASSERT_TRUE(session.recover(1).isOk());
+        EXPECT_FALSE(QDir(QString::fromStdString(ours)).isEmpty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(ours))) << "our directory goes with the session";
+    const QStringList left = QDir(work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    EXPECT_EQ(4, left.size()) << left.join(' ').toStdString();
+    for (const QString& dir : left) {
+        const QFileInfo info(work + "/" + dir);
+        if (!info.isDir()) {
+            QFile file(info.filePath());
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_EQ("not ours", file.readAll().toStdString());
+        } else {
+            EXPECT_EQ(3u, QDir(info.filePath()).entryList(QDir::Files | QDir::Hidden).size());
+        }
+    }
 }

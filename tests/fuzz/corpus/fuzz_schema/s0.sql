@@ -1,0 +1,1 @@
+CREATE TABLE Chat_0123456789abcdef0123456789abcdef(TableVer integer default 1, MesLocalID integer primary key autoincrement, MesSvrID integer default 0, CreateTime integer default 0, Message text, Status integer default 0, ImgStatus integer default 2, Type integer, Des integer)

@@ -1,0 +1,1 @@
+CREATE VIRTUAL TABLE v USING fts4(content)
