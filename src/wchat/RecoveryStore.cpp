@@ -1,5 +1,8 @@
 #include "wchat/RecoveryStore.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "common/CommonFacility.h"
 #include "sqldb/ColValue.h"
 #include "sqldb/ResultSet.h"
@@ -253,6 +256,14 @@ std::unique_ptr<RecoveryStore> RecoveryStore::create(const std::string& path, co
     std::unique_ptr<RecoveryStore> store(new RecoveryStore(db));
     store->createTargetSchema(error);
     if (!error->isSuccess()) return nullptr;
+    if (!path.empty()) {
+        // A store in a file keeps its memory bounded: sorts and temporary tables
+        // spill to files, and the page cache is capped.
+        for (const char* sql : {"PRAGMA temp_store = FILE", "PRAGMA cache_size = -32768"}) {
+            sqldb::SqliteAssistant::executeSql(db, sql, error);
+            if (!error->isSuccess()) return nullptr;
+        }
+    }
     return store;
 }
 
@@ -529,12 +540,19 @@ void RecoveryStore::saveTargetDb(const std::string& path, common::ErrorInfo* err
         WCR_SET_ERROR(error, -1, path + " already exist!", "saveTargetDb");
         return;
     }
-    sqlite3* file = sqldb::SqliteAssistant::openDatabase(path, error);
+    // Written under a temporary name and renamed once complete: a copy cut short
+    // (no space left, the process ended) never stands under the kept name.
+    const std::string partial = path + ".partial";
+    const std::filesystem::path partialFile = std::filesystem::u8path(partial);
+    std::error_code ignored;
+    std::filesystem::remove(partialFile, ignored);
+    sqlite3* file = sqldb::SqliteAssistant::openDatabase(partial, error);
     if (!file) return;
     sqlite3_backup* backup = sqlite3_backup_init(file, "main", db_, "main");
     if (!backup) {
         WCR_SET_ERROR(error, -1, std::string("sqlite3_backup_init: ") + sqlite3_errmsg(file), "saveTargetDb");
         sqldb::SqliteAssistant::closeDatabase(file);
+        std::filesystem::remove(partialFile, ignored);
         return;
     }
     const int stepRc = sqlite3_backup_step(backup, -1);
@@ -547,6 +565,15 @@ void RecoveryStore::saveTargetDb(const std::string& path, common::ErrorInfo* err
     if (closeRc != SQLITE_OK && error->isSuccess()) {
         WCR_SET_ERROR(error, -1, std::string("sqlite3_close: ") + sqlite3_errstr(closeRc), "saveTargetDb");
     }
+    if (error->isSuccess() && common::fileExists(path)) {
+        WCR_SET_ERROR(error, -1, path + " already exist!", "saveTargetDb");
+    }
+    std::error_code renamed;
+    if (error->isSuccess()) std::filesystem::rename(partialFile, std::filesystem::u8path(path), renamed);
+    if (error->isSuccess() && renamed) {
+        WCR_SET_ERROR(error, -1, "Rename[" + partial + "] to[" + path + "] fail!", "saveTargetDb");
+    }
+    if (!error->isSuccess()) std::filesystem::remove(partialFile, ignored);
 }
 
 }  // namespace wchat

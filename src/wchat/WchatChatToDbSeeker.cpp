@@ -1,6 +1,7 @@
 #include "wchat/WchatChatToDbSeeker.h"
 
 #include <algorithm>
+#include <climits>
 #include <optional>
 #include <set>
 #include <type_traits>
@@ -28,8 +29,9 @@ namespace wchat {
 
 namespace {
 
-// A read setting of the source connection; it changes no result.
-const char* const kSourceMmapSql = "PRAGMA mmap_size = 1073741824;";
+// A read setting of the source connection; it changes no result. No memory map:
+// its pages would count against the process like a buffer of the whole file.
+const char* const kSourceMmapSql = "PRAGMA mmap_size = 0;";
 
 
 using common::ErrorInfo;
@@ -168,7 +170,6 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     beginStage(Stage::OpenSourceDb);
     sourceDb = sqldb::SqliteAssistant::openDatabaseReadOnly(sourcePath, error);
     if (!error->isSuccess()) return;
-    // The live copy reads every message table; mapping the file saves a copy per page.
     sqldb::SqliteAssistant::executeSql(sourceDb, kSourceMmapSql, error);
     if (!error->isSuccess()) return;
     endStage(Stage::OpenSourceDb, {});
@@ -188,7 +189,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     opened.pageCount = database.getPages();
     endStage(Stage::OpenDatabase, opened);
 
-    // 4. The whole file into memory, shared by every page read that follows.
+    // 4. The whole file mapped, shared by every page read that follows.
     if (cancelled(error)) return;
     beginStage(Stage::LoadDatabase);
     loadDatabase(error);
@@ -427,6 +428,8 @@ uint32_t WchatChatToDbSeeker::walkTableBtrees(const std::vector<std::shared_ptr<
         table->collectPages(&database, &walkError);
         total += static_cast<uint32_t>(table->getLeafPages().size());
     }
+    // The walk read pages all over the file; their memory is not needed any more.
+    database.releaseAllPages();
     error->clear();
     return total;
 }
@@ -461,10 +464,21 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
 
     uint32_t copied = 0;
     uint32_t offset = 0;
+    int64_t lastRowId = INT64_MIN;
+    bool byOffset = liveCopyByOffset;
     for (;;) {
         if (cancelled(error)) break;
-        const std::vector<std::shared_ptr<WchatChat>> batch =
-            WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, error);
+        std::vector<std::shared_ptr<WchatChat>> batch;
+        if (!byOffset) {
+            batch = WchatSourceDbDao::selectChatsAfter(sourceDb, tableName, lastRowId, kDumpRangeRows, &lastRowId,
+                                                       error);
+            // A table without row ids is read the plain way.
+            if (!error->isSuccess() && copied == 0) {
+                byOffset = true;
+                error->clear();
+            }
+        }
+        if (byOffset) batch = WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, error);
         if (!error->isSuccess() || batch.empty()) break;
         // A live conversation whose contact row is gone would be tied to no one and
         // shown nowhere: it gets a made-up owner, as a dropped conversation does.
@@ -495,7 +509,7 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         copied += static_cast<uint32_t>(batch.size());
         dumpDone += batch.size();
         if (stageObserver) stageObserver->onProgress(Stage::DumpChats, dumpDone, std::max(dumpDone, dumpEstimate));
-        if (batch.size() < kDumpBatchRows) break;
+        if (batch.size() < (byOffset ? kDumpBatchRows : kDumpRangeRows)) break;
         offset += kDumpBatchRows;
     }
     return copied;

@@ -40,6 +40,12 @@ public:
     static constexpr uint32_t kSeekChatTables = 0x2;
     // Rows per select and per store transaction when live messages are copied.
     static constexpr uint32_t kDumpBatchRows = 1000;
+    // The same by row id ranges (no rows read again to skip them).
+    static constexpr uint32_t kDumpRangeRows = 5000;
+    // Copies live messages by LIMIT/OFFSET pages instead of row id ranges: the
+    // plain way, kept to compare with (same rows, same order) and used for a
+    // table without row ids.
+    void setLiveCopyByOffset(bool byOffset) { liveCopyByOffset = byOffset; }
 
     // targetPath empty: the store is a database without a file name that lives as
     // long as the object keeps it open. logger may be null and is not owned.
@@ -132,6 +138,7 @@ private:
     uint64_t dumpEstimate = 0;  // live messages expected by the copy
     uint64_t dumpDone = 0;
     bool runCalled = false;
+    bool liveCopyByOffset = false;
 };
 
 }  // namespace wchat

@@ -11,6 +11,7 @@ namespace talwen {
 namespace app {
 
 const char* const kDatabaseCopyName = "MM.sqlite";
+const char* const kWorkingStoreName = "recovery-store.work";
 
 namespace {
 

@@ -19,6 +19,11 @@ namespace app {
 
 // Name of the copy of the scanned database in the working directory.
 extern const char* const kDatabaseCopyName;  // "MM.sqlite"
+// Name of the recovery store being built in the working directory. It is a work
+// file, never a result: a scan that stops half way leaves it incomplete, and the
+// next scan in the same directory replaces it. A kept store (--store) is a copy
+// written under a temporary name and renamed once complete.
+extern const char* const kWorkingStoreName;  // "recovery-store.work"
 
 // Outcome of putting the database to scan into the working directory.
 struct DatabaseCopy {
