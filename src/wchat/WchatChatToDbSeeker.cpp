@@ -9,6 +9,7 @@
 
 #include "common/CommonException.h"
 #include "common/CommonFacility.h"
+#include "sqlite_recovery/SqliteBlockSeeker.h"
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
 #include "common/Stopwatch.h"
 #include "sqlite_recovery/Table.h"
@@ -88,10 +89,12 @@ std::optional<sqlite::Table> parseDefinition(const std::string& statement) {
 // Carves the records of table out of database on max(threadCount, 1) threads, with
 // one handler per thread made by makeHandler; the handlers are left in `handlers`
 // with what they found. Returns the seek's record count.
+// Every frame of the write-ahead log (may be null) is carved after the file, by
+// the first handler, as the page the frame names.
 template <class Handler, class MakeHandler>
-uint32_t carve(sqlite::Database* database, const sqlite::Table& table, sqlite::RecordFilter* filter, uint32_t threadCount,
-               sqlite::SeekProgressIndicator* progress, std::vector<std::unique_ptr<Handler>>& handlers,
-               MakeHandler makeHandler, ErrorInfo* error) {
+uint32_t carve(sqlite::Database* database, const sqlite::WalFile* wal, const sqlite::Table& table,
+               sqlite::RecordFilter* filter, uint32_t threadCount, sqlite::SeekProgressIndicator* progress,
+               std::vector<std::unique_ptr<Handler>>& handlers, MakeHandler makeHandler, ErrorInfo* error) {
     const uint32_t threads = std::max<uint32_t>(threadCount, 1);
     handlers.clear();
     std::vector<sqlite::SeekEventHandler*> pointers;
@@ -101,7 +104,13 @@ uint32_t carve(sqlite::Database* database, const sqlite::Table& table, sqlite::R
         pointers.push_back(handlers.back().get());
     }
     sqlite::SqliteDatabaseSeeker seeker(database, &table, filter);
-    return seeker.seek(threads, progress, pointers.data(), error);
+    uint32_t found = seeker.seek(threads, progress, pointers.data(), error);
+    if (error->isSuccess() && wal != nullptr && wal->getPageSize() == database->getPageSize()) {
+        const sqlite::SqliteBlockSeeker blockSeeker(&table, database->getPageSize(), database->getUsableSize(),
+                                                    filter);
+        found += wal->seek(blockSeeker, progress, pointers[0]);
+    }
+    return found;
 }
 
 // What every handler found, in handler order; found(handler) gives one handler's list.
@@ -275,6 +284,10 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     uint32_t carvedChats = 0;
     beginStage(Stage::SeekChats, threads);
     guarded("seekWchatChats", error, [&] { carvedChats = seekWchatChats(threads, error); });
+    if (error->isSuccess() && wal) {
+        const int64_t repeated = store->removeRepeatedWalChats(error);
+        carvedChats -= static_cast<uint32_t>(std::min<int64_t>(repeated, carvedChats));
+    }
     ErrorInfo seekError = *error;
     endStage(Stage::SeekChats, counted(carvedChats));
     // A seek cut short by a cancel request leaves what it stored; the store is
@@ -327,6 +340,21 @@ void WchatChatToDbSeeker::createTargetDb(ErrorInfo* error) {
 
 void WchatChatToDbSeeker::loadDatabase(ErrorInfo* error) {
     fileBuffer = database.readAllPages(error);
+    if (error->isSuccess()) loadWal();
+}
+
+void WchatChatToDbSeeker::loadWal() {
+    wal.reset();
+    const std::string walPath = sourcePath + "-wal";
+    if (!common::fileExists(walPath)) return;
+    auto log = std::make_unique<sqlite::WalFile>();
+    const bool opened = log->open(walPath, database.getPageSize());
+    if (!log->getNote().empty() && logger != nullptr) {
+        ErrorInfo note;
+        WCR_SET_ERROR(&note, 1, walPath + ": " + log->getNote(), "loadWal");
+        logger->log(note);
+    }
+    if (opened && !log->getFrames().empty()) wal = std::move(log);
 }
 
 std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::seekWchatFriends(
@@ -348,7 +376,7 @@ std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::seekWchatFriends(
 
     NativeWchatFriendRecordFilter filter;
     std::vector<std::unique_ptr<NativeWchatFriendSeekEventHandler>> handlers;
-    carve(&database, *table, &filter, threadCount, friendSeekProgress, handlers,
+    carve(&database, wal.get(), *table, &filter, threadCount, friendSeekProgress, handlers,
           [] { return std::make_unique<NativeWchatFriendSeekEventHandler>(); }, error);
     return gather(handlers, [](const NativeWchatFriendSeekEventHandler& handler) -> const auto& {
         return handler.getWchatFriends();
@@ -366,7 +394,7 @@ std::vector<std::shared_ptr<sqlite::TableBtree>> WchatChatToDbSeeker::seekWchatT
 
     NativeWchatChatTableRecordFilter filter;
     std::vector<std::unique_ptr<NativeWchatChatTableSeekEventHandler>> handlers;
-    carve(&database, *table, &filter, threadCount, chatTableSeekProgress, handlers,
+    carve(&database, wal.get(), *table, &filter, threadCount, chatTableSeekProgress, handlers,
           [] { return std::make_unique<NativeWchatChatTableSeekEventHandler>(); }, error);
     return gather(handlers,
                   [](const NativeWchatChatTableSeekEventHandler& handler) -> const auto& {
@@ -391,7 +419,7 @@ uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* er
 
     NativeWchatChatRecordFilter filter;
     std::vector<std::unique_ptr<NativeWchatChatToDbSeekEventHandler>> handlers;
-    return carve(&database, *table, &filter, threadCount, chatSeekProgress, handlers,
+    return carve(&database, wal.get(), *table, &filter, threadCount, chatSeekProgress, handlers,
                  [this] {
                      return std::make_unique<NativeWchatChatToDbSeekEventHandler>(
                          store.get(), deducer.get(), &savedChats, logger);

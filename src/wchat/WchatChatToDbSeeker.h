@@ -13,6 +13,7 @@
 #include "sqlite_recovery/SeekProgressIndicator.h"
 #include "sqlite_recovery/SqliteFacility.h"
 #include "sqlite_recovery/TableBtree.h"
+#include "sqlite_recovery/WalFile.h"
 #include "wchat/PipelineStage.h"
 #include "wchat/RecoveryStore.h"
 #include "wchat/SavedChatIndex.h"
@@ -88,6 +89,8 @@ public:
     // Stage operations, in the order run calls them.
     void createTargetDb(common::ErrorInfo* error);
     void loadDatabase(common::ErrorInfo* error);
+    // Reads the write-ahead log beside the copy, if any; never fails the run.
+    void loadWal();
     std::vector<std::shared_ptr<WchatFriend>> seekWchatFriends(uint32_t threadCount,
                                                                common::ErrorInfo* error);
     std::vector<std::shared_ptr<sqlite::TableBtree>> seekWchatTableBtrees(uint32_t threadCount,
@@ -111,6 +114,8 @@ public:
 
     const WchatFriendTracer& getTracer() const { return tracer; }
     const SavedChatIndex& getSavedChats() const { return savedChats; }
+    // The copy's write-ahead log as read (null without one), and what in it was not sound.
+    const sqlite::WalFile* getWal() const { return wal.get(); }
 
 private:
     void beginStage(Stage stage, uint32_t threadCount = 0);
@@ -125,6 +130,8 @@ private:
     std::unique_ptr<RecoveryStore> store;
     sqlite::Database database;
     sqlite::ByteArray fileBuffer;
+    // The copy's write-ahead log (sourcePath + "-wal"), when it has frames.
+    std::unique_ptr<sqlite::WalFile> wal;
     sqlite::SeekProgressIndicator* friendSeekProgress = nullptr;
     sqlite::SeekProgressIndicator* chatTableSeekProgress = nullptr;
     sqlite::SeekProgressIndicator* chatSeekProgress = nullptr;

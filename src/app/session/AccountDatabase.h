@@ -42,12 +42,14 @@ struct DatabaseCopy {
 // database in the account directory of the first accountSettings entry (key order)
 // whose userName is `chosenUserName`. No matching database, a target inside the
 // backup or a failed copy is a failure: nothing is started on an older copy. The
-// backup is only read.
+// backup is only read. The database's write-ahead log and its index (the
+// backup's files of the same path + "-wal" and "-shm") are copied beside it.
 DatabaseCopy copyAccountDatabase(const backup::BackupManager& manager, const std::string& chosenUserName,
                                  const QString& workingDir);
 
-// Copies a database file chosen directly to workingDir + "/MM.sqlite". A file that
-// already is that copy is kept as it is.
+// Copies a database file chosen directly to workingDir + "/MM.sqlite", with its
+// path + "-wal" and "-shm" when they are regular files. A file that already is
+// that copy is kept as it is.
 DatabaseCopy copyDatabaseFile(const QString& path, const QString& workingDir);
 
 // The owner of the scanned account: the first accountSettings entry when the backup
