@@ -4,7 +4,7 @@
 Usage:
     python3 tools/gen_messenger_db.py --out DIR [--seed N] [--profile tiny|small|large]
                                       [--target-mb M] [--messages N] [--single-table]
-                                      [--page-size BYTES]
+                                      [--page-size BYTES] [--wal]
 
 Writes DIR/MM.sqlite and DIR/truth.json and prints one summary line.
 
@@ -17,6 +17,10 @@ Profiles:
                delete and add 2% more (any profile; overrides the profile's message count).
 --single-table one contact and one conversation table only, about 40% of its rows deleted
                (page-engine carving benchmark, e.g. --target-mb 64).
+--wal          then switch to WAL mode and write, never checkpointed: messages of which every
+               second one is deleted again (their rows only in older frames of MM.sqlite-wal),
+               then recent messages only the log holds; MM.sqlite-shm is written too. Messages
+               get "wal": true when the log holds them.
 
 --page-size BYTES  page size of the file, 1024 to 65536 (default 4096).
 
@@ -300,6 +304,7 @@ class Generator:
         self.convs = []          # conversation dicts
         self.messages = []       # message lists (see add_message)
         self.conn = None
+        self.wal = bool(getattr(args, "wal", False))
 
     # ---------- names and contacts ----------
     def rand_str(self, alphabet, n):
@@ -970,8 +975,47 @@ class Generator:
                 row["overwrittenLikely"] = not intact(image, row.pop("_snap", None))
         size = len(image)
         del image
+        if self.wal:
+            self.wal_phase(db_path)
         self.write_truth(os.path.join(out_dir, "truth.json"))
         return size
+
+    def wal_phase(self, db_path):
+        """The database switched to WAL mode, then, never checkpointed: a round of messages of
+        which every second one is deleted in a later transaction (their rows live on only in
+        older frames of the log), then a round of recent messages that only the log holds."""
+        conn = sqlite3.connect(db_path, isolation_level=None)
+        conn.execute("PRAGMA journal_mode=WAL")
+        conn.execute("PRAGMA wal_autocheckpoint=0")
+        conn.execute("PRAGMA secure_delete=OFF")
+        conn.execute("PRAGMA synchronous=OFF")
+        self.conn = conn
+        for m in self.messages:
+            m["wal"] = False
+        n = max(6, len(self.messages) // 50)
+        first = len(self.messages)
+        self.insert_round(n, late=True)
+        doomed = self.messages[first::2]
+        conn.execute("BEGIN")
+        for m in doomed:
+            conn.execute("DELETE FROM %s WHERE MesLocalID=?" % m["table"], (m["mesLocalId"],))
+            m["deleted"] = True
+        conn.execute("COMMIT")
+        self.insert_round(n, late=True)
+        for m in self.messages[first:]:
+            m["wal"] = True
+        # Closing the last connection would checkpoint the log into the file and remove
+        # it: the three files are taken while the connection still holds the log open.
+        snaps = []
+        for suffix in ("", "-wal", "-shm"):
+            if os.path.exists(db_path + suffix):
+                with open(db_path + suffix, "rb") as fh:
+                    snaps.append((db_path + suffix, fh.read()))
+        conn.close()
+        self.conn = None
+        for path, data in snaps:
+            with open(path, "wb") as fh:
+                fh.write(data)
 
     @staticmethod
     def read_image(path):
@@ -987,6 +1031,8 @@ class Generator:
         msg_keys = ["table", "usrName", "mesLocalId", "mesSvrId", "createTime", "message",
                     "status", "imgStatus", "type", "des", "tableVer", "sender", "taggedUserName",
                     "deleted", "overwrittenLikely", "late"]
+        if self.wal:
+            msg_keys.append("wal")
 
         def dump(obj):
             return json.dumps(obj, ensure_ascii=False, separators=(",", ":"))
@@ -1040,6 +1086,9 @@ def main(argv=None):
     ap.add_argument("--page-size", type=int, default=4096,
                     choices=[1024, 2048, 4096, 8192, 16384, 32768, 65536],
                     help="database page size (the messenger's files use 1 to 64 KiB)")
+    ap.add_argument("--wal", action="store_true",
+                    help="leave the database in WAL mode with MM.sqlite-wal: recent messages only in "
+                         "the log, deleted rows only in its older frames")
     args = ap.parse_args(argv)
     global PAGE_SIZE
     PAGE_SIZE = args.page_size

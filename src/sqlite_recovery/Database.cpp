@@ -152,27 +152,33 @@ ByteArray Database::readAllPages(ErrorInfo* error) {
     error->clear();
     if (data_) return data_;
 
-    // The page count comes from an untrusted header: compare the bytes it claims
-    // with the file's real length before allocating them.
+    // The page count comes from an untrusted header: the map checks the bytes it
+    // claims against the file's real length before mapping them.
     const uint64_t total = uint64_t(pageSize_) * pages_;
-    if (file_.is_open()) {
-        file_.seekg(0, std::ios::end);
-        const std::streamoff fileLength = file_.tellg();
-        if (fileLength < 0 || uint64_t(fileLength) < total ||
-            total > std::numeric_limits<size_t>::max()) {
-            WCR_SET_ERROR(error, -1, "Database read fail!", "readAllPages");
-            return ByteArray();
-        }
+    if (!file_.is_open()) {
+        WCR_SET_ERROR(error, -1, "Database unopened!", "readAllPages");
+        return ByteArray();
     }
-    ByteArray data(new (std::nothrow) uint8_t[static_cast<size_t>(total)]);
-    if (!data) {
+    // No pages: nothing to map, and nothing will be read.
+    if (total == 0) {
+        data_ = ByteArray(new uint8_t[1]());
+        return data_;
+    }
+    auto map = std::make_shared<MappedFile>();
+    std::string reason;
+    if (!map->open(fileName_, total, &reason)) {
         WCR_SET_ERROR(error, -1, "Database read fail!", "readAllPages");
         return ByteArray();
     }
-    readPages(1, pages_, data.get(), error);
-    if (!error->isSuccess()) return ByteArray();
-    data_ = data;
+    map_ = map;
+    // The pointer shares the map's lifetime: the bytes stay mapped while any copy lives.
+    data_ = ByteArray(map, const_cast<uint8_t*>(map->data()));
     return data_;
+}
+
+void Database::releasePages(uint32_t firstPage, uint32_t count) const {
+    if (!map_ || firstPage == 0 || count == 0) return;
+    map_->release(uint64_t(firstPage - 1) * pageSize_, uint64_t(count) * pageSize_);
 }
 
 }  // namespace sqlite

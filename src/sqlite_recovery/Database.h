@@ -2,18 +2,22 @@
 
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "common/ErrorInfo.h"
+#include "sqlite_recovery/MappedFile.h"
 #include "sqlite_recovery/SqliteFacility.h"
 
 namespace talwen {
 namespace sqlite {
 
 // An SQLite database file read without the SQLite library: validates the 100-byte
-// header strictly and hands out raw pages. The whole file is loaded once by
-// readAllPages; the returned bytes are then only read, by any number of threads.
-// open, close, readPages and readAllPages belong to one thread.
+// header strictly and hands out raw pages. readAllPages maps the whole file
+// once (read-only); the returned bytes are then only read, by any number of
+// threads, and only the pages being read stay resident, as long as readers give
+// back the ranges they are done with (releasePages). open, close, readPages and
+// readAllPages belong to one thread.
 class Database {
 public:
     Database() = default;
@@ -34,14 +38,20 @@ public:
     // buffer, which holds readPageNum x pageSize bytes.
     void readPages(uint32_t pageNumberStart, uint32_t readPageNum, uint8_t* buffer,
                    common::ErrorInfo* error);
-    // The whole database (pageSize x pages bytes), read on first call and cached.
-    // Fails with "Database read fail!" before allocating when the file is shorter
-    // than its header claims. Empty pointer on failure.
+    // The whole database (pageSize x pages bytes), mapped on first call and kept
+    // while any returned pointer lives. Fails with "Database read fail!" when the
+    // file is shorter than its header claims or cannot be mapped. Empty pointer
+    // on failure.
     ByteArray readAllPages(common::ErrorInfo* error);
     // A copy cut short keeps its first pages: when the file is shorter than the
     // header's page count, the count is lowered to the pages the file holds whole,
     // so they can still be read. Returns the header's count. Call after open.
     uint32_t keepWholePages();
+    // Gives back the resident memory of pages firstPage .. firstPage + count - 1
+    // of the map (any thread); their bytes stay readable and unchanged.
+    void releasePages(uint32_t firstPage, uint32_t count) const;
+    // The same for every page.
+    void releaseAllPages() const { releasePages(1, pages_); }
 
     const std::string& getFileName() const { return fileName_; }
     uint32_t getPageSize() const { return pageSize_; }
@@ -60,6 +70,7 @@ private:
     int32_t textEncoding_ = 0;
     bool acceptUtf16_ = false;
     std::ifstream file_;
+    std::shared_ptr<MappedFile> map_;
     ByteArray data_;
 };
 

@@ -1,5 +1,7 @@
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
 
+#include <algorithm>
+#include <climits>
 #include <map>
 #include <string>
 #include <thread>
@@ -13,6 +15,31 @@ namespace talwen {
 namespace sqlite {
 
 using common::ErrorInfo;
+
+namespace {
+
+// Scans pages [firstPage, firstPage + count) of the mapped file in slices,
+// releasing each slice once scanned, so the resident part of the file stays
+// a few slices however large it is. Same records, same order as one call.
+uint32_t seekInSlices(const SqliteBlockSeeker& blockSeeker, const Database& database, const uint8_t* data,
+                      uint64_t sliceBytes, uint32_t firstPage, uint32_t count, SeekProgressIndicator* progress,
+                      SeekEventHandler* handler) {
+    const uint32_t pageSize = database.getPageSize();
+    const uint32_t slice =
+        static_cast<uint32_t>(std::min<uint64_t>(UINT32_MAX, std::max<uint64_t>(1, sliceBytes / pageSize)));
+    uint32_t found = 0;
+    for (uint32_t done = 0; done < count;) {
+        if (progress != nullptr && progress->stopRequested()) break;
+        const uint32_t pages = std::min(slice, count - done);
+        const uint32_t page = firstPage + done;
+        found += blockSeeker.seek(data + size_t(page - 1) * pageSize, page, pages, progress, handler);
+        database.releasePages(page, pages);
+        done += pages;
+    }
+    return found;
+}
+
+}  // namespace
 
 SqliteDatabaseSeeker::SqliteDatabaseSeeker(Database* database, const Table* table, RecordFilter* filter)
     : database_(database), table_(table), filter_(filter) {}
@@ -40,7 +67,7 @@ uint32_t SqliteDatabaseSeeker::seek(uint32_t threadCount, SeekProgressIndicator*
 
     uint32_t total = 0;
     if (threadCount <= 1 || threadCount >= pages) {
-        total = blockSeeker.seek(data.get(), 1, pages, progress, handlers[0]);
+        total = seekInSlices(blockSeeker, *database_, data.get(), sliceBytes_, 1, pages, progress, handlers[0]);
     } else {
         const uint32_t quotient = pages / threadCount;
         const uint32_t remainder = pages % threadCount;
@@ -50,11 +77,13 @@ uint32_t SqliteDatabaseSeeker::seek(uint32_t threadCount, SeekProgressIndicator*
         uint32_t firstPage = 1;
         for (uint32_t i = 0; i < threadCount; ++i) {
             const uint32_t count = i == 0 ? quotient + remainder : quotient;
-            const uint8_t* buffer = data.get() + size_t(firstPage - 1) * pageSize;
             SeekEventHandler* handler = handlers[i];
             uint32_t* slot = &results[i];
-            threads.emplace_back([&blockSeeker, buffer, firstPage, count, progress, handler, slot] {
-                *slot = blockSeeker.seek(buffer, firstPage, count, progress, handler);
+            const uint8_t* bytes = data.get();
+            const Database* database = database_;
+            const uint64_t sliceBytes = sliceBytes_;
+            threads.emplace_back([&blockSeeker, database, bytes, sliceBytes, firstPage, count, progress, handler, slot] {
+                *slot = seekInSlices(blockSeeker, *database, bytes, sliceBytes, firstPage, count, progress, handler);
             });
             firstPage += count;
         }
@@ -72,6 +101,8 @@ uint32_t SqliteDatabaseSeeker::seek(uint32_t threadCount, SeekProgressIndicator*
         for (const auto& entry : byHandler) total += entry.second;
     }
 
+    // Pages read out of order (overflow chains) are given back too.
+    database_->releaseAllPages();
     if (progress != nullptr) progress->finish();
     return total;
 }

@@ -13,9 +13,10 @@
 namespace talwen {
 namespace sqlite {
 
-// Carves every record of one table out of a whole database file: loads the file
-// into memory once, cuts its pages into one contiguous range per thread and
-// scans each range with the shared SqliteBlockSeeker on its own thread. A
+// Carves every record of one table out of a whole database file: maps the file
+// once, cuts its pages into one contiguous range per thread and scans each range
+// with the shared SqliteBlockSeeker on its own thread, in slices whose memory is
+// given back once scanned (resident memory does not grow with the file). A
 // short-lived object: construct, seek once, destroy. Nothing passed in is owned.
 class SqliteDatabaseSeeker {
 public:
@@ -24,6 +25,8 @@ public:
 
     // Engine behaviours beyond the literal match; the defaults keep it.
     void setOptions(const CarveOptions& options) { options_ = options; }
+    // Bytes each thread scans before giving their memory back (at least one page).
+    void setSliceBytes(uint64_t bytes) { sliceBytes_ = bytes; }
 
     // handlers holds max(threadCount, 1) non-null entries; handlers[i] receives
     // the records of range i and is called only from that range's thread. With
@@ -31,7 +34,7 @@ public:
     // with handlers[0]. progress may be null; it is begun and finished only when
     // the file could be loaded. Returns the records taken; a handler given for
     // several ranges counts once, with its largest range result. Fails (result 0)
-    // only when the file cannot be read into memory or a handler is missing;
+    // only when the file cannot be mapped or a handler is missing;
     // failures inside a scan never reach `error`. A stop requested through
     // progress ends every range after the page it is on.
     uint32_t seek(uint32_t threadCount, SeekProgressIndicator* progress,
@@ -42,6 +45,7 @@ private:
     const Table* table_ = nullptr;
     RecordFilter* filter_ = nullptr;
     CarveOptions options_;
+    uint64_t sliceBytes_ = uint64_t(16) << 20;
 };
 
 }  // namespace sqlite

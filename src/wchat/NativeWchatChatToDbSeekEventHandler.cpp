@@ -1,5 +1,6 @@
 #include "wchat/NativeWchatChatToDbSeekEventHandler.h"
 
+#include "sqlite_recovery/WalFile.h"
 #include "wchat/RecoveryStore.h"
 #include "wchat/WchatTranslator.h"
 
@@ -34,6 +35,7 @@ int NativeWchatChatToDbSeekEventHandler::onRecord(std::shared_ptr<sqlite::Record
     if (savedChats->containsCarved(*record)) return 0;
     std::shared_ptr<WchatChat> chat =
         WchatTranslator::translateRecordToWchatChat(*record, WchatTranslator::kCleanTexts);
+    chat->setWalFrame(sqlite::WalFile::currentFrame());
     batch.push_back(std::move(chat));
     return 1;
 }

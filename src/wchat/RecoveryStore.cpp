@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "common/CommonFacility.h"
 #include "sqldb/ColValue.h"
@@ -35,7 +37,8 @@ const char* const kSchemaStatements[] = {
     "create table WC_Chat (rcChatId INTEGER not null PRIMARY KEY AUTOINCREMENT, validFlag BIGINT "
     "not null, obtainWay SMALLINT not null, pageNumber INTEGER, taggedUserName VARCHAR(64), "
     "fromUserName VARCHAR(64), tableVer INTEGER, mesLocalId BIGINT, mesSvrId BIGINT, createTime "
-    "BIGINT, message VARCHAR(4096), status INTEGER, imgStatus INTEGER, type INTEGER, des INTEGER);",
+    "BIGINT, message VARCHAR(4096), status INTEGER, imgStatus INTEGER, type INTEGER, des INTEGER, walFrame "
+    "INTEGER);",
     "create table WC_Chatroom (rcFriendId INTEGER not null, rcChatId INTEGER not null, deduceType "
     "SMALLINT not null, ratio REAL not null, primary key (rcFriendId, rcChatId), foreign key "
     "(rcChatId) references WC_Chat (rcChatId), foreign key (rcFriendId) references WC_Friend "
@@ -105,14 +108,14 @@ const char* const kFriendParams[] = {
 const char* const kInsertChatSql =
     "INSERT INTO WC_Chat(\t\t\tvalidFlag, \t\t\tobtainWay, \t\t\tpageNumber, \t\t\ttaggedUserName, "
     "\t\t\tfromUserName, \t\t\ttableVer, \t\t\tmesLocalId, \t\t\tmesSvrId, \t\t\tcreateTime, "
-    "\t\t\tmessage, \t\t\tstatus, \t\t\timgStatus, \t\t\ttype, \t\t\tdes\t\t\t) VALUES "
+    "\t\t\tmessage, \t\t\tstatus, \t\t\timgStatus, \t\t\ttype, \t\t\tdes, walFrame\t\t\t) VALUES "
     "(\t\t\t@validFlag, \t\t\t@obtainWay, \t\t\t@pageNumber, \t\t\t@taggedUserName, "
     "\t\t\t@fromUserName, \t\t\t@tableVer, \t\t\t@mesLocalId, \t\t\t@mesSvrId, \t\t\t@createTime, "
-    "\t\t\t@message, \t\t\t@status, \t\t\t@imgStatus, \t\t\t@type, \t\t\t@des);";
+    "\t\t\t@message, \t\t\t@status, \t\t\t@imgStatus, \t\t\t@type, \t\t\t@des, @walFrame);";
 const char* const kChatParams[] = {"@validFlag",    "@obtainWay", "@pageNumber", "@taggedUserName",
                                    "@fromUserName", "@tableVer",  "@mesLocalId", "@mesSvrId",
                                    "@createTime",   "@message",   "@status",     "@imgStatus",
-                                   "@type",         "@des"};
+                                   "@type",         "@des",       "@walFrame"};
 
 const char* const kInsertChatRoomSql =
     "INSERT INTO WC_Chatroom(rcFriendId, rcChatId, deduceType, ratio) VALUES (@rcFriendId, "
@@ -259,6 +262,14 @@ std::unique_ptr<RecoveryStore> RecoveryStore::create(const std::string& path, co
     std::unique_ptr<RecoveryStore> store(new RecoveryStore(db));
     store->createTargetSchema(error);
     if (!error->isSuccess()) return nullptr;
+    if (!path.empty()) {
+        // A store in a file keeps its memory bounded: sorts and temporary tables
+        // spill to files, and the page cache is capped.
+        for (const char* sql : {"PRAGMA temp_store = FILE", "PRAGMA cache_size = -32768"}) {
+            sqldb::SqliteAssistant::executeSql(db, sql, error);
+            if (!error->isSuccess()) return nullptr;
+        }
+    }
     return store;
 }
 
@@ -387,6 +398,15 @@ int64_t RecoveryStore::insertChatLocked(const WchatChat& c, common::ErrorInfo* e
                         error) &&
         D::bindIntValue("type", c, stmt, W::kTypeFlag, at[12], c.getType(), true, error) &&
         D::bindIntValue("des", c, stmt, W::kDesFlag, at[13], c.getDes(), true, error);
+    // NULL for a message read through SQLite.
+    if (bound) {
+        const int rc = c.getWalFrame() >= 0 ? sqlite3_bind_int64(stmt, at[14], c.getWalFrame())
+                                            : sqlite3_bind_null(stmt, at[14]);
+        if (rc != SQLITE_OK) {
+            WCR_SET_ERROR(error, -1, std::string("Bind[walFrame]: ") + sqlite3_errstr(rc), kFunction);
+            return 0;
+        }
+    }
     return bound ? stepForRowId(keptChat_, db_, kFunction, error) : 0;
 }
 
@@ -560,6 +580,30 @@ void RecoveryStore::insertPartialReasons(const std::vector<std::string>& reasons
         sqlite3_reset(stmt);
     }
     sqlite3_finalize(stmt);
+}
+
+int64_t RecoveryStore::removeRepeatedWalChats(common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error->clear();
+    const char* const statements[] = {
+        "CREATE TEMP TABLE wcr_repeated_wal_chats AS SELECT C.rcChatId AS rcChatId FROM WC_Chat C WHERE "
+        "C.walFrame > 0 AND EXISTS (SELECT 1 FROM WC_Chat D WHERE D.obtainWay = 2 AND D.rcChatId < C.rcChatId "
+        "AND D.createTime IS C.createTime AND D.mesSvrId IS C.mesSvrId AND D.message IS C.message AND "
+        "D.type IS C.type AND D.des IS C.des AND D.mesLocalId IS C.mesLocalId);",
+        "DELETE FROM WC_Chatroom WHERE rcChatId IN (SELECT rcChatId FROM wcr_repeated_wal_chats);",
+        "DELETE FROM WC_ChatFriend WHERE rcChatId IN (SELECT rcChatId FROM wcr_repeated_wal_chats);",
+        "DELETE FROM WC_Chat WHERE rcChatId IN (SELECT rcChatId FROM wcr_repeated_wal_chats);",
+    };
+    sqlite3_exec(db_, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+    int64_t removed = 0;
+    for (const char* sql : statements) {
+        sqldb::SqliteAssistant::executeSql(db_, sql, error);
+        if (!error->isSuccess()) break;
+        removed = sqlite3_changes(db_);
+    }
+    sqlite3_exec(db_, error->isSuccess() ? "COMMIT;" : "ROLLBACK;", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "DROP TABLE IF EXISTS temp.wcr_repeated_wal_chats;", nullptr, nullptr, nullptr);
+    return error->isSuccess() ? removed : 0;
 }
 
 void RecoveryStore::releaseKeptLocked() {

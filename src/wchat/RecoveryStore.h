@@ -81,6 +81,11 @@ public:
     void finishTargetDb(common::ErrorInfo* error,
                         const std::function<void(size_t done, size_t total)>& progress = nullptr);
 
+    // Removes the messages carved from the write-ahead log (walFrame > 0) that
+    // repeat a message carved earlier (from the file or an earlier frame), with
+    // their links: a page has a version in many frames. Returns the count removed.
+    int64_t removeRepeatedWalChats(common::ErrorInfo* error);
+
     // Returns the new rcFriendId, 0 on failure; does not clear the ErrorInfo first.
     int64_t insertFriend(const WchatFriend& wchatFriend, common::ErrorInfo* error);
     void insertFriends(const std::vector<std::shared_ptr<WchatFriend>>& friends, common::ErrorInfo* error);

@@ -75,6 +75,10 @@ public:
         des_ = value;
         markSet(kDesFlag);
     }
+    // Where a carved message was read: 0 the main file, N frame N of the
+    // write-ahead log; -1 for a message read through SQLite (stored as NULL).
+    int64_t getWalFrame() const { return walFrame_; }
+    void setWalFrame(int64_t frame) { walFrame_ = frame; }
     int32_t getPageNumber() const { return pageNumber_; }
     void setPageNumber(int32_t value) {
         pageNumber_ = value;
@@ -118,6 +122,7 @@ private:
     int32_t type_ = 0;
     int32_t des_ = 0;
     int32_t pageNumber_ = 0;
+    int64_t walFrame_ = -1;
     std::string taggedUserName_;
     std::string fromUserName_;
     int64_t rcChatId_ = 0;

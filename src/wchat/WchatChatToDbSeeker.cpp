@@ -1,6 +1,7 @@
 #include "wchat/WchatChatToDbSeeker.h"
 
 #include <algorithm>
+#include <climits>
 #include <optional>
 #include <set>
 #include <type_traits>
@@ -8,6 +9,7 @@
 
 #include "common/CommonException.h"
 #include "common/CommonFacility.h"
+#include "sqlite_recovery/SqliteBlockSeeker.h"
 #include "sqlite_recovery/SqliteDatabaseSeeker.h"
 #include "common/Stopwatch.h"
 #include "sqlite_recovery/Table.h"
@@ -31,8 +33,9 @@ namespace wchat {
 
 namespace {
 
-// A read setting of the source connection; it changes no result.
-const char* const kSourceMmapSql = "PRAGMA mmap_size = 1073741824;";
+// A read setting of the source connection; it changes no result. No memory map:
+// its pages would count against the process like a buffer of the whole file.
+const char* const kSourceMmapSql = "PRAGMA mmap_size = 0;";
 
 
 using common::ErrorInfo;
@@ -120,10 +123,12 @@ std::string lost(const std::string& what, const ErrorInfo& error) {
 // Carves the records of table out of database on max(threadCount, 1) threads, with
 // one handler per thread made by makeHandler; the handlers are left in `handlers`
 // with what they found. Returns the seek's record count.
+// Every frame of the write-ahead log (may be null) is carved after the file, by
+// the first handler, as the page the frame names.
 template <class Handler, class MakeHandler>
-uint32_t carve(sqlite::Database* database, const sqlite::Table& table, sqlite::RecordFilter* filter, uint32_t threadCount,
-               sqlite::SeekProgressIndicator* progress, std::vector<std::unique_ptr<Handler>>& handlers,
-               MakeHandler makeHandler, ErrorInfo* error) {
+uint32_t carve(sqlite::Database* database, const sqlite::WalFile* wal, const sqlite::Table& table,
+               sqlite::RecordFilter* filter, uint32_t threadCount, sqlite::SeekProgressIndicator* progress,
+               std::vector<std::unique_ptr<Handler>>& handlers, MakeHandler makeHandler, ErrorInfo* error) {
     const uint32_t threads = std::max<uint32_t>(threadCount, 1);
     handlers.clear();
     std::vector<sqlite::SeekEventHandler*> pointers;
@@ -133,7 +138,13 @@ uint32_t carve(sqlite::Database* database, const sqlite::Table& table, sqlite::R
         pointers.push_back(handlers.back().get());
     }
     sqlite::SqliteDatabaseSeeker seeker(database, &table, filter);
-    return seeker.seek(threads, progress, pointers.data(), error);
+    uint32_t found = seeker.seek(threads, progress, pointers.data(), error);
+    if (error->isSuccess() && wal != nullptr && wal->getPageSize() == database->getPageSize()) {
+        const sqlite::SqliteBlockSeeker blockSeeker(&table, database->getPageSize(), database->getUsableSize(),
+                                                    filter);
+        found += wal->seek(blockSeeker, progress, pointers[0]);
+    }
+    return found;
 }
 
 // What every handler found, in handler order; found(handler) gives one handler's list.
@@ -202,7 +213,6 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     beginStage(Stage::OpenSourceDb);
     sourceDb = sqldb::SqliteAssistant::openDatabaseReadOnly(sourcePath, error);
     if (!error->isSuccess()) return;
-    // The live copy reads every message table; mapping the file saves a copy per page.
     sqldb::SqliteAssistant::executeSql(sourceDb, kSourceMmapSql, error);
     if (!error->isSuccess()) return;
     endStage(Stage::OpenSourceDb, {});
@@ -227,7 +237,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     opened.pageCount = database.getPages();
     endStage(Stage::OpenDatabase, opened);
 
-    // 4. The whole file into memory, shared by every page read that follows.
+    // 4. The whole file mapped, shared by every page read that follows.
     if (cancelled(error)) return;
     beginStage(Stage::LoadDatabase);
     loadDatabase(error);
@@ -323,6 +333,10 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     uint32_t carvedChats = 0;
     beginStage(Stage::SeekChats, threads);
     guarded("seekWchatChats", error, [&] { carvedChats = seekWchatChats(threads, error); });
+    if (error->isSuccess() && wal) {
+        const int64_t repeated = store->removeRepeatedWalChats(error);
+        carvedChats -= static_cast<uint32_t>(std::min<int64_t>(repeated, carvedChats));
+    }
     ErrorInfo seekError = *error;
     store->setRejectedChats(static_cast<int64_t>(chatScreen.rejected()));
     endStage(Stage::SeekChats, counted(carvedChats));
@@ -475,6 +489,21 @@ void WchatChatToDbSeeker::createTargetDb(ErrorInfo* error) {
 
 void WchatChatToDbSeeker::loadDatabase(ErrorInfo* error) {
     fileBuffer = database.readAllPages(error);
+    if (error->isSuccess()) loadWal();
+}
+
+void WchatChatToDbSeeker::loadWal() {
+    wal.reset();
+    const std::string walPath = sourcePath + "-wal";
+    if (!common::fileExists(walPath)) return;
+    auto log = std::make_unique<sqlite::WalFile>();
+    const bool opened = log->open(walPath, database.getPageSize());
+    if (!log->getNote().empty() && logger != nullptr) {
+        ErrorInfo note;
+        WCR_SET_ERROR(&note, 1, walPath + ": " + log->getNote(), "loadWal");
+        logger->log(note);
+    }
+    if (opened && !log->getFrames().empty()) wal = std::move(log);
 }
 
 std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::seekWchatFriends(
@@ -504,7 +533,7 @@ std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::seekWchatFriends(
 
     NativeWchatFriendRecordFilter filter;
     std::vector<std::unique_ptr<NativeWchatFriendSeekEventHandler>> handlers;
-    carve(&database, *table, &filter, threadCount, friendSeekProgress, handlers,
+    carve(&database, wal.get(), *table, &filter, threadCount, friendSeekProgress, handlers,
           [] { return std::make_unique<NativeWchatFriendSeekEventHandler>(); }, error);
     return gather(handlers, [](const NativeWchatFriendSeekEventHandler& handler) -> const auto& {
         return handler.getWchatFriends();
@@ -522,7 +551,7 @@ std::vector<std::shared_ptr<sqlite::TableBtree>> WchatChatToDbSeeker::seekWchatT
 
     NativeWchatChatTableRecordFilter filter;
     std::vector<std::unique_ptr<NativeWchatChatTableSeekEventHandler>> handlers;
-    carve(&database, *table, &filter, threadCount, chatTableSeekProgress, handlers,
+    carve(&database, wal.get(), *table, &filter, threadCount, chatTableSeekProgress, handlers,
           [] { return std::make_unique<NativeWchatChatTableSeekEventHandler>(); }, error);
     return gather(handlers,
                   [](const NativeWchatChatTableSeekEventHandler& handler) -> const auto& {
@@ -558,7 +587,7 @@ uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* er
     // away before they are stored, and counted.
     chatScreen.prepare(sourceDb, database, fileBuffer.get(), sourcePath, &savedChats);
     std::vector<std::unique_ptr<NativeWchatChatToDbSeekEventHandler>> handlers;
-    return carve(&database, *table, chatScreen.wrap(&filter), threadCount, chatSeekProgress, handlers,
+    return carve(&database, wal.get(), *table, chatScreen.wrap(&filter), threadCount, chatSeekProgress, handlers,
                  [this] {
                      return std::make_unique<NativeWchatChatToDbSeekEventHandler>(
                          store.get(), deducer.get(), &savedChats, logger);
@@ -595,6 +624,8 @@ uint32_t WchatChatToDbSeeker::walkTableBtrees(const std::vector<std::shared_ptr<
         table->collectPages(&database, &walkError);
         total += static_cast<uint32_t>(table->getLeafPages().size());
     }
+    // The walk read pages all over the file; their memory is not needed any more.
+    database.releaseAllPages();
     error->clear();
     return total;
 }
@@ -634,36 +665,58 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
 
     uint32_t copied = 0;
     uint32_t offset = 0;
+    int64_t lastRowId = INT64_MIN;
+    bool byOffset = liveCopyByOffset;
     for (;;) {
         if (cancelled(error)) break;
         std::vector<std::shared_ptr<WchatChat>> batch;
-        guarded("selectChats", error,
-                [&] { batch = WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, error); });
-        // The rows the batch spans; fewer than a batch ends the table.
-        size_t span = batch.size();
-        if (!error->isSuccess()) {
-            // One row the translation refuses fails its whole batch: read the batch
-            // one row at a time and skip the rows that fail.
-            const uint32_t skippedBefore = oneByOneSkipped;
-            batch = selectChatsOneByOne(tableName, offset, error);
-            span = oneByOneSpan;
-            // A whole batch of failing rows is a table the translation cannot read
-            // at all (a column missing): reading the rest row by row would be slow
-            // and give nothing.
-            if (error->isSuccess() && batch.empty() && span == kDumpBatchRows &&
-                oneByOneSkipped - skippedBefore == span) {
-                WCR_SET_ERROR(error, -1, "no row of " + std::to_string(span) + " readable (first: " +
-                                             oneByOneFailure + "); the rest not read", "dumpWchatChats");
-                oneByOneSkipped = skippedBefore;
-            }
+        size_t span = 0;  // rows of the table the batch covers; fewer than asked ends it
+        size_t asked = byOffset ? kDumpBatchRows : kDumpRangeRows;
+        if (!byOffset) {
+            const int64_t before = lastRowId;
+            guarded("selectChats", error, [&] {
+                batch = WchatSourceDbDao::selectChatsAfter(sourceDb, tableName, lastRowId, kDumpRangeRows,
+                                                           &lastRowId, error);
+            });
+            span = batch.size();
             if (!error->isSuccess()) {
-                dumpReadFailed = true;
-                break;
+                // A table without row ids, or a row the translation refuses: the rest
+                // of the table is read the plain way, where failing rows are skipped.
+                byOffset = true;
+                error->clear();
+                lastRowId = before;
+                offset = copied;  // every row up to here was read, in row id order
+                asked = kDumpBatchRows;
+            }
+        }
+        if (byOffset) {
+            guarded("selectChats", error,
+                    [&] { batch = WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, error); });
+            span = batch.size();
+            if (!error->isSuccess()) {
+                // One row the translation refuses fails its whole batch: read the batch
+                // one row at a time and skip the rows that fail.
+                const uint32_t skippedBefore = oneByOneSkipped;
+                batch = selectChatsOneByOne(tableName, offset, error);
+                span = oneByOneSpan;
+                // A whole batch of failing rows is a table the translation cannot read
+                // at all (a column missing): reading the rest row by row would be slow
+                // and give nothing.
+                if (error->isSuccess() && batch.empty() && span == kDumpBatchRows &&
+                    oneByOneSkipped - skippedBefore == span) {
+                    WCR_SET_ERROR(error, -1, "no row of " + std::to_string(span) + " readable (first: " +
+                                                 oneByOneFailure + "); the rest not read", "dumpWchatChats");
+                    oneByOneSkipped = skippedBefore;
+                }
+                if (!error->isSuccess()) {
+                    dumpReadFailed = true;
+                    break;
+                }
             }
         }
         if (span == 0) break;
         if (batch.empty()) {
-            if (span < kDumpBatchRows) break;
+            if (span < asked) break;
             offset += kDumpBatchRows;
             continue;
         }
@@ -697,7 +750,7 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         copied += static_cast<uint32_t>(batch.size());
         dumpDone += batch.size();
         if (stageObserver) stageObserver->onProgress(Stage::DumpChats, dumpDone, std::max(dumpDone, dumpEstimate));
-        if (span < kDumpBatchRows) break;
+        if (span < asked) break;
         offset += kDumpBatchRows;
     }
     if (oneByOneSkipped > 0) {

@@ -15,6 +15,7 @@
 #include "sqlite_recovery/TableBtree.h"
 #include "wchat/CarvedChatScreen.h"
 #include "wchat/ChatAttribution.h"
+#include "sqlite_recovery/WalFile.h"
 #include "wchat/PipelineStage.h"
 #include "wchat/RecoveryStore.h"
 #include "wchat/SavedChatIndex.h"
@@ -42,6 +43,12 @@ public:
     static constexpr uint32_t kSeekChatTables = 0x2;
     // Rows per select and per store transaction when live messages are copied.
     static constexpr uint32_t kDumpBatchRows = 1000;
+    // The same by row id ranges (no rows read again to skip them).
+    static constexpr uint32_t kDumpRangeRows = 5000;
+    // Copies live messages by LIMIT/OFFSET pages instead of row id ranges: the
+    // plain way, kept to compare with (same rows, same order) and used for a
+    // table without row ids.
+    void setLiveCopyByOffset(bool byOffset) { liveCopyByOffset = byOffset; }
 
     // targetPath empty: the store is a database without a file name that lives as
     // long as the object keeps it open. logger may be null and is not owned.
@@ -89,6 +96,8 @@ public:
     // Stage operations, in the order run calls them.
     void createTargetDb(common::ErrorInfo* error);
     void loadDatabase(common::ErrorInfo* error);
+    // Reads the write-ahead log beside the copy, if any; never fails the run.
+    void loadWal();
     std::vector<std::shared_ptr<WchatFriend>> seekWchatFriends(uint32_t threadCount,
                                                                common::ErrorInfo* error);
     std::vector<std::shared_ptr<sqlite::TableBtree>> seekWchatTableBtrees(uint32_t threadCount,
@@ -124,6 +133,8 @@ public:
     // Stale carved copies merged into one message each.
     int64_t getMergedCopies() const { return mergedCopies; }
     const SavedChatIndex& getSavedChats() const { return savedChats; }
+    // The copy's write-ahead log as read (null without one), and what in it was not sound.
+    const sqlite::WalFile* getWal() const { return wal.get(); }
 
 private:
     void beginStage(Stage stage, uint32_t threadCount = 0);
@@ -146,6 +157,8 @@ private:
     std::unique_ptr<RecoveryStore> store;
     sqlite::Database database;
     sqlite::ByteArray fileBuffer;
+    // The copy's write-ahead log (sourcePath + "-wal"), when it has frames.
+    std::unique_ptr<sqlite::WalFile> wal;
     sqlite::SeekProgressIndicator* friendSeekProgress = nullptr;
     sqlite::SeekProgressIndicator* chatTableSeekProgress = nullptr;
     sqlite::SeekProgressIndicator* chatSeekProgress = nullptr;
@@ -168,6 +181,7 @@ private:
     uint32_t oneByOneSpan = 0;     // rows the last selectChatsOneByOne tried
     uint32_t oneByOneSkipped = 0;  // rows of the current table it could not read
     std::string oneByOneFailure;   // the first of them
+    bool liveCopyByOffset = false;
 };
 
 }  // namespace wchat

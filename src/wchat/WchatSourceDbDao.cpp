@@ -1,5 +1,6 @@
 #include "wchat/WchatSourceDbDao.h"
 
+#include "sqldb/ColValue.h"
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
 #include "wchat/WchatTranslator.h"
@@ -54,6 +55,32 @@ std::vector<std::shared_ptr<WchatChat>> WchatSourceDbDao::selectChats(sqlite3* d
                                                                       common::ErrorInfo* error) {
     return selectTranslated(db, buildSelectChatsSql(tableName, offset, limit),
                             &WchatTranslator::translateResultSetToWchatChats, error);
+}
+
+const char* const WchatSourceDbDao::kRowIdColumn = "wcr_rowid_";
+
+std::string WchatSourceDbDao::buildSelectChatsAfterSql(const std::string& tableName, int64_t afterRowId,
+                                                       uint32_t limit) {
+    // The row id goes last: lookups by name find a table's own column first.
+    return std::string("SELECT *, rowid AS ") + kRowIdColumn + " FROM " + quoteIdentifier(tableName) +
+           " WHERE rowid > " + std::to_string(afterRowId) + " ORDER BY rowid LIMIT " + std::to_string(limit) + ";";
+}
+
+std::vector<std::shared_ptr<WchatChat>> WchatSourceDbDao::selectChatsAfter(sqlite3* db, const std::string& tableName,
+                                                                           int64_t afterRowId, uint32_t limit,
+                                                                           int64_t* lastRowId,
+                                                                           common::ErrorInfo* error) {
+    error->clear();
+    sqldb::ResultSet resultSet;
+    sqldb::SqliteAssistant::query(db, 0, buildSelectChatsAfterSql(tableName, afterRowId, limit), resultSet, error);
+    if (!error->isSuccess()) return {};
+    const size_t rows = resultSet.getRowCount();
+    if (rows > 0) {
+        const std::shared_ptr<sqldb::ColValue> last =
+            resultSet.getValue(static_cast<uint32_t>(rows - 1), static_cast<uint32_t>(resultSet.getColCount() - 1));
+        *lastRowId = last->isInteger() ? last->getIntegerValue() : afterRowId;
+    }
+    return WchatTranslator::translateResultSetToWchatChats(resultSet, error);
 }
 
 std::vector<std::shared_ptr<WchatFriend>> WchatSourceDbDao::selectFriends(

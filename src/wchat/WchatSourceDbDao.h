@@ -30,6 +30,16 @@ public:
                                                                const std::string& tableName,
                                                                uint32_t offset, uint32_t limit,
                                                                common::ErrorInfo* error);
+    // The next rows of a conversation table by row id: at most `limit` rows whose
+    // row id is above afterRowId, in row id order (the order of a plain scan of the
+    // table, so the same rows in the same order as the LIMIT/OFFSET pages, without
+    // reading the skipped rows again). lastRowId receives the last row's id.
+    static std::vector<std::shared_ptr<WchatChat>> selectChatsAfter(sqlite3* db, const std::string& tableName,
+                                                                    int64_t afterRowId, uint32_t limit,
+                                                                    int64_t* lastRowId, common::ErrorInfo* error);
+    static std::string buildSelectChatsAfterSql(const std::string& tableName, int64_t afterRowId, uint32_t limit);
+    // The row id column selectChatsAfter adds after the table's own columns.
+    static const char* const kRowIdColumn;
     static std::vector<std::shared_ptr<WchatFriend>> selectFriends(sqlite3* db,
                                                                    common::ErrorInfo* error);
     static std::vector<std::shared_ptr<sqlite::TableBtree>> selectChatTableBtrees(

@@ -514,3 +514,55 @@ TEST(SqliteBlockSeeker, WideTableScansLikeTheLiteralScan) {
     for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(expected[i], handler.records[i]) << i;
     EXPECT_GE(found, 12u);
 }
+
+// The mapped file scanned in slices whose memory is given back gives exactly the
+// records, in the same order with the same page events, of one plain scan of the
+// whole file read into a buffer, with slices of one page, a few pages and more
+// than the file, on 1 and 3 threads.
+TEST(SqliteDatabaseSeeker, SlicedScanOfTheMappedFileEqualsThePlainScan) {
+    TempDir dir;
+    const std::string path = dir.file("chat.sqlite");
+    const std::string before = dir.file("before.sqlite");
+    seektest::writeMessageFixture(path, before, 400);
+    const Table table = Table::parse(seektest::messageTableSql());
+    NonNullFilter filter;
+
+    Database plainDb;
+    ErrorInfo error;
+    plainDb.open(path, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    std::vector<uint8_t> bytes(size_t(plainDb.getPages()) * plainDb.getPageSize());
+    plainDb.readPages(1, plainDb.getPages(), bytes.data(), &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    const SqliteBlockSeeker plain(&table, plainDb.getPageSize(), plainDb.getUsableSize(), &filter);
+    CollectingHandler expected(table.getFieldCount());
+    plain.seek(bytes.data(), 1, plainDb.getPages(), nullptr, &expected);
+    ASSERT_GT(expected.records.size(), 100u);
+
+    for (uint64_t sliceBytes : {uint64_t(1), uint64_t(3 * 1024), uint64_t(1) << 30}) {
+        for (uint32_t threads : {1u, 3u}) {
+            SCOPED_TRACE(std::to_string(sliceBytes) + " bytes, " + std::to_string(threads) + " threads");
+            Database database;
+            database.open(path, &error);
+            std::vector<std::unique_ptr<CollectingHandler>> handlers;
+            std::vector<SeekEventHandler*> pointers;
+            for (uint32_t i = 0; i < threads; ++i) {
+                handlers.push_back(std::make_unique<CollectingHandler>(table.getFieldCount()));
+                pointers.push_back(handlers.back().get());
+            }
+            SqliteDatabaseSeeker seeker(&database, &table, &filter);
+            seeker.setSliceBytes(sliceBytes);
+            const uint32_t found = seeker.seek(threads, nullptr, pointers.data(), &error);
+            ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+            std::vector<CarvedRecord> records;
+            std::vector<std::string> events;
+            for (auto& h : handlers) {
+                records.insert(records.end(), h->records.begin(), h->records.end());
+                events.insert(events.end(), h->events.begin(), h->events.end());
+            }
+            EXPECT_EQ(expected.records.size(), found);
+            EXPECT_EQ(expected.records, records);
+            EXPECT_EQ(expected.events, events);
+        }
+    }
+}

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <sqlite3.h>
 
 #include <string>
@@ -309,6 +311,51 @@ TEST_F(TranslatorTest, SelectChatsQuotesTheTableName) {
     EXPECT_TRUE(WchatSourceDbDao::selectChats(db, "Victim LIMIT 0 --", 0, 10, &error).empty());
     EXPECT_FALSE(error.isSuccess());
     EXPECT_EQ(1u, select("SELECT x FROM Victim").getRowCount());
+}
+
+// Row id ranges read the rows of the LIMIT/OFFSET pages, in the same order, across
+// gaps of deleted rows and an INTEGER PRIMARY KEY; a table without row ids fails
+// (the copy then reads it the plain way).
+TEST_F(TranslatorTest, RowIdRangesReadWhatOffsetPagesRead) {
+    SqliteAssistant::executeSql(db,
+                                "CREATE TABLE Chat_r (MesLocalID INTEGER PRIMARY KEY AUTOINCREMENT, TableVer, "
+                                "MesSvrId, CreateTime, Message, Status, ImgStatus, Type, Des);"
+                                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 53) "
+                                "INSERT INTO Chat_r (TableVer, MesSvrId, CreateTime, Message, Status, ImgStatus, "
+                                "Type, Des) SELECT 1, i * 7, 1500000000 + i, 'm' || i, 0, 0, 1, i % 2 FROM n;"
+                                "DELETE FROM Chat_r WHERE MesLocalID % 5 = 0 OR MesLocalID BETWEEN 20 AND 31;"
+                                "CREATE TABLE Chat_w (k PRIMARY KEY, MesSvrId) WITHOUT ROWID;",
+                                &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    auto keys = [](const std::vector<std::shared_ptr<talwen::wchat::WchatChat>>& chats) {
+        std::vector<std::string> out;
+        for (const auto& c : chats)
+            out.push_back(std::to_string(c->getMesLocalId()) + "/" + std::to_string(c->getMesSvrId()) + "/" +
+                          c->getMessage());
+        return out;
+    };
+    for (uint32_t limit : {1u, 4u, 7u, 100u}) {
+        SCOPED_TRACE(limit);
+        std::vector<std::string> byOffset, byRange;
+        for (uint32_t offset = 0;; offset += limit) {
+            const auto page = WchatSourceDbDao::selectChats(db, "Chat_r", offset, limit, &error);
+            ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+            for (const auto& k : keys(page)) byOffset.push_back(k);
+            if (page.size() < limit) break;
+        }
+        int64_t last = INT64_MIN;
+        for (;;) {
+            const auto page = WchatSourceDbDao::selectChatsAfter(db, "Chat_r", last, limit, &last, &error);
+            ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+            for (const auto& k : keys(page)) byRange.push_back(k);
+            if (page.size() < limit) break;
+        }
+        EXPECT_EQ(byOffset, byRange);
+        EXPECT_EQ(34u, byRange.size());
+    }
+    int64_t last = INT64_MIN;
+    EXPECT_TRUE(WchatSourceDbDao::selectChatsAfter(db, "Chat_w", last, 10, &last, &error).empty());
+    EXPECT_FALSE(error.isSuccess());
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "sqlite_recovery/PageMap.h"
 #include "sqlite_recovery/RecordPlacement.h"
 #include "sqlite_recovery/TableStatement.h"
+#include "sqlite_recovery/WalFile.h"
 #include "sqldb/SqliteAssistant.h"
 
 namespace talwen {
@@ -144,6 +145,32 @@ private:
     bool placed_;
     uint32_t pageNumber_ = 0;
     std::vector<CarvedLine> lines_;
+};
+
+// Collects the lines of the records carved from the write-ahead log's frames:
+// each names the page its frame is for, and the frame.
+class WalLinesHandler : public SeekEventHandler {
+public:
+    explicit WalLinesHandler(const Table* table) : table_(table) {}
+    void onPageBegin(uint32_t pageNumber) override { pageNumber_ = pageNumber; }
+    void onPageEnd(uint32_t) override {}
+    int onRecord(std::shared_ptr<Record>& record) override {
+        std::string line =
+            formatRecordJson(pageNumber_, SqliteBlockSeeker::getCurrentRecordOffset(), *table_, *record, "");
+        // The values come last: the first ", \"values\"" is the key's own.
+        const size_t at = line.find(", \"values\": [");
+        if (at != std::string::npos) {
+            line.insert(at, ", \"source\": \"wal\", \"frame\": " + std::to_string(WalFile::currentFrame()));
+        }
+        lines_.push_back(std::move(line));
+        return 1;
+    }
+    const std::vector<std::string>& lines() const { return lines_; }
+
+private:
+    const Table* table_;
+    uint32_t pageNumber_ = 0;
+    std::vector<std::string> lines_;
 };
 
 // Decodes a whole record (header length first) taken out of pages and chains.
@@ -778,6 +805,33 @@ int runSqliteCarve(const std::vector<std::string>& arguments, std::ostream& out,
     });
     for (const CarvedLine& line : lines) {
         if (!line.dropped) out << line.text << '\n';
+    }
+
+    // The write-ahead log beside the file: every frame's page image, in frame
+    // order. Its pages are other versions of the file's pages, so the file's
+    // ownership map does not apply to them and they carry no state.
+    const std::string walPath = path + "-wal";
+    if (std::filesystem::is_regular_file(std::filesystem::u8path(walPath), ec)) {
+        WalFile wal;
+        const bool opened = wal.open(walPath, database.getPageSize());
+        if (!wal.getNote().empty()) err << "sqlite-carve: note: " << walPath << ": " << wal.getNote() << "\n";
+        if (opened && wal.getPageSize() > database.getReservedSpace()) {
+            const SqliteBlockSeeker blockSeeker(table.get(), wal.getPageSize(),
+                                                wal.getPageSize() - database.getReservedSpace(),
+                                                keepNullRows ? nullptr : &nonNull, options);
+            WalLinesHandler walLines(table.get());
+            // A frame is another version of the page it names; a page that the file
+            // gives to another b-tree (or to a live payload) is not this table's.
+            const uint32_t pages = database.getPages();
+            const auto carvePage = [&](uint32_t pageNumber) {
+                if (!placement || pageNumber > pages) return true;
+                const PageMap::PageKind kind = pageMap.getPageKind(pageNumber);
+                if (kind == PageMap::PageKind::kOverflow) return false;
+                return kind != PageMap::PageKind::kBtree || pageMap.getOwnerRoot(pageNumber) == tableRoot;
+            };
+            wal.seek(blockSeeker, nullptr, &walLines, carvePage);
+            for (const std::string& line : walLines.lines()) out << line << '\n';
+        }
     }
     return 0;
 }

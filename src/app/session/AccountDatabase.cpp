@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <utility>
+#include <vector>
+
 #include "backup/BackupManager.h"
 #include "backup/ReadOnlyFile.h"
 
@@ -11,6 +14,7 @@ namespace talwen {
 namespace app {
 
 const char* const kDatabaseCopyName = "MM.sqlite";
+const char* const kWorkingStoreName = "recovery-store.work";
 
 namespace {
 
@@ -41,10 +45,16 @@ bool isInside(const QString& path, const QString& dir) {
     return canonicalPath == canonicalDir || canonicalPath.startsWith(canonicalDir + QLatin1Char('/'));
 }
 
+// The write-ahead log and its index of a database, by suffix ("-wal", "-shm")
+// and the file that holds each; either may be missing.
+using Companions = std::vector<std::pair<QString, QString>>;
+
 // Replaces workingDir + "/MM.sqlite" with a copy of `source`. A journal, WAL or
 // shared-memory file left beside an earlier copy is removed too: SQLite would
-// otherwise take its pages for part of the new copy.
-DatabaseCopy replaceCopy(const QString& source, const QString& workingDir) {
+// otherwise take its pages for part of the new copy. The source's own log and
+// index (`companions`) are copied beside it, so the copy reads as the database
+// does, with the transactions still in its log.
+DatabaseCopy replaceCopy(const QString& source, const QString& workingDir, const Companions& companions = {}) {
     const QString target = QDir(workingDir).filePath(QString::fromLatin1(kDatabaseCopyName));
     if (!QFileInfo(source).isFile()) {
         return failure(QStringLiteral("Database file[") + source + QStringLiteral("] not found!"));
@@ -71,6 +81,16 @@ DatabaseCopy replaceCopy(const QString& source, const QString& workingDir) {
         // The copy takes the source's permissions; a read-only copy could not be
         // replaced by the next recovery on every platform.
         QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        for (const auto& companion : companions) {
+            const QString companionTarget = target + companion.first;
+            QFile file(companion.second);
+            if (!file.copy(companionTarget)) {
+                return failure(QStringLiteral("Copy database[") + companion.second + QStringLiteral("] to[") +
+                               companionTarget + QStringLiteral("]: ") + file.errorString() + QStringLiteral("!"));
+            }
+            QFile::setPermissions(companionTarget, QFile::permissions(companionTarget) | QFileDevice::ReadOwner |
+                                                       QFileDevice::WriteOwner);
+        }
     }
     DatabaseCopy copy;
     copy.status = common::Status::ok();
@@ -114,13 +134,30 @@ DatabaseCopy copyAccountDatabase(const BackupManager& manager, const std::string
         return failure(QStringLiteral("Database file[") + backupDir + QStringLiteral("/") + fromUtf8(chosen->second) +
                        QStringLiteral("] is a link or not a regular file!"));
     }
-    DatabaseCopy copy = replaceCopy(backupDir + QStringLiteral("/") + fromUtf8(chosen->second), workingDir);
+    // The log and its index are stored beside the database under their own
+    // names; only regular files of the backup are taken.
+    Companions companions;
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const auto stored = manager.messengerFiles().find(chosen->first + suffix);
+        if (stored == manager.messengerFiles().end()) continue;
+        if (!backup::ReadOnlyFile::isRegularFileInside(backupDir, fromUtf8(stored->second))) continue;
+        companions.emplace_back(QString::fromLatin1(suffix), backupDir + QStringLiteral("/") + fromUtf8(stored->second));
+    }
+    DatabaseCopy copy =
+        replaceCopy(backupDir + QStringLiteral("/") + fromUtf8(chosen->second), workingDir, companions);
     if (copy.status.isOk()) copy.accountDir = fromUtf8(BackupManager::accountDirectory(chosen->first));
     return copy;
 }
 
 DatabaseCopy copyDatabaseFile(const QString& path, const QString& workingDir) {
-    return replaceCopy(path, workingDir);
+    Companions companions;
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const QFileInfo companion(path + QString::fromLatin1(suffix));
+        if (companion.isFile() && !companion.isSymLink()) {
+            companions.emplace_back(QString::fromLatin1(suffix), companion.filePath());
+        }
+    }
+    return replaceCopy(path, workingDir, companions);
 }
 
 std::optional<backup::AccountSettings> ownerSettings(const BackupManager& manager, const std::string& chosenUserName) {

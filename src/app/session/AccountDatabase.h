@@ -19,6 +19,11 @@ namespace app {
 
 // Name of the copy of the scanned database in the working directory.
 extern const char* const kDatabaseCopyName;  // "MM.sqlite"
+// Name of the recovery store being built in the working directory. It is a work
+// file, never a result: a scan that stops half way leaves it incomplete, and the
+// next scan in the same directory replaces it. A kept store (--store) is a copy
+// written under a temporary name and renamed once complete.
+extern const char* const kWorkingStoreName;  // "recovery-store.work"
 
 // Outcome of putting the database to scan into the working directory.
 struct DatabaseCopy {
@@ -37,12 +42,14 @@ struct DatabaseCopy {
 // database in the account directory of the first accountSettings entry (key order)
 // whose userName is `chosenUserName`. No matching database, a target inside the
 // backup or a failed copy is a failure: nothing is started on an older copy. The
-// backup is only read.
+// backup is only read. The database's write-ahead log and its index (the
+// backup's files of the same path + "-wal" and "-shm") are copied beside it.
 DatabaseCopy copyAccountDatabase(const backup::BackupManager& manager, const std::string& chosenUserName,
                                  const QString& workingDir);
 
-// Copies a database file chosen directly to workingDir + "/MM.sqlite". A file that
-// already is that copy is kept as it is.
+// Copies a database file chosen directly to workingDir + "/MM.sqlite", with its
+// path + "-wal" and "-shm" when they are regular files. A file that already is
+// that copy is kept as it is.
 DatabaseCopy copyDatabaseFile(const QString& path, const QString& workingDir);
 
 // The owner of the scanned account: the first accountSettings entry when the backup

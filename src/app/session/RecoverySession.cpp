@@ -86,6 +86,8 @@ RecoverySession::RecoverySession(RecoveryObserver* observer) : observer_(observe
 RecoverySession::~RecoverySession() {
     seeker_.reset();
     keptStore_.reset();
+    // The working store is our own work file: it goes with the session.
+    if (!workingStore_.isEmpty()) QFile::remove(workingStore_);
     removeDecryptedFiles();
     backup::BackupCrypto::wipe(&password_);
 }
@@ -359,7 +361,17 @@ Status RecoverySession::recover(unsigned threads) {
     if (seeker_) return Status::invalidInput("the recovery has run already");
     const unsigned seekThreads = threads > 0 ? threads : seekThreadCount(std::thread::hardware_concurrency());
     seekThreads_ = seekThreads;
-    seeker_ = std::make_unique<wchat::WchatChatToDbSeeker>(toStd(copiedPath_), "", nullptr);
+    // The store lives in a file of the working directory, not in memory, so a
+    // large database does not need memory in proportion. A store left by an
+    // earlier scan there is replaced, with its journal.
+    const QString storePath = QDir(workDirectory_).filePath(QString::fromLatin1(kWorkingStoreName));
+    for (const QString& stale : {storePath, storePath + QStringLiteral("-journal")}) {
+        if (QFileInfo::exists(stale) && !QFile::remove(stale)) {
+            return Status::ioError("cannot replace the working store: " + toStd(stale));
+        }
+    }
+    workingStore_ = storePath;
+    seeker_ = std::make_unique<wchat::WchatChatToDbSeeker>(toStd(copiedPath_), toStd(storePath), nullptr);
 
     seeker_->setFriendSeekProgress(&indicators_[RecoveryObserver::kFriendSeek]);
     seeker_->setChatTableSeekProgress(&indicators_[RecoveryObserver::kChatTableSeek]);

@@ -186,6 +186,7 @@ private:
     std::string accountUserName_;
     std::unique_ptr<QTemporaryDir> temporaryWork_;
     QString workDirectory_;
+    QString workingStore_;  // the store file of this session's scan, removed with the session
     QString copiedPath_;
     MediaFileMap mediaFiles_;
     RenderContext context_;
