@@ -145,8 +145,11 @@ PHRASES = [
     "[微笑]", "[呲牙]", "[捂脸]", "[强]", "[玫瑰]", "[抱拳]", "😂😂😂", "👍", "🙏", "❤️",
     "晚安🌙", "你先忙", "等我五分钟", "那就这么定了", "发个定位给我", "价格是 ¥299",
     "快递到了吗", "我在楼下等你", "会议改到三点半了", "请大家准时参加", "报名截止到周三",
-    # Stored as typed: tabs, carriage returns, emoji sequences (joiner, variation
-    # selector, skin tone, flag tags), characters beyond the first plane.
+]
+# Texts stored as typed that a careless cleaning would change: tabs, carriage returns,
+# emoji sequences (joiner, variation selector, skin tone, flag tags), characters beyond
+# the first plane. Drawn from a generator of their own, so the other draws stay as they were.
+AS_TYPED = [
     "单价\t数量\t金额\n12.5\t2\t25.0", "第一行\r\n第二行", "👨\u200d👩\u200d👧 全家福", "👍🏽 收到",
     "🏴\U000e0067\U000e0062\U000e0073\U000e0063\U000e0074\U000e007f 苏格兰", "𠀀𠀁 生僻字", "❤️\t❤️",
 ]
@@ -280,6 +283,7 @@ class Generator:
         self.args = args
         self.seed = args.seed
         self.rng = random.Random(args.seed)
+        self.typed_rng = random.Random(args.seed * 7919 + 1)
         self.single = args.single_table
         self.profile_name = args.profile
         p = dict(PROFILES[args.profile])
@@ -558,6 +562,8 @@ class Generator:
             s += rng.choice(["", " ", "，"]) + str(rng.randint(1, 9999))
         if rng.random() < 0.1:
             s += "\n" + rng.choice(PHRASES)
+        if self.typed_rng.random() < 0.15:
+            s += self.typed_rng.choice(AS_TYPED)
         return s
 
     def long_text(self, min_bytes):

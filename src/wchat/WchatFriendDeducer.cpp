@@ -155,13 +155,19 @@ uint16_t WchatFriendDeducer::deduceChatRoom(uint32_t pageNumber,
 
     // A page of a table whose name is known (carved schema entries, stale b-tree
     // walk) belongs to that table's owner, before anything the senders suggest.
-    bool allNamed = true;
+    // Tables whose owner is not known at all come last: their schema entry may be
+    // stale (its pages reused by a later table), so what the senders name goes first.
+    std::vector<std::string> nameless;
     for (const std::string& hash : tracer_->findHashedUsrNamesByPage(pageNumber)) {
+        const bool named = attribution_ && !attribution_->findNameByHash(hash).empty();
+        if (!named) {
+            nameless.push_back(hash);
+            continue;
+        }
         const int64_t id = findOrMakeUpOwner(hash);
         if (id != 0) rcFriendIds.insert(id);
-        if (!attribution_ || attribution_->findNameByHash(hash).empty()) allNamed = false;
     }
-    if (!rcFriendIds.empty()) return allNamed ? kRoomPageOfNamedOwner : kRoomPageOfMadeUpOwner;
+    if (!rcFriendIds.empty()) return kRoomPageOfNamedOwner;
 
     std::set<std::string> tagged;
     std::set<std::string> from;
@@ -196,7 +202,11 @@ uint16_t WchatFriendDeducer::deduceChatRoom(uint32_t pageNumber,
         rcFriendIds.clear();
     }
 
-    return 0;
+    for (const std::string& hash : nameless) {
+        const int64_t id = findOrMakeUpOwner(hash);
+        if (id != 0) rcFriendIds.insert(id);
+    }
+    return rcFriendIds.empty() ? 0 : kRoomPageOfMadeUpOwner;
 }
 
 }  // namespace wchat

@@ -257,8 +257,8 @@ int listAccounts(const CliOptions& options, std::ostream& out, std::ostream& err
 
 void printSummary(const wchat::StoreSummary& counts, const RecoveredData& data, std::ostream& out) {
     out << "contacts: " << counts.liveFriends << " live, " << counts.carvedFriends << " carved\n";
-    out << "messages: " << counts.liveChats << " live, " << counts.carvedChats << " recovered from deleted space, "
-        << counts.rejectedChats << " carved rows rejected as not messages\n";
+    out << "messages: " << counts.liveChats << " live, " << counts.carvedChats << " recovered from deleted space\n";
+    out << "carved rows rejected as not messages: " << counts.rejectedChats << "\n";
     out << "contacts made up for conversations whose contact is gone: " << counts.madeUpFriends << "\n";
     out << "unknown-friend conversations (no contact found): " << data.unknownFriendGroups().size() << "\n";
     out << "共成功恢复 " << data.recoveredCount() << " 条已删除聊天记录。\n";
