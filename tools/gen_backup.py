@@ -15,7 +15,8 @@ Both write Info.plist (XML), Manifest.plist and Status.plist (binary).
 
 Each messenger account (--accounts 1 or 2) lies in
 "Documents/<md5 of the user name>/" of domain "AppDomain-com.tencent.xin" with
-DB/MM.sqlite (and an empty DB/MM.sqlite-wal), mmsetting.archive (a binary
+DB/MM.sqlite (and an empty DB/MM.sqlite-wal; with --wal the log gen_messenger_db.py left and
+DB/MM.sqlite-shm), mmsetting.archive (a binary
 property list shaped like a keyed archive) and a few media files under Img/,
 Audio/ and Video/<md5 of a contact>/. MM.sqlite comes from gen_messenger_db.py
 when that tool lies beside this one (unless --placeholder-db), otherwise from a
@@ -121,19 +122,27 @@ def placeholder_messenger_db(user_name, contacts, rng):
             return f.read()
 
 
-def generated_messenger_db(seed, profile, truth_target, target_mb=None):
-    """MM.sqlite written by gen_messenger_db.py; its truth.json copied when asked."""
+def generated_messenger_db(seed, profile, truth_target, target_mb=None, wal=False):
+    """MM.sqlite written by gen_messenger_db.py; its truth.json copied when asked. With wal,
+    (MM.sqlite, MM.sqlite-wal, MM.sqlite-shm) contents, the database left in WAL mode."""
     with tempfile.TemporaryDirectory() as tmp:
         subprocess.run([sys.executable, MESSENGER_DB_TOOL, "--out", tmp, "--seed", str(seed),
                         "--profile", profile]
-                       + (["--target-mb", str(target_mb)] if target_mb else []),
+                       + (["--target-mb", str(target_mb)] if target_mb else [])
+                       + (["--wal"] if wal else []),
                        check=True, stdout=subprocess.DEVNULL)
         with open(os.path.join(tmp, "MM.sqlite"), "rb") as f:
             data = f.read()
         truth = os.path.join(tmp, "truth.json")
         if truth_target and os.path.exists(truth):
             shutil.copyfile(truth, truth_target)
-        return data
+        if not wal:
+            return data
+        companions = []
+        for suffix in ("-wal", "-shm"):
+            with open(os.path.join(tmp, "MM.sqlite" + suffix), "rb") as f:
+                companions.append(f.read())
+        return (data, companions[0], companions[1])
 
 
 def keyed_archive_settings(settings, rng):
@@ -215,14 +224,19 @@ def messenger_entries(args, rng, summary):
         if os.path.exists(MESSENGER_DB_TOOL) and not args.placeholder_db:
             truth = (os.path.join(args.truth_dir, account_dir + ".truth.json")
                      if args.truth_dir else None)
-            db = generated_messenger_db(db_seed, args.profile, truth, args.target_mb)
+            db = generated_messenger_db(db_seed, args.profile, truth, args.target_mb, args.wal)
             source = "gen_messenger_db"
         else:
             db = placeholder_messenger_db(user_name, contacts, random.Random(db_seed))
             source = "placeholder"
+        wal, shm = b"", None
+        if isinstance(db, tuple):
+            db, wal, shm = db
         entries.append(Entry(MESSENGER_DOMAIN, base + "/DB/MM.sqlite", db,
                              properties=[("com.apple.backup.note", b"\x00\x01\xfe")]))
-        entries.append(Entry(MESSENGER_DOMAIN, base + "/DB/MM.sqlite-wal", b""))
+        entries.append(Entry(MESSENGER_DOMAIN, base + "/DB/MM.sqlite-wal", wal))
+        if shm is not None:
+            entries.append(Entry(MESSENGER_DOMAIN, base + "/DB/MM.sqlite-shm", shm))
         entries.append(Entry(MESSENGER_DOMAIN, base + "/mmsetting.archive",
                              keyed_archive_settings(settings, rng)))
         media = media_files(account_dir, contacts, rng)
@@ -495,6 +509,9 @@ def main(argv=None):
                         help="passed to gen_messenger_db.py: grow each MM.sqlite to about this size")
     parser.add_argument("--profile", choices=("tiny", "small", "large"), default="tiny",
                         help="passed to gen_messenger_db.py")
+    parser.add_argument("--wal", action="store_true",
+                        help="passed to gen_messenger_db.py: the database in WAL mode, with its "
+                             "MM.sqlite-wal and MM.sqlite-shm in the backup")
     parser.add_argument("--placeholder-db", action="store_true",
                         help="use the small placeholder MM.sqlite even when gen_messenger_db.py exists")
     parser.add_argument("--truth-dir", help="copy each account's truth.json here as <accountDir>.truth.json")

@@ -22,6 +22,7 @@ void TableBtree::collectPages(Database* database, ErrorInfo* error) {
     view.pageSize = database->getPageSize();
     view.usableSize = database->getUsableSize();
     view.data = database->readAllPages(error);
+    view.database = database;
     if (!error->isSuccess()) return;
     const uint8_t* root = getPageInDatabaseData(view, rootPage_, error);
     if (!error->isSuccess()) return;
@@ -46,6 +47,10 @@ void TableBtree::processInteriorPage(const PageView& view, uint32_t pageNumber, 
     const uint8_t* header = pageNumber == 1 ? page + kFileHeaderSize : page;
     if (header[0] == kTableLeafPage) {
         leafPages.insert(pageNumber);
+        if (view.database != nullptr && ++view.leavesSinceRelease >= kReleaseEvery) {
+            view.database->releaseAllPages();
+            view.leavesSinceRelease = 0;
+        }
         return;
     }
     if (header[0] != kTableInteriorPage) return;

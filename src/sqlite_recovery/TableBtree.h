@@ -28,7 +28,12 @@ public:
         uint32_t pages = 0;
         uint32_t pageSize = 0;
         uint32_t usableSize = 0;
+        // When set, the walk gives back the memory of the mapped pages it has read
+        // every kReleaseEvery leaves, so a walk of a large tree stays small.
+        const Database* database = nullptr;
+        mutable uint32_t leavesSinceRelease = 0;
     };
+    static constexpr uint32_t kReleaseEvery = 4096;
 
     explicit TableBtree(uint16_t obtainWay) : common::EntityBase(obtainWay) {}
 

@@ -5,11 +5,13 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "SelectRows.h"
+#include "common/CommonFacility.h"
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
 #include "wchat/RecoveryStore.h"
@@ -465,6 +467,7 @@ TEST_F(TargetDbTest, SaveKeepsTheStoreAsAFile) {
 
     store->saveTargetDb(path, &error);
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_FALSE(talwen::common::fileExists(path + ".partial")) << "written under a temporary name, then renamed";
     sqlite3* saved = SqliteAssistant::openDatabaseReadOnly(path, &error);
     ASSERT_NE(nullptr, saved);
     ResultSet rs;
@@ -483,4 +486,13 @@ TEST_F(TargetDbTest, SaveKeepsTheStoreAsAFile) {
     EXPECT_EQ(path + " already exist!", error.getMessage());
     EXPECT_EQ("saveTargetDb", error.getFunctionName());
     std::remove(path.c_str());
+
+    // A copy that cannot be completed leaves neither the file nor its partial copy.
+    const std::string blocked = std::string(WCR_BINARY_DIR) + "/wchat_saved_store_test.blocked";
+    std::remove((blocked + ".partial").c_str());
+    ASSERT_EQ(0, system(("mkdir -p '" + blocked + ".partial/x'").c_str()));
+    store->saveTargetDb(blocked, &error);
+    EXPECT_FALSE(error.isSuccess());
+    EXPECT_FALSE(talwen::common::fileExists(blocked));
+    ASSERT_EQ(0, system(("rm -rf '" + blocked + ".partial'").c_str()));
 }

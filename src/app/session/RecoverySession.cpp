@@ -87,7 +87,10 @@ RecoverySession::~RecoverySession() {
     seeker_.reset();
     keptStore_.reset();
     // The working store is our own work file: it goes with the session.
-    if (!workingStore_.isEmpty()) QFile::remove(workingStore_);
+    if (!workingStore_.isEmpty()) {
+        QFile::remove(workingStore_);
+        QFile::remove(workingStore_ + QStringLiteral("-journal"));
+    }
     removeDecryptedFiles();
     backup::BackupCrypto::wipe(&password_);
 }
