@@ -45,6 +45,9 @@ const char* const kFriendDdlSql =
 const char* const kChatDdlSql =
     "SELECT sql FROM sqlite_master WHERE (type='table') AND (tbl_name LIKE 'Chat\\_%' ESCAPE "
     "'\\');";
+const char* const kMessengerTablesSql =
+    "SELECT name FROM sqlite_master WHERE (type='table') AND ((tbl_name='Friend') OR (tbl_name LIKE 'Chat\\_%' "
+    "ESCAPE '\\')) LIMIT 1;";
 const char* const kSqliteMasterDdl =
     "CREATE TABLE sqlite_master(type text not null, name text not null primary key, tbl_name "
     "text, rootpage integer not null, sql text);";
@@ -215,6 +218,17 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     if (!error->isSuccess()) return;
     sqldb::SqliteAssistant::executeSql(sourceDb, kSourceMmapSql, error);
     if (!error->isSuccess()) return;
+    // A readable schema without one table of the messenger is another program's
+    // database, not a damaged one; an unreadable schema is damage and is carved.
+    {
+        sqldb::ResultSet tables;
+        ErrorInfo schemaError;
+        sqldb::SqliteAssistant::query(sourceDb, 1, kMessengerTablesSql, tables, &schemaError);
+        if (schemaError.isSuccess() && tables.getRowCount() == 0) {
+            WCR_SET_ERROR(error, -1, "No messenger table (Friend, Chat_...) in the database!", "run");
+            return;
+        }
+    }
     endStage(Stage::OpenSourceDb, {});
 
     // 2. The recovery store.

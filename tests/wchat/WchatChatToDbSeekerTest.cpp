@@ -200,16 +200,29 @@ TEST_F(SeekerTest, SeekFlagsAddTheCarvingStages) {
     EXPECT_EQ(nullptr, seeker.getTargetDb());
 }
 
-// What is still fatal: a source that is no database at all, a store that exists.
-TEST_F(SeekerTest, ASourceThatIsNoDatabaseStopsTheRun) {
-    { std::ofstream(source) << std::string(4096, 'x'); }
-    WchatChatToDbSeeker seeker(source, "", nullptr);
-    StageLog log;
-    log.attach(seeker);
-    seeker.run(1, 3, &error);
-    EXPECT_FALSE(error.isSuccess());
-    EXPECT_TRUE(seeker.getPartialReasons().empty());
-    EXPECT_EQ(std::string::npos, log.joined().find("finishTargetDb")) << log.joined();
+// What is still fatal: a source that is no database at all, another program's
+// database (a readable schema without one messenger table), a store that exists.
+TEST_F(SeekerTest, ASourceThatIsNoMessengerDatabaseStopsTheRun) {
+    for (const bool sqliteFile : {false, true}) {
+        SCOPED_TRACE(sqliteFile);
+        std::filesystem::remove(source);
+        if (sqliteFile) {
+            SourceBuilder b(source);
+            b.exec("CREATE TABLE notes (a)");
+        } else {
+            std::ofstream(source) << std::string(4096, 'x');
+        }
+        WchatChatToDbSeeker seeker(source, "", nullptr);
+        StageLog log;
+        log.attach(seeker);
+        seeker.run(1, 3, &error);
+        EXPECT_FALSE(error.isSuccess());
+        if (sqliteFile) {
+            EXPECT_EQ("No messenger table (Friend, Chat_...) in the database!", error.getMessage());
+        }
+        EXPECT_TRUE(seeker.getPartialReasons().empty());
+        EXPECT_EQ(std::string::npos, log.joined().find("finishTargetDb")) << log.joined();
+    }
 }
 
 TEST_F(SeekerTest, AFileWithoutConversationsRecoversItsContacts) {

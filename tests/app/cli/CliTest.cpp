@@ -239,16 +239,16 @@ TEST(Cli, BadInputFailsWithOneLineMessage) {
     EXPECT_EQ(before, fingerprint(root));  // nothing written anywhere, backups included
 }
 
-// A file whose messenger tables are gone (dropped, or never there) still has its
-// pages carved; the result is partial and says why.
-TEST(Cli, ScanWithoutMessengerTablesIsPartial) {
+// A readable database without one table of the messenger is refused; one whose
+// schema cannot be read is carved (see the damaged cases).
+TEST(Cli, ScanWithoutMessengerTablesFailsCleanly) {
     QTemporaryDir temp;
     const QString db = temp.path() + "/empty.sqlite";
     writeSqlite(db, "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
     const Outcome outcome = run({"scan", "--db", db.toStdString()});
-    EXPECT_EQ(kExitPartial, outcome.code) << outcome.err;
-    EXPECT_NE(std::string::npos, outcome.out.find("result: partial")) << outcome.out;
-    EXPECT_NE(std::string::npos, outcome.out.find("no such table: Friend")) << outcome.out;
+    EXPECT_EQ(kExitFailure, outcome.code);
+    EXPECT_NE(std::string::npos, outcome.err.find("recovery failed")) << outcome.err;
+    EXPECT_NE(std::string::npos, outcome.err.find("No messenger table")) << outcome.err;
 }
 
 // One unexpected item is skipped: the summary, the JSON, the kept store and the
