@@ -6,6 +6,7 @@
 #include <QTextStream>
 #include <QThread>
 
+#include "app/export/ConversationPaging.h"
 #include "app/store/RecoveredData.h"
 
 namespace talwen {
@@ -68,7 +69,13 @@ PageFile ChatExporter::writeContactPage(int32_t rcFriendId, const std::vector<Ch
     const FriendEntry contact = it == friendMap_.end() ? FriendEntry() : it->second;
     RenderContext context = context_;
     context.exportDir = exportDir;
-    return writePage(exportDir, names_.claim(contact.nickName), true, [&](QTextStream& out) {
+    const QString fileName = names_.claim(contact.nickName);
+    if (conversation.size() > static_cast<size_t>(messagesPerPage_)) {
+        // One page of a long conversation would not open in a browser.
+        if (!QDir().mkpath(exportDir + QStringLiteral("/files"))) return PageFile();
+        return ConversationPaging::write(context, contact, conversation, exportDir, fileName, messagesPerPage_);
+    }
+    return writePage(exportDir, fileName, true, [&](QTextStream& out) {
         MessageRenderer(context).writeContactPage(out, contact, conversation);
     });
 }

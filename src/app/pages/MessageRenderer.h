@@ -37,6 +37,9 @@ struct RenderContext {
     // picture and is never a reason to go online. Empty: the addresses as they are.
     QString pictureCacheDir;
     QString ownerUsrName;  // names the owner's cached picture
+    // Directory of the page being written: voice notes go below it as scripts
+    // ("voice/<file>.js", VoiceNote.h). Empty: exportDir.
+    QString pageDir;
 };
 
 // The link of a slice page's load-earlier element: "#wcr-earlier:" + the createTime
