@@ -1,4 +1,4 @@
-// Export of a conversation of 100,000 messages, split into pages of 2000 against
+// Export of a conversation of 100,000 messages, split into pages of 1000 against
 // the whole conversation as one page, and the time Chromium (QtWebEngine) needs to
 // open what a reader opens first: the table of pages, the newest page, and for
 // comparison the one page. The opening needs a display: run under xvfb-run with
@@ -6,6 +6,8 @@
 // one (QT_QPA_PLATFORM=offscreen) only the exports are timed.
 //
 // Prints one line per measurement: what, milliseconds (best of the runs) and sizes.
+// Usage: export_paging_bench [DIR] (DIR keeps the exports)
+//        export_paging_bench --open PAGE... (times the opening of given pages only)
 
 #include <sqlite3.h>
 
@@ -132,15 +134,19 @@ bool waitUntil(const std::function<bool()>& ready, int timeoutMs) {
 }
 
 // Milliseconds from the load request until the page has loaded and its layout
-// is done (the page's height read back by a script); -1 past the time limit.
+// is done (the page's height read back by a script); -1 past the time limit. The
+// view and its renderer process are started before, on an empty page.
 double timeOpen(const QString& file, int timeoutMs) {
+    QWebEngineView view;
+    view.resize(1000, 800);
+    view.show();
+    bool loaded = false;
+    QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
+    view.setHtml(QStringLiteral("<html><body></body></html>"));
+    if (!waitUntil([&] { return loaded; }, timeoutMs)) return -1;
     double best = -1;
     for (int run = 0; run < kRuns; ++run) {
-        QWebEngineView view;
-        view.resize(1000, 800);
-        view.show();
-        bool loaded = false;
-        QObject::connect(&view, &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
+        loaded = false;
         QElapsedTimer timer;
         timer.start();
         view.load(QUrl::fromLocalFile(file));
@@ -159,6 +165,12 @@ double timeOpen(const QString& file, int timeoutMs) {
 int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    if (argc > 2 && QByteArray(argv[1]) == "--open") {
+        for (int i = 2; i < argc; ++i) {
+            std::printf("open %s: %.0f ms\n", argv[i], timeOpen(QString::fromLocal8Bit(argv[i]), 120000));
+        }
+        return 0;
+    }
     int32_t contact = 0;
     const auto store = makeStore(&contact);
     sqlite3* db = store->connection();
@@ -166,8 +178,12 @@ int main(int argc, char** argv) {
     ErrorInfo error;
     data.loadFriends(db, &error, 0);
 
-    QTemporaryDir work;
+    // An optional directory keeps the exports for a look.
+    QTemporaryDir temporary;
+    QTemporaryDir work(argc > 1 ? QString::fromLocal8Bit(argv[1]) + "/bench-XXXXXX" : temporary.path() + "/w-XXXXXX");
+    work.setAutoRemove(argc < 2);
     if (!work.isValid() || !PageAssets::install(work.path())) return 1;
+    std::printf("exports in %s\n", qPrintable(work.path()));
     const QString paged = work.path() + "/paged";
     const QString single = work.path() + "/single";
     const QString root = QStringLiteral("/微信聊天记录恢复/");
@@ -195,7 +211,7 @@ int main(int argc, char** argv) {
         const char* what;
         QString file;
     } pages[] = {{"table of pages", paged + root + "长对话.html"},
-                 {"newest page", pagesDir + "/" + ConversationPaging::pageFileName(kMessages / 2000 - 1)},
+                 {"newest page", pagesDir + "/" + ConversationPaging::pageFileName((kMessages - 1) / ConversationPaging::kMessagesPerPage)},
                  {"one page of everything", single + root + "长对话.html"}};
     for (const auto& page : pages) {
         const double ms = timeOpen(page.file, 120000);

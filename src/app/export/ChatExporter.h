@@ -97,7 +97,7 @@ private:
     RenderContext context_;
     QString exportDir_;
     ExportFileNames names_;
-    int messagesPerPage_ = 2000;  // ConversationPaging::kMessagesPerPage
+    int messagesPerPage_ = 1000;  // ConversationPaging::kMessagesPerPage
     int perPageMilliseconds_ = 100;
     int finalMilliseconds_ = 1000;
     const std::atomic<bool>* cancelFlag_ = nullptr;

@@ -27,7 +27,7 @@ namespace app {
 // deleted, which the jump and the search use (js/paging.js).
 class ConversationPaging {
 public:
-    static constexpr int kMessagesPerPage = 2000;
+    static constexpr int kMessagesPerPage = 1000;
 
     // One page: its messages conversation[first, first + count).
     struct Range {

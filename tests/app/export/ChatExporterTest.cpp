@@ -234,9 +234,9 @@ TEST_F(ChatExporterTest, ExportWritesEveryMessageOfLongConversations) {
     exporter.setPacing(0, 0);
     ASSERT_TRUE(exporter.prepareExportDirectory(chosen.path(), work.path()));
     exporter.exportConversations({{ExportItem::Kind::Contact, static_cast<int32_t>(chatty)}}, nullptr);
-    // Split into pages of 2000 (ConversationPagingTest): every message is on one of them.
+    // Split into pages of 1000 (ConversationPagingTest): every message is on one of them.
     int shown = 0;
-    for (const char* page : {"/Chatty_pages/0001.html", "/Chatty_pages/0002.html"}) {
+    for (const char* page : {"/Chatty_pages/0001.html", "/Chatty_pages/0002.html", "/Chatty_pages/0003.html"}) {
         shown += countOf(readFile(exportDir() + page), R"(<div class="chat leftside">)");
     }
     EXPECT_EQ(2100, shown);
