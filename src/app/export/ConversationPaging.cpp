@@ -18,6 +18,9 @@ namespace {
 
 const char* const kSearchFile = "search.js";
 
+// Page texts are UTF-8 literals; a text stream would take a char* for Latin-1.
+QString u8text(const char* text) { return QString::fromUtf8(text); }
+
 QString urlPart(const QString& name) { return QString::fromLatin1(QUrl::toPercentEncoding(name)); }
 
 QString head(const QString& title, bool inPagesDir) {
@@ -27,12 +30,12 @@ QString head(const QString& title, bool inPagesDir) {
         // export root, as in a page of its own.
         html += QStringLiteral("<base href=\"../\">");
     }
-    html += QStringLiteral(
-                "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>") +
+    html += QStringLiteral("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>") +
             escapeHtmlText(title) +
-            QStringLiteral("</title><link href=\"css/page-base.css\" rel=\"stylesheet\">"
-                           "<link href=\"css/page.css\" rel=\"stylesheet\"><script src=\"js/page.js\"></script>"
-                           "<script src=\"js/paging.js\"></script></head>");
+            QStringLiteral(
+                "</title><link href=\"css/page-base.css\" rel=\"stylesheet\">"
+                "<link href=\"css/page.css\" rel=\"stylesheet\"><script src=\"js/page.js\"></script>"
+                "<script src=\"js/paging.js\"></script></head>");
     return html;
 }
 
@@ -50,16 +53,17 @@ void writeNavigation(QTextStream& out, const QString& overviewUrl, const QString
                      const std::vector<ConversationPaging::Range>& ranges) {
     const size_t last = ranges.size() - 1;
     out << R"HTML(<div class="page-nav"><a href=")HTML" << escapeHtmlAttribute(overviewUrl)
-        << QString::fromUtf8(R"HTML(">全部页面</a>)HTML");
-    out << R"HTML(<a href=")HTML" << pageLink(dirUrl, 0) << QString::fromUtf8(R"HTML(">最早</a>)HTML");
-    if (index > 0) out << R"HTML(<a href=")HTML" << pageLink(dirUrl, index - 1, "#end") << QString::fromUtf8(R"HTML(">上一页</a>)HTML");
-    out << QString::fromUtf8(R"HTML(<span class="page-nav-here">第 )HTML") << index + 1 << " / " << ranges.size() << QString::fromUtf8(" 页 · ")
-        << escapeHtmlText(rangeText(ranges[index])) << "</span>";
-    if (index < last) out << R"HTML(<a href=")HTML" << pageLink(dirUrl, index + 1) << QString::fromUtf8(R"HTML(">下一页</a>)HTML");
-    out << R"HTML(<a href=")HTML" << pageLink(dirUrl, last, "#end") << QString::fromUtf8(R"HTML(">最新</a>)HTML");
+        << u8text(R"HTML(">全部页面</a>)HTML");
+    out << R"HTML(<a href=")HTML" << pageLink(dirUrl, 0) << u8text(R"HTML(">最早</a>)HTML");
+    if (index > 0)
+        out << R"HTML(<a href=")HTML" << pageLink(dirUrl, index - 1, "#end") << u8text(R"HTML(">上一页</a>)HTML");
+    out << u8text(R"HTML(<span class="page-nav-here">第 )HTML") << index + 1 << " / " << ranges.size()
+        << u8text(" 页 · ") << escapeHtmlText(rangeText(ranges[index])) << "</span>";
+    if (index < last) out << R"HTML(<a href=")HTML" << pageLink(dirUrl, index + 1) << u8text(R"HTML(">下一页</a>)HTML");
+    out << R"HTML(<a href=")HTML" << pageLink(dirUrl, last, "#end") << u8text(R"HTML(">最新</a>)HTML");
     if (ranges[index].deleted > 0) {
-        out << QString::fromUtf8(R"HTML(<button type="button" onclick="wcrNextDeleted()">下一条已删除（本页 )HTML") << ranges[index].deleted
-            << QString::fromUtf8(R"HTML( 条）</button>)HTML");
+        out << u8text(R"HTML(<button type="button" onclick="wcrNextDeleted()">下一条已删除（本页 )HTML")
+            << ranges[index].deleted << u8text(R"HTML( 条）</button>)HTML");
     }
     out << "</div>";
 }
@@ -86,9 +90,9 @@ bool writeSearchData(const QString& path, const std::vector<ChatEntry>& conversa
                                     entry.obtainWay == 1 ? 0 : 1, text});
         }
     }
-    QString json = QString::fromUtf8(
-        QJsonDocument(QJsonObject{{QStringLiteral("pages"), pages}, {QStringLiteral("items"), items}})
-            .toJson(QJsonDocument::Compact));
+    QString json =
+        QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("pages"), pages}, {QStringLiteral("items"), items}})
+                              .toJson(QJsonDocument::Compact));
     // Line and paragraph separators end a line in older script engines.
     json.replace(QChar(0x2028), QStringLiteral("\\u2028")).replace(QChar(0x2029), QStringLiteral("\\u2029"));
     return writePageFile(path, [&](QTextStream& out) { out << "wcrSearchIndex(" << json << ");\n"; }).written;
@@ -172,24 +176,28 @@ PageFile ConversationPaging::write(const RenderContext& context, const FriendEnt
     return writePageFile(exportDir + QStringLiteral("/") + fileName, [&](QTextStream& out) {
         out << head(title, false) << R"HTML(<body class="paging-overview"><div class="container">)HTML";
         out << "<h1>" << escapeHtmlText(title) << "</h1>";
-        out << QString::fromUtf8(R"HTML(<p class="paging-summary">共 )HTML") << conversation.size() << QString::fromUtf8(" 条消息，其中 ") << deleted
-            << QString::fromUtf8(" 条已删除（已恢复），分为 ") << ranges.size() << QString::fromUtf8(" 页，每页最多 ") << messagesPerPage << QString::fromUtf8(" 条。</p>");
+        out << u8text(R"HTML(<p class="paging-summary">共 )HTML") << conversation.size() << u8text(" 条消息，其中 ")
+            << deleted << u8text(" 条已删除（已恢复），分为 ") << ranges.size() << u8text(" 页，每页最多 ")
+            << messagesPerPage << u8text(" 条。</p>");
         out << R"HTML(<p class="paging-links"><a href=")HTML" << pageLink(dirUrl, ranges.size() - 1, "#end")
-            << QString::fromUtf8(R"HTML(">最新消息</a><a href=")HTML") << pageLink(dirUrl, 0) << QString::fromUtf8(R"HTML(">最早消息</a></p>)HTML");
-        out << QString::fromUtf8(R"HTML(<form class="paging-jump" onsubmit="wcrJumpToDate(); return false;"><label>跳到日期 )HTML")
+            << u8text(R"HTML(">最新消息</a><a href=")HTML") << pageLink(dirUrl, 0)
+            << u8text(R"HTML(">最早消息</a></p>)HTML");
+        out << u8text(R"HTML(<form class="paging-jump" onsubmit="wcrJumpToDate(); return false;"><label>跳到日期 )HTML")
             << R"HTML(<input type="date" id="jump-date" min=")HTML" << formatUtcTime(ranges.front().firstTime).left(10)
             << R"HTML(" max=")HTML" << formatUtcTime(ranges.back().lastTime).left(10)
-            << QString::fromUtf8(R"HTML("></label><button type="submit">前往</button></form>)HTML");
+            << u8text(R"HTML("></label><button type="submit">前往</button></form>)HTML");
         out << R"HTML(<form class="paging-search" onsubmit="wcrSearch(); return false;">)HTML"
-            << QString::fromUtf8(R"HTML(<input type="search" id="search-text" placeholder="搜索本会话的文字消息">)HTML")
-            << QString::fromUtf8(R"HTML(<button type="submit">搜索</button></form><div id="search-results"></div>)HTML");
+            << u8text(R"HTML(<input type="search" id="search-text" placeholder="搜索本会话的文字消息">)HTML")
+            << u8text(R"HTML(<button type="submit">搜索</button></form><div id="search-results"></div>)HTML");
         out << R"HTML(<table class="paging-table" id="paging-table" data-dir=")HTML" << escapeHtmlAttribute(dirUrl)
-            << QString::fromUtf8(R"HTML("><thead><tr><th>页</th><th>时间</th><th>消息</th><th>已删除</th></tr></thead><tbody>)HTML");
+            << u8text(
+                   R"HTML("><thead><tr><th>页</th><th>时间</th><th>消息</th><th>已删除</th></tr></thead><tbody>)HTML");
         for (size_t p = 0; p < ranges.size(); ++p) {
             const Range& range = ranges[p];
             out << R"HTML(<tr data-first=")HTML" << range.firstTime << R"HTML(" data-last=")HTML" << range.lastTime
-                << R"HTML("><td><a href=")HTML" << pageLink(dirUrl, p) << QString::fromUtf8(R"HTML(">第 )HTML") << p + 1
-                << QString::fromUtf8(" 页</a></td><td>") << escapeHtmlText(rangeText(range)) << "</td><td>" << range.count << "</td><td>";
+                << R"HTML("><td><a href=")HTML" << pageLink(dirUrl, p) << u8text(R"HTML(">第 )HTML") << p + 1
+                << u8text(" 页</a></td><td>") << escapeHtmlText(rangeText(range)) << "</td><td>" << range.count
+                << "</td><td>";
             if (range.deleted > 0) {
                 out << R"HTML(<a href=")HTML" << pageLink(dirUrl, p, "#deleted") << R"HTML(">)HTML" << range.deleted
                     << "</a>";

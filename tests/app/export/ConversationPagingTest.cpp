@@ -2,14 +2,14 @@
 // numbered from the oldest, the table of pages with dates and deleted counts, the
 // search data, and names that stay safe.
 
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include "app/export/ChatExporter.h"
 #include "app/export/ConversationPaging.h"
@@ -46,8 +46,8 @@ TEST(ConversationPaging, SplitsIntoRunsWithTheirDatesAndDeletedCounts) {
         int perPage;
         std::vector<size_t> counts;
     };
-    for (const Case& c : std::vector<Case>{{0, 5, {}}, {1, 5, {1}}, {5, 5, {5}}, {6, 5, {5, 1}},
-                                           {12, 5, {5, 5, 2}}, {3, 0, {1, 1, 1}}}) {
+    for (const Case& c : std::vector<Case>{
+             {0, 5, {}}, {1, 5, {1}}, {5, 5, {5}}, {6, 5, {5, 1}}, {12, 5, {5, 5, 2}}, {3, 0, {1, 1, 1}}}) {
         const std::vector<ChatEntry> part(conversation.begin(), conversation.begin() + c.messages);
         const auto ranges = ConversationPaging::split(part, c.perPage);
         std::vector<size_t> counts;
@@ -156,9 +156,10 @@ TEST_F(ConversationPagingExport, EveryMessageOnOnePageWithTheTableNavigationAndS
 
     const QByteArray table = readFile(exportDir() + "/Pal.html");
     EXPECT_TRUE(table.contains("共 12 条消息，其中 2 条已删除（已恢复），分为 3 页，每页最多 5 条。"));
-    EXPECT_TRUE(table.contains(R"(<tr data-first="1420088400" data-last="1420102800"><td><a href="Pal_pages/0002.html">第 2 页</a></td>)"
-                               R"(<td>2015-01-01 05:00:00 – 2015-01-01 09:00:00</td><td>5</td>)"
-                               R"(<td><a href="Pal_pages/0002.html#deleted">1</a></td></tr>)"));
+    EXPECT_TRUE(table.contains(
+        R"(<tr data-first="1420088400" data-last="1420102800"><td><a href="Pal_pages/0002.html">第 2 页</a></td>)"
+        R"(<td>2015-01-01 05:00:00 – 2015-01-01 09:00:00</td><td>5</td>)"
+        R"(<td><a href="Pal_pages/0002.html#deleted">1</a></td></tr>)"));
     EXPECT_TRUE(table.contains(R"(<td>2</td><td>0</td></tr>)"));  // the last page
     EXPECT_TRUE(table.contains(R"(min="2015-01-01" max="2015-01-01")"));
 
@@ -174,7 +175,8 @@ TEST_F(ConversationPagingExport, EveryMessageOnOnePageWithTheTableNavigationAndS
     EXPECT_EQ(k2015 + 7 * 3600, needle[2].toVariant().toLongLong());
     EXPECT_EQ(0, needle[3].toInt());
     EXPECT_EQ("message 7 needle", needle[4].toString().toStdString());
-    EXPECT_TRUE(QByteArray(readFile(dir + "/0002.html")).contains("id=\"m" + QByteArray::number(needle[1].toInt()) + "\""));
+    EXPECT_TRUE(
+        QByteArray(readFile(dir + "/0002.html")).contains("id=\"m" + QByteArray::number(needle[1].toInt()) + "\""));
     EXPECT_EQ(1, items[9].toArray()[3].toInt());
 }
 
@@ -187,5 +189,6 @@ TEST_F(ConversationPagingExport, NamesFollowTheSafePageName) {
     EXPECT_TRUE(QFile::exists(exportDir() + "/a b_c_pages/0002.html"));
     EXPECT_TRUE(QFile::exists(exportDir() + "/A B_C_2_pages/0002.html"));
     EXPECT_TRUE(readFile(exportDir() + "/a b_c.html").contains(R"(<a href="a%20b_c_pages/0002.html">第 2 页</a>)"));
-    EXPECT_TRUE(readFile(exportDir() + "/A B_C_2_pages/0001.html").contains(R"(<a href="A%20B_C_2.html">全部页面</a>)"));
+    EXPECT_TRUE(
+        readFile(exportDir() + "/A B_C_2_pages/0001.html").contains(R"(<a href="A%20B_C_2.html">全部页面</a>)"));
 }

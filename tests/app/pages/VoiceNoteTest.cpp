@@ -1,13 +1,13 @@
 // Voice notes in pages: SILK files read defensively, written beside the page as
 // scripts the page can load from file://, and a player or a readable reason.
 
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTextStream>
-
-#include <gtest/gtest.h>
 
 #include "app/pages/MessageRenderer.h"
 #include "app/pages/VoiceNote.h"
@@ -139,7 +139,8 @@ TEST(VoiceNote, PagesShowAPlayerOrTheReason) {
     };
     QString html;
     QTextStream out(&html);
-    MessageRenderer(context).writeContactPage(out, pal, {voice(5, 1, 1), voice(6, 1, 0), voice(7, 1, 1), voice(5, 2, 1)});
+    MessageRenderer(context).writeContactPage(out, pal,
+                                              {voice(5, 1, 1), voice(6, 1, 0), voice(7, 1, 1), voice(5, 2, 1)});
     out.flush();
     const std::string page = html.toStdString();
 
@@ -154,7 +155,9 @@ TEST(VoiceNote, PagesShowAPlayerOrTheReason) {
                                            R"(<span class="voice-status voice-failed">语音文件无法解码</span></p>)"));
     EXPECT_FALSE(QFile::exists(exportDir.path() + "/voice/NOISE.js"));
     // Not in the backup, and a recovered note (no local id, so no media).
-    EXPECT_NE(std::string::npos, page.find(R"(id="audio2"></audio><span class="voice-status voice-failed">语音文件不在备份中)"));
-    EXPECT_NE(std::string::npos, page.find(R"(id="audio3"></audio><span class="voice-status voice-failed">语音文件不在备份中)"));
+    EXPECT_NE(std::string::npos,
+              page.find(R"(id="audio2"></audio><span class="voice-status voice-failed">语音文件不在备份中)"));
+    EXPECT_NE(std::string::npos,
+              page.find(R"(id="audio3"></audio><span class="voice-status voice-failed">语音文件不在备份中)"));
     EXPECT_EQ(1u, QDir(exportDir.path() + "/voice").entryList(QDir::Files).size());
 }
