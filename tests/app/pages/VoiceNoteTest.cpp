@@ -9,8 +9,10 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include "app/pages/ConversationViewer.h"
 #include "app/pages/MessageRenderer.h"
 #include "app/pages/VoiceNote.h"
+#include "app/store/RecoveredData.h"
 #include "wchat/Md5.h"
 
 using namespace talwen::app;
@@ -160,4 +162,43 @@ TEST(VoiceNote, PagesShowAPlayerOrTheReason) {
     EXPECT_NE(std::string::npos,
               page.find(R"(id="audio3"></audio><span class="voice-status voice-failed">语音文件不在备份中)"));
     EXPECT_EQ(1u, QDir(exportDir.path() + "/voice").entryList(QDir::Files).size());
+}
+
+// The window's view writes its notes beside its page, "<working dir>/temp/voice",
+// also for the earlier messages it puts above.
+TEST(VoiceNote, TheViewerWritesNotesBesideItsPage) {
+    QTemporaryDir work;
+    QTemporaryDir backup;
+    ASSERT_TRUE(work.isValid() && backup.isValid());
+    writeFile(backup.path() + "/TONE", tone());
+    writeFile(backup.path() + "/EARLIER", tone());
+    const RecoveredData data;  // an unknown contact: user name ""
+    const QString base = QString("Documents/%1/Audio/%2/")
+                             .arg(kAccount, QString::fromStdString(talwen::wchat::Md5::hexDigest("")));
+    const MediaFileMap media = {{base + "5.aud", "TONE"}, {base + "6.aud", "EARLIER"}};
+    RenderContext context;
+    context.friendMap = &data.friendMap();
+    context.accountDir = kAccount;
+    context.backupDir = backup.path();
+    context.mediaFiles = &media;
+    auto slice = [](int32_t localId) {
+        ChatEntry note;
+        note.type = 34;
+        note.mesLocalId = localId;
+        note.rcChatId = localId;
+        note.obtainWay = 1;
+        note.des = 1;
+        note.createTime = 1420070400;
+        ConversationSlice s;
+        s.messages = {note};
+        return s;
+    };
+    const PageFile page = ConversationViewer(work.path()).showConversationSlice(data, context, 1, slice(5));
+    ASSERT_TRUE(page.written);
+    EXPECT_EQ(work.path() + "/temp", ConversationViewer::viewerPageDir(work.path()));
+    EXPECT_TRUE(readFile(page.path).contains(R"(data-voice="TONE")"));
+    EXPECT_TRUE(QFile::exists(work.path() + "/temp/voice/TONE.js"));
+    context.pageDir = ConversationViewer::viewerPageDir(work.path());
+    EXPECT_TRUE(ConversationViewer::earlierMessagesScript(data, context, 1, slice(6)).contains(R"(data-voice=\"EARLIER\")"));
+    EXPECT_TRUE(QFile::exists(work.path() + "/temp/voice/EARLIER.js"));
 }
