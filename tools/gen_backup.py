@@ -174,6 +174,12 @@ def keyed_archive_settings(settings, rng):
     return plistlib.dumps(archive, fmt=plistlib.FMT_BINARY)
 
 
+# A voice note that plays: one second of tone encoded with silk-wasm (tools/gen_silk_tone.js).
+VOICE_TONE_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "app", "pages", "data",
+                               "tone-1000ms.aud")
+VOICE_TONE = open(VOICE_TONE_PATH, "rb").read() if os.path.isfile(VOICE_TONE_PATH) else None
+
+
 def media_files(account_dir, contacts, rng):
     """Media paths as the conversation renderer looks them up:
     Documents/<account>/{Img,Audio,Video}/<md5 of contact>/<local id><suffix>."""
@@ -186,8 +192,9 @@ def media_files(account_dir, contacts, rng):
                       b"\xff\xd8\xff\xe0" + rng.randbytes(60)))
         files.append(("%s/Img/%s/%d.pic_thum" % (base, digest, local_id),
                       b"\xff\xd8\xff\xe0" + rng.randbytes(20)))
+        noise = rng.randbytes(40)  # drawn always, so that the rest stays as it was
         files.append(("%s/Audio/%s/%d.aud" % (base, digest, local_id + 1),
-                      b"\x02#!SILK_V3" + rng.randbytes(40)))
+                      VOICE_TONE or b"\x02#!SILK_V3" + noise))
         files.append(("%s/Video/%s/%d.mp4" % (base, digest, local_id + 2),
                       b"\x00\x00\x00\x18ftypmp42" + rng.randbytes(40)))
         files.append(("%s/Video/%s/%d.video_thum" % (base, digest, local_id + 2),

@@ -10,6 +10,7 @@
 
 #include "app/store/FriendCategory.h"
 #include "app/store/PageTime.h"
+#include "app/export/ConversationPaging.h"
 #include "app/store/RecoveredData.h"
 #include "app/store/TimeText.h"
 
@@ -75,9 +76,16 @@ PageFile ChatExporter::writeContactPage(int32_t rcFriendId, const std::vector<Ch
     RenderContext context = context_;
     context.exportDir = exportDir;
     const QString fileName = names_.claim(contact.nickName);
-    const PageFile page = writePage(exportDir, fileName, true, [&](QTextStream& out) {
-        MessageRenderer(context).writeContactPage(out, contact, conversation);
-    });
+    PageFile page;
+    if (conversation.size() > static_cast<size_t>(messagesPerPage_)) {
+        // One page of a long conversation would not open in a browser.
+        if (!QDir().mkpath(exportDir + QStringLiteral("/files"))) return PageFile();
+        page = ConversationPaging::write(context, contact, conversation, exportDir, fileName, messagesPerPage_);
+    } else {
+        page = writePage(exportDir, fileName, true, [&](QTextStream& out) {
+            MessageRenderer(context).writeContactPage(out, contact, conversation);
+        });
+    }
     noteContactPage(contact, fileName, conversation, page);
     return page;
 }

@@ -59,7 +59,9 @@ public:
     bool prepareExportDirectory(const QString& chosenDir, const QString& workingDir);
     const QString& exportDirectory() const { return exportDir_; }
 
-    // The page of a contact for the given messages, media copied into "files".
+    // The page of a contact for the given messages, media copied into "files". A
+    // conversation of more than messagesPerPage messages becomes several pages
+    // (ConversationPaging.h) and this page their table.
     PageFile writeContactPage(int32_t rcFriendId, const std::vector<ChatEntry>& conversation,
                               const QString& exportDir);
     // The page of an unknown-friend group, "未知好友" + pageNumber + ".html".
@@ -79,6 +81,9 @@ public:
     // Every page written since prepareExportDirectory, in export order (across calls
     // of exportConversations).
     const std::vector<ExportedConversation>& exported() const { return exported_; }
+
+    // Messages of one page before a conversation is split (at least 1).
+    void setMessagesPerPage(int messagesPerPage) { messagesPerPage_ = messagesPerPage < 1 ? 1 : messagesPerPage; }
 
     // Pauses of the export worker: after each page and before the final report.
     void setPacing(int perPageMilliseconds, int finalMilliseconds);
@@ -103,6 +108,7 @@ private:
     RenderContext context_;
     QString exportDir_;
     ExportFileNames names_;
+    int messagesPerPage_ = 1000;  // ConversationPaging::kMessagesPerPage
     int perPageMilliseconds_ = 100;
     int finalMilliseconds_ = 1000;
     const std::atomic<bool>* cancelFlag_ = nullptr;

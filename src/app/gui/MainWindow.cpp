@@ -552,8 +552,10 @@ void MainWindow::showEarlierMessages(const QString& link) {
     const ConversationSlice slice = RecoveredData::queryMessagesBefore(session.storeConnection(), viewedContact_,
                                                                        before, kConversationSliceSize, &error);
     if (!error.isSuccess()) return;
+    RenderContext context = session.renderContext();
+    context.pageDir = ConversationViewer::viewerPageDir(workDirectory());
     tcmsg_->pageView()->runScript(
-        ConversationViewer::earlierMessagesScript(session.results(), session.renderContext(), viewedContact_, slice));
+        ConversationViewer::earlierMessagesScript(session.results(), context, viewedContact_, slice));
 }
 
 void MainWindow::viewUnknownFriend(int32_t pageNumber) {

@@ -28,6 +28,7 @@ PageFile ConversationViewer::showConversation(const RecoveredData& data, const R
     return writeViewerPage([&](QTextStream& out) {
         RenderContext viewerContext = context;
         viewerContext.exportDir.clear();
+        viewerContext.pageDir = viewerPageDir(workingDir_);
         MessageRenderer(viewerContext).writeContactPage(out, contact, data.currentConversation());
     });
 }
@@ -38,6 +39,7 @@ PageFile ConversationViewer::showConversationSlice(const RecoveredData& data, co
     return writeViewerPage([&](QTextStream& out) {
         RenderContext viewerContext = context;
         viewerContext.exportDir.clear();
+        viewerContext.pageDir = viewerPageDir(workingDir_);
         MessageRenderer(viewerContext).writeContactSlicePage(out, contact, slice);
     });
 }
@@ -66,6 +68,7 @@ PageFile ConversationViewer::showLostConversation(const RecoveredData& data, con
     return writeViewerPage([&](QTextStream& out) {
         RenderContext viewerContext = context;
         viewerContext.exportDir.clear();
+        viewerContext.pageDir = viewerPageDir(workingDir_);
         MessageRenderer(viewerContext).writeLostPage(out, group);
     });
 }

@@ -28,11 +28,15 @@ public:
     // The script that puts an earlier slice above the messages the view shows and
     // moves the load-earlier link to that slice's oldest message (removes it when
     // nothing is earlier). The view runs it after a navigation to the link
-    // (parseEarlierMessagesLink) has been refused and the slice read.
+    // (parseEarlierMessagesLink) has been refused and the slice read. The context's
+    // pageDir should be viewerPageDir(), where the slice's voice notes go.
     static QString earlierMessagesScript(const RecoveredData& data, const RenderContext& context,
                                          int32_t rcFriendId, const ConversationSlice& slice);
     // One unknown-friend group (an absent page number gives an empty page).
     PageFile showLostConversation(const RecoveredData& data, const RenderContext& context, int32_t pageNumber) const;
+
+    // The directory of the viewer's page: "<working dir>/temp".
+    static QString viewerPageDir(const QString& workingDir) { return workingDir + QStringLiteral("/temp"); }
 
 private:
     template <typename Write>

@@ -10,6 +10,7 @@
 #include "app/pages/HtmlText.h"
 #include "app/pages/MessageFallbacks.h"
 #include "app/store/PageTime.h"
+#include "app/pages/VoiceNote.h"
 #include "app/store/PictureNames.h"
 #include "app/store/TimeText.h"
 #include "backup/BoundedXml.h"
@@ -420,20 +421,30 @@ void MessageRenderer::renderBody(QTextStream& out, PageKind kind, const Message&
             if (lost) {
                 out << (des != 0 ? R"HTML(<img  onclick="playOrPaused('firefox',this);" src="images/icon-voice_0.png">)HTML"
                                  : R"HTML(<img  onclick="playOrPaused('firefox',this);" src="images/icon-voice.png">)HTML");
-                out << R"HTML(<audio src=")HTML" << R"HTML(#")HTML" << R"HTML(id="audio"></audio>)HTML" << "</p>";
+                out << R"HTML(<audio src=")HTML" << R"HTML(#")HTML" << R"HTML(id="audio"></audio>)HTML";
+                writeVoiceProblem(out, kVoiceMissingText);
+                out << "</p>";
+                break;
+            }
+            const QString file = findMedia(QStringLiteral("/Audio/"), digest, localId, {".aud"});
+            if (!file.isEmpty()) {
+                // The original file still goes to "files" for examiners; the page plays
+                // the note through its script (VoiceNote.h).
+                mediaReference(file);
+                const QString pageDir = context_.pageDir.isEmpty() ? context_.exportDir : context_.pageDir;
+                const VoiceScript voice = writeVoiceScript(context_.backupDir + QStringLiteral("/") + file,
+                                                           file.section(QLatin1Char('/'), -1), pageDir);
+                writeVoicePlayer(out, des != 0, QStringLiteral("audio") + QString::number(index), voice);
+                out << "</p>";
                 break;
             }
             out << R"HTML(<img  onclick="playOrPaused('audio)HTML" << index;
             out << (des != 0 ? R"HTML(',this);" src="images/icon-voice_0.png">)HTML"
                              : R"HTML(',this);" src="images/icon-voice.png">)HTML");
-            out << R"HTML(<audio src=")HTML";
-            const QString file = findMedia(QStringLiteral("/Audio/"), digest, localId, {".aud"});
-            if (file.isEmpty()) {
-                out << R"HTML(#")HTML";
-            } else {
-                out << escapeHtmlAttribute(mediaReference(file)) << R"HTML(")HTML";
-            }
-            out << R"HTML(id="audio)HTML" << index << R"HTML("></audio>)HTML" << "</p>";
+            out << R"HTML(<audio src=")HTML" << R"HTML(#")HTML";
+            out << R"HTML(id="audio)HTML" << index << R"HTML("></audio>)HTML";
+            writeVoiceProblem(out, kVoiceMissingText);
+            out << "</p>";
             break;
         }
         case 42: {

@@ -43,6 +43,9 @@ struct RenderContext {
     // Encrypted backups: called with a media file's name before it is looked for
     // in backupDir, which holds only the files decrypted so far; it decrypts it there.
     std::function<void(const QString& fileName)> prepareMedia;
+    // Directory of the page being written: voice notes go below it as scripts
+    // ("voice/<file>.js", VoiceNote.h). Empty: exportDir.
+    QString pageDir;
 };
 
 // The link of a slice page's load-earlier element: "#wcr-earlier:" + the createTime
