@@ -532,6 +532,7 @@ TEST_F(SeekerTest, ADamagedSourceGivesWhatItHoldsAndSaysWhatItLost) {
         EXPECT_EQ(reasons, summary.partialReasons) << "the store keeps the reasons";
         EXPECT_GE(summary.liveChats, c.minLiveChats);
         EXPECT_GE(summary.liveChats + summary.carvedChats, c.minAllChats);
-        EXPECT_EQ(c.friends, summary.liveFriends + summary.madeUpFriends) << summary.carvedFriends;
+        // A contact the copy lost may still be carved; its conversation is then tied to that row.
+        EXPECT_EQ(c.friends, summary.liveFriends + summary.madeUpFriends + summary.carvedFriends);
     }
 }

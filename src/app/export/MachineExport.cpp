@@ -39,6 +39,8 @@ struct MessageRow {
     int deduceType = 0;
     double ratio = 0;
     int ties = 0;
+    bool hasWalFrame = false;  // carved: 0 the database file, N frame N of its write-ahead log
+    int64_t walFrame = 0;
 };
 
 // Everything a column may need beside the row.
@@ -103,6 +105,8 @@ QString tieText(const MessageRow& row) {
         case 3: return QStringLiteral("page of a made-up contact's table");
         case 4: return QStringLiteral("chat room by tagged senders");
         case 5: return QStringLiteral("contact by fromusername");
+        case 6: return QStringLiteral("page of a known contact's table b-tree");
+        case 7: return QStringLiteral("table of a user name proved by its hash");
         default: return QStringLiteral("deduce type ") + QString::number(row.deduceType);
     }
 }
@@ -111,8 +115,8 @@ QString number(int64_t value) { return QString::number(value); }
 
 // The message columns, the one place that says what each file column holds. A
 // value that is empty is written as an empty field and as null in JSON. Where the
-// store does not record a fact yet (offset in the page, source file, WAL frame) the
-// column stays empty.
+// store does not record a fact (offset in the page, source file) the column stays
+// empty.
 struct MessageColumn {
     const char* name;
     bool numeric;
@@ -172,8 +176,13 @@ const MessageColumn kMessageColumns[] = {
     {"db_page", true,
      [](const RowContext&, const MessageRow& r) { return r.hasPageNumber ? number(r.pageNumber) : QString(); }},
     {"offset", true, [](const RowContext&, const MessageRow&) { return QString(); }},
-    {"source_file", false, [](const RowContext&, const MessageRow&) { return QString(); }},
-    {"wal_frame", true, [](const RowContext&, const MessageRow&) { return QString(); }},
+    {"source_file", false,
+     [](const RowContext&, const MessageRow& r) {
+         if (!r.hasWalFrame) return QString();
+         return r.walFrame > 0 ? QStringLiteral("MM.sqlite-wal") : QStringLiteral("MM.sqlite");
+     }},
+    {"wal_frame", true,
+     [](const RowContext&, const MessageRow& r) { return r.hasWalFrame && r.walFrame > 0 ? number(r.walFrame) : QString(); }},
     {"rc_chat_id", true, [](const RowContext&, const MessageRow& r) { return number(r.rcChatId); }},
     {"mes_local_id", true,
      [](const RowContext&, const MessageRow& r) { return r.obtainWay == 1 ? number(r.mesLocalId) : QString(); }},
@@ -184,12 +193,32 @@ const MessageColumn kMessageColumns[] = {
 
 // Messages in time order with the tie of the highest ratio (SQLite takes the bare
 // columns of a max() aggregate from the row holding the maximum).
-const char* const kMessagesSql =
-    "SELECT C.rcChatId, C.obtainWay, C.pageNumber, C.taggedUserName, C.fromUserName, C.mesLocalId, "
-    "C.mesSvrId, C.createTime, C.message, C.type, C.des, R.rcFriendId, R.deduceType, R.ratio, R.ties "
+const char* const kMessagesFromSql =
     "FROM WC_Chat AS C LEFT JOIN (SELECT rcChatId, rcFriendId, deduceType, max(ratio) AS ratio, "
     "count(*) AS ties FROM WC_Chatroom GROUP BY rcChatId) AS R ON R.rcChatId = C.rcChatId "
     "ORDER BY C.createTime, C.rcChatId;";
+
+// Stores kept before carved rows recorded their write-ahead log frame lack the
+// column: NULL stands in for it.
+QByteArray messagesSql(bool hasWalFrame) {
+    return QByteArray(
+               "SELECT C.rcChatId, C.obtainWay, C.pageNumber, C.taggedUserName, C.fromUserName, C.mesLocalId, "
+               "C.mesSvrId, C.createTime, C.message, C.type, C.des, R.rcFriendId, R.deduceType, R.ratio, R.ties, ") +
+           (hasWalFrame ? "C.walFrame " : "NULL ") + kMessagesFromSql;
+}
+
+bool hasColumn(sqlite3* store, const char* table, const char* column) {
+    sqlite3_stmt* statement = nullptr;
+    bool found = false;
+    if (sqlite3_prepare_v2(store, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?;", -1, &statement, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_bind_text(statement, 1, table, -1, SQLITE_STATIC);
+        sqlite3_bind_text(statement, 2, column, -1, SQLITE_STATIC);
+        found = sqlite3_step(statement) == SQLITE_ROW;
+    }
+    sqlite3_finalize(statement);
+    return found;
+}
 
 QString columnText(sqlite3_stmt* statement, int column) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
@@ -219,6 +248,8 @@ void readRow(sqlite3_stmt* s, MessageRow* row) {
     row->deduceType = sqlite3_column_int(s, 12);
     row->ratio = sqlite3_column_double(s, 13);
     row->ties = sqlite3_column_int(s, 14);
+    row->hasWalFrame = !isNull(s, 15);
+    row->walFrame = sqlite3_column_int64(s, 15);
 }
 
 QJsonValue jsonValue(const MessageColumn& column, const QString& value) {
@@ -278,7 +309,8 @@ MachineExportOutcome writeMachineExport(sqlite3* store, const QString& exportDir
     bool jsonOk = true;
 
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(store, kMessagesSql, -1, &statement, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(store, messagesSql(hasColumn(store, "WC_Chat", "walFrame")).constData(), -1, &statement,
+                           nullptr) != SQLITE_OK) {
         sqlite3_finalize(statement);
         outcome.failedFile = csvFile.fileName();
         return outcome;

@@ -63,6 +63,7 @@ void row(QTextStream& out, const QString& term, const QString& value, const char
 void ScanReport::countFrom(sqlite3* store, const wchat::StoreSummary& summary, const RecoveredData& data) {
     hasCounts = true;
     counts = summary;
+    plausibilityRejections = summary.rejectedChats;
     friendConversations = groupConversations = officialConversations = unknownConversations = 0;
     for (const FriendEntry& entry : data.friendList()) {
         if (entry.obtainWay == 101 || entry.usrName.isEmpty()) {
