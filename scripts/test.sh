@@ -5,7 +5,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 BUILD_DIR="${BUILD_DIR:-build-asan}"
-cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Debug -DWCR_SANITIZE=ON -DWCR_BUILD_TESTS=ON >/dev/null
+# A compiler cache, when the machine has one, makes repeated runs quick; paths are
+# taken relative to the checkout so any clone shares it.
+LAUNCHER=()
+if command -v ccache >/dev/null 2>&1; then
+    export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+    LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Debug -DWCR_SANITIZE=ON -DWCR_BUILD_TESTS=ON "${LAUNCHER[@]}" >/dev/null
 cmake --build "$BUILD_DIR" -j "$(nproc)"
 (
     cd "$BUILD_DIR"
@@ -19,7 +26,7 @@ cmake --build "$BUILD_DIR" -j "$(nproc)"
 # tests run. WCR_SKIP_TSAN=1 leaves it out.
 if [ "${WCR_SKIP_TSAN:-0}" != 1 ]; then
     TSAN_DIR="${TSAN_BUILD_DIR:-build-tsan}"
-    cmake -S . -B "$TSAN_DIR" -DCMAKE_BUILD_TYPE=Debug -DWCR_TSAN=ON -DWCR_BUILD_TESTS=ON >/dev/null
+    cmake -S . -B "$TSAN_DIR" -DCMAKE_BUILD_TYPE=Debug -DWCR_TSAN=ON -DWCR_BUILD_TESTS=ON "${LAUNCHER[@]}" >/dev/null
     cmake --build "$TSAN_DIR" -j "$(nproc)" --target sqlite_recovery_tests wchat_tests
     export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
     "$TSAN_DIR/tests/sqlite_recovery_tests" --gtest_brief=1 \
@@ -32,7 +39,7 @@ fi
 if [ "${WCR_SKIP_FUZZ:-0}" != 1 ]; then
     FUZZ_DIR="${FUZZ_BUILD_DIR:-build-fuzz}"
     CC=clang CXX=clang++ cmake -S . -B "$FUZZ_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWCR_FUZZ=ON \
-        -DWCR_BUILD_TESTS=OFF >/dev/null
+        -DWCR_BUILD_TESTS=OFF "${LAUNCHER[@]}" >/dev/null
     cmake --build "$FUZZ_DIR" -j "$(nproc)" --target fuzzers
     for target in fuzz_page_engine fuzz_schema fuzz_record_inspector fuzz_mbdb fuzz_plist fuzz_message_renderer; do
         FUZZ_BUILD_DIR="$FUZZ_DIR" bash scripts/fuzz.sh "$target" "${FUZZ_SECONDS:-30}" -close_fd_mask=3
