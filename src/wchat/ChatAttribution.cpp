@@ -1,6 +1,8 @@
 #include "wchat/ChatAttribution.h"
 
 #include <cctype>
+#include <utility>
+#include <vector>
 
 #include "wchat/Md5.h"
 
@@ -33,13 +35,18 @@ void ChatAttribution::index(const std::vector<std::shared_ptr<WchatFriend>>& fri
             addKnownName(f->getUsrName());
         for (const std::string& member : f->getChatRoomMembers()) addKnownName(member);
     }
-    std::lock_guard<std::mutex> guard(lock_);
+    // The tracer is asked before our lock is taken: it calls back into us while
+    // holding its own, and the two locks must always be taken in that order.
+    std::vector<std::pair<int64_t, const sqlite::TableBtree*>> owned;
     for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         const std::string& name = table->getTableName();
         if (name.compare(0, kChatPrefixLength, "Chat_") != 0 || name.size() != kChatPrefixLength + kHashLength)
             continue;
         const int64_t owner = tracer.findRcFriendIdByHashedUsrName(name.substr(kChatPrefixLength));
-        if (owner == 0) continue;
+        if (owner != 0) owned.emplace_back(owner, table.get());
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& [owner, table] : owned) {
         for (const uint32_t page : table->getInteriorPages()) interiorPageOwners_[page].insert(owner);
     }
 }
