@@ -12,7 +12,7 @@ SAMPLE="$BUILD_DIR/sample"
 rm -rf "$SAMPLE"
 mkdir -p "$SAMPLE"
 echo "Generating a synthetic backup in $SAMPLE/backup ..."
-python3 tools/gen_backup.py --out "$SAMPLE/backup" --layout db --accounts 1 --profile small --seed 7 >/dev/null
+python3 tools/gen_backup.py --out "$SAMPLE/backup" --layout db --accounts 1 --profile small --seed 7 --message-media 3 >/dev/null
 
 "$BUILD_DIR/bin/wchat-recover" accounts "$SAMPLE/backup"
 "$BUILD_DIR/bin/wchat-recover" scan "$SAMPLE/backup" \

@@ -202,6 +202,43 @@ def media_files(account_dir, contacts, rng):
     return files
 
 
+def message_media_files(account_dir, db, per_table):
+    """Media of live picture, voice and video messages, as the renderer looks them up:
+    the first per_table of each kind in every conversation table. The bytes are fixed
+    (no random draws), so the rest of the backup stays as it is without this option."""
+    files = []
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "MM.sqlite")
+        with open(path, "wb") as f:
+            f.write(db)
+        con = sqlite3.connect(path)
+        try:
+            tables = [row[0] for row in con.execute(
+                "SELECT name FROM sqlite_master WHERE type = 'table' AND name LIKE 'Chat\\_%' ESCAPE '\\' "
+                "ORDER BY name")]
+            base = "Documents/%s" % account_dir
+            for table in tables:
+                digest = table[len("Chat_"):]
+                if len(digest) != 32:
+                    continue
+                for kind, folder, suffixes in ((3, "Img", (".pic", ".pic_thum")), (34, "Audio", (".aud",)),
+                                               (43, "Video", (".mp4", ".video_thum"))):
+                    rows = con.execute('SELECT MesLocalID FROM "%s" WHERE Type = ? ORDER BY MesLocalID LIMIT ?'
+                                       % table, (kind, per_table)).fetchall()
+                    for (local_id,) in rows:
+                        for suffix in suffixes:
+                            if suffix == ".aud":
+                                data = VOICE_TONE or b"\x02#!SILK_V3"
+                            elif suffix == ".mp4":
+                                data = b"\x00\x00\x00\x18ftypmp42" + bytes(40)
+                            else:
+                                data = b"\xff\xd8\xff\xe0" + bytes(60)
+                            files.append(("%s/%s/%s/%d%s" % (base, folder, digest, local_id, suffix), data))
+        finally:
+            con.close()
+    return files
+
+
 def messenger_entries(args, rng, summary):
     entries = [Entry(MESSENGER_DOMAIN, ""), Entry(MESSENGER_DOMAIN, "Documents"),
                Entry(MESSENGER_DOMAIN, "Library"), Entry(MESSENGER_DOMAIN, "Library/Preferences")]
@@ -247,6 +284,10 @@ def messenger_entries(args, rng, summary):
         entries.append(Entry(MESSENGER_DOMAIN, base + "/mmsetting.archive",
                              keyed_archive_settings(settings, rng)))
         media = media_files(account_dir, contacts, rng)
+        if args.message_media > 0 and source == "gen_messenger_db":
+            known = {path for path, _ in media}
+            media += [item for item in message_media_files(account_dir, db, args.message_media)
+                      if item[0] not in known]
         entries += [Entry(MESSENGER_DOMAIN, path, data) for path, data in media]
         summary["accounts"].append({
             "accountDir": account_dir,
@@ -522,6 +563,9 @@ def main(argv=None):
     parser.add_argument("--placeholder-db", action="store_true",
                         help="use the small placeholder MM.sqlite even when gen_messenger_db.py exists")
     parser.add_argument("--truth-dir", help="copy each account's truth.json here as <accountDir>.truth.json")
+    parser.add_argument("--message-media", type=int, default=0, metavar="N",
+                        help="also write the media of the first N live picture, voice and video messages "
+                             "of every conversation, so that pages show and play them")
     parser.add_argument("--device-name", help="Device Name in Info.plist")
     args = parser.parse_args(argv)
     if args.truth_dir:
