@@ -9,6 +9,7 @@
 
 #include "app/pages/HtmlText.h"
 #include "app/store/ConversationSlice.h"
+#include "app/store/PageTime.h"
 #include "app/store/TimeText.h"
 
 namespace talwen {
@@ -39,8 +40,9 @@ QString head(const QString& title, bool inPagesDir) {
     return html;
 }
 
-QString rangeText(const ConversationPaging::Range& range) {
-    return formatUtcTime(range.firstTime) + QStringLiteral(" – ") + formatUtcTime(range.lastTime);
+// In the zone the pages write their times in.
+QString rangeText(const ConversationPaging::Range& range, bool utc) {
+    return pageTimeText(range.firstTime, utc) + QStringLiteral(" – ") + pageTimeText(range.lastTime, utc);
 }
 
 // Page links relative to the export root: "<dir>/0003.html".
@@ -50,7 +52,7 @@ QString pageLink(const QString& dirUrl, size_t index, const char* fragment = "")
 }
 
 void writeNavigation(QTextStream& out, const QString& overviewUrl, const QString& dirUrl, size_t index,
-                     const std::vector<ConversationPaging::Range>& ranges) {
+                     const std::vector<ConversationPaging::Range>& ranges, bool utc) {
     const size_t last = ranges.size() - 1;
     out << R"HTML(<div class="page-nav"><a href=")HTML" << escapeHtmlAttribute(overviewUrl)
         << u8text(R"HTML(">全部页面</a>)HTML");
@@ -58,7 +60,7 @@ void writeNavigation(QTextStream& out, const QString& overviewUrl, const QString
     if (index > 0)
         out << R"HTML(<a href=")HTML" << pageLink(dirUrl, index - 1, "#end") << u8text(R"HTML(">上一页</a>)HTML");
     out << u8text(R"HTML(<span class="page-nav-here">第 )HTML") << index + 1 << " / " << ranges.size()
-        << u8text(" 页 · ") << escapeHtmlText(rangeText(ranges[index])) << "</span>";
+        << u8text(" 页 · ") << escapeHtmlText(rangeText(ranges[index], utc)) << "</span>";
     if (index < last) out << R"HTML(<a href=")HTML" << pageLink(dirUrl, index + 1) << u8text(R"HTML(">下一页</a>)HTML");
     out << R"HTML(<a href=")HTML" << pageLink(dirUrl, last, "#end") << u8text(R"HTML(">最新</a>)HTML");
     if (ranges[index].deleted > 0) {
@@ -154,7 +156,7 @@ PageFile ConversationPaging::write(const RenderContext& context, const FriendEnt
         const PageFile page = writePageFile(dirPath + QStringLiteral("/") + pageFileName(p), [&](QTextStream& out) {
             out << head(title + QStringLiteral(" · 第 ") + QString::number(p + 1) + QStringLiteral(" 页"), true)
                 << R"HTML(<body class="paged"><div class="container">)HTML";
-            writeNavigation(out, overviewUrl, dirUrl, p, ranges);
+            writeNavigation(out, overviewUrl, dirUrl, p, ranges, context.utc);
             ConversationSlice one;
             one.messages.resize(1);
             for (size_t i = range.first; i < range.first + range.count; ++i) {
@@ -164,7 +166,7 @@ PageFile ConversationPaging::write(const RenderContext& context, const FriendEnt
                 one.messages[0] = entry;
                 renderer.writeContactMessages(out, contact, one);
             }
-            writeNavigation(out, overviewUrl, dirUrl, p, ranges);
+            writeNavigation(out, overviewUrl, dirUrl, p, ranges, context.utc);
             out << R"HTML(<a id="end"></a></div></body></html>)HTML";
         });
         if (!page.written) return failed;
@@ -183,20 +185,21 @@ PageFile ConversationPaging::write(const RenderContext& context, const FriendEnt
             << u8text(R"HTML(">最新消息</a><a href=")HTML") << pageLink(dirUrl, 0)
             << u8text(R"HTML(">最早消息</a></p>)HTML");
         out << u8text(R"HTML(<form class="paging-jump" onsubmit="wcrJumpToDate(); return false;"><label>跳到日期 )HTML")
-            << R"HTML(<input type="date" id="jump-date" min=")HTML" << formatUtcTime(ranges.front().firstTime).left(10)
-            << R"HTML(" max=")HTML" << formatUtcTime(ranges.back().lastTime).left(10)
+            << R"HTML(<input type="date" id="jump-date" min=")HTML" << pageTimeText(ranges.front().firstTime, context.utc).left(10)
+            << R"HTML(" max=")HTML" << pageTimeText(ranges.back().lastTime, context.utc).left(10)
             << u8text(R"HTML("></label><button type="submit">前往</button></form>)HTML");
         out << R"HTML(<form class="paging-search" onsubmit="wcrSearch(); return false;">)HTML"
             << u8text(R"HTML(<input type="search" id="search-text" placeholder="搜索本会话的文字消息">)HTML")
             << u8text(R"HTML(<button type="submit">搜索</button></form><div id="search-results"></div>)HTML");
-        out << R"HTML(<table class="paging-table" id="paging-table" data-dir=")HTML" << escapeHtmlAttribute(dirUrl)
+        out << R"HTML(<table class="paging-table" id="paging-table" data-utc=")HTML" << (context.utc ? 1 : 0)
+            << R"HTML(" data-dir=")HTML" << escapeHtmlAttribute(dirUrl)
             << u8text(
                    R"HTML("><thead><tr><th>页</th><th>时间</th><th>消息</th><th>已删除</th></tr></thead><tbody>)HTML");
         for (size_t p = 0; p < ranges.size(); ++p) {
             const Range& range = ranges[p];
             out << R"HTML(<tr data-first=")HTML" << range.firstTime << R"HTML(" data-last=")HTML" << range.lastTime
                 << R"HTML("><td><a href=")HTML" << pageLink(dirUrl, p) << u8text(R"HTML(">第 )HTML") << p + 1
-                << u8text(" 页</a></td><td>") << escapeHtmlText(rangeText(range)) << "</td><td>" << range.count
+                << u8text(" 页</a></td><td>") << escapeHtmlText(rangeText(range, context.utc)) << "</td><td>" << range.count
                 << "</td><td>";
             if (range.deleted > 0) {
                 out << R"HTML(<a href=")HTML" << pageLink(dirUrl, p, "#deleted") << R"HTML(">)HTML" << range.deleted

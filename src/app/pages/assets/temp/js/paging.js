@@ -68,7 +68,10 @@ function wcrPagesDir() { return document.getElementById('paging-table').getAttri
 function wcrJumpToDate() {
   var value = document.getElementById('jump-date').value;  /* yyyy-mm-dd */
   if (!/^\d{4}-\d{2}-\d{2}$/.test(value)) return;
-  var t = Date.UTC(Number(value.slice(0, 4)), Number(value.slice(5, 7)) - 1, Number(value.slice(8, 10))) / 1000;
+  var y = Number(value.slice(0, 4)), m = Number(value.slice(5, 7)) - 1, d = Number(value.slice(8, 10));
+  /* Midnight in the zone the pages are written in: UTC, or the local time. */
+  var utc = document.getElementById('paging-table').getAttribute('data-utc') === '1';
+  var t = (utc ? Date.UTC(y, m, d) : new Date(y, m, d).getTime()) / 1000;
   var rows = document.querySelectorAll('#paging-table tbody tr');
   var row = rows[rows.length - 1];
   for (var i = 0; i < rows.length; i++) {
