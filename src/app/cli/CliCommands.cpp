@@ -477,17 +477,20 @@ int exportStore(const CliOptions& options, std::ostream& out, std::ostream& err,
     ExportOutcome exported;
     const int code = exportAll(session, progress, options, exported, out, err, interrupt);
     if (code == kExitInterrupted) return code;
+    wchat::StoreSummary counts;
+    const bool counted = session.summary(&counts).isOk();
     if (options.json) {
-        wchat::StoreSummary counts;
-        const bool counted = session.summary(&counts).isOk();
         JsonSummary summary;
         summary.counts = counted ? &counts : nullptr;
         summary.data = &session.results();
         summary.store = options.storeFile;
         summary.exported = &exported;
         summary.print(out);
+    } else if (counted && !counts.partialReasons.empty() && !options.quiet) {
+        out << "result: partial, the store was recovered from a damaged database\n";
     }
-    return code;
+    // A store of a partial recovery exports as partial, as its scan ended.
+    return code == kExitOk && counted && !counts.partialReasons.empty() ? kExitPartial : code;
 }
 
 }  // namespace

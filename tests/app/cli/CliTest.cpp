@@ -287,6 +287,11 @@ TEST(Cli, ADamagedDatabaseGivesAPartialResult) {
                                   (temp.path() + "/out").toStdString(), "--json", "--quiet"});
     const QJsonObject again = QJsonDocument::fromJson(QByteArray::fromStdString(exported.out)).object();
     EXPECT_TRUE(again["partial"].toBool()) << exported.out << exported.err;
+    EXPECT_EQ(kExitPartial, exported.code) << exported.err;
+    const Outcome exportedAgain = run({"export", (temp.path() + "/kept.db").toStdString(), "--export",
+                                       (temp.path() + "/out2").toStdString()});
+    EXPECT_EQ(kExitPartial, exportedAgain.code) << exportedAgain.err;
+    EXPECT_NE(std::string::npos, exportedAgain.out.find("result: partial")) << exportedAgain.out;
 }
 
 class CliBackupLayout : public ::testing::TestWithParam<const char*> {};
