@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/support/TestFiles.h"
 #include "app/support/TestStore.h"
 #include "app/export/ChatExporter.h"
 #include "app/pages/ConversationViewer.h"
@@ -26,21 +27,13 @@ using talwen::app::RecoveredData;
 using talwen::app::RenderContext;
 using talwen::common::ErrorInfo;
 
+using talwen::app::test::readFile;
+using talwen::app::test::writeFile;
+
 namespace {
 
 constexpr int64_t k2015 = 1420070400;
 const char* const kAccount = "0123456789abcdef0123456789abcdef";
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(content);
-}
 
 int countOf(const QByteArray& text, const QByteArray& piece) {
     return text.count(piece);

@@ -15,18 +15,16 @@
 #include "app/export/ConversationPaging.h"
 #include "app/pages/PageAssets.h"
 #include "app/store/RecoveredData.h"
+#include "app/support/TestFiles.h"
 #include "app/support/TestStore.h"
 
 using namespace talwen::app;
 
+using talwen::app::test::readFile;
+
 namespace {
 
 constexpr int64_t k2015 = 1420070400;
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 ChatEntry entry(int32_t id, int64_t time, int obtainWay) {
     ChatEntry e;

@@ -12,6 +12,7 @@
 #include "app/export/MachineExport.h"
 #include "app/pages/PageAssets.h"
 #include "app/store/RecoveredData.h"
+#include "app/support/TestFiles.h"
 #include "app/support/TestStore.h"
 
 using talwen::app::ChatExporter;
@@ -22,14 +23,11 @@ using talwen::app::RecoveredData;
 using talwen::app::RenderContext;
 using talwen::common::ErrorInfo;
 
+using talwen::app::test::readFile;
+
 namespace {
 
 constexpr int64_t k2015 = 1420070400;
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // An RFC 4180 reader of the test's own, to read back what the writer wrote: quoted
 // fields may hold commas, doubled quotes and line breaks; records end with CRLF.

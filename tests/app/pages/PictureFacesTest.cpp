@@ -11,11 +11,14 @@
 #include <gtest/gtest.h>
 
 #include "app/pages/MessageRenderer.h"
+#include "app/support/TestFiles.h"
 
 using talwen::app::ChatEntry;
 using talwen::app::FriendEntry;
 using talwen::app::MessageRenderer;
 using talwen::app::RenderContext;
+
+using talwen::app::test::readFile;
 
 namespace {
 
@@ -30,11 +33,6 @@ std::string face(const QString& address, bool plain = false) {
 bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Contacts with a cached picture, with an address but nothing cached, and without

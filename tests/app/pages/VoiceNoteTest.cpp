@@ -13,24 +13,17 @@
 #include "app/pages/MessageRenderer.h"
 #include "app/pages/VoiceNote.h"
 #include "app/store/RecoveredData.h"
+#include "app/support/TestFiles.h"
 #include "wchat/Md5.h"
 
 using namespace talwen::app;
 
+using talwen::app::test::readFile;
+using talwen::app::test::writeFile;
+
 namespace {
 
 const char* const kAccount = "0123456789abcdef0123456789abcdef";
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(content);
-}
 
 // A one-second tone encoded by silk-wasm (tools/gen_silk_tone.js): 50 frames.
 QByteArray tone() { return readFile(QStringLiteral(WCR_SOURCE_DIR "/tests/app/pages/data/tone-1000ms.aud")); }

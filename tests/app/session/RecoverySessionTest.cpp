@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/session/RecoverySession.h"
+#include "app/support/TestFiles.h"
 #include "backup/BackupTestSupport.h"
 
 using talwen::app::ExportOutcome;
@@ -32,12 +33,9 @@ using talwen::wchat::StoreSummary;
 using talwen::wchat::stageName;
 namespace bt = talwen::backup::test;
 
-namespace {
+using talwen::app::test::readFile;
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+namespace {
 
 // Records what a session reports; seek progress arrives on watcher threads.
 struct RecordingObserver : RecoveryObserver {
@@ -118,14 +116,14 @@ TEST_F(RecoverySessionTest, RecoversExportsAndLeavesTheBackupAlone) {
     const QJsonObject source = report["source"].toObject();
     const QString sourceFile = source["databaseFile"].toString();
     ASSERT_TRUE(sourceFile.startsWith(QDir(backupDir).absolutePath())) << sourceFile.toStdString();
-    const QByteArray bytes = readAll(sourceFile);
+    const QByteArray bytes = readFile(sourceFile);
     const QString sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
     EXPECT_EQ(sha256, source["before"].toObject()["sha256"].toString());
     EXPECT_EQ(sha256, source["after"].toObject()["sha256"].toString());
     EXPECT_EQ(bytes.size(), source["before"].toObject()["size"].toInt());
     EXPECT_TRUE(source["unchanged"].toBool());
     EXPECT_EQ(sha256, report["workingCopy"].toObject()["sha256"].toString());
-    EXPECT_EQ(sha256, QString(QCryptographicHash::hash(readAll(root.path() + "/work/MM.sqlite"),
+    EXPECT_EQ(sha256, QString(QCryptographicHash::hash(readFile(root.path() + "/work/MM.sqlite"),
                                                        QCryptographicHash::Sha256).toHex()));
     EXPECT_EQ(summary.rejectedChats, report["rejections"].toObject()["plausibility"].toInt(-1));
     EXPECT_EQ(summary.liveChats, report["recovery"].toObject()["messages"].toObject()["liveRow"].toInt());
