@@ -202,6 +202,19 @@ def media_files(account_dir, contacts, rng):
     return files
 
 
+def tiny_png(width=96, height=64, rgb=(0x6a, 0x9f, 0xd8)):
+    """A valid picture (one colour), so pages show it rather than a broken image."""
+    import zlib
+    row = b"\x00" + bytes(rgb) * width
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff))
+    return (b"\x89PNG\r\n\x1a\n"
+            + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(row * height))
+            + chunk(b"IEND", b""))
+
+
 def message_media_files(account_dir, db, per_table):
     """Media of live picture, voice and video messages, as the renderer looks them up:
     the first per_table of each kind in every conversation table. The bytes are fixed
@@ -232,7 +245,7 @@ def message_media_files(account_dir, db, per_table):
                             elif suffix == ".mp4":
                                 data = b"\x00\x00\x00\x18ftypmp42" + bytes(40)
                             else:
-                                data = b"\xff\xd8\xff\xe0" + bytes(60)
+                                data = tiny_png()
                             files.append(("%s/%s/%s/%d%s" % (base, folder, digest, local_id, suffix), data))
         finally:
             con.close()
