@@ -88,8 +88,36 @@ int DuplicateMerger::strength(int deduceType) {
     }
 }
 
+namespace {
+
+// Indexes on the message of each link, for the lookups of the merge only: the
+// link tables' keys start with the contact, so without them every lookup reads a
+// whole table. They are dropped afterwards, leaving the store's schema as it was.
+class MergeIndexes {
+public:
+    explicit MergeIndexes(sqlite3* db) : db_(db) {
+        sqlite3_exec(db_, "CREATE INDEX IF NOT EXISTS WC_MergeChatroomChat ON WC_Chatroom (rcChatId);", nullptr,
+                     nullptr, nullptr);
+        sqlite3_exec(db_, "CREATE INDEX IF NOT EXISTS WC_MergeChatFriendChat ON WC_ChatFriend (rcChatId);",
+                     nullptr, nullptr, nullptr);
+    }
+    ~MergeIndexes() {
+        sqlite3_exec(db_, "DROP INDEX IF EXISTS WC_MergeChatroomChat;", nullptr, nullptr, nullptr);
+        sqlite3_exec(db_, "DROP INDEX IF EXISTS WC_MergeChatFriendChat;", nullptr, nullptr, nullptr);
+    }
+    MergeIndexes(const MergeIndexes&) = delete;
+    MergeIndexes& operator=(const MergeIndexes&) = delete;
+
+private:
+    sqlite3* db_;
+};
+
+}  // namespace
+
 int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error) {
     error->clear();
+    // Made before the statements below are prepared, and gone after they are finalised.
+    const MergeIndexes indexes(db);
     // Groups of carved messages that agree in everything a copy keeps.
     Statement groups(db,
                      "SELECT group_concat(rcChatId) FROM WC_Chat WHERE obtainWay = 2 "
