@@ -178,23 +178,40 @@ int64_t stepForRowId(KeptStatement& kept, sqlite3* db, const char* function, com
 // the first item it refuses. The results of BEGIN/END are ignored, so the rows
 // written before a failure are committed. An empty batch opens a transaction only
 // when openWhenEmpty is set.
+// Inside a bulk transaction (bulk given and active) the batch runs in that one
+// and only counts its rows towards the bulk's next intermediate commit.
 template <typename Items, typename WriteOne>
 void writeBatch(sqlite3* db, const Items& items, bool openWhenEmpty, common::ErrorInfo* error,
-                WriteOne writeOne) {
+                WriteOne writeOne, RecoveryStore::Bulk* bulk = nullptr) {
     error->clear();
     if (items.empty() && !openWhenEmpty) return;
-    sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+    const bool own = bulk == nullptr || !bulk->active;
+    if (own) sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
     for (const auto& item : items) {
         if (!writeOne(item)) break;
     }
-    sqlite3_exec(db, "END TRANSACTION;", nullptr, nullptr, nullptr);
+    if (own) {
+        sqlite3_exec(db, "END TRANSACTION;", nullptr, nullptr, nullptr);
+        return;
+    }
+    bulk->pending += items.size();
+    if (bulk->pending >= RecoveryStore::kBulkCommitRows) {
+        // Bounds the journal and the dirty pages; a failed commit is kept for endBulk.
+        bulk->pending = 0;
+        char* message = nullptr;
+        if (sqlite3_exec(db, "COMMIT; BEGIN TRANSACTION;", nullptr, nullptr, &message) != SQLITE_OK &&
+            bulk->failure.empty())
+            bulk->failure = message ? message : "commit failed";
+        sqlite3_free(message);
+    }
 }
 
 // Stores every entity with insertOne and hands each its new row id through
 // setId; a null entry is reported as "<typeName>[<index>] is null!".
 template <typename Entity, typename InsertOne, typename SetId>
 void insertEntities(sqlite3* db, const std::vector<std::shared_ptr<Entity>>& entities, const char* typeName,
-                    const char* function, common::ErrorInfo* error, InsertOne insertOne, SetId setId) {
+                    const char* function, common::ErrorInfo* error, InsertOne insertOne, SetId setId,
+                    RecoveryStore::Bulk* bulk) {
     size_t index = 0;
     writeBatch(db, entities, true, error, [&](const std::shared_ptr<Entity>& entity) {
         if (!entity) {
@@ -207,7 +224,7 @@ void insertEntities(sqlite3* db, const std::vector<std::shared_ptr<Entity>>& ent
         setId(*entity, id);
         ++index;
         return true;
-    });
+    }, bulk);
 }
 
 bool insertLink(KeptStatement& kept, const char* sql, const char* function, sqlite3* db, uint16_t deduceType,
@@ -294,6 +311,29 @@ void RecoveryStore::createTargetSchema(common::ErrorInfo* error) {
     for (const char* sql : kSchemaStatements) {
         sqldb::SqliteAssistant::executeSql(db_, sql, error);
         if (!error->isSuccess()) return;
+    }
+}
+
+void RecoveryStore::beginBulk() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (bulk_.active) return;
+    bulk_ = Bulk();
+    bulk_.active = sqlite3_exec(db_, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void RecoveryStore::endBulk(common::ErrorInfo* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error->clear();
+    if (!bulk_.active) return;
+    bulk_.active = false;
+    char* message = nullptr;
+    if (sqlite3_exec(db_, "COMMIT;", nullptr, nullptr, &message) != SQLITE_OK && bulk_.failure.empty())
+        bulk_.failure = message ? message : "commit failed";
+    sqlite3_free(message);
+    if (!bulk_.failure.empty()) {
+        // What was not committed is gone: the store must not look complete.
+        sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
+        WCR_SET_ERROR(error, -1, "Store write fail[" + bulk_.failure + "]!", "endBulk");
     }
 }
 
@@ -433,7 +473,7 @@ void RecoveryStore::insertFriends(const std::vector<std::shared_ptr<WchatFriend>
     insertEntities(
         db_, friends, "WchatFriend", "insertFriends", error,
         [this](const WchatFriend& f, common::ErrorInfo* e) { return insertFriendLocked(f, e); },
-        [](WchatFriend& f, int64_t id) { f.setRcFriendId(id); });
+        [](WchatFriend& f, int64_t id) { f.setRcFriendId(id); }, &bulk_);
 }
 
 void RecoveryStore::insertChats(const std::vector<std::shared_ptr<WchatChat>>& chats, common::ErrorInfo* error) {
@@ -441,7 +481,7 @@ void RecoveryStore::insertChats(const std::vector<std::shared_ptr<WchatChat>>& c
     insertEntities(
         db_, chats, "WchatChat", "insertChats", error,
         [this](const WchatChat& c, common::ErrorInfo* e) { return insertChatLocked(c, e); },
-        [](WchatChat& c, int64_t id) { c.setRcChatId(id); });
+        [](WchatChat& c, int64_t id) { c.setRcChatId(id); }, &bulk_);
 }
 
 void RecoveryStore::insertChatRoomsOfFriend(uint16_t deduceType, const std::set<int64_t>& rcChatIds,
@@ -449,7 +489,7 @@ void RecoveryStore::insertChatRoomsOfFriend(uint16_t deduceType, const std::set<
     std::lock_guard<std::mutex> lock(mutex_);
     writeBatch(db_, rcChatIds, true, error, [&](int64_t rcChatId) {
         return insertChatRoomLocked(deduceType, rcChatId, rcFriendId, 1.0, error);
-    });
+    }, &bulk_);
 }
 
 // A message tied to N contacts gets N links, each with the ratio 1/N; an empty
@@ -460,7 +500,7 @@ void RecoveryStore::insertChatRoomsOfChat(uint16_t deduceType, int64_t rcChatId,
     const double ratio = rcFriendIds.empty() ? 0.0 : 1.0 / static_cast<double>(rcFriendIds.size());
     writeBatch(db_, rcFriendIds, false, error, [&](int64_t rcFriendId) {
         return insertChatRoomLocked(deduceType, rcChatId, rcFriendId, ratio, error);
-    });
+    }, &bulk_);
 }
 
 void RecoveryStore::insertChatFriendsOfChat(uint16_t deduceType, int64_t rcChatId,
@@ -469,14 +509,14 @@ void RecoveryStore::insertChatFriendsOfChat(uint16_t deduceType, int64_t rcChatI
     const double ratio = rcFriendIds.empty() ? 0.0 : 1.0 / static_cast<double>(rcFriendIds.size());
     writeBatch(db_, rcFriendIds, false, error, [&](int64_t rcFriendId) {
         return insertChatFriendLocked(deduceType, rcChatId, rcFriendId, ratio, error);
-    });
+    }, &bulk_);
 }
 
 void RecoveryStore::insertChatFriends(const ChatFriendMap& chatFriends, common::ErrorInfo* error) {
     std::lock_guard<std::mutex> lock(mutex_);
     writeBatch(db_, chatFriends, false, error, [&](const ChatFriendMap::value_type& entry) {
         return insertChatFriendLocked(entry.second.second, entry.first, entry.second.first, 1.0, error);
-    });
+    }, &bulk_);
 }
 
 std::set<int64_t> RecoveryStore::selectRcFriendIdsByUsrName(const std::string& usrName,

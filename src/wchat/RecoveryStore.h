@@ -75,6 +75,21 @@ public:
     // The connection, for queries; null after close.
     sqlite3* connection() const { return db_; }
 
+    // Rows written by the batch inserts of one bulk transaction before it commits.
+    static constexpr size_t kBulkCommitRows = 200000;
+    // The batch inserts between beginBulk and endBulk share one transaction,
+    // committed every kBulkCommitRows rows and by endBulk, instead of one each: on
+    // a store in a file every commit writes and re-locks it. endBulk reports a
+    // failed commit (a full disk); the rows it held are then not kept. Nothing
+    // happens without an open bulk.
+    void beginBulk();
+    void endBulk(common::ErrorInfo* error);
+    struct Bulk {
+        bool active = false;
+        size_t pending = 0;
+        std::string failure;  // the first failed commit's message
+    };
+
     // Counts, last chat times, indexes and normal settings. Every statement runs;
     // the first failure is the one reported. progress, when given, is told the
     // statements done and their total after each one.
@@ -150,6 +165,7 @@ private:
     KeptStatement keptChat_;
     KeptStatement keptChatRoom_;
     KeptStatement keptChatFriend_;
+    Bulk bulk_;
 };
 
 }  // namespace wchat

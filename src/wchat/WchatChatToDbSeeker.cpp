@@ -333,8 +333,18 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     deducer = std::make_shared<WchatFriendDeducer>(store.get(), &tracer);
     deducer->setAttribution(&attribution);
 
-    // 14. Every live message, in batches.
+    // 14. Every live message, in batches. The message writes of the live copy and
+    // the carving share one transaction of the store (committed in large steps);
+    // it ends before the store is finished, or when the run stops early.
     if (cancelled(error)) return;
+    store->beginBulk();
+    struct BulkEnd {
+        RecoveryStore* store;
+        ~BulkEnd() {
+            ErrorInfo ignored;  // the run already reports why it stopped
+            store->endBulk(&ignored);
+        }
+    } bulkEnd{store.get()};
     uint32_t liveChats = 0;
     beginStage(Stage::DumpChats);
     guarded("dumpAllWchatChats", error, [&] { liveChats = dumpAllWchatChats(liveTables, error); });
@@ -347,6 +357,15 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     uint32_t carvedChats = 0;
     beginStage(Stage::SeekChats, threads);
     guarded("seekWchatChats", error, [&] { carvedChats = seekWchatChats(threads, error); });
+    {
+        // A store that could not keep the messages fails the run, whatever the seek said.
+        ErrorInfo commitError;
+        store->endBulk(&commitError);
+        if (!commitError.isSuccess()) {
+            *error = commitError;
+            return;
+        }
+    }
     if (error->isSuccess() && wal) {
         const int64_t repeated = store->removeRepeatedWalChats(error);
         carvedChats -= static_cast<uint32_t>(std::min<int64_t>(repeated, carvedChats));

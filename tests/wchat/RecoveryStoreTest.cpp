@@ -193,6 +193,41 @@ TEST_F(TargetDbTest, BatchStopsAtFirstFailureAndKeepsEarlierRows) {
     EXPECT_TRUE(next.isSuccess()) << next.getMessage();
 }
 
+TEST_F(TargetDbTest, BulkKeepsBatchesInOneTransactionUntilItEnds) {
+    refuse("WC_Chat", "NEW.message = 'bad'");
+    store->beginBulk();
+    std::vector<std::shared_ptr<WchatChat>> chats = {makeChat(1400000000, "a"), makeChat(1400000001, "bad")};
+    store->insertChats(chats, &error);
+    EXPECT_FALSE(error.isSuccess());  // the refused row fails its batch ...
+    store->insertChats({makeChat(1400000002, "b")}, &error);
+    EXPECT_TRUE(error.isSuccess()) << error.getMessage();
+    store->insertChatRoomsOfFriend(1, {chats[0]->getRcChatId()}, 1, &error);
+    EXPECT_EQ(0, sqlite3_get_autocommit(db));  // ... but not the bulk's transaction
+    store->endBulk(&error);
+    EXPECT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_NE(0, sqlite3_get_autocommit(db));
+    EXPECT_EQ(2, count("SELECT count(*) FROM WC_Chat"));
+    EXPECT_EQ(1, count("SELECT count(*) FROM WC_Chatroom"));
+    store->endBulk(&error);  // nothing open: nothing to do
+    EXPECT_TRUE(error.isSuccess());
+}
+
+TEST_F(TargetDbTest, BulkWhoseCommitFailsKeepsNothingAndSaysSo) {
+    // Foreign keys checked at commit stand for any failing commit (a full disk).
+    SqliteAssistant::executeSql(db, "PRAGMA foreign_keys = ON;", &error);
+    SqliteAssistant::executeSql(db, "PRAGMA defer_foreign_keys = ON;", &error);
+    store->beginBulk();
+    store->insertChats({makeChat(1400000000, "a")}, &error);
+    store->insertChatRoomsOfFriend(1, {999}, 999, &error);  // neither the message nor the contact exists
+    EXPECT_TRUE(error.isSuccess()) << error.getMessage();
+    store->endBulk(&error);
+    EXPECT_EQ(-1, error.getCode());
+    EXPECT_EQ("endBulk", error.getFunctionName());
+    EXPECT_NE(std::string::npos, error.getMessage().find("FOREIGN KEY")) << error.getMessage();
+    EXPECT_NE(0, sqlite3_get_autocommit(db));
+    EXPECT_EQ(0, count("SELECT count(*) FROM WC_Chat"));
+}
+
 TEST_F(TargetDbTest, LinkBatchesWriteTheirRatios) {
     store->insertChatRoomsOfChat(2, 10, {3, 1, 2}, &error);
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
