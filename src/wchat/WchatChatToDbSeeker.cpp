@@ -531,10 +531,16 @@ void WchatChatToDbSeeker::loadWal() {
     if (!common::fileExists(walPath)) return;
     auto log = std::make_unique<sqlite::WalFile>();
     const bool opened = log->open(walPath, database.getPageSize());
-    if (!log->getNote().empty() && logger != nullptr) {
-        ErrorInfo note;
-        WCR_SET_ERROR(&note, 1, walPath + ": " + log->getNote(), "loadWal");
-        logger->log(note);
+    if (!log->getNote().empty()) {
+        // Part of the log (a torn last frame, a damaged header) was not read: the
+        // result says so, as it does for the file's own damage.
+        const size_t slash = walPath.find_last_of("/\\");
+        notePartial((slash == std::string::npos ? walPath : walPath.substr(slash + 1)) + ": " + log->getNote());
+        if (logger != nullptr) {
+            ErrorInfo note;
+            WCR_SET_ERROR(&note, 1, walPath + ": " + log->getNote(), "loadWal");
+            logger->log(note);
+        }
     }
     if (opened && !log->getFrames().empty()) wal = std::move(log);
 }

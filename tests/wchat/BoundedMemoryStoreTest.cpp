@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -147,4 +149,26 @@ TEST(BoundedMemoryStore, MessagesOfTheWriteAheadLog) {
                      .getValue(0, 0u)->getIntegerValue());
     EXPECT_GT(wcrtest::selectRows(store, "SELECT count(*) FROM WC_Chat WHERE walFrame = 0").getValue(0, 0u)->getIntegerValue(),
               0);
+}
+
+// A log whose last frame is torn (the phone stopped while writing it) is read as
+// far as it is sound, and the result names what was left out.
+TEST(BoundedMemoryStore, TornWriteAheadLogIsReadAsFarAsItIsSound) {
+    wcrtest::TempDir dir("torn-wal");
+    const std::string command = std::string("python3 '") + WCR_TOOLS_DIR + "/gen_messenger_db.py' --out '" +
+                                dir.path() + "' --profile tiny --seed 3 --wal > /dev/null";
+    ASSERT_EQ(0, std::system(command.c_str()));
+    {
+        std::ofstream wal(dir.file("MM.sqlite-wal"), std::ios::binary | std::ios::app);
+        wal << std::string(100, '\x5a');  // a frame header and part of its page
+    }
+    WchatChatToDbSeeker seeker(dir.file("MM.sqlite"), dir.file("store.work"), nullptr);
+    ErrorInfo error;
+    seeker.run(2, WchatChatToDbSeeker::kSeekFriends | WchatChatToDbSeeker::kSeekChatTables, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    ASSERT_NE(nullptr, seeker.getWal());
+    EXPECT_FALSE(seeker.getWal()->getFrames().empty());
+    ASSERT_EQ(1u, seeker.getPartialReasons().size());
+    EXPECT_EQ(0u, seeker.getPartialReasons()[0].find("MM.sqlite-wal: write-ahead log ends in a torn frame"))
+        << seeker.getPartialReasons()[0];
 }
