@@ -1,6 +1,7 @@
 #include "sqlite_recovery/PageMap.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace talwen {
 namespace sqlite {
@@ -33,6 +34,10 @@ uint32_t readVarint(const uint8_t* p, uint64_t available, uint64_t& value) {
     return 0;
 }
 
+// Every build gets a number of its own, so a thread's cached page of an earlier
+// map (even one at the same address) is never taken for this one's.
+std::atomic<uint64_t> buildCount{0};
+
 }  // namespace
 
 uint32_t PageMap::localPayloadSize(uint64_t payload, uint32_t usableSize, bool tableLeaf) {
@@ -50,6 +55,7 @@ void PageMap::build(const uint8_t* data, uint32_t pages, uint32_t pageSize, uint
     pages_ = pages;
     pageSize_ = pageSize;
     usableSize_ = usableSize;
+    generation_ = ++buildCount;
     entries_.assign(pages, PageEntry());
     if (data == nullptr || usableSize < 480) return;
     walkBtree(1);
@@ -102,9 +108,29 @@ bool PageMap::readBtreePage(uint32_t pageNumber, uint32_t root, std::vector<uint
     entry.root = root;
     entry.structureEnd = static_cast<uint32_t>(pointerEnd);
     entry.contentStart = std::min(std::max(contentStart, entry.structureEnd), usableSize_);
-    if (interior) children.push_back(be32(p + h + 8));
 
+    PageCells scratch;
     std::vector<std::pair<uint32_t, uint64_t>> overflows;  // first page, bytes
+    readCells(pageNumber, scratch, &children, &overflows);
+    for (const auto& overflow : overflows) claimOverflow(overflow.first, overflow.second, root);
+    return true;
+}
+
+void PageMap::readCells(uint32_t pageNumber, PageCells& out, std::vector<uint32_t>* children,
+                        std::vector<std::pair<uint32_t, uint64_t>>* overflows) const {
+    out.cells.clear();
+    out.freeblocks.clear();
+    const uint8_t* p = page(pageNumber);
+    const uint32_t h = pageNumber == 1 ? 100 : 0;
+    const uint8_t type = p[h];
+    if (type != kIndexInterior && type != kTableInterior && type != kIndexLeaf && type != kTableLeaf) return;
+    const bool interior = type == kIndexInterior || type == kTableInterior;
+    const uint32_t headerSize = interior ? 12 : 8;
+    const uint32_t cellCount = be16(p + h + 3);
+    const uint64_t pointerEnd = uint64_t(h) + headerSize + 2ull * cellCount;
+    if (pointerEnd > usableSize_) return;
+    if (interior && children != nullptr) children->push_back(be32(p + h + 8));
+
     for (uint32_t i = 0; i < cellCount; ++i) {
         const uint32_t start = be16(p + h + headerSize + 2 * i);
         if (start < pointerEnd || start >= usableSize_) continue;
@@ -113,7 +139,7 @@ bool PageMap::readBtreePage(uint32_t pageNumber, uint32_t root, std::vector<uint
         uint32_t at = start;
         if (interior) {
             if (at + 4 > usableSize_) continue;
-            children.push_back(be32(p + at));
+            if (children != nullptr) children->push_back(be32(p + at));
             at += 4;
         }
         uint64_t value = 0;
@@ -122,7 +148,7 @@ bool PageMap::readBtreePage(uint32_t pageNumber, uint32_t root, std::vector<uint
         at += first;
         if (type == kTableInterior) {
             cell.end = at;
-            entry.cells.push_back(cell);
+            out.cells.push_back(cell);
             continue;
         }
         const uint64_t payload = value;
@@ -137,7 +163,7 @@ bool PageMap::readBtreePage(uint32_t pageNumber, uint32_t root, std::vector<uint
         if (end > usableSize_) {
             cell.end = usableSize_;  // damaged: the rest of the page is this cell's
             cell.overflows = false;
-            entry.cells.push_back(cell);
+            out.cells.push_back(cell);
             continue;
         }
         cell.end = static_cast<uint32_t>(end);
@@ -153,10 +179,10 @@ bool PageMap::readBtreePage(uint32_t pageNumber, uint32_t root, std::vector<uint
                 cell.secondSerialType = cell.firstSerialType + typeBytes;
             }
         }
-        if (cell.overflows) overflows.emplace_back(be32(p + at + local), payload - local);
-        entry.cells.push_back(cell);
+        if (cell.overflows && overflows != nullptr) overflows->emplace_back(be32(p + at + local), payload - local);
+        out.cells.push_back(cell);
     }
-    std::sort(entry.cells.begin(), entry.cells.end(), [](const Cell& a, const Cell& b) { return a.start < b.start; });
+    std::sort(out.cells.begin(), out.cells.end(), [](const Cell& a, const Cell& b) { return a.start < b.start; });
 
     // Freeblocks lie in ascending order; anything else ends the chain.
     uint32_t block = be16(p + h + 1);
@@ -164,13 +190,27 @@ bool PageMap::readBtreePage(uint32_t pageNumber, uint32_t root, std::vector<uint
         if (block < pointerEnd || uint64_t(block) + 4 > usableSize_) break;
         const uint32_t size = be16(p + block + 2);
         if (size < 4 || uint64_t(block) + size > usableSize_) break;
-        entry.freeblocks.emplace_back(block, block + size);
+        out.freeblocks.emplace_back(block, block + size);
         const uint32_t next = be16(p + block);
         if (next != 0 && next < block + size) break;
         block = next;
     }
-    for (const auto& overflow : overflows) claimOverflow(overflow.first, overflow.second, root);
-    return true;
+}
+
+const PageMap::PageCells& PageMap::cellsOf(uint32_t pageNumber) const {
+    // Seek threads ask about the same page many times in a row.
+    struct LastPage {
+        uint64_t generation = 0;
+        uint32_t pageNumber = 0;
+        PageCells cells;
+    };
+    thread_local LastPage last;
+    if (last.generation != generation_ || last.pageNumber != pageNumber) {
+        readCells(pageNumber, last.cells, nullptr, nullptr);
+        last.generation = generation_;
+        last.pageNumber = pageNumber;
+    }
+    return last.cells;
 }
 
 void PageMap::claimOverflow(uint32_t firstPage, uint64_t remainingBytes, uint32_t root) {
@@ -218,41 +258,42 @@ PageMap::Region PageMap::locate(uint32_t pageNumber, uint32_t offset, Cell* cell
     if (getPageKind(pageNumber) != PageKind::kBtree) return Region::kStructure;
     const PageEntry& entry = entries_[pageNumber - 1];
     if (offset < entry.structureEnd) return Region::kStructure;
-    auto after = std::upper_bound(entry.cells.begin(), entry.cells.end(), offset,
+    const PageCells& read = cellsOf(pageNumber);
+    auto after = std::upper_bound(read.cells.begin(), read.cells.end(), offset,
                                   [](uint32_t o, const Cell& c) { return o < c.start; });
-    if (after != entry.cells.begin() && offset < std::prev(after)->end) {
+    if (after != read.cells.begin() && offset < std::prev(after)->end) {
         if (cell != nullptr) *cell = *std::prev(after);
         return Region::kLiveCell;
     }
-    auto block = std::upper_bound(entry.freeblocks.begin(), entry.freeblocks.end(), offset,
+    auto block = std::upper_bound(read.freeblocks.begin(), read.freeblocks.end(), offset,
                                   [](uint32_t o, const std::pair<uint32_t, uint32_t>& b) { return o < b.first; });
-    if (block != entry.freeblocks.begin() && offset < std::prev(block)->second) return Region::kFreeblock;
+    if (block != read.freeblocks.begin() && offset < std::prev(block)->second) return Region::kFreeblock;
     if (offset < entry.contentStart) return Region::kUnallocated;
     return Region::kStructure;
 }
 
-const std::vector<PageMap::Cell>& PageMap::getCells(uint32_t pageNumber) const {
-    static const std::vector<Cell> kNone;
-    return getPageKind(pageNumber) == PageKind::kBtree ? entries_[pageNumber - 1].cells : kNone;
+std::vector<PageMap::Cell> PageMap::getCells(uint32_t pageNumber) const {
+    if (getPageKind(pageNumber) != PageKind::kBtree) return {};
+    return cellsOf(pageNumber).cells;
 }
 
 std::vector<uint32_t> PageMap::getCellBoundaries(uint32_t pageNumber) const {
     std::vector<uint32_t> starts;
     if (getPageKind(pageNumber) != PageKind::kBtree) return starts;
-    const PageEntry& entry = entries_[pageNumber - 1];
-    for (const Cell& cell : entry.cells) starts.push_back(cell.start);
-    for (const auto& block : entry.freeblocks) starts.push_back(block.first);
+    const PageCells& read = cellsOf(pageNumber);
+    for (const Cell& cell : read.cells) starts.push_back(cell.start);
+    for (const auto& block : read.freeblocks) starts.push_back(block.first);
     std::sort(starts.begin(), starts.end());
     return starts;
 }
 
 bool PageMap::overlapsLiveCell(uint32_t pageNumber, uint32_t begin, uint32_t end) const {
     if (getPageKind(pageNumber) != PageKind::kBtree) return false;
-    const PageEntry& entry = entries_[pageNumber - 1];
-    auto it = std::upper_bound(entry.cells.begin(), entry.cells.end(), begin,
+    const PageCells& read = cellsOf(pageNumber);
+    auto it = std::upper_bound(read.cells.begin(), read.cells.end(), begin,
                                [](uint32_t o, const Cell& c) { return o < c.start; });
-    if (it != entry.cells.begin()) --it;
-    for (; it != entry.cells.end() && it->start < end; ++it) {
+    if (it != read.cells.begin()) --it;
+    for (; it != read.cells.end() && it->start < end; ++it) {
         if (it->end > begin) return true;
     }
     return false;

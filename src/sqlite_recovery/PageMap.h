@@ -11,6 +11,10 @@ namespace sqlite {
 // of each b-tree page with the overflow pages of their payloads, the freeblocks
 // and the unallocated gap of each page, and the freelist's trunk and leaf
 // pages. Built once from the loaded file, then only read (any threads).
+// Only a few numbers per page are kept; the cells and freeblocks of a page are
+// read again from the file when asked for (each thread keeps its last page), so
+// the map's memory does not grow with the number of live rows. The file's bytes
+// must stay readable as long as the map is used.
 //
 // Every structure is read defensively: page numbers are checked against the
 // page count, each page is entered once (a loop in child, overflow or freelist
@@ -66,7 +70,7 @@ public:
     // Sorted starts of the live cells and freeblocks of a kBtree page.
     std::vector<uint32_t> getCellBoundaries(uint32_t pageNumber) const;
     // The live cells of a kBtree page, by start.
-    const std::vector<Cell>& getCells(uint32_t pageNumber) const;
+    std::vector<Cell> getCells(uint32_t pageNumber) const;
     // True when [begin, end) touches a live cell of the page.
     bool overlapsLiveCell(uint32_t pageNumber, uint32_t begin, uint32_t end) const;
 
@@ -76,12 +80,22 @@ private:
         uint32_t root = 0;
         uint32_t structureEnd = 0;  // end of header and cell pointer array
         uint32_t contentStart = 0;  // start of the cell content area
-        std::vector<Cell> cells;    // by start
+    };
+    // What a b-tree page holds, read from its bytes.
+    struct PageCells {
+        std::vector<Cell> cells;                                 // by start
         std::vector<std::pair<uint32_t, uint32_t>> freeblocks;  // [start, end), by start
     };
 
     void walkBtree(uint32_t root);
     bool readBtreePage(uint32_t pageNumber, uint32_t root, std::vector<uint32_t>& children);
+    // Reads the cells and freeblocks of b-tree page pageNumber into out; children
+    // and overflows (first page, bytes), when given, receive the child page
+    // numbers and the overflow chains of its cells.
+    void readCells(uint32_t pageNumber, PageCells& out, std::vector<uint32_t>* children,
+                   std::vector<std::pair<uint32_t, uint64_t>>* overflows) const;
+    // The cells of a kBtree page, from this thread's cache of its last page.
+    const PageCells& cellsOf(uint32_t pageNumber) const;
     void claimOverflow(uint32_t firstPage, uint64_t remainingBytes, uint32_t root);
     void walkFreelist(uint32_t firstTrunk);
     void readStaleHeader(uint32_t pageNumber);
@@ -93,6 +107,7 @@ private:
     uint32_t pageSize_ = 0;
     uint32_t usableSize_ = 0;
     std::vector<PageEntry> entries_;
+    uint64_t generation_ = 0;  // tells the per-thread caches one build from another
 };
 
 }  // namespace sqlite

@@ -90,6 +90,38 @@ TEST(PageMap, LoopsAndOutOfPageStructuresEnd) {
     EXPECT_EQ(8u + 4 * 126, map.getStructureEnd(5));  // the leaf count is clamped to what fits
 }
 
+// Cells are read again from the page when asked for, each thread keeping its last
+// page: a second map built in the same object over other bytes, and a page asked
+// for between two questions about another, give their own cells.
+TEST(PageMap, CellsAskedForAgainComeFromTheCurrentBytes) {
+    auto leafWithCellAt = [](uint32_t start) {
+        auto bytes = enginetest::makeDatabaseBytes(3, 512);
+        bytes[100] = 13;  // page 1: an empty table leaf
+        enginetest::putBigEndian(bytes, 105, 512, 2);
+        for (uint32_t n : {2u, 3u}) {
+            uint8_t* p = bytes.data() + size_t(n - 1) * 512;
+            p[0] = 13;
+            p[4] = 1;  // one cell
+            enginetest::putBigEndian(bytes, size_t(n - 1) * 512 + 5, start, 2);
+            enginetest::putBigEndian(bytes, size_t(n - 1) * 512 + 8, start + n, 2);
+            p[start + n] = 3, p[start + n + 1] = 1, p[start + n + 2] = 2, p[start + n + 3] = 1;  // 3 bytes, row 1
+        }
+        return bytes;
+    };
+    const auto first = leafWithCellAt(300);
+    const auto second = leafWithCellAt(400);
+    PageMap map;
+    map.build(first.data(), 3, 512, 512, {2, 3}, 0);
+    EXPECT_EQ(302u, map.getCells(2).at(0).start);
+    EXPECT_EQ(303u, map.getCells(3).at(0).start);
+    EXPECT_EQ(PageMap::Region::kLiveCell, map.locate(2, 303, nullptr));
+    map.build(second.data(), 3, 512, 512, {2, 3}, 0);
+    EXPECT_EQ(PageMap::Region::kUnallocated, map.locate(2, 303, nullptr));
+    EXPECT_EQ(402u, map.getCells(2).at(0).start);
+    EXPECT_TRUE(map.overlapsLiveCell(3, 407, 408));  // page 3: [403, 408), page 2: [402, 407)
+    EXPECT_FALSE(map.overlapsLiveCell(2, 407, 408));
+}
+
 // Two tables of the same layout: carving one reports its own live rows as live
 // and its deleted row where its cell lay, never the other table's live or
 // deleted rows (which read as records of either). Rows of leaf pages freed by a
