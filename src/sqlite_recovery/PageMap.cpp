@@ -50,12 +50,15 @@ uint32_t PageMap::localPayloadSize(uint64_t payload, uint32_t usableSize, bool t
 }
 
 void PageMap::build(const uint8_t* data, uint32_t pages, uint32_t pageSize, uint32_t usableSize,
-                    const std::vector<uint32_t>& roots, uint32_t firstFreelistTrunk) {
+                    const std::vector<uint32_t>& roots, uint32_t firstFreelistTrunk,
+                    const std::function<void()>& giveBackPages) {
     data_ = data;
     pages_ = pages;
     pageSize_ = pageSize;
     usableSize_ = usableSize;
     generation_ = ++buildCount;
+    giveBack_ = giveBackPages;
+    readSinceGiveBack_ = 0;
     entries_.assign(pages, PageEntry());
     if (data == nullptr || usableSize < 480) return;
     walkBtree(1);
@@ -63,8 +66,19 @@ void PageMap::build(const uint8_t* data, uint32_t pages, uint32_t pageSize, uint
     walkFreelist(firstFreelistTrunk);
     for (uint32_t pageNumber = 1; pageNumber <= pages; ++pageNumber) {
         const PageKind kind = entries_[pageNumber - 1].kind;
-        if (kind == PageKind::kFreelistLeaf || kind == PageKind::kUnreached) readStaleHeader(pageNumber);
+        if (kind == PageKind::kFreelistLeaf || kind == PageKind::kUnreached) {
+            readStaleHeader(pageNumber);
+            pageRead();
+        }
     }
+    if (giveBack_) giveBack_();
+    giveBack_ = nullptr;
+}
+
+void PageMap::pageRead() {
+    if (++readSinceGiveBack_ < kPagesBetweenGiveBacks) return;
+    readSinceGiveBack_ = 0;
+    if (giveBack_) giveBack_();
 }
 
 void PageMap::readStaleHeader(uint32_t pageNumber) {
@@ -87,6 +101,7 @@ void PageMap::walkBtree(uint32_t root) {
         if (!valid(pageNumber) || entries_[pageNumber - 1].kind != PageKind::kUnreached) continue;
         children.clear();
         if (readBtreePage(pageNumber, root, children)) stack.insert(stack.end(), children.begin(), children.end());
+        pageRead();
     }
 }
 
@@ -229,6 +244,7 @@ void PageMap::walkFreelist(uint32_t firstTrunk) {
     uint32_t trunk = firstTrunk;
     while (valid(trunk) && entries_[trunk - 1].kind == PageKind::kUnreached) {
         entries_[trunk - 1].kind = PageKind::kFreelistTrunk;
+        pageRead();
         const uint8_t* p = page(trunk);
         const uint32_t leaves = std::min<uint32_t>(be32(p + 4), (usableSize_ - 8) / 4);
         entries_[trunk - 1].structureEnd = 8 + 4 * leaves;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace talwen {
@@ -54,9 +55,12 @@ public:
     static uint32_t localPayloadSize(uint64_t payload, uint32_t usableSize, bool tableLeaf);
 
     // `data` holds pages x pageSize bytes; roots are the root pages of every
-    // b-tree (page 1, the schema table, is always walked).
+    // b-tree (page 1, the schema table, is always walked). giveBackPages, when
+    // given, is called every kPagesBetweenGiveBacks pages read and at the end, so
+    // a mapped file's pages need not all stay in memory.
     void build(const uint8_t* data, uint32_t pages, uint32_t pageSize, uint32_t usableSize,
-               const std::vector<uint32_t>& roots, uint32_t firstFreelistTrunk);
+               const std::vector<uint32_t>& roots, uint32_t firstFreelistTrunk,
+               const std::function<void()>& giveBackPages = nullptr);
 
     PageKind getPageKind(uint32_t pageNumber) const;
     // Root page of the b-tree a kBtree or kOverflow page belongs to; 0 otherwise.
@@ -73,6 +77,8 @@ public:
     std::vector<Cell> getCells(uint32_t pageNumber) const;
     // True when [begin, end) touches a live cell of the page.
     bool overlapsLiveCell(uint32_t pageNumber, uint32_t begin, uint32_t end) const;
+
+    static constexpr uint32_t kPagesBetweenGiveBacks = 8192;
 
 private:
     struct PageEntry {
@@ -107,7 +113,10 @@ private:
     uint32_t pageSize_ = 0;
     uint32_t usableSize_ = 0;
     std::vector<PageEntry> entries_;
-    uint64_t generation_ = 0;  // tells the per-thread caches one build from another
+    uint64_t generation_ = 0;
+    std::function<void()> giveBack_;
+    uint32_t readSinceGiveBack_ = 0;
+    void pageRead();  // tells the per-thread caches one build from another
 };
 
 }  // namespace sqlite

@@ -43,7 +43,9 @@ void CarvedChatScreen::prepare(sqlite3* sourceDb, const sqlite::Database& databa
     }
     // The header's first freelist trunk page (offset 32).
     const uint32_t firstTrunk = bigEndian32(data + 32);
-    map_.build(data, database.getPages(), database.getPageSize(), database.getUsableSize(), roots, firstTrunk);
+    // The walk reads pages all over the file: they are given back as it goes.
+    map_.build(data, database.getPages(), database.getPageSize(), database.getUsableSize(), roots, firstTrunk,
+               [&database] { database.releaseAllPages(); });
     mapped_ = true;
     placement_ = std::make_unique<MessagePlacement>(&map_, std::move(chatRoots));
 }

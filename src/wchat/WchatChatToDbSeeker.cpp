@@ -372,6 +372,9 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     }
     ErrorInfo seekError = *error;
     store->setRejectedChats(static_cast<int64_t>(chatScreen.rejected()));
+    // The keys of the live messages serve the seek only; with millions of messages
+    // they are a large share of the run's memory.
+    savedChats.clear();
     endStage(Stage::SeekChats, counted(carvedChats));
     // A seek cut short by a cancel request leaves what it stored; the store is
     // finished all the same and the run reported as cancelled.
@@ -381,6 +384,10 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     // One copy per message before anything is counted; a failed merge leaves the
     // copies, which loses nothing.
     ErrorInfo mergeError;
+    // The merge and the indexes sort every message: in temporary files, not in
+    // memory, so that memory does not grow with the number of messages.
+    sqldb::SqliteAssistant::executeSql(store->connection(), "PRAGMA temp_store = FILE;", &mergeError);
+    mergeError.clear();
     // Owners made up before their user name turned up in a later page get it now.
     if (deducer) deducer->proveMadeUpOwners(&mergeError);
     mergedCopies = DuplicateMerger::merge(store->connection(), &mergeError);
