@@ -21,6 +21,9 @@ cmake --build "$BUILD_DIR" -j "$(nproc)"
     ctest --output-on-failure -j "$(nproc)"
 )
 
+# The Windows branches of the platform code, compiled with MinGW-w64 when it is installed.
+bash scripts/check-windows-compile.sh
+
 # ThreadSanitizer: a build of its own with only the programs whose tests start
 # threads (the carving seek, the recovery pipeline and its store); only those
 # tests run. WCR_SKIP_TSAN=1 leaves it out.
