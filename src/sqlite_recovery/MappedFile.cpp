@@ -3,7 +3,9 @@
 #include <limits>
 
 #ifdef _WIN32
+#ifndef NOMINMAX  // the MinGW headers define it already
 #define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <fcntl.h>

@@ -1,7 +1,5 @@
 #include "wchat/RecoveryStore.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +7,7 @@
 #include <system_error>
 
 #include "common/CommonFacility.h"
+#include "common/PlatformFiles.h"
 #include "sqldb/ColValue.h"
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
@@ -675,23 +674,18 @@ void RecoveryStore::saveTargetDb(const std::string& path, common::ErrorInfo* err
         WCR_SET_ERROR(error, -1, path + " already exist!", "saveTargetDb");
         return;
     }
-    // Written under a hidden temporary name in the same directory and linked to its
-    // name when whole: an interrupted save never leaves a file that looks like a
+    // Written under a hidden temporary name in the same directory and given its name
+    // only when whole: an interrupted save never leaves a file that looks like a
     // store, and a file that appeared meanwhile is not replaced.
-    const size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temporary = directory + "." + base + ".partial-XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        WCR_SET_ERROR(error, -1, "cannot create a file next to " + path + ": " + std::strerror(errno),
-                      "saveTargetDb");
+    std::string failure;
+    const std::string temporary = common::createTemporaryFileNextTo(path, ".partial-", &failure);
+    if (temporary.empty()) {
+        WCR_SET_ERROR(error, -1, "cannot create a file next to " + path + ": " + failure, "saveTargetDb");
         return;
     }
-    ::close(fd);
     const auto removeTemporary = [&temporary] {
-        ::unlink(temporary.c_str());
-        ::unlink((temporary + "-journal").c_str());
+        common::removeFileIfPresent(temporary);
+        common::removeFileIfPresent(temporary + "-journal");
     };
     sqlite3* file = sqldb::SqliteAssistant::openDatabase(temporary, error);
     if (!file) {
@@ -715,14 +709,16 @@ void RecoveryStore::saveTargetDb(const std::string& path, common::ErrorInfo* err
     if (closeRc != SQLITE_OK && error->isSuccess()) {
         WCR_SET_ERROR(error, -1, std::string("sqlite3_close: ") + sqlite3_errstr(closeRc), "saveTargetDb");
     }
-    if (error->isSuccess() && ::link(temporary.c_str(), path.c_str()) != 0) {
-        // A file system without hard links (FAT): renamed after one more look.
-        const bool noLinks = errno == EPERM || errno == EOPNOTSUPP;
-        if (noLinks && !common::fileExists(path) && ::rename(temporary.c_str(), path.c_str()) == 0) {
-        } else if (errno == EEXIST || (noLinks && common::fileExists(path))) {
+    if (error->isSuccess()) {
+        switch (common::publishFile(temporary, path, &failure)) {
+        case common::PublishResult::Published:
+            break;
+        case common::PublishResult::AlreadyExists:
             WCR_SET_ERROR(error, -1, path + " already exist!", "saveTargetDb");
-        } else {
-            WCR_SET_ERROR(error, -1, "cannot name the store " + path + ": " + std::strerror(errno), "saveTargetDb");
+            break;
+        case common::PublishResult::Failed:
+            WCR_SET_ERROR(error, -1, "cannot name the store " + path + ": " + failure, "saveTargetDb");
+            break;
         }
     }
     removeTemporary();

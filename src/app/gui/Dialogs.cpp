@@ -83,18 +83,25 @@ ScheduleWarn::ScheduleWarn(QWidget* parent) : ConfirmDialog(QString::fromUtf8(kS
 
 CompleteWarn::CompleteWarn(QWidget* parent) : ConfirmDialog(QString::fromUtf8(kReturnConfirmText), parent) {}
 
-CompleteTipWidget::CompleteTipWidget(int recoveredCount, bool partial, QWidget* parent) : QDialog(parent) {
+CompleteTipWidget::CompleteTipWidget(int recoveredCount, const PartialResult& partial, QWidget* parent)
+    : QDialog(parent) {
     prepare(this, 340, 150);
     setAttribute(Qt::WA_DeleteOnClose);
     auto* layout = new QVBoxLayout(this);
     QString text = QStringLiteral("共成功恢复 ") + QString::number(recoveredCount) + QStringLiteral(" 条已删除聊天记录。");
     label_ = messageLabel(text, this);
     layout->addWidget(label_, 1);
-    if (partial) {
-        // A stopped scan: say that the list is not complete.
-        auto* note = messageLabel(QStringLiteral("扫描已停止，结果不完整。"), this);
-        note->setObjectName(QStringLiteral("partial"));
-        layout->addWidget(note);
+    if (partial.partial()) {
+        // Say that the list is not complete, and why.
+        QStringList lines;
+        if (partial.stopped) lines << QStringLiteral("扫描已停止，结果不完整。");
+        if (!partial.damageReasons.empty()) lines << damageReasonsText(partial.damageReasons);
+        partial_ = messageLabel(lines.join(QLatin1Char('\n')), this);
+        partial_->setObjectName(QStringLiteral("partial"));
+        // Reasons carry names from the file: never read as markup.
+        partial_->setTextFormat(Qt::PlainText);
+        if (!partial.damageReasons.empty()) partial_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        layout->addWidget(partial_);
     }
     QPushButton* ok = button("确定", this);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -102,6 +109,8 @@ CompleteTipWidget::CompleteTipWidget(int recoveredCount, bool partial, QWidget* 
 }
 
 QString CompleteTipWidget::text() const { return label_->text(); }
+
+QString CompleteTipWidget::partialText() const { return partial_ ? partial_->text() : QString(); }
 
 WcusersSelect::WcusersSelect(std::vector<AccountChoice> accounts, const AccountSampling& sampling, QWidget* parent)
     : QDialog(parent), accounts_(std::move(accounts)) {

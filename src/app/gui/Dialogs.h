@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "app/gui/PartialResult.h"
 #include "app/store/AccountSampler.h"
 
 class QButtonGroup;
@@ -58,15 +59,19 @@ public:
     explicit CompleteWarn(QWidget* parent);
 };
 
-// "共成功恢复 N 条已删除聊天记录。" with OK.
+// "共成功恢复 N 条已删除聊天记录。" with OK; below it, for a partial result, why
+// (stopped, or the damaged database's reasons).
 class CompleteTipWidget : public QDialog {
     Q_OBJECT
 public:
-    CompleteTipWidget(int recoveredCount, bool partial, QWidget* parent);
+    CompleteTipWidget(int recoveredCount, const PartialResult& partial, QWidget* parent);
     QString text() const;
+    // The partial note as shown; empty for a complete result.
+    QString partialText() const;
 
 private:
     QLabel* label_;
+    QLabel* partial_ = nullptr;
 };
 
 // One messenger account of a backup in the account choice.

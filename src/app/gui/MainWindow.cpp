@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 
 #include "app/gui/Dialogs.h"
@@ -168,12 +169,16 @@ void MainWindow::layoutChildren() {
     section_->setGeometry(QRect(scale.point(kMargin, 50 + kMargin), scale.size(kWidth, 95)));
     files_->setGeometry(QRect(scale.point(kMargin, 145 + kMargin), scale.size(kWidth, kHeight - 145)));
     schedule_->setGeometry(x, scale.h(50 + kMargin), fullWidth, scale.h(66));
-    complete_->setGeometry(x, scale.h(50 + kMargin), fullWidth, scale.h(54));
+    // The result header grows with the damage reasons it lists.
+    const int completeHeight = std::max(scale.h(54), complete_->hasHeightForWidth()
+                                                         ? complete_->heightForWidth(fullWidth)
+                                                         : complete_->sizeHint().height());
+    complete_->setGeometry(x, scale.h(50 + kMargin), fullWidth, completeHeight);
     interlude_->setGeometry(QRect(scale.point(kMargin, 120 + kMargin), scale.size(181, 520)));
     const int barHeight = scale.h(64);
     covery_->setGeometry(x, y + fullHeight - barHeight, fullWidth, barHeight);
     if (screen_ == Screen::Result) {
-        const int top = scale.h(104 + kMargin);
+        const int top = scale.h(50 + kMargin) + completeHeight;
         tcmsg_->setGeometry(x, top, fullWidth, y + fullHeight - barHeight - top);
     } else {
         tcmsg_->setGeometry(QRect(scale.point(185, 120), scale.size(715, 520)));
@@ -458,8 +463,9 @@ void MainWindow::startWorker() {
     const unsigned threads = options_.seekThreads;
     auto status = std::make_shared<Status>();
     auto loaded = std::make_shared<Status>();
+    auto damage = std::make_shared<std::vector<std::string>>();
     runner->run(
-        [work, threads, status, loaded](RecoverySession& session) {
+        [work, threads, status, loaded, damage](RecoverySession& session) {
             *status = session.copySource();
             if (status->isOk() && !PageAssets::install(work)) {
                 *status = Status::ioError("cannot install the page assets in " + work.toStdString());
@@ -468,9 +474,13 @@ void MainWindow::startWorker() {
             if (status->isOk() || session.resultIsPartial()) {
                 // Every row: the exports must leave nothing out, and the tables take them all.
                 *loaded = session.loadResults(0, 0);
+                // What a damaged database did not give, as the store keeps it.
+                wchat::StoreSummary counts;
+                if (loaded->isOk()) *loaded = session.summary(&counts);
+                *damage = std::move(counts.partialReasons);
             }
         },
-        [this, status, loaded] { recoveryFinished(*status, *loaded); });
+        [this, status, loaded, damage] { recoveryFinished(*status, *loaded, *damage); });
 }
 
 void MainWindow::stopScan() {
@@ -479,13 +489,15 @@ void MainWindow::stopScan() {
     schedule_->showStopping();
 }
 
-void MainWindow::recoveryFinished(const Status& status, const Status& loaded) {
+void MainWindow::recoveryFinished(const Status& status, const Status& loaded,
+                                  const std::vector<std::string>& damageReasons) {
     interludeTimer_->stop();
     scheduleTimer_->stop();
     RecoverySession& session = runner_->session();
-    const bool partial = status.kind() == Status::Kind::Cancelled && session.resultIsPartial();
-    if ((status.isOk() || partial) && loaded.isOk()) {
-        partial_ = partial;
+    const bool stopped = status.kind() == Status::Kind::Cancelled && session.resultIsPartial();
+    if ((status.isOk() || stopped) && loaded.isOk()) {
+        partial_.stopped = stopped;
+        partial_.damageReasons = damageReasons;
         showResultScreen();
         return;
     }
@@ -507,12 +519,12 @@ void MainWindow::showResultScreen() {
     schedule_->hide();
     interlude_->hide();
     covery_->setButtonsEnabled(true);
+    complete_->setResult(results.recoveredCount(), partial_);
     layoutChildren();
     tcmsg_->setScanning(false);
     tcmsg_->fill(&results);
     tcmsg_->show();
     covery_->show();
-    complete_->setResult(results.recoveredCount(), partial_);
     complete_->show();
     viewedContact_ = 0;
     viewedUnknown_ = 0;
@@ -586,7 +598,7 @@ void MainWindow::returnToStart() {
     interludeTimer_->stop();
     scheduleTimer_->stop();
     screen_ = Screen::Start;
-    partial_ = false;
+    partial_ = PartialResult();
     viewedContact_ = 0;
     viewedUnknown_ = 0;
     ownerUserName_.clear();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/export/ChatExporter.h"
+#include "app/gui/PartialResult.h"
 #include "app/pictures/PictureDownloader.h"
 #include "backup/BackupInfo.h"
 #include "common/Status.h"
@@ -90,7 +91,9 @@ public:
     // Ids of the contact or unknown-friend group being viewed (0 when none).
     int32_t viewedContact() const { return viewedContact_; }
     int32_t viewedUnknownFriend() const { return viewedUnknown_; }
-    bool resultIsPartial() const { return partial_; }
+    bool resultIsPartial() const { return partial_.partial(); }
+    // Why the shown result is partial: stopped, and what a damaged database did not give.
+    const PartialResult& partialResult() const { return partial_; }
     int recoveredCount() const;
 
     UpperWidget* upper() const { return upper_; }
@@ -142,7 +145,8 @@ private:
     void startRecovery(const QString& account);
     void startWorker();
     void enterProgressScreen();
-    void recoveryFinished(const common::Status& status, const common::Status& loaded);
+    void recoveryFinished(const common::Status& status, const common::Status& loaded,
+                          const std::vector<std::string>& damageReasons);
     void showResultScreen();
     void returnToStart();
     void layoutChildren();
@@ -181,7 +185,7 @@ private:
     std::unique_ptr<PictureDownloader> pictures_;
     std::atomic<bool> exportStop_{false};
     std::string ownerUserName_;
-    bool partial_ = false;
+    PartialResult partial_;
     int32_t viewedContact_ = 0;
     int32_t viewedUnknown_ = 0;
     bool dragging_ = false;

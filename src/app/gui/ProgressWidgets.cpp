@@ -118,23 +118,38 @@ void InterludeWidget::animate() {
 }
 
 CompleteWidget::CompleteWidget(QWidget* parent) : QWidget(parent) {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(20, 0, 20, 0);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 0, 20, 4);
+    layout->setSpacing(2);
+    layout->addStretch();
     label_ = new QLabel(this);
     label_->setStyleSheet(QStringLiteral("font-size:15px;"));
     layout->addWidget(label_);
+    reasons_ = new QLabel(this);
+    reasons_->setObjectName(QStringLiteral("partialReasons"));
+    // Reasons carry names from the file: never read as markup.
+    reasons_->setTextFormat(Qt::PlainText);
+    reasons_->setWordWrap(true);
+    reasons_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    reasons_->setStyleSheet(QStringLiteral("color:#b03a2e;"));
+    reasons_->hide();
+    layout->addWidget(reasons_);
     layout->addStretch();
 }
 
-void CompleteWidget::setResult(int recoveredCount, bool partial) {
+void CompleteWidget::setResult(int recoveredCount, const PartialResult& partial) {
     QString text = QStringLiteral("扫描完成，共成功恢复 ") + QString::number(recoveredCount) +
                    QStringLiteral(" 条已删除聊天记录。");
-    if (partial) text = QStringLiteral("扫描已停止，结果不完整：共恢复 ") + QString::number(recoveredCount) +
-                        QStringLiteral(" 条已删除聊天记录。");
+    if (partial.stopped) text = QStringLiteral("扫描已停止，结果不完整：共恢复 ") + QString::number(recoveredCount) +
+                                QStringLiteral(" 条已删除聊天记录。");
     label_->setText(text);
+    reasons_->setText(damageReasonsText(partial.damageReasons));
+    reasons_->setVisible(!partial.damageReasons.empty());
 }
 
 QString CompleteWidget::text() const { return label_->text(); }
+
+QString CompleteWidget::reasonsText() const { return reasons_->text(); }
 
 CoveryWidget::CoveryWidget(QWidget* parent) : QWidget(parent) {
     auto* layout = new QHBoxLayout(this);

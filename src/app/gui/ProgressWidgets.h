@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include "app/gui/PartialResult.h"
+
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -59,16 +61,20 @@ private:
     int frame_ = 0;
 };
 
-// The header of the result screen: the recovered count, and whether the scan was stopped.
+// The header of the result screen: the recovered count, whether the scan was
+// stopped, and what a damaged database did not give (hidden when nothing).
 class CompleteWidget : public QWidget {
     Q_OBJECT
 public:
     explicit CompleteWidget(QWidget* parent);
-    void setResult(int recoveredCount, bool partial);
+    void setResult(int recoveredCount, const PartialResult& partial);
     QString text() const;
+    // The damage and its reasons as shown; empty when the database was whole.
+    QString reasonsText() const;
 
 private:
     QLabel* label_;
+    QLabel* reasons_;
 };
 
 // The bottom bar of the result screen: return and export-all.

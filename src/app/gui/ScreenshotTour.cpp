@@ -58,9 +58,9 @@ void ScreenshotTour::waitFor(const char* what, std::function<bool()> ready, std:
     QTimer::singleShot(0, this, *poll);
 }
 
-void ScreenshotTour::save(const char* name) {
+void ScreenshotTour::save(const QString& name) {
     QScreen* screen = QGuiApplication::primaryScreen();
-    const QString path = directory_ + QStringLiteral("/") + QString::fromLatin1(name);
+    const QString path = directory_ + QStringLiteral("/") + name;
     if (!screen->grabWindow(0).save(path)) std::fprintf(stderr, "screenshot tour: cannot write %s\n", qPrintable(path));
     std::fprintf(stderr, "screenshot tour: %s\n", qPrintable(path));
 }
@@ -70,16 +70,29 @@ void ScreenshotTour::finish(int code) { QTimer::singleShot(0, qApp, [code] { QAp
 void ScreenshotTour::start() {
     QDir().mkpath(directory_);
     waitFor("the backup list", [this] { return !window_->backups().empty() && window_->isVisible(); }, [this] {
-        save("start.png");
+        save(QStringLiteral("start.png"));
         window_->EnterSchedule();
         waitFor("the account choice", [this] { return visibleDialog<WcusersSelect>(window_) != nullptr; },
                 [this] { chooseAccount(); });
     });
 }
 
+void ScreenshotTour::startDatabaseResult(const QString& database, const QString& fileName) {
+    QDir().mkpath(directory_);
+    waitFor("the window", [this] { return window_->isVisible(); }, [this, database, fileName] {
+        window_->EnterDBScheduleImpl(database);
+        waitFor("the result screen", [this] { return visibleDialog<CompleteTipWidget>(window_) != nullptr; },
+                [this, fileName] {
+                    save(fileName);
+                    finish(0);
+                },
+                1500);
+    });
+}
+
 void ScreenshotTour::chooseAccount() {
     WcusersSelect* choice = visibleDialog<WcusersSelect>(window_);
-    save("account-choice.png");
+    save(QStringLiteral("account-choice.png"));
     choice->selectAccount(0);
     choice->accept();
     auto progressShown = [this] {
@@ -91,19 +104,19 @@ void ScreenshotTour::chooseAccount() {
 }
 
 void ScreenshotTour::showResult() {
-    save("progress.png");
+    save(QStringLiteral("progress.png"));
     auto shown = std::make_shared<bool>(false);
     connect(window_->tcmsg()->pageView(), &PageView::pageShown, this, [shown] { *shown = true; });
     waitFor("the result screen", [this] { return visibleDialog<CompleteTipWidget>(window_) != nullptr; },
             [this, shown] {
-                save("complete.png");
+                save(QStringLiteral("complete.png"));
                 visibleDialog<CompleteTipWidget>(window_)->accept();
                 waitFor("the conversation", [shown] { return *shown; }, [this] { exportTicked(); }, 1000);
             });
 }
 
 void ScreenshotTour::exportTicked() {
-    save("result.png");
+    save(QStringLiteral("result.png"));
     FriendTableModel* model = window_->tcmsg()->visibleModel();
     for (int row = 0; row < std::min(3, model->rowCount()); ++row) {
         model->setData(model->index(row, 0), Qt::Checked, Qt::CheckStateRole);
@@ -112,7 +125,7 @@ void ScreenshotTour::exportTicked() {
     window_->chooseDirectory = [exportDir](const QString&) { return exportDir; };
     window_->exportChecked();
     waitFor("the export dialog", [this] { return visibleDialog<ExportSchedule>(window_) != nullptr; }, [this] {
-        save("export.png");
+        save(QStringLiteral("export.png"));
         waitFor("the export's end", [this] { return window_->exportDialog() == nullptr; }, [this] { finish(0); });
     });
 }

@@ -13,13 +13,17 @@ namespace gui {
 class MainWindow;
 
 // Drives the window through its screens on the first listed backup and saves each
-// as a PNG: start, account choice, progress, result with a conversation, export.
+// as a PNG: start, account choice, progress, result with a conversation, export;
+// or only the result of one database file.
 // Quits the application when done (exit code 1 when a step did not come).
 class ScreenshotTour : public QObject {
     Q_OBJECT
 public:
     ScreenshotTour(MainWindow* window, QString directory);
     void start();
+    // Scans the database file instead and saves only its result screen, with the
+    // tip, as `fileName` (a damaged database shows why its result is partial).
+    void startDatabaseResult(const QString& database, const QString& fileName);
 
 private:
     // Calls `step` once `ready` holds, polling; gives up after `timeoutMs`.
@@ -29,7 +33,7 @@ private:
     void chooseAccount();
     void showResult();
     void exportTicked();
-    void save(const char* name);
+    void save(const QString& name);
     void finish(int code);
 
     MainWindow* window_;

@@ -2,8 +2,11 @@
 //   --data-dir DIR           working copy, pages and picture cache in DIR
 //   --screenshot-tour DIR    walk through the screens and save them as PNG in DIR
 //   --offline                fetch no contact picture from the network
+//   --scan-db FILE           scan the database file FILE at once
+//   --screenshot-result PNG  with --scan-db: save its result screen as PNG and quit
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QStringList>
 
 #include "app/gui/MainWindow.h"
@@ -18,12 +21,16 @@ int main(int argc, char* argv[]) {
 
     talwen::app::gui::WindowOptions options;
     QString tourDir;
+    QString scanDb;
+    QString resultShot;
     const QStringList arguments = QCoreApplication::arguments();
     for (int i = 1; i < arguments.size(); ++i) {
         const bool valued = i + 1 < arguments.size();
         if (arguments[i] == QLatin1String("--offline")) options.offline = true;
         else if (valued && arguments[i] == QLatin1String("--data-dir")) options.dataDir = arguments[++i];
         else if (valued && arguments[i] == QLatin1String("--screenshot-tour")) tourDir = arguments[++i];
+        else if (valued && arguments[i] == QLatin1String("--scan-db")) scanDb = arguments[++i];
+        else if (valued && arguments[i] == QLatin1String("--screenshot-result")) resultShot = arguments[++i];
     }
     // The web engine needs a real display; without one the view shows the page's path.
     const QString platform = QGuiApplication::platformName();
@@ -33,9 +40,15 @@ int main(int argc, char* argv[]) {
     talwen::app::gui::MainWindow window(options);
     window.show();
     std::unique_ptr<talwen::app::gui::ScreenshotTour> tour;
-    if (!tourDir.isEmpty()) {
+    if (!scanDb.isEmpty() && !resultShot.isEmpty()) {
+        const QFileInfo shot(resultShot);
+        tour = std::make_unique<talwen::app::gui::ScreenshotTour>(&window, shot.absolutePath());
+        tour->startDatabaseResult(scanDb, shot.fileName());
+    } else if (!tourDir.isEmpty()) {
         tour = std::make_unique<talwen::app::gui::ScreenshotTour>(&window, tourDir);
         tour->start();
+    } else if (!scanDb.isEmpty()) {
+        window.EnterDBScheduleImpl(scanDb);
     }
     return app.exec();
 }

@@ -30,6 +30,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <sqlite3.h>
+
 #include <functional>
 #include <map>
 #include <memory>
@@ -352,6 +354,8 @@ TEST_F(MainWindowTest, AScanReachesTheResultScreenWithTheSessionsCounts) {
     ASSERT_NE(nullptr, tip);
     EXPECT_EQ(QString("共成功恢复 %1 条已删除聊天记录。").arg(expected.recovered), tip->text());
     EXPECT_FALSE(window->resultIsPartial());
+    EXPECT_TRUE(tip->partialText().isEmpty());
+    EXPECT_FALSE(window->complete()->findChild<QLabel*>("partialReasons")->isVisible());
     EXPECT_EQ(100, window->schedule()->percent());
     EXPECT_TRUE(window->isMaximisedLayout() || window->size() == normalSize);
     EXPECT_TRUE(window->covery()->isVisible());
@@ -560,7 +564,9 @@ TEST_F(MainWindowTest, StopDuringTheMessageSeekShowsAPartialResultAndReturnGoesB
         << dialogText(window.get()).toStdString();
     EXPECT_TRUE(window->resultIsPartial());
     ASSERT_NE(nullptr, openDialog<CompleteTipWidget>(window.get()));
-    EXPECT_NE(nullptr, openDialog<CompleteTipWidget>(window.get())->findChild<QLabel*>("partial"));
+    EXPECT_EQ(QString("扫描已停止，结果不完整。"), openDialog<CompleteTipWidget>(window.get())->partialText());
+    EXPECT_TRUE(window->complete()->text().startsWith("扫描已停止，结果不完整")) << window->complete()->text().toStdString();
+    EXPECT_TRUE(window->complete()->reasonsText().isEmpty());
     EXPECT_GT(window->tcmsg()->model(FriendCategory::Friend, false)->rowCount(), 0);
     closeDialogs(window.get());
 
@@ -626,6 +632,86 @@ TEST_F(MainWindowTest, AFailedRecoveryShowsItsMessageAndReturnsToStart) {
     EXPECT_TRUE(window->files()->isVisible());
     EXPECT_TRUE(window->files()->startButton()->isEnabled());
     EXPECT_FALSE(window->workerBusy());
+}
+
+// A damaged database gives a partial result: the result header and the tip say so
+// and list what could not be read, as the store keeps it, one reason a line, at
+// most five and the count of the rest. Names from the file reach the labels with
+// their controls and direction overrides escaped, and markup stays text.
+TEST_F(MainWindowTest, ADamagedDatabaseShowsWhyItsResultIsPartial) {
+    const QString db = root.path() + "/MM.sqlite";
+    const std::string hostile = "Chat_<b>x</b>\x1b[2J\xe2\x80\xae";
+    {
+        sqlite3* file = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open(db.toUtf8().constData(), &file));
+        std::string sql =
+            "CREATE TABLE Friend ( TableVer INTEGER DEFAULT 1 , UsrName TEXT PRIMARY KEY , NickName TEXT , "
+            "Uin INTEGER DEFAULT 0 , Email TEXT , Mobile TEXT , Sex INTEGER DEFAULT 0 , FullPY TEXT , "
+            "ShortPY TEXT , Img TEXT , Type INTEGER DEFAULT 0 , LastChatTime INTEGER DEFAULT 0 , "
+            "Draft TEXT , DefaultRes1 INTEGER DEFAULT 0 , DefaultRes2 INTEGER DEFAULT 0 , DefaultRes3 TEXT );"
+            "CREATE TABLE Friend_Ext ( UsrName TEXT PRIMARY KEY , ConRemark TEXT , ConChatRoomMem TEXT , "
+            "ConIntRes1 INTEGER DEFAULT 0 , ConStrRes2 TEXT );"
+            "INSERT INTO Friend (UsrName, NickName) VALUES ('alice', 'Alice');";
+        // Conversation tables whose names are no contact's digest: each is one reason.
+        std::vector<std::string> names = {hostile};
+        for (int i = 1; i <= 7; ++i) names.push_back("Chat_x" + std::to_string(i));
+        for (const std::string& name : names) {
+            sql += "CREATE TABLE \"" + name +
+                   "\"(TableVer integer default 1, MesLocalID integer primary key autoincrement, "
+                   "MesSvrID integer default 0, CreateTime integer default 0, Message text, Status integer "
+                   "default 0, ImgStatus integer default 2, Type integer, Des integer);"
+                   "INSERT INTO \"" + name + "\" (Message) VALUES ('x');";
+        }
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(file, sql.c_str(), nullptr, nullptr, nullptr));
+        sqlite3_close(file);
+    }
+    std::vector<std::string> reasons;
+    {
+        RecoverySession session;
+        ASSERT_TRUE(session.useDatabaseFile(db.toStdString()).isOk());
+        ASSERT_TRUE(session.copySource().isOk());
+        ASSERT_TRUE(session.recover(2).isOk());
+        talwen::wchat::StoreSummary counts;
+        ASSERT_TRUE(session.summary(&counts).isOk());
+        reasons = counts.partialReasons;
+    }
+    ASSERT_GE(reasons.size(), 8u) << ::testing::PrintToString(reasons);
+
+    auto window = openWindow();
+    waitForList(*window, 0);
+    window->EnterDBScheduleImpl(db);
+    ASSERT_TRUE(waitUntil([&] { return window->currentScreen() == MainWindow::Screen::Result; }))
+        << dialogText(window.get()).toStdString();
+    EXPECT_TRUE(window->resultIsPartial());
+    EXPECT_FALSE(window->partialResult().stopped);
+    EXPECT_EQ(reasons, window->partialResult().damageReasons);
+
+    QStringList lines = window->complete()->reasonsText().split('\n');
+    ASSERT_EQ(7, lines.size()) << window->complete()->reasonsText().toStdString();
+    EXPECT_EQ(QString("数据库已损坏，结果不完整："), lines.front());
+    EXPECT_EQ(QString("… 还有 %1 条").arg(reasons.size() - 5), lines.back());
+    const QString shownHostile = QString("Chat_<b>x</b>\\x1b[2J\\u202e: chatTableName[Chat_<b>x</b>\\x1b[2J\\u202e] invalid!");
+    for (int i = 1; i <= 5; ++i) {
+        const std::string& reason = reasons[static_cast<size_t>(i - 1)];
+        EXPECT_EQ(reason == hostile + ": chatTableName[" + hostile + "] invalid!" ? shownHostile
+                                                                                 : QString::fromStdString(reason),
+                  lines[i]);
+    }
+    EXPECT_TRUE(lines.contains(shownHostile)) << "the hostile name sorts first";
+    auto* shown = window->complete()->findChild<QLabel*>("partialReasons");
+    ASSERT_NE(nullptr, shown);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(Qt::PlainText, shown->textFormat());
+    EXPECT_EQ(QString("扫描完成，共成功恢复 %1 条已删除聊天记录。").arg(window->recoveredCount()),
+              window->complete()->text());
+    // The list below the header starts below the reasons.
+    EXPECT_GE(window->tcmsg()->geometry().top(), window->complete()->geometry().bottom());
+
+    CompleteTipWidget* tip = openDialog<CompleteTipWidget>(window.get());
+    ASSERT_NE(nullptr, tip);
+    EXPECT_EQ(window->complete()->reasonsText(), tip->partialText());
+    EXPECT_EQ(Qt::PlainText, tip->findChild<QLabel*>("partial")->textFormat());
+    closeDialogs(window.get());
 }
 
 // The maximised result layout: a double-click in the title area restores the
