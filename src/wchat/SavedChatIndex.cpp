@@ -1,5 +1,7 @@
 #include "wchat/SavedChatIndex.h"
 
+#include <algorithm>
+
 namespace talwen {
 namespace wchat {
 
@@ -27,19 +29,28 @@ constexpr size_t kFirstSlots = 1024;
 
 }  // namespace
 
+// Slot counts are not powers of two, so that a reserved table is no larger than
+// needed: the first slot is the mixed key modulo the slot count.
 size_t SavedChatIndex::KeySet::slotOf(int64_t key) const {
-    const size_t mask = slots_.size() - 1;
-    size_t slot = static_cast<size_t>(mix(key)) & mask;
-    while (slots_[slot] != kEmpty && slots_[slot] != key) slot = (slot + 1) & mask;
+    const size_t size = slots_.size();
+    size_t slot = static_cast<size_t>(mix(key) % size);
+    while (slots_[slot] != kEmpty && slots_[slot] != key) slot = slot + 1 == size ? 0 : slot + 1;
     return slot;
 }
 
-void SavedChatIndex::KeySet::grow() {
-    std::vector<int64_t> old(slots_.empty() ? kFirstSlots : slots_.size() * 2, kEmpty);
+void SavedChatIndex::KeySet::rehash(size_t slots) {
+    std::vector<int64_t> old(slots, kEmpty);
     old.swap(slots_);
     for (const int64_t key : old) {
         if (key != kEmpty) slots_[slotOf(key)] = key;
     }
+}
+
+void SavedChatIndex::KeySet::grow() { rehash(slots_.empty() ? kFirstSlots : slots_.size() * 2); }
+
+void SavedChatIndex::KeySet::reserve(size_t keys) {
+    const size_t slots = keys + keys / 2 + 1;  // 1.5 slots a key: about 67% full when all are in
+    if (slots > slots_.size()) rehash(std::max(slots, kFirstSlots));
 }
 
 void SavedChatIndex::KeySet::insert(int64_t key) {
@@ -47,8 +58,9 @@ void SavedChatIndex::KeySet::insert(int64_t key) {
         hasEmptyKey_ = true;
         return;
     }
-    // At most half the slots are used, so every probe run ends at a free slot.
-    if ((count_ + 1) * 2 > slots_.size()) grow();
+    // At most 70% of the slots are used, so every probe run ends at a free slot
+    // and stays short.
+    if ((count_ + 1) * 10 > slots_.size() * 7) grow();
     const size_t slot = slotOf(key);
     if (slots_[slot] == kEmpty) {
         slots_[slot] = key;
@@ -86,6 +98,8 @@ size_t SavedChatIndex::addAll(const std::vector<std::shared_ptr<WchatChat>>& cha
     }
     return added;
 }
+
+void SavedChatIndex::reserve(size_t messages) { svrIds_.reserve(messages); }
 
 bool SavedChatIndex::contains(const WchatChat& chat) const {
     if (hasSvrIdKey(chat)) return svrIds_.contains(chat.getMesSvrId());

@@ -680,11 +680,11 @@ uint32_t WchatChatToDbSeeker::dumpAllWchatChats(
     const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables, ErrorInfo* error) {
     dumpEstimate = 0;
     dumpDone = 0;
-    if (stageObserver) {
-        for (const std::shared_ptr<sqlite::TableBtree>& table : tables)
-            dumpEstimate += estimateRows(table->getTableName());
-        stageObserver->onProgress(Stage::DumpChats, 0, dumpEstimate);
-    }
+    for (const std::shared_ptr<sqlite::TableBtree>& table : tables) dumpEstimate += estimateRows(table->getTableName());
+    if (stageObserver) stageObserver->onProgress(Stage::DumpChats, 0, dumpEstimate);
+    // Row ids can be sparse (or forged): no more keys than rows the file can hold.
+    const uint64_t fileRows = static_cast<uint64_t>(database.getPages()) * database.getPageSize() / 32;
+    savedChats.reserve(static_cast<size_t>(std::min<uint64_t>(dumpEstimate, fileRows)));
     uint32_t total = 0;
     for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         total += dumpWchatChats(table->getTableName(), error);

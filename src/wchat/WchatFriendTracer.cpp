@@ -1,5 +1,8 @@
 #include "wchat/WchatFriendTracer.h"
 
+#include <algorithm>
+#include <utility>
+
 #define WCR_UNIT "wchat/WchatFriendTracer"
 
 namespace talwen {
@@ -52,15 +55,23 @@ void WchatFriendTracer::indexSavedWchatFriends(
             tableName.size() != kChatPrefixLength + kHashLength || table->getLeafPages().empty())
             continue;
         const std::string hash = tableName.substr(kChatPrefixLength);
-        for (uint32_t page : table->getLeafPages()) lpnToHashedUsrNamess[page].insert(hash);
+        const uint32_t index = static_cast<uint32_t>(tableHashes.size());
+        tableHashes.push_back(hash);
+        std::set<int64_t> ids;
+        const auto found = hunToRcFriendIds.find(hash);
+        if (found != hunToRcFriendIds.end()) ids.insert(found->second);
+        tableRcFriendIds.push_back(std::move(ids));
+        for (uint32_t page : table->getLeafPages()) leafPageTables.emplace_back(page, index);
     }
-    for (const auto& entry : lpnToHashedUsrNamess) {
-        std::set<int64_t>& ids = lpnToRcFriendIdss[entry.first];
-        for (const std::string& hash : entry.second) {
-            const auto found = hunToRcFriendIds.find(hash);
-            if (found != hunToRcFriendIds.end()) ids.insert(found->second);
-        }
-    }
+    std::sort(leafPageTables.begin(), leafPageTables.end());
+    leafPageTables.shrink_to_fit();
+}
+
+template <class Each>
+void WchatFriendTracer::forTablesOfPage(uint32_t pageNumber, Each each) const {
+    auto it = std::lower_bound(leafPageTables.begin(), leafPageTables.end(),
+                               std::make_pair(pageNumber, uint32_t(0)));
+    for (; it != leafPageTables.end() && it->first == pageNumber; ++it) each(it->second);
 }
 
 std::set<int64_t> WchatFriendTracer::findRcFriendIdsByUsrName(const std::string& usrName) const {
@@ -106,13 +117,17 @@ int64_t WchatFriendTracer::findRcFriendIdByHashedUsrName(const std::string& hash
 }
 
 std::set<std::string> WchatFriendTracer::findHashedUsrNamesByPage(uint32_t pageNumber) const {
-    const auto found = lpnToHashedUsrNamess.find(pageNumber);
-    return found == lpnToHashedUsrNamess.end() ? std::set<std::string>() : found->second;
+    std::set<std::string> hashes;
+    forTablesOfPage(pageNumber, [&](uint32_t table) { hashes.insert(tableHashes[table]); });
+    return hashes;
 }
 
 std::set<int64_t> WchatFriendTracer::findRcFriendIdsByPage(uint32_t pageNumber) const {
-    const auto found = lpnToRcFriendIdss.find(pageNumber);
-    return found == lpnToRcFriendIdss.end() ? std::set<int64_t>() : found->second;
+    std::set<int64_t> ids;
+    forTablesOfPage(pageNumber, [&](uint32_t table) {
+        ids.insert(tableRcFriendIds[table].begin(), tableRcFriendIds[table].end());
+    });
+    return ids;
 }
 
 uint32_t WchatFriendTracer::nextPlaceholderNo() {
@@ -142,8 +157,10 @@ void WchatFriendTracer::clear() {
     unToLiveRcFriendId.clear();
     unToGroupss.clear();
     hunToRcFriendIds.clear();
-    lpnToHashedUsrNamess.clear();
-    lpnToRcFriendIdss.clear();
+    leafPageTables.clear();
+    leafPageTables.shrink_to_fit();
+    tableHashes.clear();
+    tableRcFriendIds.clear();
     placeholderSeq = 1;
 }
 
@@ -163,16 +180,19 @@ void WchatFriendTracer::dump(std::ostream& out) const {
     }
     out << "---- hunToRcFriendIds ----\n";
     for (const auto& entry : hunToRcFriendIds) out << entry.first << ": " << entry.second << "\n";
+    std::vector<uint32_t> pages;
+    for (const auto& entry : leafPageTables)
+        if (pages.empty() || pages.back() != entry.first) pages.push_back(entry.first);
     out << "---- lpnToHashedUsrNamess ----\n";
-    for (const auto& entry : lpnToHashedUsrNamess) {
-        out << entry.first << ":";
-        for (const std::string& hash : entry.second) out << " " << hash;
+    for (uint32_t page : pages) {
+        out << page << ":";
+        for (const std::string& hash : findHashedUsrNamesByPage(page)) out << " " << hash;
         out << "\n";
     }
     out << "---- lpnToRcFriendIdss ----\n";
-    for (const auto& entry : lpnToRcFriendIdss) {
-        out << entry.first << ":";
-        for (int64_t id : entry.second) out << " " << id;
+    for (uint32_t page : pages) {
+        out << page << ":";
+        for (int64_t id : findRcFriendIdsByPage(page)) out << " " << id;
         out << "\n";
     }
     out.flush();

@@ -63,8 +63,14 @@ private:
     std::map<std::string, int64_t> unToLiveRcFriendId;
     std::map<std::string, std::set<std::string>> unToGroupss;
     std::map<std::string, int64_t> hunToRcFriendIds;
-    std::map<uint32_t, std::set<std::string>> lpnToHashedUsrNamess;
-    std::map<uint32_t, std::set<int64_t>> lpnToRcFriendIdss;
+    // Leaf pages of the indexed tables as (page, table) pairs, sorted: a few bytes
+    // per page, where a map of sets per page took about 180 bytes, and a big file
+    // has millions of leaf pages. A page may be a leaf of several tables.
+    std::vector<std::pair<uint32_t, uint32_t>> leafPageTables;
+    std::vector<std::string> tableHashes;              // per table: its hashed user name
+    std::vector<std::set<int64_t>> tableRcFriendIds;   // per table: its contacts when indexed
+    template <class Each>
+    void forTablesOfPage(uint32_t pageNumber, Each each) const;
     uint32_t placeholderSeq = 1;
 };
 

@@ -266,50 +266,55 @@ TEST(SavedChatIndexTest, KeysAreServerIdsElseCreationTimes) {
 }
 
 
-// Many keys, spread over several growths of the index and including the extreme
-// values, answer exactly as a plain set of the same keys does.
+// Many keys, spread over several growths of the index (or into room reserved
+// for fewer, as many or more) and including the extreme values, answer exactly as
+// a plain set of the same keys does.
 TEST(SavedChatIndexTest, ManyKeysAnswerLikeAPlainSet) {
-    SavedChatIndex index;
-    std::set<int64_t> svrIds;
-    std::set<int32_t> times;
-    std::vector<std::shared_ptr<WchatChat>> batch;
-    uint64_t state = 12345;
-    const auto next = [&state] {
-        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-        return state;
-    };
-    for (int i = 0; i < 20000; ++i) {
-        // Server ids that share their low bits, negative ones, and the two extremes.
-        int64_t svrId = static_cast<int64_t>(next() & 0xFFFFFF00u) | 0x34;
-        if (i % 7 == 0) svrId = -svrId;
-        if (i == 10) svrId = INT64_MIN;
-        if (i == 11) svrId = INT64_MAX;
-        int32_t time = static_cast<int32_t>(next() >> 40) - (1 << 22);
-        if (time == 0) time = 1;  // a zero time is not set by chat()
-        auto c = chat("m", i % 3 == 0 ? 0 : svrId, time);
-        if (i % 3 == 0) times.insert(time); else svrIds.insert(svrId);
-        batch.push_back(c);
-        if (batch.size() == 1000) {
-            EXPECT_EQ(1000u, index.addAll(batch));
-            batch.clear();
+    for (const size_t reserved : {size_t(0), size_t(7), size_t(13000), size_t(40000)}) {
+        SCOPED_TRACE(reserved);
+        SavedChatIndex index;
+        index.reserve(reserved);
+        std::set<int64_t> svrIds;
+        std::set<int32_t> times;
+        std::vector<std::shared_ptr<WchatChat>> batch;
+        uint64_t state = 12345;
+        const auto next = [&state] {
+            state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+            return state;
+        };
+        for (int i = 0; i < 20000; ++i) {
+            // Server ids that share their low bits, negative ones, and the two extremes.
+            int64_t svrId = static_cast<int64_t>(next() & 0xFFFFFF00u) | 0x34;
+            if (i % 7 == 0) svrId = -svrId;
+            if (i == 10) svrId = INT64_MIN;
+            if (i == 11) svrId = INT64_MAX;
+            int32_t time = static_cast<int32_t>(next() >> 40) - (1 << 22);
+            if (time == 0) time = 1;  // a zero time is not set by chat()
+            auto c = chat("m", i % 3 == 0 ? 0 : svrId, time);
+            if (i % 3 == 0) times.insert(time); else svrIds.insert(svrId);
+            batch.push_back(c);
+            if (batch.size() == 1000) {
+                EXPECT_EQ(1000u, index.addAll(batch));
+                batch.clear();
+            }
         }
-    }
-    for (const int64_t id : svrIds) ASSERT_TRUE(index.contains(*chat("x", id, 0))) << id;
-    for (const int32_t time : times) ASSERT_TRUE(index.contains(*chat("x", 0, time))) << time;
-    int misses = 0;
-    for (int i = 0; i < 20000; ++i) {
-        const int64_t svrId = static_cast<int64_t>(next());
-        const int32_t time = static_cast<int32_t>(next() >> 32) | 1;
-        if (svrId != 0) {
-            EXPECT_EQ(svrIds.count(svrId) != 0, index.contains(*chat("x", svrId, 0)));
+        for (const int64_t id : svrIds) ASSERT_TRUE(index.contains(*chat("x", id, 0))) << id;
+        for (const int32_t time : times) ASSERT_TRUE(index.contains(*chat("x", 0, time))) << time;
+        int misses = 0;
+        for (int i = 0; i < 20000; ++i) {
+            const int64_t svrId = static_cast<int64_t>(next());
+            const int32_t time = static_cast<int32_t>(next() >> 32) | 1;
+            if (svrId != 0) {
+                EXPECT_EQ(svrIds.count(svrId) != 0, index.contains(*chat("x", svrId, 0)));
+            }
+            EXPECT_EQ(times.count(time) != 0, index.contains(*chat("x", 0, time)));
+            misses += times.count(time) == 0 ? 1 : 0;
         }
-        EXPECT_EQ(times.count(time) != 0, index.contains(*chat("x", 0, time)));
-        misses += times.count(time) == 0 ? 1 : 0;
+        EXPECT_GT(misses, 0);
+        index.clear();
+        EXPECT_FALSE(index.contains(*chat("x", INT64_MIN, 0)));
+        EXPECT_FALSE(index.contains(*chat("x", *svrIds.rbegin(), 0)));
     }
-    EXPECT_GT(misses, 0);
-    index.clear();
-    EXPECT_FALSE(index.contains(*chat("x", INT64_MIN, 0)));
-    EXPECT_FALSE(index.contains(*chat("x", *svrIds.rbegin(), 0)));
 }
 
 
