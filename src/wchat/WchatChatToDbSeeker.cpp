@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <future>
 #include <optional>
 #include <set>
 #include <type_traits>
@@ -709,101 +710,135 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
     int64_t ownerId = tracer.findRcFriendIdByHashedUsrName(hash);
     if (!deducer) deducer = std::make_shared<WchatFriendDeducer>(store.get(), &tracer);
 
-    uint32_t copied = 0;
-    uint32_t offset = 0;
+    // The reader: the next batch of the table and the rows of the table it covers
+    // (fewer than asked ends the table). Its state is its own, so the next batch
+    // is read on a worker thread while the store takes the current one.
+    struct Fetched {
+        std::vector<std::shared_ptr<WchatChat>> batch;
+        size_t span = 0;
+        size_t asked = 0;
+        ErrorInfo error;
+        bool readFailed = false;
+        bool cancelled = false;
+    };
+    uint32_t offset = 0;  // rows of the table read so far, for the plain way
     int64_t lastRowId = INT64_MIN;
     bool byOffset = liveCopyByOffset;
-    for (;;) {
-        if (cancelled(error)) break;
-        std::vector<std::shared_ptr<WchatChat>> batch;
-        size_t span = 0;  // rows of the table the batch covers; fewer than asked ends it
-        size_t asked = byOffset ? kDumpBatchRows : kDumpRangeRows;
+    const auto readNext = [&]() {
+        Fetched f;
+        if (cancelled(&f.error)) {
+            f.cancelled = true;
+            return f;
+        }
+        f.asked = byOffset ? kDumpBatchRows : kDumpRangeRows;
         if (!byOffset) {
             const int64_t before = lastRowId;
-            guarded("selectChats", error, [&] {
-                batch = WchatSourceDbDao::selectChatsAfter(sourceDb, tableName, lastRowId, kDumpRangeRows,
-                                                           &lastRowId, error);
+            guarded("selectChats", &f.error, [&] {
+                f.batch = WchatSourceDbDao::selectChatsAfter(sourceDb, tableName, lastRowId, kDumpRangeRows,
+                                                             &lastRowId, &f.error);
             });
-            span = batch.size();
-            if (!error->isSuccess()) {
-                // A table without row ids, or a row the translation refuses: the rest
-                // of the table is read the plain way, where failing rows are skipped.
-                byOffset = true;
-                error->clear();
-                lastRowId = before;
-                offset = copied;  // every row up to here was read, in row id order
-                asked = kDumpBatchRows;
+            f.span = f.batch.size();
+            if (f.error.isSuccess()) {
+                offset += static_cast<uint32_t>(f.span);
+                return f;
+            }
+            // A table without row ids, or a row the translation refuses: the rest
+            // of the table is read the plain way, where failing rows are skipped.
+            byOffset = true;
+            f.error.clear();
+            lastRowId = before;
+            f.asked = kDumpBatchRows;
+        }
+        guarded("selectChats", &f.error,
+                [&] { f.batch = WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, &f.error); });
+        f.span = f.batch.size();
+        if (!f.error.isSuccess()) {
+            // One row the translation refuses fails its whole batch: read the batch
+            // one row at a time and skip the rows that fail.
+            const uint32_t skippedBefore = oneByOneSkipped;
+            f.batch = selectChatsOneByOne(tableName, offset, &f.error);
+            f.span = oneByOneSpan;
+            // A whole batch of failing rows is a table the translation cannot read
+            // at all (a column missing): reading the rest row by row would be slow
+            // and give nothing.
+            if (f.error.isSuccess() && f.batch.empty() && f.span == kDumpBatchRows &&
+                oneByOneSkipped - skippedBefore == f.span) {
+                WCR_SET_ERROR(&f.error, -1, "no row of " + std::to_string(f.span) + " readable (first: " +
+                                                oneByOneFailure + "); the rest not read", "dumpWchatChats");
+                oneByOneSkipped = skippedBefore;
+            }
+            if (!f.error.isSuccess()) {
+                f.readFailed = true;
+                return f;
             }
         }
-        if (byOffset) {
-            guarded("selectChats", error,
-                    [&] { batch = WchatSourceDbDao::selectChats(sourceDb, tableName, offset, kDumpBatchRows, error); });
-            span = batch.size();
-            if (!error->isSuccess()) {
-                // One row the translation refuses fails its whole batch: read the batch
-                // one row at a time and skip the rows that fail.
-                const uint32_t skippedBefore = oneByOneSkipped;
-                batch = selectChatsOneByOne(tableName, offset, error);
-                span = oneByOneSpan;
-                // A whole batch of failing rows is a table the translation cannot read
-                // at all (a column missing): reading the rest row by row would be slow
-                // and give nothing.
-                if (error->isSuccess() && batch.empty() && span == kDumpBatchRows &&
-                    oneByOneSkipped - skippedBefore == span) {
-                    WCR_SET_ERROR(error, -1, "no row of " + std::to_string(span) + " readable (first: " +
-                                                 oneByOneFailure + "); the rest not read", "dumpWchatChats");
-                    oneByOneSkipped = skippedBefore;
-                }
-                if (!error->isSuccess()) {
-                    dumpReadFailed = true;
-                    break;
-                }
-            }
-        }
-        if (span == 0) break;
-        if (batch.empty()) {
-            if (span < asked) break;
-            offset += kDumpBatchRows;
-            continue;
-        }
-        // A live conversation whose contact row is gone would be tied to no one and
-        // shown nowhere: it gets a made-up owner, as a dropped conversation does.
-        for (const std::shared_ptr<WchatChat>& chat : batch) deducer->noteNames(*chat);
-        if (ownerId == 0) ownerId = deducer->findOrMakeUpOwner(hash);
-        savedChats.addAll(batch);
-
-        store->insertChats(batch, error);
-        if (!error->isSuccess()) break;
-
-        if (ownerId != 0) {
-            std::set<int64_t> rcChatIds;
-            for (const std::shared_ptr<WchatChat>& chat : batch) rcChatIds.insert(chat->getRcChatId());
-            store->insertChatRoomsOfFriend(WchatFriendDeducer::kRoomLiveOwner,
-                                                      rcChatIds, ownerId, error);
-            if (!error->isSuccess()) break;
-        }
-
-        RecoveryStore::ChatFriendMap chatFriends;
-        for (const std::shared_ptr<WchatChat>& chat : batch) {
-            uint16_t deduceType = 0;
-            int64_t rcFriendId = 0;
-            if (deducer->deduceLiveChatFriend(*chat, ownerId, deduceType, rcFriendId))
-                chatFriends[chat->getRcChatId()] = {rcFriendId, deduceType};
-        }
-        store->insertChatFriends(chatFriends, error);
-        if (!error->isSuccess()) break;
-
-        copied += static_cast<uint32_t>(batch.size());
-        dumpDone += batch.size();
-        if (stageObserver) stageObserver->onProgress(Stage::DumpChats, dumpDone, std::max(dumpDone, dumpEstimate));
-        if (span < asked) break;
         offset += kDumpBatchRows;
+        return f;
+    };
+
+    uint32_t copied = 0;
+    Fetched current = readNext();
+    for (;;) {
+        if (current.cancelled || current.readFailed) {
+            *error = current.error;
+            dumpReadFailed = current.readFailed;
+            break;
+        }
+        if (current.span == 0) break;
+        const bool more = current.span >= current.asked;
+        std::future<Fetched> next;
+        if (more) next = std::async(std::launch::async, readNext);
+        // Whatever happens to this batch, the read ahead ends before we go on.
+        struct Join {
+            std::future<Fetched>& next;
+            ~Join() {
+                if (next.valid()) next.wait();
+            }
+        } join{next};
+        if (!current.batch.empty()) {
+            writeLiveBatch(current.batch, hash, ownerId, error);
+            if (!error->isSuccess()) break;
+            copied += static_cast<uint32_t>(current.batch.size());
+            dumpDone += current.batch.size();
+            if (stageObserver)
+                stageObserver->onProgress(Stage::DumpChats, dumpDone, std::max(dumpDone, dumpEstimate));
+        }
+        if (!more) break;
+        current = next.get();
     }
     if (oneByOneSkipped > 0) {
         notePartial(tableName + ": " + std::to_string(oneByOneSkipped) + " live rows skipped (first: " +
                     oneByOneFailure + ")");
     }
     return copied;
+}
+
+void WchatChatToDbSeeker::writeLiveBatch(const std::vector<std::shared_ptr<WchatChat>>& batch,
+                                         const std::string& hash, int64_t& ownerId, ErrorInfo* error) {
+    // A live conversation whose contact row is gone would be tied to no one and
+    // shown nowhere: it gets a made-up owner, as a dropped conversation does.
+    for (const std::shared_ptr<WchatChat>& chat : batch) deducer->noteNames(*chat);
+    if (ownerId == 0) ownerId = deducer->findOrMakeUpOwner(hash);
+    savedChats.addAll(batch);
+
+    store->insertChats(batch, error);
+    if (!error->isSuccess()) return;
+
+    if (ownerId != 0) {
+        std::set<int64_t> rcChatIds;
+        for (const std::shared_ptr<WchatChat>& chat : batch) rcChatIds.insert(chat->getRcChatId());
+        store->insertChatRoomsOfFriend(WchatFriendDeducer::kRoomLiveOwner, rcChatIds, ownerId, error);
+        if (!error->isSuccess()) return;
+    }
+
+    RecoveryStore::ChatFriendMap chatFriends;
+    for (const std::shared_ptr<WchatChat>& chat : batch) {
+        uint16_t deduceType = 0;
+        int64_t rcFriendId = 0;
+        if (deducer->deduceLiveChatFriend(*chat, ownerId, deduceType, rcFriendId))
+            chatFriends[chat->getRcChatId()] = {rcFriendId, deduceType};
+    }
+    store->insertChatFriends(chatFriends, error);
 }
 
 }  // namespace wchat

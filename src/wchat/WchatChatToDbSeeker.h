@@ -106,6 +106,10 @@ public:
                              common::ErrorInfo* error);
     uint32_t dumpAllWchatChats(const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables,
                                common::ErrorInfo* error);
+    // Stores one batch of live messages of the table with hashed owner name hash,
+    // with its conversation and sender ties; ownerId is found or made up once.
+    void writeLiveBatch(const std::vector<std::shared_ptr<WchatChat>>& batch, const std::string& hash,
+                        int64_t& ownerId, common::ErrorInfo* error);
     uint32_t dumpWchatChats(const std::string& tableName, common::ErrorInfo* error);
     uint32_t seekWchatChats(uint32_t threadCount, common::ErrorInfo* error);
 
