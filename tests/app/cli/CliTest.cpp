@@ -19,6 +19,7 @@
 
 #include <sqlite3.h>
 
+#include "app/support/MessengerSchema.h"
 #include "app/cli/CliCommands.h"
 #include "app/cli/CliOptions.h"
 #include "app/cli/TerminalProgress.h"
@@ -256,18 +257,13 @@ TEST(Cli, ScanWithoutMessengerTablesFailsCleanly) {
 TEST(Cli, ADamagedDatabaseGivesAPartialResult) {
     QTemporaryDir temp;
     const QString db = temp.path() + "/MM.sqlite";
-    writeSqlite(db,
-                "CREATE TABLE Friend ( TableVer INTEGER DEFAULT 1 , UsrName TEXT PRIMARY KEY , NickName TEXT , "
-                "Uin INTEGER DEFAULT 0 , Email TEXT , Mobile TEXT , Sex INTEGER DEFAULT 0 , FullPY TEXT , "
-                "ShortPY TEXT , Img TEXT , Type INTEGER DEFAULT 0 , LastChatTime INTEGER DEFAULT 0 , "
-                "Draft TEXT , DefaultRes1 INTEGER DEFAULT 0 , DefaultRes2 INTEGER DEFAULT 0 , DefaultRes3 TEXT );"
-                "CREATE TABLE Friend_Ext ( UsrName TEXT PRIMARY KEY , ConRemark TEXT , ConChatRoomMem TEXT , "
-                "ConIntRes1 INTEGER DEFAULT 0 , ConStrRes2 TEXT );"
+    writeSqlite(db, (std::string(wcrtest::kFriendTablesSql) +
                 "INSERT INTO Friend (UsrName, NickName) VALUES ('alice', 'Alice');"
                 "CREATE TABLE Chat_abc(TableVer integer default 1, MesLocalID integer primary key autoincrement, "
                 "MesSvrID integer default 0, CreateTime integer default 0, Message text, Status integer default 0, "
                 "ImgStatus integer default 2, Type integer, Des integer);"
-                "INSERT INTO Chat_abc (Message) VALUES ('x');");
+                "INSERT INTO Chat_abc (Message) VALUES ('x');")
+                    .c_str());
     const Outcome human = run({"scan", "--db", db.toStdString(), "--store", (temp.path() + "/kept.db").toStdString()});
     EXPECT_EQ(kExitPartial, human.code) << human.err;
     EXPECT_NE(std::string::npos, human.out.find("contacts: 1 live")) << human.out;

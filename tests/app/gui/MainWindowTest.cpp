@@ -8,6 +8,7 @@
 
 #include <QApplication>
 
+#include "app/support/MessengerSchema.h"
 #include "app/gui/GuiTestSupport.h"
 #include <QCheckBox>
 #include <QDir>
@@ -645,12 +646,7 @@ TEST_F(MainWindowTest, ADamagedDatabaseShowsWhyItsResultIsPartial) {
         sqlite3* file = nullptr;
         ASSERT_EQ(SQLITE_OK, sqlite3_open(db.toUtf8().constData(), &file));
         std::string sql =
-            "CREATE TABLE Friend ( TableVer INTEGER DEFAULT 1 , UsrName TEXT PRIMARY KEY , NickName TEXT , "
-            "Uin INTEGER DEFAULT 0 , Email TEXT , Mobile TEXT , Sex INTEGER DEFAULT 0 , FullPY TEXT , "
-            "ShortPY TEXT , Img TEXT , Type INTEGER DEFAULT 0 , LastChatTime INTEGER DEFAULT 0 , "
-            "Draft TEXT , DefaultRes1 INTEGER DEFAULT 0 , DefaultRes2 INTEGER DEFAULT 0 , DefaultRes3 TEXT );"
-            "CREATE TABLE Friend_Ext ( UsrName TEXT PRIMARY KEY , ConRemark TEXT , ConChatRoomMem TEXT , "
-            "ConIntRes1 INTEGER DEFAULT 0 , ConStrRes2 TEXT );"
+            std::string(wcrtest::kFriendTablesSql) +
             "INSERT INTO Friend (UsrName, NickName) VALUES ('alice', 'Alice');";
         // Conversation tables whose names are no contact's digest: each is one reason.
         std::vector<std::string> names = {hostile};
