@@ -227,6 +227,7 @@ struct CarvingFigures {
     size_t missed = 0, missedOverwritten = 0;
     size_t storedTwice = 0, falsePositives = 0, carvedRows = 0;
     size_t namelessMadeUp = 0, lostPages = 0;
+    size_t unknownOwnerTables = 0;  // dropped or surviving, owner's user name known nowhere
     std::vector<std::string> missedExamples;
     std::vector<std::string> recoveredKeys;  // table and MesLocalID of each recovered deleted message
 };
@@ -330,6 +331,10 @@ CarvingFigures computeFigures(const Recovery& rc) {
     f.lostPages = lostPages.size();
     for (const auto& entry : rc.store.friends)
         if (rc.isNamelessMadeUp(entry.first)) ++f.namelessMadeUp;
+    for (const JsonValue& c : rc.truth["conversations"].array()) {
+        const std::string owner = c["usrName"].str();
+        if (known.count(owner) == 0 && rc.namedId(owner) == 0) ++f.unknownOwnerTables;
+    }
     return f;
 }
 
@@ -349,7 +354,9 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
               << f.missedOverwritten << "); carved rows " << f.carvedRows
               << ", not real messages " << f.falsePositives << "; rejected as not messages "
               << r->seeker->getRejectedChats() << "\n[figures] made-up contacts without a name " << f.namelessMadeUp
-              << ", pages of messages without conversation " << f.lostPages << "\n";
+              << ", pages of messages without conversation " << f.lostPages
+              << "\n[figures] unknown-friend conversations " << f.namelessMadeUp + f.lostPages
+              << "; tables whose owner is unknown " << f.unknownOwnerTables << "\n";
     for (const std::string& example : f.missedExamples)
         std::cout << "[figures] missed, not flagged overwritten: " << example << "\n";
     // WCR_RECALL_OUT=path lists the recovered deleted messages, to compare two builds.
@@ -372,6 +379,9 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
     EXPECT_GE(f.right * 100, (f.recovered - f.lost) * 95);
     EXPECT_LE(f.lost * 10, f.recovered);
     EXPECT_EQ(f.droppedNamed, f.droppedNamedFound);
+    // Unknown-friend conversations: one per table whose owner is unknown, and one
+    // per page whose table cannot be told; never one per page of a known table.
+    EXPECT_LE(f.namelessMadeUp + f.lostPages, f.unknownOwnerTables + f.lostPages);
     // Rows of other tables and chance matches are turned away and counted.
     EXPECT_LE(f.falsePositives * 200, f.carvedRows);
     EXPECT_GT(r->seeker->getRejectedChats(), 0u);
