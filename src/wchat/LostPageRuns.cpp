@@ -139,7 +139,7 @@ std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, common:
 }  // namespace
 
 int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceType,
-                              const std::function<int64_t(uint32_t, const std::set<std::string>&)>& makeUpOwner,
+                              const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
                               common::ErrorInfo* error) {
     error->clear();
     const std::vector<Gaps> surviving = readGaps(db, liveType, error);
@@ -200,8 +200,12 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
         for (const Gaps& gaps : surviving) couldSurvive = couldSurvive || fitsGaps(run, gaps);
         if (couldSurvive) continue;
         std::set<std::string> senders;
-        for (const Page& page : run) senders.insert(page.senders.begin(), page.senders.end());
-        const int64_t owner = makeUpOwner(run.front().pageNumber, senders);
+        bool person = false;
+        for (const Page& page : run) {
+            senders.insert(page.senders.begin(), page.senders.end());
+            person = person || page.untaggedIncoming;
+        }
+        const int64_t owner = makeUpOwner(run.front().pageNumber, senders, person);
         if (owner != 0) owned.emplace_back(owner, &run);
     }
     Statement tie(db, "INSERT OR IGNORE INTO WC_Chatroom (rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, 1.0);",

@@ -55,14 +55,14 @@ public:
 
     // Ties the carved messages without conversation (file pages only; a frame of
     // the write-ahead log may show a page's older owner) to one contact per run,
-    // made by makeUpOwner(first page of the run, its tagged senders) (0 = leave the
-    // run untied). A run of one page says no more than the page and stays as it is;
+    // made by makeUpOwner(first page of the run, its tagged senders, whether it has
+    // incoming messages without a tag) (0 = leave the run untied). A run of one page says no more than the page and stays as it is;
     // a run whose messages could all be deleted ones of a surviving conversation
     // (its live messages tied by deduce type liveType) stays untied too: a wrong
     // tie is worse than none. Returns the number of runs tied.
     static int64_t tieRuns(
         sqlite3* db, uint16_t liveType, uint16_t deduceType,
-        const std::function<int64_t(uint32_t, const std::set<std::string>&)>& makeUpOwner,
+        const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
         common::ErrorInfo* error);
 };
 

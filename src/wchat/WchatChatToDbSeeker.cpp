@@ -372,8 +372,8 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
         ErrorInfo runError;
         LostPageRuns::tieRuns(store->connection(), WchatFriendDeducer::kRoomLiveOwner,
                               WchatFriendDeducer::kRoomRunOfLostPages,
-                              [this](uint32_t firstPage, const std::set<std::string>& senders) {
-                                  return deducer->makeUpRunOwner(firstPage, senders);
+                              [this](uint32_t firstPage, const std::set<std::string>& senders, bool person) {
+                                  return deducer->makeUpRunOwner(firstPage, senders, person);
                               },
                               &runError);
         if (!runError.isSuccess() && logger) logger->log(runError);

@@ -76,9 +76,11 @@ public:
     int64_t findOrMakeUpOwner(const std::string& hashedUsrName);
 
     // A nameless contact made up for the run of lost pages that starts at the page
-    // ("未知联系人-" + n); 0 when making one up failed, or when a known chat room
-    // lists every tagged sender of the run (it may be that room's).
-    int64_t makeUpRunOwner(uint32_t firstPage, const std::set<std::string>& taggedSenders);
+    // ("未知联系人-" + n); 0 when making one up failed, when a known chat room lists
+    // every tagged sender of the run, or when a known user name without a table
+    // may own it (group: the run has tagged senders; person: incoming messages
+    // without a tag): the run may be theirs, and a nameless owner would hide that.
+    int64_t makeUpRunOwner(uint32_t firstPage, const std::set<std::string>& taggedSenders, bool person);
 
     // Nick name and remark of the made-up contact number n.
     static std::string placeholderName(uint32_t number);

@@ -32,8 +32,8 @@ std::shared_ptr<WchatChat> carved(const std::string& message, int des = 1) {
 
 // A table with the given leaf and interior pages (set directly: the walk needs a file).
 std::shared_ptr<TableBtree> table(const std::string& usrName, std::set<uint32_t> leaves,
-                                  std::set<uint32_t> interiors = {}) {
-    auto t = std::make_shared<TableBtree>(2);
+                                  std::set<uint32_t> interiors = {}, uint16_t way = 2) {
+    auto t = std::make_shared<TableBtree>(way);
     t->setTableName("Chat_" + Md5::hexDigest(usrName));
     const_cast<std::set<uint32_t>&>(t->getLeafPages()) = std::move(leaves);
     const_cast<std::set<uint32_t>&>(t->getInteriorPages()) = std::move(interiors);
@@ -183,7 +183,9 @@ TEST_F(ChatAttributionTest, TheOnePeerNamedByFromUserNameBesidesTheAccountOwner)
 }
 
 TEST_F(ChatAttributionTest, LostPagesGoByRunsOfOneTableAndOnlyWhereNoKnownConversationFits) {
-    index({contact("alice"), contact("room@chatroom", 1, {"alice", "bob"})}, {});
+    // Every name known has its table: a run of a table nothing names is nobody's known.
+    index({contact("alice"), contact("bob"), contact("room@chatroom", 1, {"alice", "bob"})},
+          {table("alice", {3}, {}, 1), table("bob", {4}, {}, 1), table("room@chatroom", {5}, {}, 1)});
     const int64_t alice = tracer.findLiveRcFriendIdByUsrName("alice");
     // alice's live messages 1, 2, 3, 10 at 100, 200, 300, 1000: six deleted ones fit
     // between 300 and 1000, none before 100.
@@ -226,8 +228,8 @@ TEST_F(ChatAttributionTest, LostPagesGoByRunsOfOneTableAndOnlyWhereNoKnownConver
 
     EXPECT_EQ(1, LostPageRuns::tieRuns(store->connection(), WchatFriendDeducer::kRoomLiveOwner,
                                        WchatFriendDeducer::kRoomRunOfLostPages,
-                                       [&](uint32_t first, const std::set<std::string>& senders) {
-                                           return deducer->makeUpRunOwner(first, senders);
+                                       [&](uint32_t first, const std::set<std::string>& senders, bool person) {
+                                           return deducer->makeUpRunOwner(first, senders, person);
                                        },
                                        &error));
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
@@ -244,6 +246,23 @@ TEST_F(ChatAttributionTest, LostPagesGoByRunsOfOneTableAndOnlyWhereNoKnownConver
         EXPECT_EQ("", rs.getValue(row, 3u)->getTextValue());
         EXPECT_EQ(0u, rs.getValue(row, 4u)->getTextValue().rfind("未知联系人-", 0));
     }
+    // zoe turns up without a table: a person's run may now be hers, and stays untied.
+    deducer->noteNames(*carved("zoe:\nhi"));
+    std::vector<std::shared_ptr<WchatChat>> more;
+    for (const uint32_t page : {90u, 91u}) {
+        auto c = carved("later");
+        c->setPageNumber(static_cast<int32_t>(page));
+        c->setCreateTime(static_cast<int32_t>(page));
+        c->setWalFrame(0);
+        more.push_back(c);
+    }
+    store->insertChats(more, &error);
+    EXPECT_EQ(0, LostPageRuns::tieRuns(store->connection(), WchatFriendDeducer::kRoomLiveOwner,
+                                       WchatFriendDeducer::kRoomRunOfLostPages,
+                                       [&](uint32_t first, const std::set<std::string>& senders, bool person) {
+                                           return deducer->makeUpRunOwner(first, senders, person);
+                                       },
+                                       &error));
 }
 
 }  // namespace
