@@ -194,24 +194,42 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
 
     // Owners first: making one up writes to the store in a transaction of its own.
     std::vector<std::pair<int64_t, const std::vector<Page>*>> owned;
+    std::vector<const std::vector<Page>*> untied;
     for (const std::vector<Page>& run : runs) {
         if (run.size() < 2) continue;
         bool couldSurvive = false;
         for (const Gaps& gaps : surviving) couldSurvive = couldSurvive || fitsGaps(run, gaps);
-        if (couldSurvive) continue;
         std::set<std::string> senders;
         bool person = false;
         for (const Page& page : run) {
             senders.insert(page.senders.begin(), page.senders.end());
             person = person || page.untaggedIncoming;
         }
-        const int64_t owner = makeUpOwner(run.front().pageNumber, senders, person);
-        if (owner != 0) owned.emplace_back(owner, &run);
+        const int64_t owner = couldSurvive ? 0 : makeUpOwner(run.front().pageNumber, senders, person);
+        if (owner != 0) {
+            owned.emplace_back(owner, &run);
+        } else {
+            untied.push_back(&run);
+        }
     }
     Statement tie(db, "INSERT OR IGNORE INTO WC_Chatroom (rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, 1.0);",
                   error);
-    if (!tie) return 0;
+    Statement group(db, "INSERT OR REPLACE INTO WC_LostPageRun (pageNumber, runPage) VALUES (?, ?);", error);
+    if (!tie || !group) return 0;
     sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+    for (const std::vector<Page>* run : untied) {
+        for (const Page& page : *run) {
+            sqlite3_bind_int64(group.get(), 1, page.pageNumber);
+            sqlite3_bind_int64(group.get(), 2, run->front().pageNumber);
+            const int rc = sqlite3_step(group.get());
+            sqlite3_reset(group.get());
+            if (rc != SQLITE_DONE) {
+                WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "LostPageRuns");
+                sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+                return 0;
+            }
+        }
+    }
     for (const auto& [owner, run] : owned) {
         for (const Page& page : *run) {
             for (const int64_t rcChatId : page.rcChatIds) {

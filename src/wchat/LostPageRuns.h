@@ -59,7 +59,9 @@ public:
     // incoming messages without a tag) (0 = leave the run untied). A run of one page says no more than the page and stays as it is;
     // a run whose messages could all be deleted ones of a surviving conversation
     // (its live messages tied by deduce type liveType) stays untied too: a wrong
-    // tie is worse than none. Returns the number of runs tied.
+    // tie is worse than none. The pages of the runs left untied are listed in
+    // WC_LostPageRun, so they show as one unknown conversation per run. Returns
+    // the number of runs tied.
     static int64_t tieRuns(
         sqlite3* db, uint16_t liveType, uint16_t deduceType,
         const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,

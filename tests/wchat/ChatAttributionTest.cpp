@@ -246,6 +246,16 @@ TEST_F(ChatAttributionTest, LostPagesGoByRunsOfOneTableAndOnlyWhereNoKnownConver
         EXPECT_EQ("", rs.getValue(row, 3u)->getTextValue());
         EXPECT_EQ(0u, rs.getValue(row, 4u)->getTextValue().rfind("未知联系人-", 0));
     }
+    // The runs left untied are one unknown conversation each, a page alone its own.
+    auto groups = wcrtest::selectRows(store->connection(),
+                                      "SELECT pageNumber, runPage FROM WC_LostPageRun ORDER BY pageNumber");
+    ASSERT_EQ(4u, groups.getRowCount());
+    const std::pair<int64_t, int64_t> runOf[] = {{50, 50}, {51, 50}, {70, 70}, {71, 70}};
+    for (size_t row = 0; row < 4; ++row) {
+        EXPECT_EQ(runOf[row].first, groups.getValue(row, 0u)->getIntegerValue());
+        EXPECT_EQ(runOf[row].second, groups.getValue(row, 1u)->getIntegerValue());
+    }
+
     // zoe turns up without a table: a person's run may now be hers, and stays untied.
     deducer->noteNames(*carved("zoe:\nhi"));
     std::vector<std::shared_ptr<WchatChat>> more;
