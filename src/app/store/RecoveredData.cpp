@@ -140,6 +140,7 @@ void RecoveredData::loadLostFriendChats(sqlite3* store, common::ErrorInfo* error
     ResultSet rows;
     runQuery(store, rowCap, kLostFriendChatsSql, rows, error);
     const ResultValues query(rows);
+    const bool byRun = rows.lookupColIndex("runPage").has_value();
     for (size_t row = 0; row < query.rowCount(); ++row) {
         LostChatEntry entry;
         if (!query.readInteger(row, "pageNumber", &entry.pageNumber)) {
@@ -152,7 +153,7 @@ void RecoveredData::loadLostFriendChats(sqlite3* store, common::ErrorInfo* error
         query.readText(row, "fromUserName", &entry.fromUserName);
         // Freed pages of one table go together, under the run's first page.
         int32_t group = entry.pageNumber;
-        query.readInteger(row, "runPage", &group);
+        if (byRun) query.readInteger(row, "runPage", &group);
         lostFriendList_.push_back(entry);
         unknownFriendGroups_[group].push_back(entry);
     }
