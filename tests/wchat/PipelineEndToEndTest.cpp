@@ -231,6 +231,7 @@ struct CarvingFigures {
     size_t namelessMadeUp = 0, lostPages = 0;
     size_t unknownOwnerTables = 0;  // dropped or surviving, owner's user name known nowhere
     size_t lostGroups = 0;          // runs of lost pages (a page alone is a run)
+    size_t mixedGroups = 0;         // runs holding messages of more than one table
     std::vector<std::string> missedExamples;
     std::vector<std::string> recoveredKeys;  // table and MesLocalID of each recovered deleted message
 };
@@ -256,6 +257,7 @@ std::set<std::string> namesKnownAnywhere(const Recovery& rc) {
 CarvingFigures computeFigures(const Recovery& rc) {
     CarvingFigures f;
     std::set<int64_t> matchedCarved;
+    std::map<int64_t, std::string> tableOfCarved;  // recovered copy -> its true table
     const std::set<std::string> known = namesKnownAnywhere(rc);
     // Made-up contacts without a name are right only for the one table they stand for.
     std::map<int64_t, std::set<std::string>> tablesOfNameless;
@@ -286,6 +288,7 @@ CarvingFigures computeFigures(const Recovery& rc) {
             continue;
         }
         ++f.recovered;
+        for (const StoredChat* c : hits) tableOfCarved[c->rcChatId] = m["table"].str();
         f.recoveredKeys.push_back(m["table"].str() + " " + std::to_string(m["mesLocalId"].integer()));
         if (hits.size() > 1) ++f.storedTwice;
         if (hits[0]->message == text) ++f.exactText;
@@ -324,6 +327,18 @@ CarvingFigures computeFigures(const Recovery& rc) {
             }
         }
     }
+    std::map<int64_t, std::set<std::string>> tablesOfRun;
+    sqlite3_stmt* runs = nullptr;
+    if (sqlite3_prepare_v2(rc.seeker->getTargetDb(),
+                           "SELECT rcChatId, runPage FROM WC_LostFriendChat WHERE obtainWay = 2 AND runPage IS NOT NULL;",
+                           -1, &runs, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(runs) == SQLITE_ROW) {
+            const auto table = tableOfCarved.find(sqlite3_column_int64(runs, 0));
+            if (table != tableOfCarved.end()) tablesOfRun[sqlite3_column_int64(runs, 1)].insert(table->second);
+        }
+    }
+    sqlite3_finalize(runs);
+    for (const auto& entry : tablesOfRun) f.mixedGroups += entry.second.size() > 1 ? 1 : 0;
     std::set<int64_t> lostPages;
     for (const auto& entry : rc.store.chats) {
         if (entry.second.obtainWay != 2) continue;
@@ -367,8 +382,8 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
               << r->seeker->getRejectedChats() << "\n[figures] made-up contacts without a name " << f.namelessMadeUp
               << ", pages of messages without conversation " << f.lostPages
               << "\n[figures] unknown-friend conversations " << f.namelessMadeUp + f.lostGroups
-              << " (runs of pages without conversation " << f.lostGroups << "); tables whose owner is unknown "
-              << f.unknownOwnerTables << "\n";
+              << " (runs of pages without conversation " << f.lostGroups << ", of more than one table "
+              << f.mixedGroups << "); tables whose owner is unknown " << f.unknownOwnerTables << "\n";
     for (const std::string& example : f.missedExamples)
         std::cout << "[figures] missed, not flagged overwritten: " << example << "\n";
     // WCR_RECALL_OUT=path lists the recovered deleted messages, to compare two builds.
@@ -395,6 +410,7 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
     // per page whose table cannot be told; never one per page of a known table.
     EXPECT_LE(f.namelessMadeUp + f.lostGroups, f.unknownOwnerTables + f.lostPages);
     EXPECT_LE(f.lostGroups, f.lostPages);
+    EXPECT_EQ(0u, f.mixedGroups);
     // Rows of other tables and chance matches are turned away and counted.
     EXPECT_LE(f.falsePositives * 200, f.carvedRows);
     EXPECT_GT(r->seeker->getRejectedChats(), 0u);
