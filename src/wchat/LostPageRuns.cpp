@@ -65,21 +65,19 @@ bool LostPageRuns::fitsGaps(const std::vector<Page>& run, const Gaps& gaps) {
     for (const Page& page : run) times.insert(times.end(), page.times.begin(), page.times.end());
     std::sort(times.begin(), times.end());
     std::map<size_t, int64_t> used;  // gap index -> messages placed
-    {
-        for (const int64_t time : times) {
-            // The first gap that can still take it: the gaps of equal times touch.
-            const auto first = std::lower_bound(gaps.begin(), gaps.end(), time,
-                                                [](const Gap& g, int64_t t) { return g.toTime < t; });
-            bool placed = false;
-            for (auto g = first; g != gaps.end() && g->fromTime <= time; ++g) {
-                const size_t index = static_cast<size_t>(g - gaps.begin());
-                if (g->room >= 0 && used[index] >= g->room) continue;
-                ++used[index];
-                placed = true;
-                break;
-            }
-            if (!placed) return false;
+    for (const int64_t time : times) {
+        // The first gap that can still take it: the gaps of equal times touch.
+        const auto first = std::lower_bound(gaps.begin(), gaps.end(), time,
+                                            [](const Gap& g, int64_t t) { return g.toTime < t; });
+        bool placed = false;
+        for (auto g = first; g != gaps.end() && g->fromTime <= time; ++g) {
+            const size_t index = static_cast<size_t>(g - gaps.begin());
+            if (g->room >= 0 && used[index] >= g->room) continue;
+            ++used[index];
+            placed = true;
+            break;
         }
+        if (!placed) return false;
     }
     return true;
 }
