@@ -46,6 +46,14 @@ void ChatAttribution::index(const std::vector<std::shared_ptr<WchatFriend>>& fri
         if (owner != 0) owned.emplace_back(owner, table.get());
     }
     std::lock_guard<std::mutex> guard(lock_);
+    for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
+        const std::string& name = table->getTableName();
+        // Only a live table holds its pages for sure: a dropped one known from a
+        // carved schema entry may have pages its stale root no longer reaches.
+        if (table->getObtainWay() != common::EntityBase::kObtainBySqlite) continue;
+        if (name.compare(0, kChatPrefixLength, "Chat_") == 0 && name.size() == kChatPrefixLength + kHashLength)
+            tableHashes_.insert(name.substr(kChatPrefixLength));
+    }
     for (const auto& [owner, table] : owned) {
         for (const uint32_t page : table->getInteriorPages()) interiorPageOwners_[page].insert(owner);
     }
@@ -62,6 +70,17 @@ std::string ChatAttribution::findNameByHash(const std::string& hashedUsrName) co
     std::lock_guard<std::mutex> guard(lock_);
     const auto found = hashToName_.find(hashedUsrName);
     return found == hashToName_.end() ? std::string() : found->second;
+}
+
+bool ChatAttribution::mayOwnUnnamedTable(bool group, bool person) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& [hash, name] : hashToName_) {
+        if (tableHashes_.count(hash) != 0 || name == accountOwner_) continue;
+        const bool room = name.find("@chatroom") != std::string::npos;
+        if ((group && !room) || (person && room)) continue;
+        return true;
+    }
+    return false;
 }
 
 void ChatAttribution::noteOwnMessageSender(const std::string& usrName) {
@@ -114,6 +133,7 @@ void ChatAttribution::forEachProvable(
 void ChatAttribution::clear() {
     std::lock_guard<std::mutex> guard(lock_);
     hashToName_.clear();
+    tableHashes_.clear();
     interiorPageOwners_.clear();
     madeUpByName_.clear();
     namelessOwners_.clear();

@@ -38,6 +38,11 @@ public:
     // The known user name whose MD5 is the hash, or empty.
     std::string findNameByHash(const std::string& hashedUsrName) const;
 
+    // Whether a known user name (not the account owner) has no live conversation
+    // table among those indexed and so may own a table that nothing names: a chat room's
+    // for a group's messages, a person's for a person's, either when unknown.
+    bool mayOwnUnnamedTable(bool group, bool person) const;
+
     // The fromusername of a live message the owner sent; the most frequent one is
     // the account owner's user name.
     void noteOwnMessageSender(const std::string& usrName);
@@ -60,6 +65,7 @@ public:
 private:
     mutable std::mutex lock_;
     std::map<std::string, std::string> hashToName_;
+    std::set<std::string> tableHashes_;
     std::map<uint32_t, std::set<int64_t>> interiorPageOwners_;
     std::map<std::string, int64_t> madeUpByName_;
     std::map<std::string, int64_t> namelessOwners_;  // hash -> made-up contact

@@ -84,6 +84,7 @@ int DuplicateMerger::strength(int deduceType) {
         case 4: return 5;   // chat room of all tagged senders
         case 5: return 4;   // sender by fromusername
         case 3: return 3;   // page of a table whose owner is made up
+        case 8: return 2;   // run of lost pages, owner made up
         default: return 1;
     }
 }

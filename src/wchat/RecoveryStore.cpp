@@ -52,11 +52,15 @@ const char* const kSchemaStatements[] = {
     "created, C.message, C.rcChatId, C.status, C.imgStatus, C.type, C.des FROM WC_Chat AS C INNER "
     "JOIN WC_Chatroom AS R ON C.rcChatId = R.rcChatId INNER JOIN WC_Friend AS F ON F.rcFriendId = "
     "R.rcFriendId ORDER BY C.createTime ASC",
+    // Freed pages whose messages have no conversation but are one table's
+    // (LostPageRuns): each page with the first page of its run.
+    "create table WC_LostPageRun (pageNumber INTEGER primary key, runPage INTEGER not null);",
     "create view WC_LostFriendChat as SELECT C.rcChatId, C.validFlag, C.obtainWay, C.pageNumber, "
     "C.taggedUserName, C.fromUserName, C.tableVer, C.mesLocalId, C.mesSvrId, "
     "datetime(C.createTime, 'unixepoch', 'localtime') AS created, C.message, C.status, "
-    "C.imgStatus, C.type, C.des FROM WC_Chat C LEFT JOIN WC_Chatroom R ON C.rcChatId = R.rcChatId "
-    "WHERE ifnull(R.rcChatId,'') = '' ORDER BY C.pageNumber, C.createTime;",
+    "C.imgStatus, C.type, C.des, ifnull(P.runPage, C.pageNumber) AS runPage FROM WC_Chat C LEFT JOIN "
+    "WC_Chatroom R ON C.rcChatId = R.rcChatId LEFT JOIN WC_LostPageRun P ON P.pageNumber = C.pageNumber "
+    "AND ifnull(C.walFrame, 0) <= 0 WHERE ifnull(R.rcChatId,'') = '' ORDER BY C.pageNumber, C.createTime;",
 };
 
 // RecoveryStore::kEarliestCountedTime as the statements below spell it.

@@ -15,6 +15,7 @@
 #include "common/Stopwatch.h"
 #include "sqlite_recovery/Table.h"
 #include "wchat/DuplicateMerger.h"
+#include "wchat/LostPageRuns.h"
 #include "sqlite_recovery/TableStatement.h"
 #include "wchat/NativeWchatChatRecordFilter.h"
 #include "wchat/NativeWchatChatTableRecordFilter.h"
@@ -392,6 +393,18 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     // Owners made up before their user name turned up in a later page get it now.
     if (deducer) deducer->proveMadeUpOwners(&mergeError);
     mergedCopies = DuplicateMerger::merge(store->connection(), &mergeError);
+    // What is still without conversation goes by runs of pages of one table, one
+    // made-up contact each; a failure leaves those messages untied, which loses nothing.
+    if (deducer) {
+        ErrorInfo runError;
+        LostPageRuns::tieRuns(store->connection(), WchatFriendDeducer::kRoomLiveOwner,
+                              WchatFriendDeducer::kRoomRunOfLostPages,
+                              [this](uint32_t firstPage, const std::set<std::string>& senders, bool person) {
+                                  return deducer->makeUpRunOwner(firstPage, senders, person);
+                              },
+                              &runError);
+        if (!runError.isSuccess() && logger) logger->log(runError);
+    }
     store->finishTargetDb(error, [this](size_t done, size_t total) {
         if (stageObserver) stageObserver->onProgress(Stage::FinishTargetDb, done, total);
     });

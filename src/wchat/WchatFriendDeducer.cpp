@@ -74,6 +74,20 @@ int64_t WchatFriendDeducer::findOrMakeUpOwner(const std::string& hash) {
     });
 }
 
+int64_t WchatFriendDeducer::makeUpRunOwner(uint32_t firstPage, const std::set<std::string>& taggedSenders,
+                                           bool person) {
+    if (!taggedSenders.empty() && !tracer_->findGroupsOfAllMembers(taggedSenders).empty()) return 0;
+    if (attribution_ && attribution_->mayOwnUnnamedTable(!taggedSenders.empty(), person)) return 0;
+    // Keyed apart from table hashes (32 hex digits), so the numbers stay one sequence.
+    return tracer_->findOrMakeUpRcFriendId("pages from " + std::to_string(firstPage), [&](uint32_t number) -> int64_t {
+        WchatFriend placeholder(common::EntityBase::kObtainByAssociation);
+        placeholder.setNickName(placeholderName(number));
+        placeholder.setConRemark(placeholderName(number));
+        common::ErrorInfo insertError;
+        return store_->insertFriend(placeholder, &insertError);
+    });
+}
+
 std::string WchatFriendDeducer::placeholderName(uint32_t number) {
     return "未知联系人-" + std::to_string(number);
 }

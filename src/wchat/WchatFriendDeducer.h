@@ -33,6 +33,10 @@ public:
     // A page of a conversation table whose owner has no contact row but whose user
     // name is known elsewhere: the table's name is "Chat_" + its MD5.
     static constexpr uint16_t kRoomPageOfNamedOwner = 7;
+    // A run of freed pages that nothing ties to a table (no schema entry, no
+    // surviving interior page, no known name) but that can only be one table's:
+    // one made-up contact per run (LostPageRuns). The weakest tie.
+    static constexpr uint16_t kRoomRunOfLostPages = 8;
     // Deduce types of WC_ChatFriend.
     static constexpr uint16_t kFriendByTaggedUserName = 11;
     static constexpr uint16_t kFriendByFromUserName = 12;
@@ -70,6 +74,13 @@ public:
     // The contact stored for a conversation table's hash, made up ("未知联系人-" + n)
     // and stored when there is none yet; 0 when making one up failed.
     int64_t findOrMakeUpOwner(const std::string& hashedUsrName);
+
+    // A nameless contact made up for the run of lost pages that starts at the page
+    // ("未知联系人-" + n); 0 when making one up failed, when a known chat room lists
+    // every tagged sender of the run, or when a known user name without a table
+    // may own it (group: the run has tagged senders; person: incoming messages
+    // without a tag): the run may be theirs, and a nameless owner would hide that.
+    int64_t makeUpRunOwner(uint32_t firstPage, const std::set<std::string>& taggedSenders, bool person);
 
     // Nick name and remark of the made-up contact number n.
     static std::string placeholderName(uint32_t number);

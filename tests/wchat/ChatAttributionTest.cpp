@@ -9,6 +9,7 @@
 
 #include "SelectRows.h"
 #include "wchat/ChatAttribution.h"
+#include "wchat/LostPageRuns.h"
 #include "wchat/Md5.h"
 #include "wchat/RecoveryStore.h"
 #include "wchat/WchatFriendDeducer.h"
@@ -31,8 +32,8 @@ std::shared_ptr<WchatChat> carved(const std::string& message, int des = 1) {
 
 // A table with the given leaf and interior pages (set directly: the walk needs a file).
 std::shared_ptr<TableBtree> table(const std::string& usrName, std::set<uint32_t> leaves,
-                                  std::set<uint32_t> interiors = {}) {
-    auto t = std::make_shared<TableBtree>(2);
+                                  std::set<uint32_t> interiors = {}, uint16_t way = 2) {
+    auto t = std::make_shared<TableBtree>(way);
     t->setTableName("Chat_" + Md5::hexDigest(usrName));
     const_cast<std::set<uint32_t>&>(t->getLeafPages()) = std::move(leaves);
     const_cast<std::set<uint32_t>&>(t->getInteriorPages()) = std::move(interiors);
@@ -144,6 +145,11 @@ TEST_F(ChatAttributionTest, SendersByNameAndAmbiguousPagesTiedToNone) {
     ASSERT_TRUE(deducer->deduceLiveChatFriend(*carved("zed:\nagain"), 99, type, live));
     EXPECT_EQ(zed, live);
     EXPECT_EQ(WchatFriendDeducer::kFriendMadeUpForUsrName, type);
+    // A live group message whose sender's row is gone but was carved: that row,
+    // not the chat room (99) that owns the table.
+    ASSERT_TRUE(deducer->deduceLiveChatFriend(*carved("bob:\nlive"), 99, type, live));
+    EXPECT_EQ("bob", usrNameOf(live));
+    EXPECT_EQ(WchatFriendDeducer::kFriendByTaggedUserName, type);
 
     // Two chat rooms list both senders: the page is tied to neither.
     EXPECT_EQ(0, deducer->deduceChatRoom(20, {carved("alice:\na"), carved("bob:\nb")}, ids));
@@ -174,6 +180,99 @@ TEST_F(ChatAttributionTest, TheOnePeerNamedByFromUserNameBesidesTheAccountOwner)
     EXPECT_EQ("henry", usrNameOf(*ids.begin()));
     // Two peers: no conversation.
     EXPECT_EQ(0, deducer->deduceChatRoom(31, {named("henry", 1, 2), named("ivan", 1, 2)}, ids));
+}
+
+TEST_F(ChatAttributionTest, LostPagesGoByRunsOfOneTableAndOnlyWhereNoKnownConversationFits) {
+    // Every name known has its table: a run of a table nothing names is nobody's known.
+    index({contact("alice"), contact("bob"), contact("room@chatroom", 1, {"alice", "bob"})},
+          {table("alice", {3}, {}, 1), table("bob", {4}, {}, 1), table("room@chatroom", {5}, {}, 1)});
+    const int64_t alice = tracer.findLiveRcFriendIdByUsrName("alice");
+    // alice's live messages 1, 2, 3, 10 at 100, 200, 300, 1000: six deleted ones fit
+    // between 300 and 1000, none before 100.
+    std::vector<std::shared_ptr<WchatChat>> lives;
+    const std::pair<int, int> liveRows[] = {{1, 100}, {2, 200}, {3, 300}, {10, 1000}};
+    for (const auto& [id, time] : liveRows) {
+        auto c = std::make_shared<WchatChat>(1);
+        c->setMesLocalId(id);
+        c->setCreateTime(time);
+        c->setMessage("live");
+        lives.push_back(c);
+    }
+    store->insertChats(lives, &error);
+    ASSERT_TRUE(error.isSuccess());
+    std::set<int64_t> liveIds;
+    for (const auto& c : lives) liveIds.insert(c->getRcChatId());
+    store->insertChatRoomsOfFriend(WchatFriendDeducer::kRoomLiveOwner, liveIds, alice, &error);
+
+    struct Lost {
+        uint32_t page;
+        int time;
+        const char* text;
+    };
+    const Lost lost[] = {
+        {40, 10, "a"}, {40, 20, "b"}, {41, 30, "c"},      // a run before alice's first message
+        {50, 310, "d"}, {51, 320, "e"},                    // could be alice's deleted ones
+        {60, 15, "f"},                                     // one page alone
+        {70, 50, "alice:\ng"}, {71, 60, "bob:\nh"},        // the known room lists both senders
+    };
+    std::vector<std::shared_ptr<WchatChat>> chats;
+    for (const Lost& l : lost) {
+        auto c = carved(l.text);
+        c->setPageNumber(static_cast<int32_t>(l.page));
+        c->setCreateTime(l.time);
+        c->setWalFrame(0);
+        chats.push_back(c);
+    }
+    store->insertChats(chats, &error);
+    ASSERT_TRUE(error.isSuccess());
+
+    EXPECT_EQ(1, LostPageRuns::tieRuns(store->connection(), WchatFriendDeducer::kRoomLiveOwner,
+                                       WchatFriendDeducer::kRoomRunOfLostPages,
+                                       [&](uint32_t first, const std::set<std::string>& senders, bool person) {
+                                           return deducer->makeUpRunOwner(first, senders, person);
+                                       },
+                                       &error));
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    auto rs = wcrtest::selectRows(store->connection(),
+                                  "SELECT C.message, R.rcFriendId, R.deduceType, ifnull(F.usrName, ''), F.nickName "
+                                  "FROM WC_Chatroom R JOIN WC_Chat C ON C.rcChatId = R.rcChatId JOIN WC_Friend F ON "
+                                  "F.rcFriendId = R.rcFriendId WHERE C.obtainWay = 2 ORDER BY C.message");
+    ASSERT_EQ(3u, rs.getRowCount());
+    const std::string texts[] = {"a", "b", "c"};
+    for (size_t row = 0; row < 3; ++row) {
+        EXPECT_EQ(texts[row], rs.getValue(row, 0u)->getTextValue());
+        EXPECT_EQ(rs.getValue(0, 1u)->getIntegerValue(), rs.getValue(row, 1u)->getIntegerValue());
+        EXPECT_EQ(WchatFriendDeducer::kRoomRunOfLostPages, rs.getValue(row, 2u)->getIntegerValue());
+        EXPECT_EQ("", rs.getValue(row, 3u)->getTextValue());
+        EXPECT_EQ(0u, rs.getValue(row, 4u)->getTextValue().rfind("未知联系人-", 0));
+    }
+    // The runs left untied are one unknown conversation each, a page alone its own.
+    auto groups = wcrtest::selectRows(store->connection(),
+                                      "SELECT pageNumber, runPage FROM WC_LostPageRun ORDER BY pageNumber");
+    ASSERT_EQ(4u, groups.getRowCount());
+    const std::pair<int64_t, int64_t> runOf[] = {{50, 50}, {51, 50}, {70, 70}, {71, 70}};
+    for (size_t row = 0; row < 4; ++row) {
+        EXPECT_EQ(runOf[row].first, groups.getValue(row, 0u)->getIntegerValue());
+        EXPECT_EQ(runOf[row].second, groups.getValue(row, 1u)->getIntegerValue());
+    }
+
+    // zoe turns up without a table: a person's run may now be hers, and stays untied.
+    deducer->noteNames(*carved("zoe:\nhi"));
+    std::vector<std::shared_ptr<WchatChat>> more;
+    for (const uint32_t page : {90u, 91u}) {
+        auto c = carved("later");
+        c->setPageNumber(static_cast<int32_t>(page));
+        c->setCreateTime(static_cast<int32_t>(page));
+        c->setWalFrame(0);
+        more.push_back(c);
+    }
+    store->insertChats(more, &error);
+    EXPECT_EQ(0, LostPageRuns::tieRuns(store->connection(), WchatFriendDeducer::kRoomLiveOwner,
+                                       WchatFriendDeducer::kRoomRunOfLostPages,
+                                       [&](uint32_t first, const std::set<std::string>& senders, bool person) {
+                                           return deducer->makeUpRunOwner(first, senders, person);
+                                       },
+                                       &error));
 }
 
 }  // namespace

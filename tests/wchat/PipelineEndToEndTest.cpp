@@ -10,6 +10,8 @@
 #include <memory>
 #include <set>
 
+#include <sqlite3.h>
+
 #include "PipelineTestSupport.h"
 #include "common/CommonFacility.h"
 #include "wchat/WchatChat.h"
@@ -227,6 +229,9 @@ struct CarvingFigures {
     size_t missed = 0, missedOverwritten = 0;
     size_t storedTwice = 0, falsePositives = 0, carvedRows = 0;
     size_t namelessMadeUp = 0, lostPages = 0;
+    size_t unknownOwnerTables = 0;  // dropped or surviving, owner's user name known nowhere
+    size_t lostGroups = 0;          // runs of lost pages (a page alone is a run)
+    size_t mixedGroups = 0;         // runs holding messages of more than one table
     std::vector<std::string> missedExamples;
     std::vector<std::string> recoveredKeys;  // table and MesLocalID of each recovered deleted message
 };
@@ -252,6 +257,7 @@ std::set<std::string> namesKnownAnywhere(const Recovery& rc) {
 CarvingFigures computeFigures(const Recovery& rc) {
     CarvingFigures f;
     std::set<int64_t> matchedCarved;
+    std::map<int64_t, std::string> tableOfCarved;  // recovered copy -> its true table
     const std::set<std::string> known = namesKnownAnywhere(rc);
     // Made-up contacts without a name are right only for the one table they stand for.
     std::map<int64_t, std::set<std::string>> tablesOfNameless;
@@ -282,6 +288,7 @@ CarvingFigures computeFigures(const Recovery& rc) {
             continue;
         }
         ++f.recovered;
+        for (const StoredChat* c : hits) tableOfCarved[c->rcChatId] = m["table"].str();
         f.recoveredKeys.push_back(m["table"].str() + " " + std::to_string(m["mesLocalId"].integer()));
         if (hits.size() > 1) ++f.storedTwice;
         if (hits[0]->message == text) ++f.exactText;
@@ -320,6 +327,18 @@ CarvingFigures computeFigures(const Recovery& rc) {
             }
         }
     }
+    std::map<int64_t, std::set<std::string>> tablesOfRun;
+    sqlite3_stmt* runs = nullptr;
+    if (sqlite3_prepare_v2(rc.seeker->getTargetDb(),
+                           "SELECT rcChatId, runPage FROM WC_LostFriendChat WHERE obtainWay = 2 AND runPage IS NOT NULL;",
+                           -1, &runs, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(runs) == SQLITE_ROW) {
+            const auto table = tableOfCarved.find(sqlite3_column_int64(runs, 0));
+            if (table != tableOfCarved.end()) tablesOfRun[sqlite3_column_int64(runs, 1)].insert(table->second);
+        }
+    }
+    sqlite3_finalize(runs);
+    for (const auto& entry : tablesOfRun) f.mixedGroups += entry.second.size() > 1 ? 1 : 0;
     std::set<int64_t> lostPages;
     for (const auto& entry : rc.store.chats) {
         if (entry.second.obtainWay != 2) continue;
@@ -330,6 +349,18 @@ CarvingFigures computeFigures(const Recovery& rc) {
     f.lostPages = lostPages.size();
     for (const auto& entry : rc.store.friends)
         if (rc.isNamelessMadeUp(entry.first)) ++f.namelessMadeUp;
+    sqlite3_stmt* groups = nullptr;
+    if (sqlite3_prepare_v2(rc.seeker->getTargetDb(),
+                           "SELECT count(DISTINCT runPage) FROM WC_LostFriendChat WHERE obtainWay = 2 AND "
+                           "pageNumber IS NOT NULL;",
+                           -1, &groups, nullptr) == SQLITE_OK &&
+        sqlite3_step(groups) == SQLITE_ROW)
+        f.lostGroups = static_cast<size_t>(sqlite3_column_int64(groups, 0));
+    sqlite3_finalize(groups);
+    for (const JsonValue& c : rc.truth["conversations"].array()) {
+        const std::string owner = c["usrName"].str();
+        if (known.count(owner) == 0 && rc.namedId(owner) == 0) ++f.unknownOwnerTables;
+    }
     return f;
 }
 
@@ -349,7 +380,10 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
               << f.missedOverwritten << "); carved rows " << f.carvedRows
               << ", not real messages " << f.falsePositives << "; rejected as not messages "
               << r->seeker->getRejectedChats() << "\n[figures] made-up contacts without a name " << f.namelessMadeUp
-              << ", pages of messages without conversation " << f.lostPages << "\n";
+              << ", pages of messages without conversation " << f.lostPages
+              << "\n[figures] unknown-friend conversations " << f.namelessMadeUp + f.lostGroups
+              << " (runs of pages without conversation " << f.lostGroups << ", of more than one table "
+              << f.mixedGroups << "); tables whose owner is unknown " << f.unknownOwnerTables << "\n";
     for (const std::string& example : f.missedExamples)
         std::cout << "[figures] missed, not flagged overwritten: " << example << "\n";
     // WCR_RECALL_OUT=path lists the recovered deleted messages, to compare two builds.
@@ -372,6 +406,11 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
     EXPECT_GE(f.right * 100, (f.recovered - f.lost) * 95);
     EXPECT_LE(f.lost * 10, f.recovered);
     EXPECT_EQ(f.droppedNamed, f.droppedNamedFound);
+    // Unknown-friend conversations: one per table whose owner is unknown, and one
+    // per page whose table cannot be told; never one per page of a known table.
+    EXPECT_LE(f.namelessMadeUp + f.lostGroups, f.unknownOwnerTables + f.lostPages);
+    EXPECT_LE(f.lostGroups, f.lostPages);
+    EXPECT_EQ(0u, f.mixedGroups);
     // Rows of other tables and chance matches are turned away and counted.
     EXPECT_LE(f.falsePositives * 200, f.carvedRows);
     EXPECT_GT(r->seeker->getRejectedChats(), 0u);
@@ -413,7 +452,8 @@ TEST_F(RecoveredSmallFile, MadeUpContactsStandForOneTableOrOneUserName) {
                 const auto& owner = r->store.friends.at(link.rcFriendId);
                 if (owner.obtainWay != 101 || link.deduceType == 1) continue;
                 if (owner.usrNameNull) {
-                    EXPECT_EQ(3, link.deduceType);
+                    // By the table's schema entry, or a run of its freed pages.
+                    EXPECT_TRUE(link.deduceType == 3 || link.deduceType == 8) << link.deduceType;
                 } else {
                     // By the table's name, or as the one peer named by fromusername.
                     EXPECT_TRUE(link.deduceType == 7 || link.deduceType == 5) << link.deduceType;

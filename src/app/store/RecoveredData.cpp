@@ -15,8 +15,8 @@ namespace {
 const char* const kFriendsSql =
     R"SQL(SELECT WC_Friend.rcFriendId, WC_Friend.validFlag, WC_Friend.obtainWay, WC_Friend.wcFriend,            WC_Friend.deduceFriendType, WC_Friend.usrName, WC_Friend.nickName, WC_Friend.mobilePhone, WC_Friend.sex, WC_Friend.fullPY, WC_Friend.lastChatTime,            WC_Friend.headImgUrl, WC_Friend.headImgHDUrl, WC_Friend.conRemark, WC_Friend.chatNum, WC_Friend.rcChatNum, WC_Friend.country,            WC_Friend.province, WC_Friend.city, WC_Friend.sign            FROM WC_Friend)SQL";
 
-const char* const kLostFriendChatsSql =
-    R"SQL(SELECT            WC_LostFriendChat.rcChatId,            WC_LostFriendChat.validFlag,            WC_LostFriendChat.obtainWay,            WC_LostFriendChat.pageNumber,            WC_LostFriendChat.taggedUserName,            WC_LostFriendChat.fromUserName,            WC_LostFriendChat.tableVer,            WC_LostFriendChat.mesLocalId,            WC_LostFriendChat.mesSvrId,            WC_LostFriendChat.created,            WC_LostFriendChat.message,            WC_LostFriendChat.status,            WC_LostFriendChat.imgStatus,            WC_LostFriendChat.type,            WC_LostFriendChat.des            FROM            WC_LostFriendChat            ORDER BY            WC_LostFriendChat.created ASC)SQL";
+// Every column: a store kept by an earlier version has no runPage (one group per page).
+const char* const kLostFriendChatsSql = "SELECT * FROM WC_LostFriendChat ORDER BY created ASC";
 
 const char* const kRecoveredCountSql = "SELECT count(*) FROM WC_Chat WHERE WC_Chat.obtainWay = 2";
 
@@ -140,6 +140,7 @@ void RecoveredData::loadLostFriendChats(sqlite3* store, common::ErrorInfo* error
     ResultSet rows;
     runQuery(store, rowCap, kLostFriendChatsSql, rows, error);
     const ResultValues query(rows);
+    const bool byRun = rows.lookupColIndex("runPage").has_value();
     for (size_t row = 0; row < query.rowCount(); ++row) {
         LostChatEntry entry;
         if (!query.readInteger(row, "pageNumber", &entry.pageNumber)) {
@@ -150,8 +151,11 @@ void RecoveredData::loadLostFriendChats(sqlite3* store, common::ErrorInfo* error
         }
         readMessageColumns(query, row, &entry);
         query.readText(row, "fromUserName", &entry.fromUserName);
+        // Freed pages of one table go together, under the run's first page.
+        int32_t group = entry.pageNumber;
+        if (byRun) query.readInteger(row, "runPage", &group);
         lostFriendList_.push_back(entry);
-        unknownFriendGroups_[entry.pageNumber].push_back(entry);
+        unknownFriendGroups_[group].push_back(entry);
     }
 }
 

@@ -16,6 +16,8 @@
 #include "app/support/TestStore.h"
 #include "app/store/AccountSampler.h"
 #include "app/store/RecoveredData.h"
+#include "wchat/RecoveryStore.h"
+#include "wchat/WchatChat.h"
 
 using talwen::app::AccountSample;
 using talwen::app::AccountSampler;
@@ -133,6 +135,38 @@ TEST(LoadLostFriendChats, GroupsCarvedMessagesByPageAndDropsUndatedOnes) {
 
     data.countRecoveredChats(store.db(), &error);
     EXPECT_EQ(5, data.recoveredCount());
+}
+
+TEST(LoadLostFriendChats, FreedPagesOfOneTableAreOneGroupUnderTheRunsFirstPage) {
+    // The recovery's own store: its view gives each lost message its run's first page.
+    ErrorInfo error;
+    auto store = talwen::wchat::RecoveryStore::create("", &error);
+    ASSERT_NE(nullptr, store) << error.getMessage();
+    std::vector<std::shared_ptr<talwen::wchat::WchatChat>> chats;
+    const std::pair<int32_t, const char*> carved[] = {{3, "a"}, {4, "b"}, {4, "c"}, {9, "d"}};
+    int32_t second = 0;
+    for (const auto& [page, text] : carved) {
+        auto chat = std::make_shared<talwen::wchat::WchatChat>(2);
+        chat->setPageNumber(page);
+        chat->setCreateTime(static_cast<int32_t>(k2015) + ++second);
+        chat->setMessage(text);
+        chat->setWalFrame(0);
+        chats.push_back(chat);
+    }
+    store->insertChats(chats, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(store->connection(),
+                                      "INSERT INTO WC_LostPageRun (pageNumber, runPage) VALUES (3, 3), (4, 3);",
+                                      nullptr, nullptr, nullptr));
+
+    RecoveredData data;
+    data.loadLostFriendChats(store->connection(), &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    ASSERT_EQ(2u, data.unknownFriendGroups().size());
+    ASSERT_EQ(3u, data.unknownFriendGroups().at(3).size());
+    EXPECT_EQ(4, data.unknownFriendGroups().at(3)[2].pageNumber);  // each message keeps its page
+    EXPECT_EQ(1u, data.unknownFriendGroups().at(9).size());
+    store->close();
 }
 
 TEST(LoadConversation, KeepsDistinctMessagesOfTheSameSecondAndDropsRealDuplicates) {

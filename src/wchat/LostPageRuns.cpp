@@ -1,0 +1,252 @@
+#include "wchat/LostPageRuns.h"
+
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <string>
+#include <utility>
+
+#define WCR_UNIT "wchat/LostPageRuns"
+
+namespace talwen {
+namespace wchat {
+
+namespace {
+
+constexpr int kObtainCarved = 2;
+constexpr int kSystemMessage = 10000;  // no sender prefix even in a group
+
+bool mixed(const LostPageRuns::Page& page) { return page.tagged && page.untaggedIncoming; }
+
+// Whether the page can continue the run: the next page of the file, its messages
+// not older than the run's last ones, its row ids above the run's, and of the
+// same kind of conversation.
+bool continues(const std::vector<LostPageRuns::Page>& run, const LostPageRuns::Page& page) {
+    const LostPageRuns::Page& last = run.back();
+    if (page.pageNumber != last.pageNumber + 1) return false;
+    if (page.firstTime < last.lastTime) return false;
+    int64_t runLastLocalId = 0;
+    bool tagged = false;
+    bool untagged = false;
+    for (const LostPageRuns::Page& p : run) {
+        runLastLocalId = std::max(runLastLocalId, p.lastLocalId);
+        tagged = tagged || p.tagged;
+        untagged = untagged || p.untaggedIncoming;
+    }
+    if (page.firstLocalId != 0 && runLastLocalId != 0 && page.firstLocalId <= runLastLocalId) return false;
+    if ((tagged && page.untaggedIncoming) || (untagged && page.tagged)) return false;
+    return true;
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql, common::ErrorInfo* error) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+            WCR_SET_ERROR(error, -1, std::string("sqlite3_prepare_v2: ") + sqlite3_errmsg(db), "LostPageRuns");
+            stmt_ = nullptr;
+        }
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return stmt_; }
+    explicit operator bool() const { return stmt_ != nullptr; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+}  // namespace
+
+bool LostPageRuns::fitsGaps(const std::vector<Page>& run, const Gaps& gaps) {
+    // Oldest first into the earliest gap with room left: the gaps follow each
+    // other in time, so this places all the messages whenever any placement can.
+    std::vector<int64_t> times;
+    for (const Page& page : run) times.insert(times.end(), page.times.begin(), page.times.end());
+    std::sort(times.begin(), times.end());
+    std::map<size_t, int64_t> used;  // gap index -> messages placed
+    for (const int64_t time : times) {
+        // The first gap that can still take it: the gaps of equal times touch.
+        const auto first = std::lower_bound(gaps.begin(), gaps.end(), time,
+                                            [](const Gap& g, int64_t t) { return g.toTime < t; });
+        bool placed = false;
+        for (auto g = first; g != gaps.end() && g->fromTime <= time; ++g) {
+            const size_t index = static_cast<size_t>(g - gaps.begin());
+            if (g->room >= 0 && used[index] >= g->room) continue;
+            ++used[index];
+            placed = true;
+            break;
+        }
+        if (!placed) return false;
+    }
+    return true;
+}
+
+std::vector<std::vector<LostPageRuns::Page>> LostPageRuns::findRuns(std::vector<Page> pages) {
+    std::sort(pages.begin(), pages.end(), [](const Page& a, const Page& b) { return a.pageNumber < b.pageNumber; });
+    std::vector<std::vector<Page>> runs;
+    for (Page& page : pages) {
+        if (mixed(page)) continue;
+        if (!runs.empty() && continues(runs.back(), page)) {
+            runs.back().push_back(std::move(page));
+        } else {
+            runs.push_back({std::move(page)});
+        }
+    }
+    return runs;
+}
+
+namespace {
+
+// The gaps of every surviving conversation table, from its live messages.
+std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, common::ErrorInfo* error) {
+    std::vector<LostPageRuns::Gaps> tables;
+    const std::string sql =
+        "SELECT R.rcFriendId, C.mesLocalId, C.createTime FROM WC_Chat C JOIN WC_Chatroom R ON R.rcChatId = "
+        "C.rcChatId WHERE C.obtainWay = 1 AND R.deduceType = " +
+        std::to_string(liveType) +
+        " AND C.mesLocalId IS NOT NULL AND C.createTime IS NOT NULL ORDER BY R.rcFriendId, C.mesLocalId;";
+    Statement live(db, sql.c_str(), error);
+    if (!live) return tables;
+    int64_t owner = 0;
+    int64_t lastId = 0;
+    int64_t lastTime = 0;
+    int rc;
+    const auto close = [&] {
+        if (!tables.empty()) tables.back().push_back({lastTime, INT64_MAX, -1});
+    };
+    while ((rc = sqlite3_step(live.get())) == SQLITE_ROW) {
+        const int64_t id = sqlite3_column_int64(live.get(), 1);
+        const int64_t time = sqlite3_column_int64(live.get(), 2);
+        if (tables.empty() || sqlite3_column_int64(live.get(), 0) != owner) {
+            close();
+            owner = sqlite3_column_int64(live.get(), 0);
+            tables.emplace_back();
+            if (id > 1) tables.back().push_back({INT64_MIN, time, id - 1});
+        } else if (id > lastId + 1) {
+            tables.back().push_back({lastTime, time, id - lastId - 1});
+        }
+        lastId = id;
+        lastTime = time;
+    }
+    close();
+    if (rc != SQLITE_DONE) WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "readGaps");
+    return tables;
+}
+
+}  // namespace
+
+int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceType,
+                              const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
+                              common::ErrorInfo* error) {
+    error->clear();
+    const std::vector<Gaps> surviving = readGaps(db, liveType, error);
+    if (!error->isSuccess()) return 0;
+    std::map<uint32_t, Page> pages;
+    {
+        Statement lost(db,
+                       "SELECT rcChatId, pageNumber, mesLocalId, createTime, des, type, taggedUserName FROM WC_Chat "
+                       "WHERE obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 AND createTime IS NOT NULL "
+                       "AND rcChatId NOT IN (SELECT rcChatId FROM WC_Chatroom);",
+                       error);
+        if (!lost) return 0;
+        static_assert(kObtainCarved == 2, "the statement above spells the carved way");
+        int rc;
+        while ((rc = sqlite3_step(lost.get())) == SQLITE_ROW) {
+            sqlite3_stmt* row = lost.get();
+            const uint32_t number = static_cast<uint32_t>(sqlite3_column_int64(row, 1));
+            const int64_t localId = sqlite3_column_type(row, 2) == SQLITE_NULL ? 0 : sqlite3_column_int64(row, 2);
+            const int64_t time = sqlite3_column_int64(row, 3);
+            const bool incoming = sqlite3_column_type(row, 4) != SQLITE_NULL && sqlite3_column_int(row, 4) == 1;
+            const bool system = sqlite3_column_int(row, 5) == kSystemMessage;
+            const bool tagged = sqlite3_column_type(row, 6) != SQLITE_NULL && sqlite3_column_bytes(row, 6) > 0;
+            auto [at, fresh] = pages.try_emplace(number);
+            Page& page = at->second;
+            if (fresh) {
+                page.pageNumber = number;
+                page.firstTime = page.lastTime = time;
+            }
+            page.firstTime = std::min(page.firstTime, time);
+            page.lastTime = std::max(page.lastTime, time);
+            if (localId > 0) {
+                page.firstLocalId = page.firstLocalId == 0 ? localId : std::min(page.firstLocalId, localId);
+                page.lastLocalId = std::max(page.lastLocalId, localId);
+            }
+            if (incoming && tagged) {
+                page.tagged = true;
+                page.senders.emplace(reinterpret_cast<const char*>(sqlite3_column_text(row, 6)));
+            }
+            if (incoming && !tagged && !system) page.untaggedIncoming = true;
+            page.rcChatIds.push_back(sqlite3_column_int64(row, 0));
+            page.times.push_back(time);
+        }
+        if (rc != SQLITE_DONE) {
+            WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "LostPageRuns");
+            return 0;
+        }
+    }
+    std::vector<Page> list;
+    list.reserve(pages.size());
+    for (auto& entry : pages) list.push_back(std::move(entry.second));
+    const std::vector<std::vector<Page>> runs = findRuns(std::move(list));
+
+    // Owners first: making one up writes to the store in a transaction of its own.
+    std::vector<std::pair<int64_t, const std::vector<Page>*>> owned;
+    std::vector<const std::vector<Page>*> untied;
+    for (const std::vector<Page>& run : runs) {
+        if (run.size() < 2) continue;
+        bool couldSurvive = false;
+        for (const Gaps& gaps : surviving) couldSurvive = couldSurvive || fitsGaps(run, gaps);
+        std::set<std::string> senders;
+        bool person = false;
+        for (const Page& page : run) {
+            senders.insert(page.senders.begin(), page.senders.end());
+            person = person || page.untaggedIncoming;
+        }
+        const int64_t owner = couldSurvive ? 0 : makeUpOwner(run.front().pageNumber, senders, person);
+        if (owner != 0) {
+            owned.emplace_back(owner, &run);
+        } else {
+            untied.push_back(&run);
+        }
+    }
+    Statement tie(db, "INSERT OR IGNORE INTO WC_Chatroom (rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, 1.0);",
+                  error);
+    Statement group(db, "INSERT OR REPLACE INTO WC_LostPageRun (pageNumber, runPage) VALUES (?, ?);", error);
+    if (!tie || !group) return 0;
+    sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+    for (const std::vector<Page>* run : untied) {
+        for (const Page& page : *run) {
+            sqlite3_bind_int64(group.get(), 1, page.pageNumber);
+            sqlite3_bind_int64(group.get(), 2, run->front().pageNumber);
+            const int rc = sqlite3_step(group.get());
+            sqlite3_reset(group.get());
+            if (rc != SQLITE_DONE) {
+                WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "LostPageRuns");
+                sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+                return 0;
+            }
+        }
+    }
+    for (const auto& [owner, run] : owned) {
+        for (const Page& page : *run) {
+            for (const int64_t rcChatId : page.rcChatIds) {
+                sqlite3_bind_int64(tie.get(), 1, owner);
+                sqlite3_bind_int64(tie.get(), 2, rcChatId);
+                sqlite3_bind_int(tie.get(), 3, deduceType);
+                const int rc = sqlite3_step(tie.get());
+                sqlite3_reset(tie.get());
+                if (rc != SQLITE_DONE) {
+                    WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "LostPageRuns");
+                    sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+                    return 0;
+                }
+            }
+        }
+    }
+    sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr);
+    return static_cast<int64_t>(owned.size());
+}
+
+}  // namespace wchat
+}  // namespace talwen

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <sqlite3.h>
+
+#include "common/ErrorInfo.h"
+
+namespace talwen {
+namespace wchat {
+
+// Carved messages that no evidence ties to a conversation lie on freed pages of
+// tables nothing names any more. Rather than one unknown conversation per page,
+// pages are grouped into runs that can only be one table's: pages that follow each
+// other in the file, each page's messages continuing the previous page's in time
+// (and in MesLocalID, where rows carry it), all of one kind of conversation (a
+// group's incoming messages carry a sender prefix, a person's do not). Anything
+// that conflicts starts a new run; a page that conflicts with itself is left alone.
+class LostPageRuns {
+public:
+    // What a page's messages without conversation say about their table.
+    struct Page {
+        uint32_t pageNumber = 0;
+        int64_t firstTime = 0;
+        int64_t lastTime = 0;
+        int64_t firstLocalId = 0;  // 0 when no row of the page carries one
+        int64_t lastLocalId = 0;
+        bool tagged = false;            // an incoming message with a sender prefix
+        bool untaggedIncoming = false;  // an incoming message without one
+        std::vector<int64_t> rcChatIds;
+        std::vector<int64_t> times;     // of each message, in rcChatIds' order
+        std::set<std::string> senders;  // tagged user names
+    };
+
+    // Where a surviving conversation table may hold deleted messages: between two
+    // live messages whose MesLocalIDs are not adjacent, as many as the ids skipped,
+    // created between the two (before the first and after the last: any number).
+    struct Gap {
+        int64_t fromTime = 0;
+        int64_t toTime = 0;
+        int64_t room = 0;  // messages that fit; < 0: any number
+    };
+    using Gaps = std::vector<Gap>;  // in time order
+
+    // Whether every message of the run can be a deleted message of the table.
+    static bool fitsGaps(const std::vector<Page>& run, const Gaps& gaps);
+
+    // Runs of the pages, in page order; pages of mixed kinds are in no run.
+    static std::vector<std::vector<Page>> findRuns(std::vector<Page> pages);
+
+    // Ties the carved messages without conversation (file pages only; a frame of
+    // the write-ahead log may show a page's older owner) to one contact per run,
+    // made by makeUpOwner(first page of the run, its tagged senders, whether it has
+    // incoming messages without a tag) (0 = leave the run untied). A run of one page says no more than the page and stays as it is;
+    // a run whose messages could all be deleted ones of a surviving conversation
+    // (its live messages tied by deduce type liveType) stays untied too: a wrong
+    // tie is worse than none. The pages of the runs left untied are listed in
+    // WC_LostPageRun, so they show as one unknown conversation per run. Returns
+    // the number of runs tied.
+    static int64_t tieRuns(
+        sqlite3* db, uint16_t liveType, uint16_t deduceType,
+        const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
+        common::ErrorInfo* error);
+};
+
+}  // namespace wchat
+}  // namespace talwen
