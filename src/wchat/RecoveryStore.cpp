@@ -58,9 +58,8 @@ const char* const kSchemaStatements[] = {
     "create view WC_LostFriendChat as SELECT C.rcChatId, C.validFlag, C.obtainWay, C.pageNumber, "
     "C.taggedUserName, C.fromUserName, C.tableVer, C.mesLocalId, C.mesSvrId, "
     "datetime(C.createTime, 'unixepoch', 'localtime') AS created, C.message, C.status, "
-    "C.imgStatus, C.type, C.des, ifnull(P.runPage, C.pageNumber) AS runPage FROM WC_Chat C LEFT JOIN "
-    "WC_Chatroom R ON C.rcChatId = R.rcChatId LEFT JOIN WC_LostPageRun P ON P.pageNumber = C.pageNumber "
-    "AND ifnull(C.walFrame, 0) <= 0 WHERE ifnull(R.rcChatId,'') = '' ORDER BY C.pageNumber, C.createTime;",
+    "C.imgStatus, C.type, C.des FROM WC_Chat C LEFT JOIN WC_Chatroom R ON C.rcChatId = R.rcChatId "
+    "WHERE ifnull(R.rcChatId,'') = '' ORDER BY C.pageNumber, C.createTime;",
 };
 
 // RecoveryStore::kEarliestCountedTime as the statements below spell it.

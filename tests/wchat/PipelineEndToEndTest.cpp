@@ -330,7 +330,11 @@ CarvingFigures computeFigures(const Recovery& rc) {
     std::map<int64_t, std::set<std::string>> tablesOfRun;
     sqlite3_stmt* runs = nullptr;
     if (sqlite3_prepare_v2(rc.seeker->getTargetDb(),
-                           "SELECT rcChatId, runPage FROM WC_LostFriendChat WHERE obtainWay = 2 AND runPage IS NOT NULL;",
+                           "SELECT rcChatId, runPage FROM "
+                           "(SELECT L.rcChatId, L.obtainWay, L.pageNumber, ifnull(P.runPage, L.pageNumber) AS runPage FROM "
+                           "WC_LostFriendChat L JOIN WC_Chat W ON W.rcChatId = L.rcChatId LEFT JOIN WC_LostPageRun P "
+                           "ON P.pageNumber = L.pageNumber AND ifnull(W.walFrame, 0) <= 0) "
+                           "WHERE obtainWay = 2 AND runPage IS NOT NULL;",
                            -1, &runs, nullptr) == SQLITE_OK) {
         while (sqlite3_step(runs) == SQLITE_ROW) {
             const auto table = tableOfCarved.find(sqlite3_column_int64(runs, 0));
@@ -351,7 +355,11 @@ CarvingFigures computeFigures(const Recovery& rc) {
         if (rc.isNamelessMadeUp(entry.first)) ++f.namelessMadeUp;
     sqlite3_stmt* groups = nullptr;
     if (sqlite3_prepare_v2(rc.seeker->getTargetDb(),
-                           "SELECT count(DISTINCT runPage) FROM WC_LostFriendChat WHERE obtainWay = 2 AND "
+                           "SELECT count(DISTINCT runPage) FROM "
+                           "(SELECT L.rcChatId, L.obtainWay, L.pageNumber, ifnull(P.runPage, L.pageNumber) AS runPage FROM "
+                           "WC_LostFriendChat L JOIN WC_Chat W ON W.rcChatId = L.rcChatId LEFT JOIN WC_LostPageRun P "
+                           "ON P.pageNumber = L.pageNumber AND ifnull(W.walFrame, 0) <= 0) "
+                           "WHERE obtainWay = 2 AND "
                            "pageNumber IS NOT NULL;",
                            -1, &groups, nullptr) == SQLITE_OK &&
         sqlite3_step(groups) == SQLITE_ROW)
