@@ -49,6 +49,7 @@ void WchatFriendTracer::indexSavedWchatFriends(
         if (name.empty()) continue;
         for (const std::string& member : f->getChatRoomMembers()) unToGroupss[member].insert(name);
     }
+    const std::vector<uint32_t> livePages = pagesOfLiveTables(tables);
     for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         const std::string& tableName = table->getTableName();
         if (tableName.compare(0, kChatPrefixLength, "Chat_") != 0 ||
@@ -61,10 +62,27 @@ void WchatFriendTracer::indexSavedWchatFriends(
         const auto found = hunToRcFriendIds.find(hash);
         if (found != hunToRcFriendIds.end()) ids.insert(found->second);
         tableRcFriendIds.push_back(std::move(ids));
-        for (uint32_t page : table->getLeafPages()) leafPageTables.emplace_back(page, index);
+        const bool live = table->getObtainWay() == common::EntityBase::kObtainBySqlite;
+        for (uint32_t page : table->getLeafPages()) {
+            if (!live && std::binary_search(livePages.begin(), livePages.end(), page)) continue;
+            leafPageTables.emplace_back(page, index);
+        }
     }
     std::sort(leafPageTables.begin(), leafPageTables.end());
     leafPageTables.shrink_to_fit();
+}
+
+std::vector<uint32_t> WchatFriendTracer::pagesOfLiveTables(
+    const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables) {
+    std::vector<uint32_t> pages;
+    for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
+        if (table->getObtainWay() != common::EntityBase::kObtainBySqlite) continue;
+        pages.insert(pages.end(), table->getInteriorPages().begin(), table->getInteriorPages().end());
+        pages.insert(pages.end(), table->getLeafPages().begin(), table->getLeafPages().end());
+    }
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    return pages;
 }
 
 template <class Each>

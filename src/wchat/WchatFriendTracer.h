@@ -44,6 +44,11 @@ public:
     std::set<std::string> findHashedUsrNamesByPage(uint32_t pageNumber) const;
     std::set<int64_t> findRcFriendIdsByPage(uint32_t pageNumber) const;
 
+    // Sorted pages (interior and leaf) of the tables read through the library. Such a
+    // page belongs to its live table: a dropped table's stale root or child pointers
+    // may lead into it after the page was reused, which proves nothing.
+    static std::vector<uint32_t> pagesOfLiveTables(const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables);
+
     uint32_t nextPlaceholderNo();
     // First registration of a hash wins.
     void addHashedUsrName(const std::string& hashedUsrName, int64_t rcFriendId);

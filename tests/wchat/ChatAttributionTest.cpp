@@ -111,6 +111,31 @@ TEST_F(ChatAttributionTest, ConversationsByTheStrongestEvidence) {
     EXPECT_EQ(first, second);
 }
 
+TEST_F(ChatAttributionTest, APageOfALiveTableIsNotClaimedByADroppedOne) {
+    // carol's table was dropped and its pages reused by the live chat room's table:
+    // the walk from her stale schema entry leads into the room's b-tree (10, 12)
+    // besides pages no live table holds (13, 14).
+    index({contact("room@chatroom"), contact("carol", 2)},
+          {table("room@chatroom", {10, 11}, {12}, 1), table("carol", {10, 13}, {12, 14})});
+    struct Case {
+        uint32_t page;
+        uint16_t type;
+        std::string owner;
+    };
+    const Case cases[] = {
+        {10, WchatFriendDeducer::kRoomPageOfKnownTable, "room@chatroom"},
+        {12, WchatFriendDeducer::kRoomInteriorPageOfKnownTable, "room@chatroom"},
+        {13, WchatFriendDeducer::kRoomPageOfKnownTable, "carol"},
+        {14, WchatFriendDeducer::kRoomInteriorPageOfKnownTable, "carol"},
+    };
+    for (const Case& c : cases) {
+        std::set<int64_t> ids;
+        EXPECT_EQ(c.type, deducer->deduceChatRoom(c.page, {carved("hi")}, ids)) << c.page;
+        ASSERT_EQ(1u, ids.size()) << c.page;
+        EXPECT_EQ(c.owner, usrNameOf(*ids.begin())) << c.page;
+    }
+}
+
 TEST_F(ChatAttributionTest, AMadeUpOwnerIsNamedWhenItsNameTurnsUpLater) {
     index({contact("alice")}, {table("gina", {8})});
     std::set<int64_t> ids;
