@@ -60,6 +60,7 @@ void PageMap::build(const uint8_t* data, uint32_t pages, uint32_t pageSize, uint
     giveBack_ = giveBackPages;
     readSinceGiveBack_ = 0;
     entries_.assign(pages, PageEntry());
+    freelistLeaves_.clear();
     if (data == nullptr || usableSize < 480) return;
     walkBtree(1);
     for (uint32_t root : roots) walkBtree(root);
@@ -252,6 +253,7 @@ void PageMap::walkFreelist(uint32_t firstTrunk) {
             const uint32_t leaf = be32(p + 8 + 4 * i);
             if (valid(leaf) && entries_[leaf - 1].kind == PageKind::kUnreached) {
                 entries_[leaf - 1].kind = PageKind::kFreelistLeaf;
+                freelistLeaves_.push_back(leaf);
             }
         }
         trunk = be32(p);

@@ -75,6 +75,9 @@ public:
     std::vector<uint32_t> getCellBoundaries(uint32_t pageNumber) const;
     // The live cells of a kBtree page, by start.
     std::vector<Cell> getCells(uint32_t pageNumber) const;
+    // The freelist's leaf pages in the order its trunks list them. Pages freed
+    // together (a dropped table's, in its key order) stand next to each other.
+    const std::vector<uint32_t>& getFreelistLeaves() const { return freelistLeaves_; }
     // True when [begin, end) touches a live cell of the page.
     bool overlapsLiveCell(uint32_t pageNumber, uint32_t begin, uint32_t end) const;
 
@@ -113,6 +116,7 @@ private:
     uint32_t pageSize_ = 0;
     uint32_t usableSize_ = 0;
     std::vector<PageEntry> entries_;
+    std::vector<uint32_t> freelistLeaves_;
     uint64_t generation_ = 0;
     std::function<void()> giveBack_;
     uint32_t readSinceGiveBack_ = 0;

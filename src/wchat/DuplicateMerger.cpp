@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "wchat/StoreStatement.h"
+
 #define WCR_UNIT "wchat/DuplicateMerger"
 
 namespace talwen {
@@ -34,24 +36,6 @@ struct Copy {
         for (const Link& l : rooms) ids.insert(l.rcFriendId);
         return ids;
     }
-};
-
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql, common::ErrorInfo* error) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-            WCR_SET_ERROR(error, -1, std::string("sqlite3_prepare_v2: ") + sqlite3_errmsg(db), "merge");
-            stmt_ = nullptr;
-        }
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt* get() const { return stmt_; }
-    explicit operator bool() const { return stmt_ != nullptr; }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
 };
 
 std::vector<Link> linksOf(sqlite3_stmt* select, int64_t rcChatId) {
@@ -84,6 +68,7 @@ int DuplicateMerger::strength(int deduceType) {
         case 4: return 5;   // chat room of all tagged senders
         case 5: return 4;   // sender by fromusername
         case 3: return 3;   // page of a table whose owner is made up
+        case 9: return 3;   // freed between pages of one conversation
         case 8: return 2;   // run of lost pages, owner made up
         default: return 1;
     }
@@ -120,22 +105,22 @@ int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error) {
     // Made before the statements below are prepared, and gone after they are finalised.
     const MergeIndexes indexes(db);
     // Groups of carved messages that agree in everything a copy keeps.
-    Statement groups(db,
+    StoreStatement groups(db,
                      "SELECT group_concat(rcChatId) FROM WC_Chat WHERE obtainWay = 2 "
                      "GROUP BY ifnull(mesSvrId, 0), createTime, type, des, message HAVING count(*) > 1;",
-                     error);
-    Statement flagOf(db, "SELECT validFlag FROM WC_Chat WHERE rcChatId = ?;", error);
-    Statement roomsOf(db, "SELECT rcFriendId, deduceType, ratio FROM WC_Chatroom WHERE rcChatId = ?;", error);
-    Statement sendersOf(db, "SELECT rcFriendId, deduceType, ratio FROM WC_ChatFriend WHERE rcChatId = ?;", error);
-    Statement svrIdOf(db, "SELECT ifnull(mesSvrId, 0) FROM WC_Chat WHERE rcChatId = ?;", error);
-    Statement dropRooms(db, "DELETE FROM WC_Chatroom WHERE rcChatId = ?;", error);
-    Statement dropSenders(db, "DELETE FROM WC_ChatFriend WHERE rcChatId = ?;", error);
-    Statement dropChat(db, "DELETE FROM WC_Chat WHERE rcChatId = ?;", error);
-    Statement addRoom(db, "INSERT INTO WC_Chatroom(rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, ?);",
-                      error);
-    Statement addSender(db,
+                     error, WCR_UNIT, "merge");
+    StoreStatement flagOf(db, "SELECT validFlag FROM WC_Chat WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
+    StoreStatement roomsOf(db, "SELECT rcFriendId, deduceType, ratio FROM WC_Chatroom WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
+    StoreStatement sendersOf(db, "SELECT rcFriendId, deduceType, ratio FROM WC_ChatFriend WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
+    StoreStatement svrIdOf(db, "SELECT ifnull(mesSvrId, 0) FROM WC_Chat WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
+    StoreStatement dropRooms(db, "DELETE FROM WC_Chatroom WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
+    StoreStatement dropSenders(db, "DELETE FROM WC_ChatFriend WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
+    StoreStatement dropChat(db, "DELETE FROM WC_Chat WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
+    StoreStatement addRoom(db, "INSERT INTO WC_Chatroom(rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, ?);",
+                      error, WCR_UNIT, "merge");
+    StoreStatement addSender(db,
                         "INSERT INTO WC_ChatFriend(rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, ?);",
-                        error);
+                        error, WCR_UNIT, "merge");
     if (!error->isSuccess()) return 0;
 
     std::vector<std::vector<int64_t>> found;

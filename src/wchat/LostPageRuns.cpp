@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "wchat/StoreStatement.h"
+
 #define WCR_UNIT "wchat/LostPageRuns"
 
 namespace talwen {
@@ -37,24 +39,6 @@ bool continues(const std::vector<LostPageRuns::Page>& run, const LostPageRuns::P
     if ((tagged && page.untaggedIncoming) || (untagged && page.tagged)) return false;
     return true;
 }
-
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql, common::ErrorInfo* error) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-            WCR_SET_ERROR(error, -1, std::string("sqlite3_prepare_v2: ") + sqlite3_errmsg(db), "LostPageRuns");
-            stmt_ = nullptr;
-        }
-    }
-    ~Statement() { sqlite3_finalize(stmt_); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt* get() const { return stmt_; }
-    explicit operator bool() const { return stmt_ != nullptr; }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
 
 }  // namespace
 
@@ -106,7 +90,7 @@ std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, common:
         "C.rcChatId WHERE C.obtainWay = 1 AND R.deduceType = " +
         std::to_string(liveType) +
         " AND C.mesLocalId IS NOT NULL AND C.createTime IS NOT NULL ORDER BY R.rcFriendId, C.mesLocalId;";
-    Statement live(db, sql.c_str(), error);
+    StoreStatement live(db, sql.c_str(), error, WCR_UNIT, "LostPageRuns");
     if (!live) return tables;
     int64_t owner = 0;
     int64_t lastId = 0;
@@ -144,11 +128,11 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
     if (!error->isSuccess()) return 0;
     std::map<uint32_t, Page> pages;
     {
-        Statement lost(db,
+        StoreStatement lost(db,
                        "SELECT rcChatId, pageNumber, mesLocalId, createTime, des, type, taggedUserName FROM WC_Chat "
                        "WHERE obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 AND createTime IS NOT NULL "
                        "AND rcChatId NOT IN (SELECT rcChatId FROM WC_Chatroom);",
-                       error);
+                       error, WCR_UNIT, "LostPageRuns");
         if (!lost) return 0;
         static_assert(kObtainCarved == 2, "the statement above spells the carved way");
         int rc;
@@ -210,9 +194,9 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
             untied.push_back(&run);
         }
     }
-    Statement tie(db, "INSERT OR IGNORE INTO WC_Chatroom (rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, 1.0);",
-                  error);
-    Statement group(db, "INSERT OR REPLACE INTO WC_LostPageRun (pageNumber, runPage) VALUES (?, ?);", error);
+    StoreStatement tie(db, "INSERT OR IGNORE INTO WC_Chatroom (rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, 1.0);",
+                  error, WCR_UNIT, "LostPageRuns");
+    StoreStatement group(db, "INSERT OR REPLACE INTO WC_LostPageRun (pageNumber, runPage) VALUES (?, ?);", error, WCR_UNIT, "LostPageRuns");
     if (!tie || !group) return 0;
     sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
     for (const std::vector<Page>* run : untied) {

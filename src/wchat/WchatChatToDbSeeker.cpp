@@ -15,6 +15,7 @@
 #include "common/Stopwatch.h"
 #include "sqlite_recovery/Table.h"
 #include "wchat/DuplicateMerger.h"
+#include "wchat/FreedTogether.h"
 #include "wchat/LostPageRuns.h"
 #include "sqlite_recovery/TableStatement.h"
 #include "wchat/NativeWchatChatRecordFilter.h"
@@ -393,6 +394,14 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     // Owners made up before their user name turned up in a later page get it now.
     if (deducer) deducer->proveMadeUpOwners(&mergeError);
     mergedCopies = DuplicateMerger::merge(store->connection(), &mergeError);
+    // Freed pages without evidence of their own go with the pages freed with them;
+    // a failure leaves those messages untied, which loses nothing.
+    if (const sqlite::PageMap* map = chatScreen.pageMap()) {
+        ErrorInfo freedError;
+        FreedTogether::tie(store->connection(), map->getFreelistLeaves(), WchatFriendDeducer::kRoomFreedWithKnownPages,
+                           &freedError);
+        if (!freedError.isSuccess() && logger) logger->log(freedError);
+    }
     // What is still without conversation goes by runs of pages of one table, one
     // made-up contact each; a failure leaves those messages untied, which loses nothing.
     if (deducer) {

@@ -37,6 +37,10 @@ public:
     // surviving interior page, no known name) but that can only be one table's:
     // one made-up contact per run (LostPageRuns). The weakest tie.
     static constexpr uint16_t kRoomRunOfLostPages = 8;
+    // A freed page without evidence of its own, between two freed pages whose
+    // messages are tied to one conversation in the freelist's order, its messages
+    // continuing theirs (FreedTogether).
+    static constexpr uint16_t kRoomFreedWithKnownPages = 9;
     // Deduce types of WC_ChatFriend.
     static constexpr uint16_t kFriendByTaggedUserName = 11;
     static constexpr uint16_t kFriendByFromUserName = 12;

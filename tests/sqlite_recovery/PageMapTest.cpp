@@ -90,6 +90,27 @@ TEST(PageMap, LoopsAndOutOfPageStructuresEnd) {
     EXPECT_EQ(8u + 4 * 126, map.getStructureEnd(5));  // the leaf count is clamped to what fits
 }
 
+// The freelist's leaves keep the order its trunks list them in (pages freed together
+// stand together); a leaf listed twice, out of the file or on a later trunk loop
+// counts once or not at all.
+TEST(PageMap, FreelistLeavesInTheTrunksOrder) {
+    auto bytes = enginetest::makeDatabaseBytes(6, 512);
+    bytes[100] = 13;  // page 1: an empty table leaf (the schema)
+    enginetest::putBigEndian(bytes, 105, 512, 2);
+    auto trunk = [&bytes](uint32_t n, uint32_t next, std::vector<uint32_t> leaves) {
+        const size_t at = size_t(n - 1) * 512;
+        enginetest::putBigEndian(bytes, at, next, 4);
+        enginetest::putBigEndian(bytes, at + 4, leaves.size(), 4);
+        for (size_t i = 0; i < leaves.size(); ++i) enginetest::putBigEndian(bytes, at + 8 + 4 * i, leaves[i], 4);
+    };
+    trunk(2, 4, {5, 3, 9, 5});
+    trunk(4, 2, {6, 3});
+    PageMap map;
+    map.build(bytes.data(), 6, 512, 512, {}, 2);
+    EXPECT_EQ((std::vector<uint32_t>{5, 3, 6}), map.getFreelistLeaves());
+    EXPECT_EQ(PageMap::PageKind::kFreelistTrunk, map.getPageKind(4));
+}
+
 // Cells are read again from the page when asked for, each thread keeping its last
 // page: a second map built in the same object over other bytes, and a page asked
 // for between two questions about another, give their own cells.

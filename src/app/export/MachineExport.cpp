@@ -107,6 +107,8 @@ QString tieText(const MessageRow& row) {
         case 5: return QStringLiteral("contact by fromusername");
         case 6: return QStringLiteral("page of a known contact's table b-tree");
         case 7: return QStringLiteral("table of a user name proved by its hash");
+        case 8: return QStringLiteral("run of freed pages of one table");
+        case 9: return QStringLiteral("freed with pages of a known conversation");
         default: return QStringLiteral("deduce type ") + QString::number(row.deduceType);
     }
 }

@@ -1,0 +1,181 @@
+#include "wchat/FreedTogether.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
+#include "wchat/StoreStatement.h"
+
+#define WCR_UNIT "wchat/FreedTogether"
+
+namespace talwen {
+namespace wchat {
+
+namespace {
+
+constexpr int kSystemMessage = 10000;  // no sender prefix even in a group
+
+bool sameKind(const FreedTogether::Page& a, const FreedTogether::Page& b) {
+    return !((a.tagged || b.tagged) && (a.untaggedIncoming || b.untaggedIncoming));
+}
+
+}  // namespace
+
+std::vector<std::pair<size_t, int64_t>> FreedTogether::findTies(const std::vector<Page>& pages) {
+    std::vector<std::pair<size_t, int64_t>> ties;
+    size_t at = 0;
+    while (at < pages.size()) {
+        // An anchor: a page whose tied messages all have one conversation.
+        if (pages[at].owner <= 0) {
+            ++at;
+            continue;
+        }
+        const size_t left = at;
+        size_t right = left + 1;
+        while (right < pages.size() && pages[right].owner == 0) ++right;
+        at = right;
+        if (right == left + 1 || right == pages.size() || pages[right].owner != pages[left].owner) continue;
+        // Everything between the anchors continues the older one in time and kind.
+        bool fits = true;
+        Page seen = pages[left];
+        for (size_t i = left + 1; i <= right && fits; ++i) {
+            const Page& page = pages[i];
+            fits = page.firstTime >= seen.lastTime && sameKind(seen, page);
+            seen.lastTime = page.lastTime;
+            seen.tagged = seen.tagged || page.tagged;
+            seen.untaggedIncoming = seen.untaggedIncoming || page.untaggedIncoming;
+        }
+        if (!fits) continue;
+        for (size_t i = left + 1; i < right; ++i) ties.emplace_back(i, pages[left].owner);
+    }
+    return ties;
+}
+
+int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLeaves, uint16_t deduceType,
+                           common::ErrorInfo* error) {
+    error->clear();
+    if (freelistLeaves.empty()) return 0;
+    std::unordered_map<uint32_t, size_t> positionOf;
+    positionOf.reserve(freelistLeaves.size());
+    for (size_t i = 0; i < freelistLeaves.size(); ++i) positionOf.emplace(freelistLeaves[i], i);
+
+    // The carved messages of the freed pages. The link tables are keyed by contact,
+    // so the ties are read in one scan below rather than looked up per message.
+    struct Message {
+        int64_t rcChatId;
+        size_t position;
+        int64_t time;
+        bool tagged;
+        bool untaggedIncoming;
+    };
+    std::vector<Message> messages;
+    {
+        StoreStatement carved(db,
+                              "SELECT rcChatId, pageNumber, createTime, des, type, taggedUserName FROM WC_Chat "
+                              "WHERE obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 "
+                              "AND createTime IS NOT NULL;",
+                              error, WCR_UNIT, "tie");
+        if (!carved) return 0;
+        int rc;
+        while ((rc = sqlite3_step(carved.get())) == SQLITE_ROW) {
+            sqlite3_stmt* row = carved.get();
+            const auto found = positionOf.find(static_cast<uint32_t>(sqlite3_column_int64(row, 1)));
+            if (found == positionOf.end()) continue;
+            const bool incoming = sqlite3_column_type(row, 3) != SQLITE_NULL && sqlite3_column_int(row, 3) == 1;
+            const bool tagged = sqlite3_column_type(row, 5) != SQLITE_NULL && sqlite3_column_bytes(row, 5) > 0;
+            const bool system = sqlite3_column_int(row, 4) == kSystemMessage;
+            messages.push_back({sqlite3_column_int64(row, 0), found->second, sqlite3_column_int64(row, 2),
+                                incoming && tagged, incoming && !tagged && !system});
+        }
+        if (rc != SQLITE_DONE) {
+            WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "tie");
+            return 0;
+        }
+    }
+    if (messages.empty()) return 0;
+    std::unordered_map<int64_t, int64_t> ownerOf;  // message -> its conversation, -1 for several
+    {
+        std::unordered_map<int64_t, size_t> wanted;
+        wanted.reserve(messages.size());
+        for (size_t i = 0; i < messages.size(); ++i) wanted.emplace(messages[i].rcChatId, i);
+        StoreStatement links(db, "SELECT rcChatId, rcFriendId FROM WC_Chatroom;", error, WCR_UNIT, "tie");
+        if (!links) return 0;
+        int rc;
+        while ((rc = sqlite3_step(links.get())) == SQLITE_ROW) {
+            const int64_t rcChatId = sqlite3_column_int64(links.get(), 0);
+            if (wanted.count(rcChatId) == 0) continue;
+            const int64_t owner = sqlite3_column_int64(links.get(), 1);
+            const auto [entry, fresh] = ownerOf.emplace(rcChatId, owner);
+            if (!fresh && entry->second != owner) entry->second = -1;
+        }
+        if (rc != SQLITE_DONE) {
+            WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "tie");
+            return 0;
+        }
+    }
+
+    // One entry per freed page holding carved messages, in freelist order.
+    std::sort(messages.begin(), messages.end(),
+              [](const Message& a, const Message& b) { return a.position < b.position; });
+    std::vector<Page> pages;
+    size_t lastPosition = SIZE_MAX;
+    for (const Message& m : messages) {
+        if (pages.empty() || m.position != lastPosition) {
+            Page page;
+            page.pageNumber = freelistLeaves[m.position];
+            page.firstTime = page.lastTime = m.time;
+            pages.push_back(page);
+            lastPosition = m.position;
+        }
+        Page& page = pages.back();
+        page.firstTime = std::min(page.firstTime, m.time);
+        page.lastTime = std::max(page.lastTime, m.time);
+        page.tagged = page.tagged || m.tagged;
+        page.untaggedIncoming = page.untaggedIncoming || m.untaggedIncoming;
+        const auto owner = ownerOf.find(m.rcChatId);
+        if (owner == ownerOf.end()) {
+            page.untied.push_back(m.rcChatId);
+        } else if (page.owner == 0) {
+            page.owner = owner->second;
+        } else if (page.owner != owner->second) {
+            page.owner = -1;
+        }
+    }
+    // A page with tied and untied messages is no page of the stretch between anchors.
+    for (Page& page : pages)
+        if (page.owner != 0) page.untied.clear();
+
+    const std::vector<std::pair<size_t, int64_t>> ties = findTies(pages);
+    if (ties.empty()) return 0;
+    StoreStatement insert(db,
+                          "INSERT OR IGNORE INTO WC_Chatroom (rcFriendId, rcChatId, deduceType, ratio) "
+                          "VALUES (?, ?, ?, 1.0);",
+                          error, WCR_UNIT, "tie");
+    if (!insert) return 0;
+    int64_t tied = 0;
+    sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+    for (const auto& [index, owner] : ties) {
+        for (const int64_t rcChatId : pages[index].untied) {
+            sqlite3_bind_int64(insert.get(), 1, owner);
+            sqlite3_bind_int64(insert.get(), 2, rcChatId);
+            sqlite3_bind_int(insert.get(), 3, deduceType);
+            const int rc = sqlite3_step(insert.get());
+            sqlite3_reset(insert.get());
+            if (rc != SQLITE_DONE) {
+                WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "tie");
+                sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+                return 0;
+            }
+            ++tied;
+        }
+    }
+    if (sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        WCR_SET_ERROR(error, -1, std::string("COMMIT: ") + sqlite3_errmsg(db), "tie");
+        sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+        return 0;
+    }
+    return tied;
+}
+
+}  // namespace wchat
+}  // namespace talwen

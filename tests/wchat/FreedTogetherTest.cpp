@@ -1,0 +1,134 @@
+// Freed pages without evidence of their own tied by the pages freed with them.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "SelectRows.h"
+#include "wchat/FreedTogether.h"
+#include "wchat/RecoveryStore.h"
+
+using talwen::common::ErrorInfo;
+using namespace talwen::wchat;
+
+namespace {
+
+using Page = FreedTogether::Page;
+
+Page page(int64_t owner, int64_t firstTime, int64_t lastTime) {
+    Page p;
+    p.owner = owner;
+    p.firstTime = firstTime;
+    p.lastTime = lastTime;
+    return p;
+}
+
+Page group(Page p) {
+    p.tagged = true;
+    return p;
+}
+
+Page person(Page p) {
+    p.untaggedIncoming = true;
+    return p;
+}
+
+TEST(FreedTogetherTest, APageGoesWithItsNeighboursOnlyWhenBothNameOneConversationAndItContinuesThem) {
+    struct Case {
+        const char* what;
+        std::vector<Page> pages;  // in freelist order
+        std::vector<std::pair<size_t, int64_t>> ties;
+    };
+    const Case cases[] = {
+        {"between two pages of one conversation",
+         {page(7, 100, 200), page(0, 200, 300), page(0, 310, 400), page(7, 400, 500)},
+         {{1, 7}, {2, 7}}},
+        {"neighbours of two conversations", {page(7, 100, 200), page(0, 300, 400), page(8, 500, 600)}, {}},
+        {"a neighbour tied to several", {page(7, 100, 200), page(0, 300, 400), page(-1, 500, 600)}, {}},
+        {"at the end of the list", {page(7, 100, 200), page(0, 300, 400)}, {}},
+        {"at the start of the list", {page(0, 300, 400), page(7, 500, 600)}, {}},
+        {"older than the page before it (moved into the list later)",
+         {page(7, 100, 200), page(0, 50, 60), page(7, 400, 500)},
+         {}},
+        {"newer than the page after it", {page(7, 100, 200), page(0, 300, 450), page(7, 400, 500)}, {}},
+        {"two pages of the stretch out of order",
+         {page(7, 100, 200), page(0, 300, 350), page(0, 250, 260), page(7, 400, 500)},
+         {}},
+        {"a person's page between a group's", {group(page(7, 100, 200)), person(page(0, 300, 400)), page(7, 500, 600)},
+         {}},
+        {"one stretch's verdict does not reach the next",
+         {page(7, 100, 200), page(0, 300, 400), page(8, 500, 600), page(0, 610, 620), page(8, 700, 800)},
+         {{3, 8}}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.ties, FreedTogether::findTies(c.pages)) << c.what;
+}
+
+class FreedTogetherStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store = RecoveryStore::create("", &error);
+        ASSERT_NE(nullptr, store);
+    }
+    void TearDown() override { store->close(); }
+
+    int64_t contact(const std::string& name) {
+        auto f = std::make_shared<WchatFriend>(1);
+        f->setUsrName(name);
+        store->insertFriends({f}, &error);
+        return f->getRcFriendId();
+    }
+    // A carved message on a page of the file (walFrame 0) or of a log frame.
+    int64_t message(uint32_t pageNumber, int64_t time, int walFrame = 0) {
+        auto c = std::make_shared<WchatChat>(2);
+        c->setMessage("m" + std::to_string(time));
+        c->setDes(0);
+        c->setPageNumber(static_cast<int32_t>(pageNumber));
+        c->setCreateTime(static_cast<int32_t>(time));
+        c->setWalFrame(walFrame);
+        store->insertChats({c}, &error);
+        return c->getRcChatId();
+    }
+    std::vector<std::pair<int64_t, int64_t>> ties(int deduceType) {
+        auto rs = wcrtest::selectRows(store->connection(),
+                                      "SELECT rcChatId, rcFriendId FROM WC_Chatroom WHERE deduceType = " +
+                                          std::to_string(deduceType) + " ORDER BY rcChatId");
+        std::vector<std::pair<int64_t, int64_t>> result;
+        for (uint32_t row = 0; row < rs.getRowCount(); ++row)
+            result.emplace_back(rs.getValue(row, 0u)->getIntegerValue(), rs.getValue(row, 1u)->getIntegerValue());
+        return result;
+    }
+
+    ErrorInfo error;
+    std::unique_ptr<RecoveryStore> store;
+};
+
+TEST_F(FreedTogetherStoreTest, TiesTheFilesFreedPagesInTheFreelistsOrder) {
+    const int64_t alice = contact("alice");
+    // Freelist order 30, 12, 41, 5: alice's messages on 30 and 5 (found by their
+    // own evidence), none on 12, untied ones on 41. Page 41 of a log frame and page
+    // 8, not on the freelist, stay untied.
+    const int64_t first = message(30, 100);
+    const int64_t between = message(41, 200);
+    const int64_t between2 = message(41, 210);
+    const int64_t last = message(5, 300);
+    const int64_t inFrame = message(41, 205, 3);
+    const int64_t notFreed = message(8, 250);
+    store->insertChatRoomsOfFriend(5, {first, last}, alice, &error);
+    ASSERT_TRUE(error.isSuccess());
+
+    EXPECT_EQ(2, FreedTogether::tie(store->connection(), {30, 12, 41, 5}, 9, &error));
+    EXPECT_TRUE(error.isSuccess()) << error.getMessage();
+    const std::vector<std::pair<int64_t, int64_t>> expected = {{between, alice}, {between2, alice}};
+    EXPECT_EQ(expected, ties(9));
+    EXPECT_EQ(0u, wcrtest::selectRows(store->connection(),
+                                      "SELECT 1 FROM WC_Chatroom WHERE rcChatId IN (" + std::to_string(inFrame) +
+                                          ", " + std::to_string(notFreed) + ")")
+                      .getRowCount());
+    // Without a freelist nothing is read or tied.
+    EXPECT_EQ(0, FreedTogether::tie(store->connection(), {}, 9, &error));
+}
+
+}  // namespace
