@@ -124,8 +124,6 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
                               const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
                               common::ErrorInfo* error) {
     error->clear();
-    const std::vector<Gaps> surviving = readGaps(db, liveType, error);
-    if (!error->isSuccess()) return 0;
     std::map<uint32_t, Page> pages;
     {
         StoreStatement lost(db,
@@ -173,6 +171,12 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
     list.reserve(pages.size());
     for (auto& entry : pages) list.push_back(std::move(entry.second));
     const std::vector<std::vector<Page>> runs = findRuns(std::move(list));
+    // The gaps read every live message: only worth it when a run may get an owner.
+    std::vector<Gaps> surviving;
+    if (std::any_of(runs.begin(), runs.end(), [](const std::vector<Page>& run) { return run.size() >= 2; })) {
+        surviving = readGaps(db, liveType, error);
+        if (!error->isSuccess()) return 0;
+    }
 
     // Owners first: making one up writes to the store in a transaction of its own.
     std::vector<std::pair<int64_t, const std::vector<Page>*>> owned;

@@ -192,13 +192,17 @@ uint16_t WchatFriendDeducer::deduceChatRoom(uint32_t pageNumber,
             from.insert(chat->getFromUserName());
     }
     if (!tagged.empty()) {
-        for (const std::string& group : tracer_->findGroupsOfAllMembers(tagged)) {
+        const std::set<std::string> groups = tracer_->findGroupsOfAllMembers(tagged);
+        for (const std::string& group : groups) {
             const std::set<int64_t> ids = tracer_->findRcFriendIdsByUsrName(group);
             rcFriendIds.insert(ids.begin(), ids.end());
         }
         // Several chat rooms list every sender: the page's conversation cannot be
         // told from its senders, and a tie to each would be wrong for all but one.
-        if (rcFriendIds.size() == 1) return kRoomByTaggedMembers;
+        // Nor can it when a room whose members are unknown (its contact row carved
+        // without them) may be the one.
+        if (rcFriendIds.size() == 1 && groups.size() == 1 && !tracer_->hasChatRoomWithoutMembers(*groups.begin()))
+            return kRoomByTaggedMembers;
         rcFriendIds.clear();
     } else if (!from.empty()) {
         // The account owner's own name says nothing about the conversation.

@@ -12,6 +12,7 @@ namespace {
 
 constexpr size_t kChatPrefixLength = 5;  // "Chat_"
 constexpr size_t kHashLength = 32;
+constexpr const char* kChatRoomSuffix = "@chatroom";
 
 bool isGivenNotNull(const WchatFriend& f, uint64_t mask) {
     return f.isSet(mask) && !f.isFieldNull(mask);
@@ -42,13 +43,20 @@ void WchatFriendTracer::indexSavedWchatFriends(
             if (!hash.empty()) hunToRcFriendIds.emplace(hash, id);
         }
     }
+    std::set<std::string> roomsWithMembers;
     for (const std::shared_ptr<WchatFriend>& f : friends) {
-        if (f->getChatRoomMembers().empty() || !isGivenNotNull(*f, WchatFriend::kUsrNameFlag))
-            continue;
+        if (!isGivenNotNull(*f, WchatFriend::kUsrNameFlag)) continue;
         const std::string name = f->getUsrName();
         if (name.empty()) continue;
+        if (f->getChatRoomMembers().empty()) {
+            if (name.find(kChatRoomSuffix) != std::string::npos) roomsWithoutMembers.insert(name);
+            continue;
+        }
+        roomsWithMembers.insert(name);
         for (const std::string& member : f->getChatRoomMembers()) unToGroupss[member].insert(name);
     }
+    // A room listed with its members by one of its rows is not without them.
+    for (const std::string& name : roomsWithMembers) roomsWithoutMembers.erase(name);
     const std::vector<uint32_t> livePages = pagesOfLiveTables(tables);
     for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         const std::string& tableName = table->getTableName();
@@ -128,6 +136,12 @@ std::set<std::string> WchatFriendTracer::findGroupsOfAllMembers(
     return result;
 }
 
+bool WchatFriendTracer::hasChatRoomWithoutMembers(const std::string& except) const {
+    for (const std::string& room : roomsWithoutMembers)
+        if (room != except) return true;
+    return false;
+}
+
 int64_t WchatFriendTracer::findRcFriendIdByHashedUsrName(const std::string& hashedUsrName) const {
     std::lock_guard<std::mutex> guard(lock);
     const auto found = hunToRcFriendIds.find(hashedUsrName);
@@ -174,6 +188,7 @@ void WchatFriendTracer::clear() {
     unToRcFriendIdss.clear();
     unToLiveRcFriendId.clear();
     unToGroupss.clear();
+    roomsWithoutMembers.clear();
     hunToRcFriendIds.clear();
     leafPageTables.clear();
     leafPageTables.shrink_to_fit();

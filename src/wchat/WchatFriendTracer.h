@@ -40,6 +40,9 @@ public:
     int64_t findLiveRcFriendIdByUsrName(const std::string& usrName) const;
     // Chat rooms that list every one of the names as a member.
     std::set<std::string> findGroupsOfAllMembers(const std::set<std::string>& usrNames) const;
+    // Whether a chat room other than `except` has a contact (live or carved) but no
+    // known member list: its senders cannot be told from anyone else's.
+    bool hasChatRoomWithoutMembers(const std::string& except) const;
     int64_t findRcFriendIdByHashedUsrName(const std::string& hashedUsrName) const;
     std::set<std::string> findHashedUsrNamesByPage(uint32_t pageNumber) const;
     std::set<int64_t> findRcFriendIdsByPage(uint32_t pageNumber) const;
@@ -67,6 +70,7 @@ private:
     std::map<std::string, std::set<int64_t>> unToRcFriendIdss;
     std::map<std::string, int64_t> unToLiveRcFriendId;
     std::map<std::string, std::set<std::string>> unToGroupss;
+    std::set<std::string> roomsWithoutMembers;
     std::map<std::string, int64_t> hunToRcFriendIds;
     // Leaf pages of the indexed tables as (page, table) pairs, sorted: a few bytes
     // per page, where a map of sets per page took about 180 bytes, and a big file

@@ -185,6 +185,25 @@ TEST_F(ChatAttributionTest, SendersByNameAndAmbiguousPagesTiedToNone) {
     EXPECT_EQ("r3@chatroom", usrNameOf(*ids.begin()));
 }
 
+TEST_F(ChatAttributionTest, ARoomWhoseMembersAreUnknownMayBeThePagesOwner) {
+    // r4's contact row was carved without its member list: a page of alice and zed
+    // may be its own as well as r3's. Listed by a second row, r4 is known again.
+    index({contact("r3@chatroom", 1, {"alice", "zed"}), contact("r4@chatroom", 2)}, {});
+    std::set<int64_t> ids;
+    EXPECT_EQ(0, deducer->deduceChatRoom(21, {carved("alice:\na"), carved("zed:\nb")}, ids));
+    EXPECT_TRUE(ids.empty());
+
+    const std::vector<std::shared_ptr<WchatFriend>> rows = {
+        contact("r3@chatroom", 1, {"alice", "zed"}), contact("r4@chatroom", 2), contact("r4@chatroom", 1, {"bob"})};
+    store->insertFriends(rows, &error);
+    WchatFriendTracer listed;
+    listed.indexSavedWchatFriends(rows, {}, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_FALSE(listed.hasChatRoomWithoutMembers("r3@chatroom"));
+    EXPECT_TRUE(tracer.hasChatRoomWithoutMembers("r3@chatroom"));
+    EXPECT_FALSE(tracer.hasChatRoomWithoutMembers("r4@chatroom"));
+}
+
 TEST_F(ChatAttributionTest, TheOnePeerNamedByFromUserNameBesidesTheAccountOwner) {
     index({contact("alice")}, {});
     const std::string voice = "<msg><voicemsg fromusername=\"%s\" /></msg>";
