@@ -76,21 +76,20 @@ int DuplicateMerger::strength(int deduceType) {
 
 namespace {
 
-// Indexes on the message of each link, for the lookups of the merge only: the
-// link tables' keys start with the contact, so without them every lookup reads a
-// whole table. They are dropped afterwards, leaving the store's schema as it was.
+// Indexes on the message of each link: the link tables' keys start with the
+// contact, so without them every lookup by message reads a whole table. The one on
+// WC_Chatroom stays: what runs after the merge (freed pages, runs of lost pages,
+// the list of messages without conversation) asks the same. The one on
+// WC_ChatFriend serves the merge only and is dropped after it.
 class MergeIndexes {
 public:
     explicit MergeIndexes(sqlite3* db) : db_(db) {
-        sqlite3_exec(db_, "CREATE INDEX IF NOT EXISTS WC_MergeChatroomChat ON WC_Chatroom (rcChatId);", nullptr,
+        sqlite3_exec(db_, "CREATE INDEX IF NOT EXISTS Chatroom_RcChatId_Index ON WC_Chatroom (rcChatId);", nullptr,
                      nullptr, nullptr);
         sqlite3_exec(db_, "CREATE INDEX IF NOT EXISTS WC_MergeChatFriendChat ON WC_ChatFriend (rcChatId);",
                      nullptr, nullptr, nullptr);
     }
-    ~MergeIndexes() {
-        sqlite3_exec(db_, "DROP INDEX IF EXISTS WC_MergeChatroomChat;", nullptr, nullptr, nullptr);
-        sqlite3_exec(db_, "DROP INDEX IF EXISTS WC_MergeChatFriendChat;", nullptr, nullptr, nullptr);
-    }
+    ~MergeIndexes() { sqlite3_exec(db_, "DROP INDEX IF EXISTS WC_MergeChatFriendChat;", nullptr, nullptr, nullptr); }
     MergeIndexes(const MergeIndexes&) = delete;
     MergeIndexes& operator=(const MergeIndexes&) = delete;
 

@@ -20,6 +20,7 @@ namespace wchat {
 //
 // Runs on the store's connection after the message seek, before the store's
 // counters are computed; nothing else may write meanwhile. One transaction.
+// Leaves the store an index of WC_Chatroom by message (Chatroom_RcChatId_Index).
 class DuplicateMerger {
 public:
     // Rank of a WC_Chatroom deduce type as evidence: higher is stronger.

@@ -78,6 +78,9 @@ TEST_F(DuplicateMergerTest, StaleCopiesBecomeOneWithTheStrongestTieAndTheMostCom
     // No tie is left behind for a deleted copy.
     EXPECT_EQ(0, count("SELECT count(*) FROM WC_Chatroom WHERE rcChatId NOT IN (SELECT rcChatId FROM WC_Chat)"));
     EXPECT_EQ(4, count("SELECT count(*) FROM WC_Chat"));
+    // The links stay indexed by message for what comes after; the merge's own index goes.
+    EXPECT_EQ(1, count("SELECT count(*) FROM sqlite_master WHERE name = 'Chatroom_RcChatId_Index'"));
+    EXPECT_EQ(0, count("SELECT count(*) FROM sqlite_master WHERE name = 'WC_MergeChatFriendChat'"));
 }
 
 TEST_F(DuplicateMergerTest, WithoutServerIdOnlyCopiesOfOneConversationMerge) {

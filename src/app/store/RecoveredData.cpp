@@ -33,9 +33,12 @@ const char* const kConversationSqlPrefix =
 // Latest message of every conversation, for contacts whose lastChatTime the store
 // leaves NULL: a conversation recovered from a dropped table belongs to a made-up
 // contact that is tied to its messages through WC_Chatroom only.
+// Only those contacts are read (CROSS JOIN keeps them the outer loop): the live
+// ones' conversations are most of the store.
 const char* const kLatestConversationTimeSql =
-    "SELECT R.rcFriendId AS rcFriendId, max(C.createTime) AS latest FROM WC_Chatroom AS R "
-    "INNER JOIN WC_Chat AS C ON C.rcChatId = R.rcChatId GROUP BY R.rcFriendId";
+    "SELECT R.rcFriendId AS rcFriendId, max(C.createTime) AS latest FROM WC_Friend AS F "
+    "CROSS JOIN WC_Chatroom AS R ON R.rcFriendId = F.rcFriendId INNER JOIN WC_Chat AS C ON C.rcChatId = R.rcChatId "
+    "WHERE typeof(F.lastChatTime) != 'integer' GROUP BY R.rcFriendId";
 
 const char* const kSystemAccounts[] = {"newsapp",  "qqmail",      "qmessage",     "floatbottle",
                                        "medianote", "qqsync",     "feedsapp",     "masssendapp",
