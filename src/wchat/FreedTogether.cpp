@@ -147,33 +147,19 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
 
     const std::vector<std::pair<size_t, int64_t>> ties = findTies(pages);
     if (ties.empty()) return 0;
-    StoreStatement insert(db,
-                          "INSERT OR IGNORE INTO WC_Chatroom (rcFriendId, rcChatId, deduceType, ratio) "
-                          "VALUES (?, ?, ?, 1.0);",
-                          error, WCR_UNIT, "tie");
-    if (!insert) return 0;
+    RoomTieWriter writer(db, deduceType, error, WCR_UNIT, "tie");
+    if (!writer) return 0;
     int64_t tied = 0;
+    bool ok = true;
     sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
     for (const auto& [index, owner] : ties) {
         for (const int64_t rcChatId : pages[index].untied) {
-            sqlite3_bind_int64(insert.get(), 1, owner);
-            sqlite3_bind_int64(insert.get(), 2, rcChatId);
-            sqlite3_bind_int(insert.get(), 3, deduceType);
-            const int rc = sqlite3_step(insert.get());
-            sqlite3_reset(insert.get());
-            if (rc != SQLITE_DONE) {
-                WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "tie");
-                sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
-                return 0;
-            }
+            if (!(ok = writer.tie(owner, rcChatId))) break;
             ++tied;
         }
+        if (!ok) break;
     }
-    if (sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        WCR_SET_ERROR(error, -1, std::string("COMMIT: ") + sqlite3_errmsg(db), "tie");
-        sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
-        return 0;
-    }
+    if (!endStoreTransaction(db, ok, error, WCR_UNIT, "tie")) return 0;
     return tied;
 }
 

@@ -198,41 +198,34 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
             untied.push_back(&run);
         }
     }
-    StoreStatement tie(db, "INSERT OR IGNORE INTO WC_Chatroom (rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, 1.0);",
-                  error, WCR_UNIT, "LostPageRuns");
-    StoreStatement group(db, "INSERT OR REPLACE INTO WC_LostPageRun (pageNumber, runPage) VALUES (?, ?);", error, WCR_UNIT, "LostPageRuns");
-    if (!tie || !group) return 0;
+    RoomTieWriter writer(db, deduceType, error, WCR_UNIT, "LostPageRuns");
+    StoreStatement group(db, "INSERT OR REPLACE INTO WC_LostPageRun (pageNumber, runPage) VALUES (?, ?);", error,
+                         WCR_UNIT, "LostPageRuns");
+    if (!writer || !group) return 0;
+    bool ok = true;
     sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
     for (const std::vector<Page>* run : untied) {
         for (const Page& page : *run) {
+            if (!ok) break;
             sqlite3_bind_int64(group.get(), 1, page.pageNumber);
             sqlite3_bind_int64(group.get(), 2, run->front().pageNumber);
             const int rc = sqlite3_step(group.get());
             sqlite3_reset(group.get());
             if (rc != SQLITE_DONE) {
                 WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "LostPageRuns");
-                sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
-                return 0;
+                ok = false;
             }
         }
     }
     for (const auto& [owner, run] : owned) {
         for (const Page& page : *run) {
             for (const int64_t rcChatId : page.rcChatIds) {
-                sqlite3_bind_int64(tie.get(), 1, owner);
-                sqlite3_bind_int64(tie.get(), 2, rcChatId);
-                sqlite3_bind_int(tie.get(), 3, deduceType);
-                const int rc = sqlite3_step(tie.get());
-                sqlite3_reset(tie.get());
-                if (rc != SQLITE_DONE) {
-                    WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "LostPageRuns");
-                    sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
-                    return 0;
-                }
+                if (!ok) break;
+                ok = writer.tie(owner, rcChatId);
             }
         }
     }
-    sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr);
+    if (!endStoreTransaction(db, ok, error, WCR_UNIT, "LostPageRuns")) return 0;
     return static_cast<int64_t>(owned.size());
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include <sqlite3.h>
@@ -29,6 +30,49 @@ public:
 private:
     sqlite3_stmt* stmt_ = nullptr;
 };
+
+// Ties messages to conversations (WC_Chatroom rows of one deduce type, ratio 1.0;
+// a tie that exists is left as it is).
+class RoomTieWriter {
+public:
+    RoomTieWriter(sqlite3* db, uint16_t deduceType, common::ErrorInfo* error, const char* unit, const char* function)
+        : db_(db), deduceType_(deduceType), error_(error), unit_(unit), function_(function),
+          insert_(db,
+                  "INSERT OR IGNORE INTO WC_Chatroom (rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, 1.0);",
+                  error, unit, function) {}
+    explicit operator bool() const { return static_cast<bool>(insert_); }
+
+    // False with the error set when the row could not be written.
+    bool tie(int64_t rcFriendId, int64_t rcChatId) {
+        sqlite3_stmt* insert = insert_.get();
+        sqlite3_bind_int64(insert, 1, rcFriendId);
+        sqlite3_bind_int64(insert, 2, rcChatId);
+        sqlite3_bind_int(insert, 3, deduceType_);
+        const int rc = sqlite3_step(insert);
+        sqlite3_reset(insert);
+        if (rc == SQLITE_DONE) return true;
+        error_->set(-1, std::string("sqlite3_step: ") + sqlite3_errmsg(db_), unit_, function_, __LINE__);
+        return false;
+    }
+
+private:
+    sqlite3* db_;
+    uint16_t deduceType_;
+    common::ErrorInfo* error_;
+    const char* unit_;
+    const char* function_;
+    StoreStatement insert_;
+};
+
+// Ends a transaction of the store: COMMIT, or ROLLBACK when `ok` is false or the
+// commit fails (the error then says why). Returns whether the work was kept.
+inline bool endStoreTransaction(sqlite3* db, bool ok, common::ErrorInfo* error, const char* unit,
+                                const char* function) {
+    if (ok && sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    if (ok) error->set(-1, std::string("COMMIT: ") + sqlite3_errmsg(db), unit, function, __LINE__);
+    sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
+    return false;
+}
 
 }  // namespace wchat
 }  // namespace talwen
