@@ -84,8 +84,8 @@ namespace {
 class MergeIndexes {
 public:
     explicit MergeIndexes(sqlite3* db) : db_(db) {
-        sqlite3_exec(db_, "CREATE INDEX IF NOT EXISTS Chatroom_RcChatId_Index ON WC_Chatroom (rcChatId);", nullptr,
-                     nullptr, nullptr);
+        common::ErrorInfo ignored;  // without it the lookups are slower, not wrong
+        ensureChatroomByChatIndex(db_, &ignored, WCR_UNIT, "merge");
         sqlite3_exec(db_, "CREATE INDEX IF NOT EXISTS WC_MergeChatFriendChat ON WC_ChatFriend (rcChatId);",
                      nullptr, nullptr, nullptr);
     }

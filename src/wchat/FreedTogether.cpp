@@ -59,14 +59,14 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
     positionOf.reserve(freelistLeaves.size());
     for (size_t i = 0; i < freelistLeaves.size(); ++i) positionOf.emplace(freelistLeaves[i], i);
 
-    // The carved messages of the freed pages. The link tables are keyed by contact,
-    // so the ties are read in one scan below rather than looked up per message.
+    // The carved messages of the freed pages, each with its conversation.
     struct Message {
         int64_t rcChatId;
         size_t position;
         int64_t time;
         bool tagged;
         bool untaggedIncoming;
+        int64_t owner;  // 0 none, -1 several
     };
     std::vector<Message> messages;
     {
@@ -85,7 +85,7 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
             const bool tagged = sqlite3_column_type(row, 5) != SQLITE_NULL && sqlite3_column_bytes(row, 5) > 0;
             const bool system = sqlite3_column_int(row, 4) == kSystemMessage;
             messages.push_back({sqlite3_column_int64(row, 0), found->second, sqlite3_column_int64(row, 2),
-                                incoming && tagged, incoming && !tagged && !system});
+                                incoming && tagged, incoming && !tagged && !system, 0});
         }
         if (rc != SQLITE_DONE) {
             WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "tie");
@@ -93,24 +93,23 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
         }
     }
     if (messages.empty()) return 0;
-    std::unordered_map<int64_t, int64_t> ownerOf;  // message -> its conversation, -1 for several
     {
-        std::unordered_map<int64_t, size_t> wanted;
-        wanted.reserve(messages.size());
-        for (size_t i = 0; i < messages.size(); ++i) wanted.emplace(messages[i].rcChatId, i);
-        StoreStatement links(db, "SELECT rcChatId, rcFriendId FROM WC_Chatroom;", error, WCR_UNIT, "tie");
+        // Looked up by message: the link tables' own keys start with the contact.
+        if (!ensureChatroomByChatIndex(db, error, WCR_UNIT, "tie")) return 0;
+        StoreStatement links(db, "SELECT rcFriendId FROM WC_Chatroom WHERE rcChatId = ?;", error, WCR_UNIT, "tie");
         if (!links) return 0;
-        int rc;
-        while ((rc = sqlite3_step(links.get())) == SQLITE_ROW) {
-            const int64_t rcChatId = sqlite3_column_int64(links.get(), 0);
-            if (wanted.count(rcChatId) == 0) continue;
-            const int64_t owner = sqlite3_column_int64(links.get(), 1);
-            const auto [entry, fresh] = ownerOf.emplace(rcChatId, owner);
-            if (!fresh && entry->second != owner) entry->second = -1;
-        }
-        if (rc != SQLITE_DONE) {
-            WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "tie");
-            return 0;
+        for (Message& m : messages) {
+            sqlite3_bind_int64(links.get(), 1, m.rcChatId);
+            int rc;
+            while ((rc = sqlite3_step(links.get())) == SQLITE_ROW) {
+                const int64_t owner = sqlite3_column_int64(links.get(), 0);
+                m.owner = m.owner == 0 || m.owner == owner ? owner : -1;
+            }
+            sqlite3_reset(links.get());
+            if (rc != SQLITE_DONE) {
+                WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "tie");
+                return 0;
+            }
         }
     }
 
@@ -132,12 +131,11 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
         page.lastTime = std::max(page.lastTime, m.time);
         page.tagged = page.tagged || m.tagged;
         page.untaggedIncoming = page.untaggedIncoming || m.untaggedIncoming;
-        const auto owner = ownerOf.find(m.rcChatId);
-        if (owner == ownerOf.end()) {
+        if (m.owner == 0) {
             page.untied.push_back(m.rcChatId);
         } else if (page.owner == 0) {
-            page.owner = owner->second;
-        } else if (page.owner != owner->second) {
+            page.owner = m.owner;
+        } else if (page.owner != m.owner) {
             page.owner = -1;
         }
     }

@@ -31,6 +31,18 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
+// The index of WC_Chatroom by message, which the store keeps once the duplicate
+// merge made it: what comes after the seek looks links up by message, and the
+// table's own key starts with the contact. False with the error set when it is
+// missing and cannot be made.
+inline bool ensureChatroomByChatIndex(sqlite3* db, common::ErrorInfo* error, const char* unit, const char* function) {
+    if (sqlite3_exec(db, "CREATE INDEX IF NOT EXISTS Chatroom_RcChatId_Index ON WC_Chatroom (rcChatId);", nullptr,
+                     nullptr, nullptr) == SQLITE_OK)
+        return true;
+    error->set(-1, std::string("CREATE INDEX: ") + sqlite3_errmsg(db), unit, function, __LINE__);
+    return false;
+}
+
 // Ties messages to conversations (WC_Chatroom rows of one deduce type, ratio 1.0;
 // a tie that exists is left as it is).
 class RoomTieWriter {

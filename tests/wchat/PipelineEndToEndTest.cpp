@@ -133,12 +133,6 @@ const std::vector<StoredLink>& linksOf(const std::map<int64_t, std::vector<Store
     return found == links.end() ? kNone : found->second;
 }
 
-bool hasLink(const std::vector<StoredLink>& links, int64_t rcFriendId, int deduceType) {
-    return std::any_of(links.begin(), links.end(), [&](const StoredLink& l) {
-        return l.rcFriendId == rcFriendId && l.deduceType == deduceType;
-    });
-}
-
 TEST_F(RecoveredSmallFile, EveryLiveContactIsStoredOnceAsReadThroughTheLibrary) {
     for (const JsonValue& f : r->truth["friends"].array()) {
         if (f["deleted"].boolean()) continue;
@@ -482,8 +476,9 @@ TEST_F(RecoveredSmallFile, MadeUpContactsStandForOneTableOrOneUserName) {
     // One made-up contact per user name.
     std::set<std::string> madeUpNames;
     for (const auto& entry : r->store.friends) {
-        if (entry.second.obtainWay == 101 && !entry.second.usrNameNull)
+        if (entry.second.obtainWay == 101 && !entry.second.usrNameNull) {
             EXPECT_TRUE(madeUpNames.insert(entry.second.usrName).second) << entry.second.usrName;
+        }
     }
 }
 
