@@ -99,13 +99,13 @@ private:
 
 }  // namespace
 
-int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error) {
+int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error, int64_t firstCarvedId) {
     error->clear();
     // Made before the statements below are prepared, and gone after they are finalised.
     const MergeIndexes indexes(db);
     // Groups of carved messages that agree in everything a copy keeps.
     StoreStatement groups(db,
-                     "SELECT group_concat(rcChatId) FROM WC_Chat WHERE obtainWay = 2 "
+                     "SELECT group_concat(rcChatId) FROM WC_Chat WHERE rcChatId >= ? AND obtainWay = 2 "
                      "GROUP BY ifnull(mesSvrId, 0), createTime, type, des, message HAVING count(*) > 1;",
                      error, WCR_UNIT, "merge");
     StoreStatement flagOf(db, "SELECT validFlag FROM WC_Chat WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
@@ -122,6 +122,7 @@ int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error) {
                         error, WCR_UNIT, "merge");
     if (!error->isSuccess()) return 0;
 
+    sqlite3_bind_int64(groups.get(), 1, firstCarvedId);
     std::vector<std::vector<int64_t>> found;
     while (sqlite3_step(groups.get()) == SQLITE_ROW) {
         const unsigned char* text = sqlite3_column_text(groups.get(), 0);

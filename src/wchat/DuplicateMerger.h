@@ -26,8 +26,10 @@ public:
     // Rank of a WC_Chatroom deduce type as evidence: higher is stronger.
     static int strength(int deduceType);
 
-    // Returns the number of copies removed.
-    static int64_t merge(sqlite3* db, common::ErrorInfo* error);
+    // Returns the number of copies removed. firstCarvedId: no carved message has a
+    // smaller rcChatId (the store's next id when the seek began), so that only
+    // the carved ones are read; 0 reads the whole table.
+    static int64_t merge(sqlite3* db, common::ErrorInfo* error, int64_t firstCarvedId = 0);
 };
 
 }  // namespace wchat

@@ -52,7 +52,7 @@ std::vector<std::pair<size_t, int64_t>> FreedTogether::findTies(const std::vecto
 }
 
 int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLeaves, uint16_t deduceType,
-                           common::ErrorInfo* error) {
+                           common::ErrorInfo* error, int64_t firstCarvedId) {
     error->clear();
     if (freelistLeaves.empty()) return 0;
     std::unordered_map<uint32_t, size_t> positionOf;
@@ -72,10 +72,11 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
     {
         StoreStatement carved(db,
                               "SELECT rcChatId, pageNumber, createTime, des, type, taggedUserName FROM WC_Chat "
-                              "WHERE obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 "
+                              "WHERE rcChatId >= ? AND obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 "
                               "AND createTime IS NOT NULL;",
                               error, WCR_UNIT, "tie");
         if (!carved) return 0;
+        sqlite3_bind_int64(carved.get(), 1, firstCarvedId);
         int rc;
         while ((rc = sqlite3_step(carved.get())) == SQLITE_ROW) {
             sqlite3_stmt* row = carved.get();

@@ -42,9 +42,9 @@ public:
     // Reads the carved messages of the file's freed pages (not those of write-ahead
     // log frames) and their ties from the store, and ties what findTies finds with
     // deduceType. freelistLeaves: the file's freelist leaf pages in trunk order.
-    // Returns the number of messages tied.
+    // Returns the number of messages tied. firstCarvedId: as for the duplicate merge.
     static int64_t tie(sqlite3* db, const std::vector<uint32_t>& freelistLeaves, uint16_t deduceType,
-                       common::ErrorInfo* error);
+                       common::ErrorInfo* error, int64_t firstCarvedId = 0);
 };
 
 }  // namespace wchat

@@ -122,16 +122,18 @@ std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, common:
 
 int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceType,
                               const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
-                              common::ErrorInfo* error) {
+                              common::ErrorInfo* error, int64_t firstCarvedId) {
     error->clear();
     std::map<uint32_t, Page> pages;
     {
         StoreStatement lost(db,
                        "SELECT rcChatId, pageNumber, mesLocalId, createTime, des, type, taggedUserName FROM WC_Chat "
-                       "WHERE obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 AND createTime IS NOT NULL "
+                       "WHERE rcChatId >= ? AND obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 "
+                       "AND createTime IS NOT NULL "
                        "AND rcChatId NOT IN (SELECT rcChatId FROM WC_Chatroom);",
                        error, WCR_UNIT, "LostPageRuns");
         if (!lost) return 0;
+        sqlite3_bind_int64(lost.get(), 1, firstCarvedId);
         static_assert(kObtainCarved == 2, "the statement above spells the carved way");
         int rc;
         while ((rc = sqlite3_step(lost.get())) == SQLITE_ROW) {

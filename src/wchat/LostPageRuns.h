@@ -61,11 +61,11 @@ public:
     // (its live messages tied by deduce type liveType) stays untied too: a wrong
     // tie is worse than none. The pages of the runs left untied are listed in
     // WC_LostPageRun, so they show as one unknown conversation per run. Returns
-    // the number of runs tied.
+    // the number of runs tied. firstCarvedId: as for the duplicate merge.
     static int64_t tieRuns(
         sqlite3* db, uint16_t liveType, uint16_t deduceType,
         const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
-        common::ErrorInfo* error);
+        common::ErrorInfo* error, int64_t firstCarvedId = 0);
 };
 
 }  // namespace wchat

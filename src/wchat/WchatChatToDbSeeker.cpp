@@ -358,6 +358,9 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     // is completed even when the carving failed; that failure is still reported.
     if (cancelled(error)) return;
     uint32_t carvedChats = 0;
+    // Carved messages get ids from here on (AUTOINCREMENT): what the finish reads
+    // of them alone starts at this id instead of reading every live message too.
+    const int64_t firstCarvedId = nextChatId();
     beginStage(Stage::SeekChats, threads);
     guarded("seekWchatChats", error, [&] { carvedChats = seekWchatChats(threads, error); });
     {
@@ -393,13 +396,13 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     mergeError.clear();
     // Owners made up before their user name turned up in a later page get it now.
     if (deducer) deducer->proveMadeUpOwners(&mergeError);
-    mergedCopies = DuplicateMerger::merge(store->connection(), &mergeError);
+    mergedCopies = DuplicateMerger::merge(store->connection(), &mergeError, firstCarvedId);
     // Freed pages without evidence of their own go with the pages freed with them;
     // a failure leaves those messages untied, which loses nothing.
     if (const sqlite::PageMap* map = chatScreen.pageMap()) {
         ErrorInfo freedError;
         FreedTogether::tie(store->connection(), map->getFreelistLeaves(), WchatFriendDeducer::kRoomFreedWithKnownPages,
-                           &freedError);
+                           &freedError, firstCarvedId);
         if (!freedError.isSuccess() && logger) logger->log(freedError);
     }
     // What is still without conversation goes by runs of pages of one table, one
@@ -411,7 +414,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
                               [this](uint32_t firstPage, const std::set<std::string>& senders, bool person) {
                                   return deducer->makeUpRunOwner(firstPage, senders, person);
                               },
-                              &runError);
+                              &runError, firstCarvedId);
         if (!runError.isSuccess() && logger) logger->log(runError);
     }
     store->finishTargetDb(error, [this](size_t done, size_t total) {
@@ -421,6 +424,18 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     const bool finished = error->isSuccess();
     endStage(Stage::FinishTargetDb, {});
     if (finished && !seekError.isSuccess()) *error = seekError;
+}
+
+int64_t WchatChatToDbSeeker::nextChatId() const {
+    // 0 (read everything) when the store cannot tell.
+    sqlite3_stmt* stmt = nullptr;
+    int64_t next = 0;
+    if (sqlite3_prepare_v2(store->connection(), "SELECT ifnull(max(rcChatId), 0) + 1 FROM WC_Chat;", -1, &stmt,
+                           nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW)
+        next = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    return next;
 }
 
 uint64_t WchatChatToDbSeeker::estimateRows(const std::string& tableName) const {

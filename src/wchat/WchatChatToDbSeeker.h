@@ -144,6 +144,8 @@ private:
     void beginStage(Stage stage, uint32_t threadCount = 0);
     void endStage(Stage stage, StageReport report);
     bool cancelled(common::ErrorInfo* error) const;
+    // The id the next stored message gets; 0 when the store cannot tell.
+    int64_t nextChatId() const;
     uint64_t estimateRows(const std::string& tableName) const;
     // Damage met in the source: noted, and the run goes on without it.
     void notePartial(const std::string& reason);

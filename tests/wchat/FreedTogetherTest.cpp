@@ -131,4 +131,26 @@ TEST_F(FreedTogetherStoreTest, TiesTheFilesFreedPagesInTheFreelistsOrder) {
     EXPECT_EQ(0, FreedTogether::tie(store->connection(), {}, 9, &error));
 }
 
+// Reading the carved messages from the first carved id on ties what reading them
+// all ties: the live messages before them are never carved ones.
+TEST_F(FreedTogetherStoreTest, ReadingFromTheFirstCarvedMessageTiesTheSame) {
+    auto build = [this](bool fromFirstCarved) {
+        store->close();
+        store = RecoveryStore::create("", &error);
+        const int64_t alice = contact("alice");
+        auto live = std::make_shared<WchatChat>(1);
+        live->setMessage("live");
+        store->insertChats({live}, &error);
+        const int64_t first = message(30, 100);
+        message(41, 200);
+        const int64_t last = message(5, 300);
+        store->insertChatRoomsOfFriend(5, {first, last}, alice, &error);
+        EXPECT_EQ(1, FreedTogether::tie(store->connection(), {30, 41, 5}, 9, &error, fromFirstCarved ? first : 0));
+        return ties(9);
+    };
+    const auto all = build(false);
+    EXPECT_EQ(1u, all.size());
+    EXPECT_EQ(all, build(true));
+}
+
 }  // namespace
