@@ -71,18 +71,18 @@ constexpr int64_t parseDecimal(const char* text, int64_t value = 0) {
 static_assert(parseDecimal(WCR_EARLIEST_COUNTED_TIME) == RecoveryStore::kEarliestCountedTime,
               "the counting statements must use the store's cut-off");
 
+// The counters of every contact in one statement: chatNum and rcChatNum from one
+// walk of its WC_Chatroom links, lastChatTime from its WC_ChatFriend links. Each
+// reads the messages it joins, which is most of the finish on a large store; the
+// second walk of a contact finds those pages still in the cache. An aggregate
+// without GROUP BY gives one row even without links, so a contact without counted
+// messages gets NULL counts, not 0.
 const char* const kFinishStatements[] = {
-    "UPDATE WC_Friend SET chatNum = (SELECT Count(C.rcChatId) FROM WC_Friend F LEFT JOIN "
-    "WC_Chatroom R ON R.rcFriendId = F.rcFriendId LEFT JOIN WC_Chat C ON C.rcChatId = R.rcChatId "
-    "WHERE WC_Friend.rcFriendId = F.rcFriendId AND (C.createTime > " WCR_EARLIEST_COUNTED_TIME ") GROUP BY "
-    "F.rcFriendId);",
-    "UPDATE WC_Friend SET rcChatNum = (SELECT Count(C.rcChatId) FROM WC_Friend F LEFT JOIN "
-    "WC_Chatroom R ON R.rcFriendId = F.rcFriendId LEFT JOIN WC_Chat C ON C.rcChatId = R.rcChatId "
-    "WHERE (WC_Friend.rcFriendId = F.rcFriendId) AND (C.obtainWay = 2) AND (C.createTime > "
-    WCR_EARLIEST_COUNTED_TIME ") GROUP BY F.rcFriendId);",
-    "UPDATE WC_Friend SET lastChatTime = (SELECT max(C.createTime) FROM WC_Friend F LEFT JOIN "
-    "WC_ChatFriend P ON P.rcFriendId = F.rcFriendId LEFT JOIN WC_Chat C ON C.rcChatId = P.rcChatId "
-    "WHERE WC_Friend.rcFriendId = F.rcFriendId );",
+    "UPDATE WC_Friend SET (chatNum, rcChatNum) = (SELECT nullif(sum(C.createTime > " WCR_EARLIEST_COUNTED_TIME
+    "), 0), nullif(sum(C.obtainWay = 2 AND C.createTime > " WCR_EARLIEST_COUNTED_TIME "), 0) FROM WC_Chatroom R "
+    "JOIN WC_Chat C ON C.rcChatId = R.rcChatId WHERE R.rcFriendId = WC_Friend.rcFriendId), lastChatTime = "
+    "(SELECT max(C.createTime) FROM WC_ChatFriend P JOIN WC_Chat C ON C.rcChatId = P.rcChatId WHERE "
+    "P.rcFriendId = WC_Friend.rcFriendId);",
     "create index Friend_UsrName_Index on WC_Friend (usrName ASC);",
     "CREATE INDEX Chat_CreateTime_Index ON WC_Chat (createTime ASC);",
     "PRAGMA synchronous = NORMAL",

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -376,6 +377,81 @@ TEST_F(TargetDbTest, FinishComputesCountsLastChatTimeAndIndexes) {
                        "('Friend_UsrName_Index','Chat_CreateTime_Index')"));
     // The kept insert statements are gone: the connection closes cleanly.
     EXPECT_EQ(nullptr, sqlite3_next_stmt(db, nullptr));
+}
+
+// The counters per contact, each case one contact of the same store: a count
+// with nothing to count is NULL, not 0, also when the contact has links; links to
+// messages no longer stored and messages without a time count for nothing.
+TEST_F(TargetDbTest, FinishCountersOfEachKindOfContact) {
+    constexpr int64_t kCut = RecoveryStore::kEarliestCountedTime;
+    constexpr int64_t kNone = -1;  // a NULL counter or time
+    struct Message {
+        int64_t createTime;  // kNone: no time
+        uint16_t obtainWay;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Message> inRoom;        // tied through WC_Chatroom
+        std::vector<Message> withFriend;    // tied through WC_ChatFriend
+        int missingLinks;                   // links of both kinds to removed messages
+        int64_t chatNum, rcChatNum, lastChatTime;
+    } const cases[] = {
+        {"no links", {}, {}, 0, kNone, kNone, kNone},
+        {"links to removed messages only", {}, {}, 2, kNone, kNone, kNone},
+        {"only messages up to the cut-off", {{kCut, 1}, {kCut - 9, 2}}, {{kCut, 1}}, 0, kNone, kNone, kCut},
+        {"messages without time", {{kNone, 2}}, {{kNone, 1}}, 1, kNone, kNone, kNone},
+        {"live and carved", {{kCut + 1, 1}, {kCut + 5, 2}, {kCut + 7, 2}, {kCut, 2}, {kNone, 2}},
+         {{kCut + 3, 2}, {kCut + 2, 1}, {kNone, 1}}, 1, 3, 2, kCut + 3},
+        {"live only, in the room", {{kCut + 8, 1}}, {}, 0, 1, kNone, kNone},
+        {"with the contact only, old times count too", {}, {{kCut - 100, 2}, {kCut - 50, 1}}, 0, kNone, kNone,
+         kCut - 50},
+    };
+    const int64_t removedChatId = 1000000;
+    for (const Case& c : cases) {
+        auto contact = makeFriend(c.name, c.name);
+        store->insertFriends({contact}, &error);
+        ASSERT_TRUE(error.isSuccess()) << c.name;
+        const auto insert = [&](const std::vector<Message>& messages) {
+            std::vector<std::shared_ptr<WchatChat>> chats;
+            for (const Message& m : messages) {
+                chats.push_back(makeChat(0, "m", m.obtainWay));
+                if (m.createTime == kNone) chats.back()->setNull(WchatChat::kCreateTimeFlag);
+                else chats.back()->setCreateTime(m.createTime);
+            }
+            store->insertChats(chats, &error);
+            std::set<int64_t> ids;
+            for (const auto& chat : chats) ids.insert(chat->getRcChatId());
+            return ids;
+        };
+        const std::set<int64_t> inRoom = insert(c.inRoom);
+        const std::set<int64_t> withFriend = insert(c.withFriend);
+        store->insertChatRoomsOfFriend(1, inRoom, contact->getRcFriendId(), &error);
+        for (const int64_t id : withFriend) store->insertChatFriendsOfChat(11, id, {contact->getRcFriendId()}, &error);
+        for (int i = 0; i < c.missingLinks; ++i) {
+            store->insertChatRoomsOfChat(1, removedChatId + i, {contact->getRcFriendId()}, &error);
+            store->insertChatFriendsOfChat(11, removedChatId + i, {contact->getRcFriendId()}, &error);
+        }
+        ASSERT_TRUE(error.isSuccess()) << c.name << ": " << error.getMessage();
+    }
+    ASSERT_EQ(0, count("SELECT count(*) FROM WC_Chat WHERE rcChatId >= " + std::to_string(removedChatId)));
+
+    store->finishTargetDb(&error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    ResultSet rs = select("SELECT chatNum, rcChatNum, lastChatTime FROM WC_Friend ORDER BY rcFriendId");
+    ASSERT_EQ(sizeof(cases) / sizeof(cases[0]), rs.getRowCount());
+    for (uint32_t row = 0; row < rs.getRowCount(); ++row) {
+        const Case& c = cases[row];
+        const int64_t expected[] = {c.chatNum, c.rcChatNum, c.lastChatTime};
+        for (uint32_t column = 0; column < 3; ++column) {
+            const std::shared_ptr<ColValue> value = rs.getValue(row, column);
+            if (expected[column] == kNone) {
+                EXPECT_TRUE(value->isNull()) << c.name << ", column " << column;
+            } else {
+                ASSERT_TRUE(value->isInteger()) << c.name << ", column " << column;
+                EXPECT_EQ(expected[column], value->getIntegerValue()) << c.name << ", column " << column;
+            }
+        }
+    }
 }
 
 // Every statement runs; a failure among them is not hidden by later successes.
