@@ -571,21 +571,31 @@ bool RecoveryStore::nameMadeUpFriend(int64_t rcFriendId, const std::string& usrN
 StoreSummary RecoveryStore::summary(common::ErrorInfo* error) const {
     error->clear();
     StoreSummary counts;
+    // One scan of each table for all its counts: the message table is most of a
+    // large store, and each scan of it reads it whole.
     struct Count {
         const char* table;
-        uint16_t obtainWay;
-        int64_t* field;
+        std::vector<std::pair<uint16_t, int64_t*>> byObtainWay;
     } const wanted[] = {
-        {"WC_Friend", kObtainLive, &counts.liveFriends},   {"WC_Friend", kObtainCarved, &counts.carvedFriends},
-        {"WC_Friend", kObtainMadeUp, &counts.madeUpFriends}, {"WC_Chat", kObtainLive, &counts.liveChats},
-        {"WC_Chat", kObtainCarved, &counts.carvedChats},
+        {"WC_Friend",
+         {{kObtainLive, &counts.liveFriends}, {kObtainCarved, &counts.carvedFriends},
+          {kObtainMadeUp, &counts.madeUpFriends}}},
+        {"WC_Chat", {{kObtainLive, &counts.liveChats}, {kObtainCarved, &counts.carvedChats}}},
     };
     for (const Count& count : wanted) {
-        *count.field = countOf(db_,
-                               std::string("SELECT count(*) FROM ") + count.table +
-                                   " WHERE obtainWay = " + std::to_string(count.obtainWay) + ";",
-                               error);
+        std::string sql = "SELECT ";
+        for (const auto& way : count.byObtainWay) {
+            if (&way != &count.byObtainWay.front()) sql += ", ";
+            sql += "count(CASE WHEN obtainWay = " + std::to_string(way.first) + " THEN 1 END)";
+        }
+        sql += std::string(" FROM ") + count.table + ";";
+        sqldb::ResultSet result;
+        sqldb::SqliteAssistant::query(db_, 1, sql, result, error);
         if (!error->isSuccess()) break;
+        for (uint32_t column = 0; column < count.byObtainWay.size() && result.getRowCount() > 0; ++column) {
+            const std::shared_ptr<sqldb::ColValue> value = result.getValue(0, column);
+            *count.byObtainWay[column].second = value->isInteger() ? value->getIntegerValue() : 0;
+        }
     }
     counts.rejectedChats = rejectedChats_.load();
     if (error->isSuccess() &&
