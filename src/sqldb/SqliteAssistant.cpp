@@ -85,6 +85,10 @@ std::string SqliteAssistant::immutableUri(const std::string& path) {
     return fileUri(path) + "?immutable=1";
 }
 
+bool SqliteAssistant::tuneLibrary() {
+    return sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+}
+
 sqlite3* SqliteAssistant::openDatabase(const std::string& path, common::ErrorInfo* error) {
     // The empty file name asks the library for a private temporary database.
     const std::string shown = path.empty() ? std::string("[in Memory]") : "[" + path + "]";

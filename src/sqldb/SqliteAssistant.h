@@ -18,6 +18,12 @@ namespace sqldb {
 // at a time (the recovery store's writer serialises its own users).
 class SqliteAssistant {
 public:
+    // Turns off the library's memory statistics before its first use: with them on,
+    // every allocation and free of every connection takes one process-wide lock,
+    // which a recovery pays millions of times. Call once at the start of a
+    // program, before any thread uses the library; false when the library was
+    // already in use (nothing changes then).
+    static bool tuneLibrary();
     SqliteAssistant() = delete;
 
     // Returns null on failure, the ErrorInfo untouched on success.

@@ -12,6 +12,7 @@
 
 #include "app/cli/CliCommands.h"
 #include "app/cli/TerminalProgress.h"
+#include "sqldb/SqliteAssistant.h"
 
 namespace {
 // Set by Ctrl-C and termination signals; the command stops cleanly when it sees it.
@@ -31,6 +32,7 @@ void writeWarningsOnly(QtMsgType type, const QMessageLogContext&, const QString&
 
 int main(int argc, char** argv) {
     if (std::getenv("WCHAT_RECOVER_DEBUG") == nullptr) qInstallMessageHandler(writeWarningsOnly);
+    talwen::sqldb::SqliteAssistant::tuneLibrary();
     QCoreApplication application(argc, argv);
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);

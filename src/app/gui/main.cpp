@@ -11,8 +11,10 @@
 
 #include "app/gui/MainWindow.h"
 #include "app/gui/ScreenshotTour.h"
+#include "sqldb/SqliteAssistant.h"
 
 int main(int argc, char* argv[]) {
+    talwen::sqldb::SqliteAssistant::tuneLibrary();
     // The web view shares its OpenGL context with the window.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QCoreApplication::setOrganizationName(QStringLiteral("talwen"));
