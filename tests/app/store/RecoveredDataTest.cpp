@@ -88,17 +88,29 @@ TEST(LoadFriends, MadeUpContactOfDroppedTableIsListedWithItsLatestMessageTime) {
         chat.obtainWay = 2;
         store.tie(madeUp, store.addChat(chat), false);
     }
+    // A contact with its own last chat time keeps it, even when a message of its
+    // conversation is later.
+    const int64_t live = store.addFriend({"wxid_live", "Live", "", "", "", 1});
+    TestStore::Chat own;
+    own.createTime = k2015 + 20;
+    store.tie(live, store.addChat(own));
+    TestStore::Chat roomOnly;
+    roomOnly.createTime = k2015 + 90;
+    store.tie(live, store.addChat(roomOnly), false);
     store.finish();
 
     RecoveredData data;
     ErrorInfo error;
     data.loadFriends(store.db(), &error);
-    ASSERT_EQ(1u, data.displayList().size());
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    ASSERT_EQ(2u, data.displayList().size());
     const auto& entry = data.displayList()[0];
     EXPECT_EQ(madeUp, entry.rcFriendId);
     EXPECT_EQ(k2015 + 50, entry.lastChatTime);
     EXPECT_EQ(2, entry.chatNum);
     EXPECT_EQ(2, entry.rcChatNum);
+    EXPECT_EQ(live, data.displayList()[1].rcFriendId);
+    EXPECT_EQ(k2015 + 20, data.displayList()[1].lastChatTime);
 }
 
 TEST(LoadLostFriendChats, GroupsCarvedMessagesByPageAndDropsUndatedOnes) {
