@@ -11,15 +11,15 @@ bool bindsNull(const common::EntityBase& entity, uint64_t mask, bool honourFlags
     return honourFlags && (!entity.isSet(mask) || entity.isFieldNull(mask));
 }
 
-bool report(int rc, const std::string& paramName, const char* function, common::ErrorInfo* error) {
+bool report(int rc, const char* paramName, const char* function, common::ErrorInfo* error) {
     if (rc == SQLITE_OK) return true;
-    WCR_SET_ERROR(error, -1, "Bind[" + paramName + "]: " + sqlite3_errstr(rc), function);
+    WCR_SET_ERROR(error, -1, std::string("Bind[") + paramName + "]: " + sqlite3_errstr(rc), function);
     return false;
 }
 
 }  // namespace
 
-bool SqliteDao::bindIntValue(const std::string& paramName, const common::EntityBase& entity,
+bool SqliteDao::bindIntValue(const char* paramName, const common::EntityBase& entity,
                              sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int32_t value,
                              bool honourFlags, common::ErrorInfo* error) {
     const int rc = bindsNull(entity, mask, honourFlags) ? sqlite3_bind_null(stmt, paramIndex)
@@ -27,7 +27,7 @@ bool SqliteDao::bindIntValue(const std::string& paramName, const common::EntityB
     return report(rc, paramName, "bindIntValue", error);
 }
 
-bool SqliteDao::bindInt64Value(const std::string& paramName, const common::EntityBase& entity,
+bool SqliteDao::bindInt64Value(const char* paramName, const common::EntityBase& entity,
                                sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int64_t value,
                                bool honourFlags, common::ErrorInfo* error) {
     const int rc = bindsNull(entity, mask, honourFlags)
@@ -36,7 +36,7 @@ bool SqliteDao::bindInt64Value(const std::string& paramName, const common::Entit
     return report(rc, paramName, "bindInt64Value", error);
 }
 
-bool SqliteDao::bindTextValue(const std::string& paramName, const common::EntityBase& entity,
+bool SqliteDao::bindTextValue(const char* paramName, const common::EntityBase& entity,
                               sqlite3_stmt* stmt, uint64_t mask, int paramIndex,
                               const std::string& value, bool honourFlags,
                               common::ErrorInfo* error) {

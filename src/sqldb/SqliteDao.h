@@ -20,14 +20,16 @@ class SqliteDao {
 public:
     SqliteDao() = delete;
 
-    static bool bindIntValue(const std::string& paramName, const common::EntityBase& entity,
+    // paramName is a C string: the store binds over ten values a row, and the
+    // name is only needed for a failure's message.
+    static bool bindIntValue(const char* paramName, const common::EntityBase& entity,
                              sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int32_t value,
                              bool honourFlags, common::ErrorInfo* error);
-    static bool bindInt64Value(const std::string& paramName, const common::EntityBase& entity,
+    static bool bindInt64Value(const char* paramName, const common::EntityBase& entity,
                                sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int64_t value,
                                bool honourFlags, common::ErrorInfo* error);
     // The text ends at its first NUL byte; the library keeps its own copy.
-    static bool bindTextValue(const std::string& paramName, const common::EntityBase& entity,
+    static bool bindTextValue(const char* paramName, const common::EntityBase& entity,
                               sqlite3_stmt* stmt, uint64_t mask, int paramIndex,
                               const std::string& value, bool honourFlags, common::ErrorInfo* error);
 };
