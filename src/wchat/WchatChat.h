@@ -54,7 +54,7 @@ public:
         createTime_ = value;
         markSet(kCreateTimeFlag);
     }
-    std::string getMessage() const { return message_; }
+    const std::string& getMessage() const { return message_; }
     int32_t getStatus() const { return status_; }
     void setStatus(int32_t value) {
         status_ = value;
@@ -84,12 +84,12 @@ public:
         pageNumber_ = value;
         markSet(kPageNumberFlag);
     }
-    std::string getTaggedUserName() const { return taggedUserName_; }
+    const std::string& getTaggedUserName() const { return taggedUserName_; }
     void setTaggedUserName(const std::string& value) {
         taggedUserName_ = value;
         markSet(kTaggedUserNameFlag);
     }
-    std::string getFromUserName() const { return fromUserName_; }
+    const std::string& getFromUserName() const { return fromUserName_; }
     void setFromUserName(const std::string& value) {
         fromUserName_ = value;
         markSet(kFromUserNameFlag);

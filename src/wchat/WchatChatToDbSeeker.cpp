@@ -863,7 +863,8 @@ void WchatChatToDbSeeker::writeLiveBatch(const std::vector<std::shared_ptr<Wchat
 
     if (ownerId != 0) {
         std::set<int64_t> rcChatIds;
-        for (const std::shared_ptr<WchatChat>& chat : batch) rcChatIds.insert(chat->getRcChatId());
+        // The batch's ids ascend (one insert run under the store's lock): each goes at the end.
+        for (const std::shared_ptr<WchatChat>& chat : batch) rcChatIds.insert(rcChatIds.end(), chat->getRcChatId());
         store->insertChatRoomsOfFriend(WchatFriendDeducer::kRoomLiveOwner, rcChatIds, ownerId, error);
         if (!error->isSuccess()) return;
     }
@@ -873,7 +874,7 @@ void WchatChatToDbSeeker::writeLiveBatch(const std::vector<std::shared_ptr<Wchat
         uint16_t deduceType = 0;
         int64_t rcFriendId = 0;
         if (deducer->deduceLiveChatFriend(*chat, ownerId, deduceType, rcFriendId))
-            chatFriends[chat->getRcChatId()] = {rcFriendId, deduceType};
+            chatFriends.emplace_hint(chatFriends.end(), chat->getRcChatId(), std::make_pair(rcFriendId, deduceType));
     }
     store->insertChatFriends(chatFriends, error);
 }
