@@ -723,18 +723,42 @@ uint32_t WchatChatToDbSeeker::dumpAllWchatChats(
     // Row ids can be sparse (or forged): no more keys than rows the file can hold.
     const uint64_t fileRows = static_cast<uint64_t>(database.getPages()) * database.getPageSize() / 32;
     savedChats.reserve(static_cast<size_t>(std::min<uint64_t>(dumpEstimate, fileRows)));
+    // Whatever ends the copy, even an exception, a read ahead still running ends
+    // before the source can be closed.
+    struct ReadAheadEnd {
+        std::future<ReadAhead>& readAhead;
+        ~ReadAheadEnd() {
+            if (readAhead.valid()) readAhead.wait();
+        }
+    } readAheadEnd{readAhead};
     uint32_t total = 0;
-    for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
-        total += dumpWchatChats(table->getTableName(), error);
+    for (size_t t = 0; t < tables.size(); ++t) {
+        const std::string& tableName = tables[t]->getTableName();
+        const std::string* nextTable = t + 1 < tables.size() ? &tables[t + 1]->getTableName() : nullptr;
+        total += dumpWchatChats(tableName, nextTable, error);
         // A table that cannot be read (or read to its end) is one reason; its pages
         // are carved all the same. A store that cannot be written stops the run.
-        if (!error->isSuccess() && !(dumpReadFailed && absorb(table->getTableName(), error))) break;
+        if (!error->isSuccess() && !(dumpReadFailed && absorb(tableName, error))) break;
     }
+    // A read ahead of a table not copied (the run stopped) ends here, unused.
+    takeReadAhead(std::string());
     return total;
 }
 
-uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, ErrorInfo* error) {
+std::optional<WchatChatToDbSeeker::ReadAhead> WchatChatToDbSeeker::takeReadAhead(const std::string& tableName) {
+    if (!readAhead.valid()) return std::nullopt;
+    ReadAhead ahead = readAhead.get();
+    const bool ours = readAheadTable == tableName && ahead.error.isSuccess();
+    readAheadTable.clear();
+    if (!ours) return std::nullopt;
+    return ahead;
+}
+
+uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, const std::string* nextTable,
+                                             ErrorInfo* error) {
     error->clear();
+    // Taken first, so that whatever this table does, nothing else reads the source meanwhile.
+    std::optional<ReadAhead> first = takeReadAhead(tableName);
     dumpReadFailed = false;
     oneByOneSkipped = 0;
     const std::string hash =
@@ -770,10 +794,18 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         f.asked = byOffset ? kDumpBatchRows : kDumpRangeRows;
         if (!byOffset) {
             const int64_t before = lastRowId;
-            guarded("selectChats", &f.error, [&] {
-                f.batch = WchatSourceDbDao::selectChatsAfter(sourceDb, tableName, lastRowId, kDumpRangeRows,
-                                                             &lastRowId, &f.error);
-            });
+            if (first) {
+                // Read ahead from the table's start without failure: the very rows
+                // and last row id the read below gives for the first batch.
+                f.batch = std::move(first->batch);
+                lastRowId = first->lastRowId;
+                first.reset();
+            } else {
+                guarded("selectChats", &f.error, [&] {
+                    f.batch = WchatSourceDbDao::selectChatsAfter(sourceDb, tableName, lastRowId, kDumpRangeRows,
+                                                                 &lastRowId, &f.error);
+                });
+            }
             f.span = f.batch.size();
             if (f.error.isSuccess()) {
                 offset += static_cast<uint32_t>(f.span);
@@ -824,7 +856,23 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, Error
         if (current.span == 0) break;
         const bool more = current.span >= current.asked;
         std::future<Fetched> next;
-        if (more) next = std::async(std::launch::async, readNext);
+        if (more) {
+            next = std::async(std::launch::async, readNext);
+        } else if (nextTable != nullptr && !liveCopyByOffset) {
+            // This table is read to its end: the next one's first batch meanwhile.
+            readAheadTable = *nextTable;
+            const std::string name = *nextTable;
+            readAhead = std::async(std::launch::async, [this, name] {
+                ReadAhead ahead;
+                int64_t lastRowId = INT64_MIN;
+                guarded("selectChats", &ahead.error, [&] {
+                    ahead.batch = WchatSourceDbDao::selectChatsAfter(sourceDb, name, INT64_MIN, kDumpRangeRows,
+                                                                     &lastRowId, &ahead.error);
+                });
+                ahead.lastRowId = lastRowId;
+                return ahead;
+            });
+        }
         // Whatever happens to this batch, the read ahead ends before we go on.
         struct Join {
             std::future<Fetched>& next;

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <atomic>
+#include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,7 +112,9 @@ public:
     // with its conversation and sender ties; ownerId is found or made up once.
     void writeLiveBatch(const std::vector<std::shared_ptr<WchatChat>>& batch, const std::string& hash,
                         int64_t& ownerId, common::ErrorInfo* error);
-    uint32_t dumpWchatChats(const std::string& tableName, common::ErrorInfo* error);
+    // nextTable, when given, is the table copied next: its first rows are read
+    // while the last rows of this one are stored.
+    uint32_t dumpWchatChats(const std::string& tableName, const std::string* nextTable, common::ErrorInfo* error);
     uint32_t seekWchatChats(uint32_t threadCount, common::ErrorInfo* error);
 
     // Live contacts in order (duplicates kept), then each carved contact whose user
@@ -188,6 +192,21 @@ private:
     uint32_t oneByOneSkipped = 0;  // rows of the current table it could not read
     std::string oneByOneFailure;   // the first of them
     bool liveCopyByOffset = false;
+    // The first batch of the next conversation table (by row id ranges), read on
+    // a worker thread while the last batch of the table before it is stored: most
+    // tables fit in one or two batches, so without it the copy would mostly wait
+    // for the source. It reads the source only, and is taken (or waited for and
+    // dropped) before anything else reads the source.
+    struct ReadAhead {
+        std::vector<std::shared_ptr<WchatChat>> batch;
+        int64_t lastRowId = 0;
+        common::ErrorInfo error;
+    };
+    std::string readAheadTable;
+    std::future<ReadAhead> readAhead;
+    // The read-ahead batch of tableName when it was read without failure; waits for
+    // any read ahead and drops one of another table.
+    std::optional<ReadAhead> takeReadAhead(const std::string& tableName);
 };
 
 }  // namespace wchat

@@ -396,6 +396,53 @@ std::string joinedReasons(const std::vector<std::string>& reasons) {
 
 }  // namespace
 
+// Each table's first batch is read while the last batch of the table before it
+// is stored; the store gets the rows of the plain copy (LIMIT/OFFSET pages, no
+// read ahead) in the same order, also around a table whose read fails and
+// whose rows are then read one by one.
+TEST_F(SeekerTest, TablesReadAheadStoreWhatThePlainCopyStores) {
+    {
+        SourceBuilder b(source);
+        b.contacts();
+        const struct {
+            const char* owner;
+            int rows;
+        } tables[] = {{"empty", 0}, {"few", 3}, {"range", 5000}, {"range1", 5001}, {"broken", 1500}, {"last", 2}};
+        for (const auto& t : tables) {
+            b.contact(t.owner);
+            const std::string table = b.conversation(t.owner, t.rows, 1000000LL * (&t - tables + 1));
+            if (std::string(t.owner) == "broken") {
+                b.exec("UPDATE " + table + " SET CreateTime = 'yesterday' WHERE MesLocalID = 700");
+            }
+        }
+    }
+    const auto copy = [&](bool byOffset, std::vector<std::string>* reasons) {
+        WchatChatToDbSeeker seeker(source, "", nullptr);
+        seeker.setLiveCopyByOffset(byOffset);
+        ErrorInfo runError;
+        seeker.run(1, 0, &runError);
+        EXPECT_TRUE(runError.isSuccess()) << runError.getMessage();
+        *reasons = seeker.getPartialReasons();
+        std::vector<std::string> rows;
+        for (const char* sql :
+             {"SELECT rcChatId || '|' || mesSvrId || '|' || createTime || '|' || message FROM WC_Chat ORDER BY rowid",
+              "SELECT rcFriendId || '|' || rcChatId || '|' || deduceType FROM WC_Chatroom ORDER BY rowid",
+              "SELECT rcFriendId || '|' || rcChatId || '|' || deduceType FROM WC_ChatFriend ORDER BY rowid"}) {
+            const auto rs = wcrtest::selectRows(seeker.getTargetDb(), sql);
+            for (uint32_t r = 0; r < rs.getRowCount(); ++r) rows.push_back(rs.getValue(r, 0u)->getTextValue());
+        }
+        return rows;
+    };
+    std::vector<std::string> plainReasons, aheadReasons;
+    const std::vector<std::string> plain = copy(true, &plainReasons);
+    const std::vector<std::string> ahead = copy(false, &aheadReasons);
+    ASSERT_EQ(3 * (3 + 5000 + 5001 + 1499 + 2), static_cast<int>(plain.size()));
+    ASSERT_EQ(plain.size(), ahead.size());
+    for (size_t i = 0; i < plain.size(); ++i) ASSERT_EQ(plain[i], ahead[i]) << "row " << i;
+    EXPECT_EQ(plainReasons, aheadReasons);
+    EXPECT_TRUE(anyReasonHas(aheadReasons, " 1 live rows skipped (first: ")) << joinedReasons(aheadReasons);
+}
+
 // One unexpected item of the messenger's database is skipped with a reason; the
 // run goes on and the store holds everything else the file has.
 TEST_F(SeekerTest, ADamagedSourceGivesWhatItHoldsAndSaysWhatItLost) {
