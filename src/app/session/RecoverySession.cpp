@@ -278,6 +278,7 @@ Status RecoverySession::openKeptStore(const std::string& path) {
         return Status::fromError(error, Status::Kind::IoError, "cannot open " + path + ": ");
     }
     keptStore_ = std::move(store);
+    summary_.reset();
     report_.keptStore = toQ(path);
     return Status::ok();
 }
@@ -375,6 +376,7 @@ Status RecoverySession::recover(unsigned threads) {
     }
     workingStore_ = storePath;
     seeker_ = std::make_unique<wchat::WchatChatToDbSeeker>(toStd(copiedPath_), toStd(storePath), nullptr);
+    summary_.reset();
 
     seeker_->setFriendSeekProgress(&indicators_[RecoveryObserver::kFriendSeek]);
     seeker_->setChatTableSeekProgress(&indicators_[RecoveryObserver::kChatTableSeek]);
@@ -428,16 +430,26 @@ Status RecoverySession::loadResults(uint32_t friendRowCap, uint32_t lostChatRowC
     ErrorInfo error;
     results_.loadFriends(store, &error, friendRowCap);
     if (error.isSuccess()) results_.loadLostFriendChats(store, &error, lostChatRowCap);
-    if (error.isSuccess()) results_.countRecoveredChats(store, &error);
-    return Status::fromError(error, Status::Kind::Failed, "cannot read the recovery store: ");
+    if (!error.isSuccess()) return Status::fromError(error, Status::Kind::Failed, "cannot read the recovery store: ");
+    // The recovered messages are the summary's carved ones: one scan of the
+    // message table serves both.
+    wchat::StoreSummary counts;
+    const Status counted = summary(&counts);
+    if (counted.isOk()) results_.setRecoveredCount(counts.carvedChats);
+    return counted;
 }
 
 Status RecoverySession::summary(wchat::StoreSummary* summary) const {
     const wchat::RecoveryStore* store =
         keptStore_ ? keptStore_.get() : storeConnection() != nullptr ? seeker_->getStore() : nullptr;
     if (store == nullptr) return Status::invalidInput("there is no recovery store to read");
+    if (summary_) {
+        *summary = *summary_;
+        return Status::ok();
+    }
     ErrorInfo error;
     *summary = store->summary(&error);
+    if (error.isSuccess()) summary_ = *summary;
     return Status::fromError(error, Status::Kind::Failed, "cannot read the recovery store: ");
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/export/ChatExporter.h"
@@ -194,6 +195,9 @@ private:
     std::unique_ptr<wchat::WchatChatToDbSeeker> seeker_;
     std::unique_ptr<wchat::RecoveryStore> keptStore_;
     RecoveredData results_;
+    // The store's summary, read once: a finished store no longer changes, and each
+    // reading scans the whole message table.
+    mutable std::optional<wchat::StoreSummary> summary_;
     bool utc_ = false;
     unsigned seekThreads_ = 0;
     QString sourceFile_;  // the database file copied, hashed before and after the scan

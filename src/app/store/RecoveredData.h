@@ -59,6 +59,9 @@ public:
     const std::vector<LostChatEntry>& lostFriendList() const { return lostFriendList_; }
     const std::map<int32_t, std::vector<LostChatEntry>>& unknownFriendGroups() const { return unknownFriendGroups_; }
     int32_t recoveredCount() const { return recoveredCount_; }
+    // The count countRecoveredChats reads, when the caller has it already (the
+    // store's summary counts the same messages).
+    void setRecoveredCount(int64_t count) { recoveredCount_ = static_cast<int32_t>(count); }
     const std::vector<ChatEntry>& currentConversation() const { return currentConversation_; }
 
     // The contact of the friend map, or an empty entry with that id.

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "app/session/RecoverySession.h"
 #include "app/support/TestFiles.h"
 #include "backup/BackupTestSupport.h"
@@ -95,6 +97,14 @@ TEST_F(RecoverySessionTest, RecoversExportsAndLeavesTheBackupAlone) {
     ASSERT_TRUE(session.summary(&summary).isOk());
     EXPECT_GT(summary.liveChats, 0);
     EXPECT_EQ(summary.carvedChats, session.results().recoveredCount());
+    // Both are what the store holds, read once.
+    sqlite3_stmt* carved = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(session.storeConnection(),
+                                            "SELECT count(*) FROM WC_Chat WHERE obtainWay = 2", -1, &carved, nullptr));
+    ASSERT_EQ(SQLITE_ROW, sqlite3_step(carved));
+    EXPECT_EQ(sqlite3_column_int64(carved, 0), summary.carvedChats);
+    sqlite3_finalize(carved);
+    EXPECT_GT(summary.carvedChats, 0);
 
     const ExportOutcome exported = session.exportAll((root.path() + "/export").toStdString());
     ASSERT_TRUE(exported.status.isOk()) << exported.status.message();
