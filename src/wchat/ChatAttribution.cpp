@@ -1,6 +1,5 @@
 #include "wchat/ChatAttribution.h"
 
-#include <algorithm>
 #include <cctype>
 #include <utility>
 #include <vector>
@@ -39,7 +38,6 @@ void ChatAttribution::index(const std::vector<std::shared_ptr<WchatFriend>>& fri
     // The tracer is asked before our lock is taken: it calls back into us while
     // holding its own, and the two locks must always be taken in that order.
     std::vector<std::pair<int64_t, const sqlite::TableBtree*>> owned;
-    const std::vector<uint32_t> livePages = WchatFriendTracer::pagesOfLiveTables(tables);
     for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         const std::string& name = table->getTableName();
         if (name.compare(0, kChatPrefixLength, "Chat_") != 0 || name.size() != kChatPrefixLength + kHashLength)
@@ -59,7 +57,7 @@ void ChatAttribution::index(const std::vector<std::shared_ptr<WchatFriend>>& fri
     for (const auto& [owner, table] : owned) {
         const bool live = table->getObtainWay() == common::EntityBase::kObtainBySqlite;
         for (const uint32_t page : table->getInteriorPages()) {
-            if (!live && std::binary_search(livePages.begin(), livePages.end(), page)) continue;
+            if (!live && tracer.isPageOfLiveTable(page)) continue;
             interiorPageOwners_[page].insert(owner);
         }
     }

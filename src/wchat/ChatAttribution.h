@@ -28,7 +28,8 @@ namespace wchat {
 // this one, then the store's.
 class ChatAttribution {
 public:
-    // Contacts (live and carved, stored) and all conversation tables with their pages.
+    // Contacts (live and carved, stored) and all conversation tables with their pages;
+    // the tracer has indexed the same tables.
     void index(const std::vector<std::shared_ptr<WchatFriend>>& friends,
                const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables, const WchatFriendTracer& tracer);
 

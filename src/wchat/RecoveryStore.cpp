@@ -1,8 +1,6 @@
 #include "wchat/RecoveryStore.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 

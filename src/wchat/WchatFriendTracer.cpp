@@ -57,7 +57,13 @@ void WchatFriendTracer::indexSavedWchatFriends(
     }
     // A room listed with its members by one of its rows is not without them.
     for (const std::string& name : roomsWithMembers) roomsWithoutMembers.erase(name);
-    const std::vector<uint32_t> livePages = pagesOfLiveTables(tables);
+    for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
+        if (table->getObtainWay() != common::EntityBase::kObtainBySqlite) continue;
+        liveTablePages.insert(liveTablePages.end(), table->getInteriorPages().begin(), table->getInteriorPages().end());
+        liveTablePages.insert(liveTablePages.end(), table->getLeafPages().begin(), table->getLeafPages().end());
+    }
+    std::sort(liveTablePages.begin(), liveTablePages.end());
+    liveTablePages.erase(std::unique(liveTablePages.begin(), liveTablePages.end()), liveTablePages.end());
     for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
         const std::string& tableName = table->getTableName();
         if (tableName.compare(0, kChatPrefixLength, "Chat_") != 0 ||
@@ -72,7 +78,7 @@ void WchatFriendTracer::indexSavedWchatFriends(
         tableRcFriendIds.push_back(std::move(ids));
         const bool live = table->getObtainWay() == common::EntityBase::kObtainBySqlite;
         for (uint32_t page : table->getLeafPages()) {
-            if (!live && std::binary_search(livePages.begin(), livePages.end(), page)) continue;
+            if (!live && isPageOfLiveTable(page)) continue;
             leafPageTables.emplace_back(page, index);
         }
     }
@@ -80,17 +86,8 @@ void WchatFriendTracer::indexSavedWchatFriends(
     leafPageTables.shrink_to_fit();
 }
 
-std::vector<uint32_t> WchatFriendTracer::pagesOfLiveTables(
-    const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables) {
-    std::vector<uint32_t> pages;
-    for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
-        if (table->getObtainWay() != common::EntityBase::kObtainBySqlite) continue;
-        pages.insert(pages.end(), table->getInteriorPages().begin(), table->getInteriorPages().end());
-        pages.insert(pages.end(), table->getLeafPages().begin(), table->getLeafPages().end());
-    }
-    std::sort(pages.begin(), pages.end());
-    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-    return pages;
+bool WchatFriendTracer::isPageOfLiveTable(uint32_t pageNumber) const {
+    return std::binary_search(liveTablePages.begin(), liveTablePages.end(), pageNumber);
 }
 
 template <class Each>
@@ -192,6 +189,8 @@ void WchatFriendTracer::clear() {
     hunToRcFriendIds.clear();
     leafPageTables.clear();
     leafPageTables.shrink_to_fit();
+    liveTablePages.clear();
+    liveTablePages.shrink_to_fit();
     tableHashes.clear();
     tableRcFriendIds.clear();
     placeholderSeq = 1;

@@ -47,10 +47,11 @@ public:
     std::set<std::string> findHashedUsrNamesByPage(uint32_t pageNumber) const;
     std::set<int64_t> findRcFriendIdsByPage(uint32_t pageNumber) const;
 
-    // Sorted pages (interior and leaf) of the tables read through the library. Such a
-    // page belongs to its live table: a dropped table's stale root or child pointers
-    // may lead into it after the page was reused, which proves nothing.
-    static std::vector<uint32_t> pagesOfLiveTables(const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables);
+    // Whether the page (interior or leaf) is one of the indexed tables read through
+    // the library. Such a page belongs to its live table: a dropped table's stale
+    // root or child pointers may lead into it after the page was reused, which
+    // proves nothing.
+    bool isPageOfLiveTable(uint32_t pageNumber) const;
 
     uint32_t nextPlaceholderNo();
     // First registration of a hash wins.
@@ -76,6 +77,7 @@ private:
     // per page, where a map of sets per page took about 180 bytes, and a big file
     // has millions of leaf pages. A page may be a leaf of several tables.
     std::vector<std::pair<uint32_t, uint32_t>> leafPageTables;
+    std::vector<uint32_t> liveTablePages;  // sorted
     std::vector<std::string> tableHashes;              // per table: its hashed user name
     std::vector<std::set<int64_t>> tableRcFriendIds;   // per table: its contacts when indexed
     template <class Each>
