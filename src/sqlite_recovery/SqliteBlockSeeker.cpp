@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "common/ErrorInfo.h"
+#include "sqlite_recovery/HeaderRebuilder.h"
 #include "sqlite_recovery/Record.h"
+#include "sqlite_recovery/SqliteFacility.h"
 
 namespace talwen {
 namespace sqlite {
@@ -17,6 +19,7 @@ struct PendingRecord {
     uint32_t end = 0;
     uint32_t weight = 0;
     std::shared_ptr<Record> record;
+    int64_t cellRowId = 0;
 };
 
 // The candidates (in offset order) of the heaviest set in which no two
@@ -61,6 +64,27 @@ constexpr uint32_t kFirstOffset = 8;
 thread_local uint32_t currentRecordOffset = 0;
 thread_local uint32_t currentHeaderBytes = 0;
 thread_local uint32_t currentPageNumber = 0;
+thread_local int64_t currentCellRowId = 0;
+
+// The row id in the cell prefix before the candidate at offset (its serial types
+// in varints), 0 when that prefix is not intact. The record header's length is one
+// byte right before the serial types (and the row id's serial type 0 when the row
+// id is the first column and skipped).
+int64_t cellRowIdOf(const uint8_t* page, uint32_t offset, uint32_t headerBytes, const std::vector<int64_t>& varints,
+                    uint32_t skipped) {
+    if (skipped != 3 && skipped != 4) return 0;
+    const uint32_t lengthAt = skipped == 4 ? 2 : 1;
+    const uint32_t headerLength = headerBytes + lengthAt;
+    if (offset < lengthAt || headerLength >= 0x80 || page[offset - lengthAt] != headerLength) return 0;
+    if (skipped == 4 && page[offset - 1] != 0) return 0;
+    uint64_t payload = headerLength;
+    for (const int64_t serialType : varints) {
+        const int64_t size = HeaderRebuilder::valueSize(serialType);
+        if (size < 0 || size > (int64_t(1) << 32)) return 0;
+        payload += static_cast<uint64_t>(size);
+    }
+    return cellRowIdBefore(page, offset - lengthAt, payload);
+}
 }  // namespace
 
 SqliteBlockSeeker::SqliteBlockSeeker(const Table* table, uint32_t pageSize, uint32_t pageLength,
@@ -71,6 +95,7 @@ SqliteBlockSeeker::SqliteBlockSeeker(const Table* table, uint32_t pageSize, uint
 uint32_t SqliteBlockSeeker::getCurrentRecordOffset() { return currentRecordOffset; }
 uint32_t SqliteBlockSeeker::getCurrentHeaderBytes() { return currentHeaderBytes; }
 uint32_t SqliteBlockSeeker::getCurrentPageNumber() { return currentPageNumber; }
+int64_t SqliteBlockSeeker::getCurrentCellRowId() { return currentCellRowId; }
 
 uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber, uint32_t pageCount,
                                  SeekProgressIndicator* progress, SeekEventHandler* handler) const {
@@ -137,6 +162,7 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
             }
             currentRecordOffset = offset;
             currentHeaderBytes = headerBytes;
+            currentCellRowId = cellRowIdOf(page, offset, headerBytes, varints, skipped);
             if (filter_ != nullptr && !filter_->accept(record)) {
                 offset += 1;
                 if (inspector.isZeroCandidate(varints, headerBytes)) afterRefusedZeroCandidate = offset;
@@ -150,7 +176,7 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
                                     page[offset - lengthAt] == headerBytes + lengthAt &&
                                     (skipped != 4 || page[offset - 1] == 0);
                 pending.push_back({offset, headerBytes, offset + headerBytes + recordBytes, intact ? 4u : 1u,
-                                   std::make_shared<Record>(*record)});
+                                   std::make_shared<Record>(*record), currentCellRowId});
                 // A whole cell prefix vouches for the record: go on at its values, as
                 // without the resolution. Anything else may hide a real record.
                 offset += intact ? headerBytes : 1;
@@ -166,6 +192,7 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
                 PendingRecord& chosen = pending[index];
                 currentRecordOffset = chosen.offset;
                 currentHeaderBytes = chosen.headerBytes;
+                currentCellRowId = chosen.cellRowId;
                 // Asked again so that a filter's per-thread notes describe this record.
                 if (filter_ != nullptr && !filter_->accept(chosen.record)) continue;
                 foundInPage += static_cast<uint32_t>(handler->onRecord(chosen.record));

@@ -40,6 +40,10 @@ public:
     static uint32_t getCurrentHeaderBytes();
     // The page being scanned on the calling thread, valid in the same calls.
     static uint32_t getCurrentPageNumber();
+    // The row id of that candidate's cell, read from the intact cell prefix before
+    // it (a row id alias column is stored as NULL in the record itself); 0 when
+    // the prefix is gone, as it is for most deleted cells. Valid in the same calls.
+    static int64_t getCurrentCellRowId();
 
     const std::shared_ptr<RecordInspector>& getInspector() const { return inspector_; }
     uint32_t getPageSize() const { return pageSize_; }

@@ -222,5 +222,38 @@ std::string utf16ToUtf8(const std::string& utf16, bool bigEndian) {
     return out;
 }
 
+int64_t cellRowIdBefore(const uint8_t* page, uint32_t headerStart, uint64_t payloadBytes) {
+    // Every byte of a varint but its last has the high bit set, so the row id's
+    // bytes are the run of such bytes before its last one, and the byte before
+    // them ends the payload length.
+    if (headerStart < 2) return 0;
+    const uint32_t rowIdLast = headerStart - 1;
+    if ((page[rowIdLast] & 0x80) != 0) return 0;
+    uint32_t rowIdFirst = rowIdLast;
+    while (rowIdFirst > 0 && (page[rowIdFirst - 1] & 0x80) != 0) {
+        if (rowIdLast - rowIdFirst + 1 >= 8) return 0;  // 9-byte row ids are no messages
+        --rowIdFirst;
+    }
+    if (rowIdFirst == 0 || page[rowIdFirst] == 0x80) return 0;
+    uint64_t rowId = 0;
+    for (uint32_t at = rowIdFirst; at <= rowIdLast; ++at) rowId = (rowId << 7) | (page[at] & 0x7f);
+    if (rowId == 0) return 0;
+
+    // The payload length ends right before; its start is not marked, so each
+    // length of up to 4 bytes (any payload a page can hold) is tried, shortest first.
+    const uint32_t payloadLast = rowIdFirst - 1;
+    uint64_t value = page[payloadLast];
+    if (value == payloadBytes) return static_cast<int64_t>(rowId);
+    for (uint32_t width = 2; width <= 4 && width <= payloadLast + 1; ++width) {
+        const uint8_t lead = page[payloadLast + 1 - width];
+        if ((lead & 0x80) == 0) break;
+        if (lead == 0x80) continue;  // not the shortest encoding; a longer one may be
+        value = 0;
+        for (uint32_t at = payloadLast + 1 - width; at <= payloadLast; ++at) value = (value << 7) | (page[at] & 0x7f);
+        if (value == payloadBytes) return static_cast<int64_t>(rowId);
+    }
+    return 0;
+}
+
 }  // namespace sqlite
 }  // namespace talwen

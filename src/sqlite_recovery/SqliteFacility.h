@@ -64,5 +64,12 @@ std::string utf16ToUtf8(const std::string& utf16, bool bigEndian);
 // count (1 to 8) bytes, most significant first.
 uint64_t readBigEndian(const uint8_t* bytes, uint32_t count);
 
+// The row id of a table leaf cell, read backwards from its record header at
+// headerStart (an offset into page): a cell starts with its payload length and
+// its row id as varints. 0 unless both read back cleanly (shortest encodings, the
+// row id positive and of at most 8 bytes) and the payload length is exactly
+// payloadBytes: a deleted cell whose first bytes a free block overwrote gives 0.
+int64_t cellRowIdBefore(const uint8_t* page, uint32_t headerStart, uint64_t payloadBytes);
+
 }  // namespace sqlite
 }  // namespace talwen

@@ -19,6 +19,51 @@ bool sameKind(const FreedTogether::Page& a, const FreedTogether::Page& b) {
     return !((a.tagged || b.tagged) && (a.untaggedIncoming || b.untaggedIncoming));
 }
 
+// Whether later's MesLocalIDs follow earlier's without a gap, its messages not
+// older and of the same kind.
+bool followsOn(const FreedTogether::Page& earlier, const FreedTogether::Page& later) {
+    return earlier.lastLocalId > 0 && later.firstLocalId > 0 && later.firstLocalId == earlier.lastLocalId + 1 &&
+           later.firstTime >= earlier.lastTime && sameKind(earlier, later);
+}
+
+// The one-sided ties, from the anchors and the pages tied between them (ties).
+std::vector<std::pair<size_t, int64_t>> tieByFollowingIds(const std::vector<FreedTogether::Page>& pages,
+                                                          std::vector<std::pair<size_t, int64_t>> ties) {
+    std::vector<int64_t> owner(pages.size());
+    for (size_t i = 0; i < pages.size(); ++i) owner[i] = pages[i].owner;
+    for (const auto& [index, tiedTo] : ties) owner[index] = tiedTo;
+    // The one owner that a freelist neighbour whose ids meet the page's gives it; 0 none or two.
+    const auto ownerByIds = [&](size_t i) -> int64_t {
+        const FreedTogether::Page& page = pages[i];
+        int64_t found = 0;
+        for (const size_t j : {i - 1, i + 1}) {
+            if (j >= pages.size() || owner[j] <= 0) continue;  // i - 1 wraps to SIZE_MAX at 0
+            const FreedTogether::Page& next = pages[j];
+            if (!followsOn(page, next) && !followsOn(next, page)) continue;
+            if (found != 0 && found != owner[j]) return 0;
+            found = owner[j];
+        }
+        return found;
+    };
+    std::vector<size_t> pending;
+    for (size_t i = 0; i < pages.size(); ++i)
+        if (owner[i] == 0) pending.push_back(i);
+    std::reverse(pending.begin(), pending.end());
+    // A page tied here may vouch for its other neighbour: that one is looked at again.
+    while (!pending.empty()) {
+        const size_t i = pending.back();
+        pending.pop_back();
+        if (owner[i] != 0) continue;
+        const int64_t found = ownerByIds(i);
+        if (found == 0) continue;
+        owner[i] = found;
+        ties.emplace_back(i, found);
+        for (const size_t j : {i - 1, i + 1})
+            if (j < pages.size() && owner[j] == 0) pending.push_back(j);
+    }
+    return ties;
+}
+
 }  // namespace
 
 std::vector<std::pair<size_t, int64_t>> FreedTogether::findTies(const std::vector<Page>& pages) {
@@ -48,7 +93,7 @@ std::vector<std::pair<size_t, int64_t>> FreedTogether::findTies(const std::vecto
         if (!fits) continue;
         for (size_t i = left + 1; i < right; ++i) ties.emplace_back(i, pages[left].owner);
     }
-    return ties;
+    return tieByFollowingIds(pages, std::move(ties));
 }
 
 int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLeaves, uint16_t deduceType,
@@ -67,11 +112,12 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
         bool tagged;
         bool untaggedIncoming;
         int64_t owner;  // 0 none, -1 several
+        int64_t localId;  // 0 unknown
     };
     std::vector<Message> messages;
     {
         StoreStatement carved(db,
-                              "SELECT rcChatId, pageNumber, createTime, des, type, taggedUserName FROM WC_Chat "
+                              "SELECT rcChatId, pageNumber, createTime, des, type, taggedUserName, mesLocalId FROM WC_Chat "
                               "WHERE rcChatId >= ? AND obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 "
                               "AND createTime IS NOT NULL;",
                               error, WCR_UNIT, "tie");
@@ -86,7 +132,8 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
             const bool tagged = sqlite3_column_type(row, 5) != SQLITE_NULL && sqlite3_column_bytes(row, 5) > 0;
             const bool system = sqlite3_column_int(row, 4) == kSystemMessage;
             messages.push_back({sqlite3_column_int64(row, 0), found->second, sqlite3_column_int64(row, 2),
-                                incoming && tagged, incoming && !tagged && !system, 0});
+                                incoming && tagged, incoming && !tagged && !system, 0,
+                                sqlite3_column_type(row, 6) == SQLITE_NULL ? 0 : sqlite3_column_int64(row, 6)});
         }
         if (rc != SQLITE_DONE) {
             WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "tie");
@@ -124,6 +171,7 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
             Page page;
             page.pageNumber = freelistLeaves[m.position];
             page.firstTime = page.lastTime = m.time;
+            page.firstLocalId = page.lastLocalId = m.localId;
             pages.push_back(page);
             lastPosition = m.position;
         }
@@ -132,6 +180,12 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
         page.lastTime = std::max(page.lastTime, m.time);
         page.tagged = page.tagged || m.tagged;
         page.untaggedIncoming = page.untaggedIncoming || m.untaggedIncoming;
+        if (m.localId <= 0 || page.firstLocalId <= 0) {
+            page.firstLocalId = page.lastLocalId = 0;
+        } else {
+            page.firstLocalId = std::min(page.firstLocalId, m.localId);
+            page.lastLocalId = std::max(page.lastLocalId, m.localId);
+        }
         if (m.owner == 0) {
             page.untied.push_back(m.rcChatId);
         } else if (page.owner == 0) {

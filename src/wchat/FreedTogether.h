@@ -22,6 +22,9 @@ namespace wchat {
 // first) and are of the same kind of conversation (a group's incoming messages
 // carry a sender prefix, a person's do not). Neighbours that disagree, or pages
 // that break the order, tie nothing.
+// A page with one such neighbour only is tied to it when their MesLocalIDs (read
+// from intact cells) follow on without a gap, as consecutive leaves of one table
+// do, and time and kind continue too; pages tied so serve as neighbours in turn.
 class FreedTogether {
 public:
     // What a freed page's carved messages say.
@@ -33,6 +36,8 @@ public:
         bool tagged = false;            // an incoming message with a sender prefix
         bool untaggedIncoming = false;  // an incoming message without one (not a system message)
         std::vector<int64_t> untied;    // its messages without conversation
+        int64_t firstLocalId = 0;       // its messages' MesLocalIDs: 0 unless every message has one
+        int64_t lastLocalId = 0;
     };
 
     // Pages (in freelist order, only those holding carved messages) whose untied

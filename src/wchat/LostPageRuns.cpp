@@ -43,12 +43,29 @@ bool continues(const std::vector<LostPageRuns::Page>& run, const LostPageRuns::P
 }  // namespace
 
 bool LostPageRuns::fitsGaps(const std::vector<Page>& run, const Gaps& gaps) {
-    // Oldest first into the earliest gap with room left: the gaps follow each
-    // other in time, so this places all the messages whenever any placement can.
-    std::vector<int64_t> times;
-    for (const Page& page : run) times.insert(times.end(), page.times.begin(), page.times.end());
-    std::sort(times.begin(), times.end());
     std::map<size_t, int64_t> used;  // gap index -> messages placed
+    // A message whose MesLocalID is known has one place: the gap around that id
+    // (the gaps follow each other in id order), at a time within the gap's.
+    std::vector<int64_t> times;  // of the others
+    for (const Page& page : run) {
+        for (size_t k = 0; k < page.times.size(); ++k) {
+            const int64_t id = k < page.localIds.size() ? page.localIds[k] : 0;
+            const int64_t time = page.times[k];
+            if (id <= 0) {
+                times.push_back(time);
+                continue;
+            }
+            const auto g = std::upper_bound(gaps.begin(), gaps.end(), id,
+                                            [](int64_t value, const Gap& gap) { return value < gap.toId; });
+            if (g == gaps.end() || g->fromId >= id || time < g->fromTime || time > g->toTime) return false;
+            const size_t index = static_cast<size_t>(g - gaps.begin());
+            if (g->room >= 0 && used[index] >= g->room) return false;
+            ++used[index];
+        }
+    }
+    // The others oldest first into the earliest gap with room left: the gaps follow
+    // each other in time, so this places all of them whenever any placement can.
+    std::sort(times.begin(), times.end());
     for (const int64_t time : times) {
         // The first gap that can still take it: the gaps of equal times touch.
         const auto first = std::lower_bound(gaps.begin(), gaps.end(), time,
@@ -83,7 +100,8 @@ std::vector<std::vector<LostPageRuns::Page>> LostPageRuns::findRuns(std::vector<
 namespace {
 
 // The gaps of every surviving conversation table, from its live messages.
-std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, common::ErrorInfo* error) {
+std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, const std::map<int64_t, int64_t>& lastIds,
+                                         common::ErrorInfo* error) {
     std::vector<LostPageRuns::Gaps> tables;
     const std::string sql =
         "SELECT R.rcFriendId, C.mesLocalId, C.createTime FROM WC_Chat C JOIN WC_Chatroom R ON R.rcChatId = "
@@ -97,7 +115,13 @@ std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, common:
     int64_t lastTime = 0;
     int rc;
     const auto close = [&] {
-        if (!tables.empty()) tables.back().push_back({lastTime, INT64_MAX, -1});
+        if (tables.empty()) return;
+        const auto last = lastIds.find(owner);
+        if (last != lastIds.end() && last->second >= lastId) {
+            if (last->second > lastId) tables.back().push_back({lastTime, INT64_MAX, last->second - lastId, lastId, last->second + 1});
+        } else {
+            tables.back().push_back({lastTime, INT64_MAX, -1, lastId, INT64_MAX});
+        }
     };
     while ((rc = sqlite3_step(live.get())) == SQLITE_ROW) {
         const int64_t id = sqlite3_column_int64(live.get(), 1);
@@ -106,9 +130,9 @@ std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, common:
             close();
             owner = sqlite3_column_int64(live.get(), 0);
             tables.emplace_back();
-            if (id > 1) tables.back().push_back({INT64_MIN, time, id - 1});
+            if (id > 1) tables.back().push_back({INT64_MIN, time, id - 1, 0, id});
         } else if (id > lastId + 1) {
-            tables.back().push_back({lastTime, time, id - lastId - 1});
+            tables.back().push_back({lastTime, time, id - lastId - 1, lastId, id});
         }
         lastId = id;
         lastTime = time;
@@ -122,7 +146,8 @@ std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, common:
 
 int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceType,
                               const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
-                              common::ErrorInfo* error, int64_t firstCarvedId) {
+                              common::ErrorInfo* error, int64_t firstCarvedId,
+                              const std::map<int64_t, int64_t>& lastIds) {
     error->clear();
     std::map<uint32_t, Page> pages;
     {
@@ -163,6 +188,7 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
             if (incoming && !tagged && !system) page.untaggedIncoming = true;
             page.rcChatIds.push_back(sqlite3_column_int64(row, 0));
             page.times.push_back(time);
+            page.localIds.push_back(localId);
         }
         if (rc != SQLITE_DONE) {
             WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "LostPageRuns");
@@ -176,7 +202,7 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
     // The gaps read every live message: only worth it when a run may get an owner.
     std::vector<Gaps> surviving;
     if (std::any_of(runs.begin(), runs.end(), [](const std::vector<Page>& run) { return run.size() >= 2; })) {
-        surviving = readGaps(db, liveType, error);
+        surviving = readGaps(db, liveType, lastIds, error);
         if (!error->isSuccess()) return 0;
     }
 

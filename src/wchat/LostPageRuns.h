@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -34,16 +35,22 @@ public:
         bool untaggedIncoming = false;  // an incoming message without one
         std::vector<int64_t> rcChatIds;
         std::vector<int64_t> times;     // of each message, in rcChatIds' order
+        std::vector<int64_t> localIds;  // of each message, 0 when its cell did not tell
         std::set<std::string> senders;  // tagged user names
     };
 
     // Where a surviving conversation table may hold deleted messages: between two
     // live messages whose MesLocalIDs are not adjacent, as many as the ids skipped,
-    // created between the two (before the first and after the last: any number).
+    // created between the two (before the first: as many as the ids below it;
+    // after the last: up to the largest id the table gave out, any number when
+    // that is unknown). A message whose MesLocalID is known fits only the gap
+    // around that id.
     struct Gap {
         int64_t fromTime = 0;
         int64_t toTime = 0;
         int64_t room = 0;  // messages that fit; < 0: any number
+        int64_t fromId = 0;  // the live MesLocalIDs around the gap, not in it
+        int64_t toId = INT64_MAX;
     };
     using Gaps = std::vector<Gap>;  // in time order
 
@@ -62,10 +69,13 @@ public:
     // tie is worse than none. The pages of the runs left untied are listed in
     // WC_LostPageRun, so they show as one unknown conversation per run. Returns
     // the number of runs tied. firstCarvedId: as for the duplicate merge.
+    // lastIds: the largest MesLocalID each surviving table gave out (its
+    // sqlite_sequence entry), by the rcFriendId of its owner; a table missing
+    // there may have given out any number after its last live message.
     static int64_t tieRuns(
         sqlite3* db, uint16_t liveType, uint16_t deduceType,
         const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
-        common::ErrorInfo* error, int64_t firstCarvedId = 0);
+        common::ErrorInfo* error, int64_t firstCarvedId = 0, const std::map<int64_t, int64_t>& lastIds = {});
 };
 
 }  // namespace wchat

@@ -1,5 +1,8 @@
 #include "wchat/NativeWchatChatToDbSeekEventHandler.h"
 
+#include <cstdint>
+
+#include "sqlite_recovery/SqliteBlockSeeker.h"
 #include "sqlite_recovery/WalFile.h"
 #include "wchat/RecoveryStore.h"
 #include "wchat/WchatTranslator.h"
@@ -36,6 +39,11 @@ int NativeWchatChatToDbSeekEventHandler::onRecord(std::shared_ptr<sqlite::Record
     std::shared_ptr<WchatChat> chat =
         WchatTranslator::translateRecordToWchatChat(*record, WchatTranslator::kCleanTexts);
     chat->setWalFrame(sqlite::WalFile::currentFrame());
+    // MesLocalID is the table's row id, kept in the cell before the record and not
+    // in it: an intact cell still tells it.
+    const int64_t rowId = sqlite::SqliteBlockSeeker::getCurrentCellRowId();
+    if (!chat->isSet(WchatChat::kMesLocalIdFlag) && rowId > 0 && rowId <= INT32_MAX)
+        chat->setMesLocalId(static_cast<int32_t>(rowId));
     batch.push_back(std::move(chat));
     return 1;
 }

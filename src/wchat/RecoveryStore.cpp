@@ -639,7 +639,9 @@ int64_t RecoveryStore::removeRepeatedWalChats(common::ErrorInfo* error) {
         "CREATE TEMP TABLE wcr_repeated_wal_chats AS SELECT C.rcChatId AS rcChatId FROM WC_Chat C WHERE "
         "C.walFrame > 0 AND EXISTS (SELECT 1 FROM WC_Chat D WHERE D.obtainWay = 2 AND D.rcChatId < C.rcChatId "
         "AND D.createTime IS C.createTime AND D.mesSvrId IS C.mesSvrId AND D.message IS C.message AND "
-        "D.type IS C.type AND D.des IS C.des AND D.mesLocalId IS C.mesLocalId);",
+        "D.type IS C.type AND D.des IS C.des AND "
+        // A copy whose cell prefix was overwritten has no MesLocalID: unknown, not another.
+        "(D.mesLocalId IS C.mesLocalId OR D.mesLocalId IS NULL OR C.mesLocalId IS NULL));",
         "DELETE FROM WC_Chatroom WHERE rcChatId IN (SELECT rcChatId FROM wcr_repeated_wal_chats);",
         "DELETE FROM WC_ChatFriend WHERE rcChatId IN (SELECT rcChatId FROM wcr_repeated_wal_chats);",
         "DELETE FROM WC_Chat WHERE rcChatId IN (SELECT rcChatId FROM wcr_repeated_wal_chats);",

@@ -414,7 +414,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
                               [this](uint32_t firstPage, const std::set<std::string>& senders, bool person) {
                                   return deducer->makeUpRunOwner(firstPage, senders, person);
                               },
-                              &runError, firstCarvedId);
+                              &runError, firstCarvedId, lastLiveIds());
         if (!runError.isSuccess() && logger) logger->log(runError);
     }
     store->finishTargetDb(error, [this](size_t done, size_t total) {
@@ -424,6 +424,24 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     const bool finished = error->isSuccess();
     endStage(Stage::FinishTargetDb, {});
     if (finished && !seekError.isSuccess()) *error = seekError;
+}
+
+std::map<int64_t, int64_t> WchatChatToDbSeeker::lastLiveIds() const {
+    // AUTOINCREMENT keeps the largest MesLocalID each table gave out in
+    // sqlite_sequence; without it (or the table) nothing is known.
+    std::map<int64_t, int64_t> lastIds;
+    sqldb::ResultSet rows;
+    ErrorInfo error;
+    sqldb::SqliteAssistant::query(sourceDb, 0, "SELECT name, seq FROM sqlite_sequence;", rows, &error);
+    if (!error.isSuccess()) return lastIds;
+    for (uint32_t row = 0; row < rows.getRowCount(); ++row) {
+        const std::shared_ptr<sqldb::ColValue> name = rows.getValue(row, 0u);
+        const std::shared_ptr<sqldb::ColValue> seq = rows.getValue(row, 1u);
+        if (!name->isText() || !seq->isInteger()) continue;
+        const auto owner = liveTableOwners.find(name->getTextValue());
+        if (owner != liveTableOwners.end()) lastIds[owner->second] = seq->getIntegerValue();
+    }
+    return lastIds;
 }
 
 int64_t WchatChatToDbSeeker::nextChatId() const {
@@ -891,6 +909,7 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, const
         if (!more) break;
         current = next.get();
     }
+    if (ownerId != 0) liveTableOwners[tableName] = ownerId;
     if (oneByOneSkipped > 0) {
         notePartial(tableName + ": " + std::to_string(oneByOneSkipped) + " live rows skipped (first: " +
                     oneByOneFailure + ")");

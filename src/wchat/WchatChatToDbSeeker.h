@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <atomic>
 #include <future>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -150,6 +151,8 @@ private:
     bool cancelled(common::ErrorInfo* error) const;
     // The id the next stored message gets; 0 when the store cannot tell.
     int64_t nextChatId() const;
+    // The largest MesLocalID each live table gave out, by its owner's rcFriendId.
+    std::map<int64_t, int64_t> lastLiveIds() const;
     uint64_t estimateRows(const std::string& tableName) const;
     // Damage met in the source: noted, and the run goes on without it.
     void notePartial(const std::string& reason);
@@ -178,6 +181,8 @@ private:
     ChatAttribution attribution;
     int64_t mergedCopies = 0;
     std::shared_ptr<WchatFriendDeducer> deducer;
+    // The owner (rcFriendId) of each live table copied, by table name.
+    std::map<std::string, int64_t> liveTableOwners;
 
     StageObserver* stageObserver = nullptr;
     const std::atomic<bool>* cancelFlag = nullptr;

@@ -311,3 +311,34 @@ TEST(SqliteFacility, ReadBigEndian) {
     EXPECT_EQ(0x01020304u, readBigEndian(bytes, 4));
     EXPECT_EQ(0x01020304050607FFull, readBigEndian(bytes, 8));
 }
+
+// A cell's prefix read backwards from its record header: the row id's varint,
+// then a payload length that must match exactly. Bytes before the prefix (the
+// previous cell's tail) do not matter; anything else gives 0, never a wrong id.
+TEST(SqliteFacility, CellRowIdBeforeReadsTheCellPrefixBackwards) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> prefix;  // the bytes right before the record header
+        uint64_t payload;
+        int64_t rowId;
+    };
+    const std::vector<Case> cases = {
+        {"one-byte varints", {0x1E, 0x05}, 30, 5},
+        {"two-byte varints at 128", {0x82, 0x2C, 0x81, 0x00}, 300, 128},
+        {"three-byte row id", {0x1E, 0x81, 0x9C, 0x20}, 30, 20000},
+        {"garbage with the high bit before the payload", {0xFF, 0xFF, 0x1E, 0x05}, 30, 5},
+        {"payload with a zero middle group", {0x81, 0x80, 0x05, 0x07}, 16389, 7},
+        {"payload of another length", {0x1E, 0x05}, 31, 0},
+        {"free block over the prefix", {0x00, 0x00, 0x01, 0x50}, 76, 0},
+        {"row id not in shortest form", {0x1E, 0x80, 0x05}, 30, 0},
+        {"row id zero", {0x1E, 0x00}, 30, 0},
+        {"row id at the page start", {0x05}, 30, 0},
+        {"nine-byte row id", {0x1E, 0x81, 0x81, 0x81, 0x81, 0x81, 0x81, 0x81, 0x81, 0x01}, 30, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> page = c.prefix;
+        page.push_back(0x03);  // the record header's length
+        EXPECT_EQ(c.rowId, cellRowIdBefore(page.data(), static_cast<uint32_t>(c.prefix.size()), c.payload));
+    }
+}

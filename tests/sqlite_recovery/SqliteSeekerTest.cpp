@@ -566,3 +566,95 @@ TEST(SqliteDatabaseSeeker, SlicedScanOfTheMappedFileEqualsThePlainScan) {
         }
     }
 }
+
+namespace {
+
+// Keeps, by the text of column `textColumn`, the row id each carved record reported.
+class RowIdHandler : public SeekEventHandler {
+public:
+    explicit RowIdHandler(uint32_t textColumn) : textColumn_(textColumn) {}
+    void onPageBegin(uint32_t) override {}
+    void onPageEnd(uint32_t) override {}
+    int onRecord(std::shared_ptr<Record>& record) override {
+        const auto text = record->getFieldValue(textColumn_);
+        if (text && text->isText()) rowIds.emplace_back(text->getTextValue(), SqliteBlockSeeker::getCurrentCellRowId());
+        return 1;
+    }
+    std::vector<std::pair<std::string, int64_t>> rowIds;
+
+private:
+    uint32_t textColumn_;
+};
+
+}  // namespace
+
+// A carved record tells its row id while its cell's prefix is intact: every live
+// cell and every cell of a dropped table's freed pages. A deleted cell whose
+// prefix a free block overwrote tells none, never a wrong one. The row id column
+// first (not in the record) and later (NULL in the record), with row ids and
+// payload lengths on both sides of the varint widths.
+TEST(SqliteBlockSeeker, CarvedCellsTellTheirRowIds) {
+    struct Case {
+        const char* create;
+        uint32_t textColumn;
+        const char* insert;  // with the row id and the text to fill in
+    };
+    const std::vector<Case> cases = {
+        {"CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b INTEGER)", 1, "INSERT INTO t VALUES (%ID%, '%TEXT%', 1)"},
+        {"CREATE TABLE t(v INTEGER, id INTEGER PRIMARY KEY, a TEXT, b INTEGER)", 2,
+         "INSERT INTO t VALUES (1, %ID%, '%TEXT%', 2)"},
+    };
+    const std::vector<int64_t> ids = {1, 5, 127, 128, 16383, 16384, 2097152, 300000000};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.create);
+        std::map<std::string, int64_t> truth;
+        std::string sql = std::string("PRAGMA secure_delete = OFF;") + c.create + ";";
+        for (const int64_t id : ids) {
+            for (const size_t length : {3u, 200u}) {
+                const std::string text = "row" + std::to_string(id) + std::string(length, 'x');
+                std::string insert = c.insert;
+                insert.replace(insert.find("%ID%"), 4, std::to_string(id * 2 + (length > 3 ? 1 : 0)));
+                insert.replace(insert.find("%TEXT%"), 6, text);
+                truth[text] = id * 2 + (length > 3 ? 1 : 0);
+                sql += insert + ";";
+            }
+        }
+        TempDir dir;
+        const std::string path = dir.file("db.sqlite");
+        enginetest::createSqliteDatabase(path, sql + "DELETE FROM t WHERE id % 4 = 0;");
+        const Table table = Table::parse(c.create);
+        const auto carveRowIds = [&](const std::string& file) {
+            Database database;
+            ErrorInfo error;
+            database.open(file, &error);
+            EXPECT_TRUE(error.isSuccess()) << error.getMessage();
+            RowIdHandler handler(c.textColumn);
+            SeekEventHandler* handlers[] = {&handler};
+            NonNullFilter filter;
+            SqliteDatabaseSeeker(&database, &table, &filter).seek(1, nullptr, handlers, &error);
+            EXPECT_TRUE(error.isSuccess()) << error.getMessage();
+            return handler.rowIds;
+        };
+
+        size_t liveWithId = 0;
+        for (const auto& [text, rowId] : carveRowIds(path)) {
+            const auto known = truth.find(text);
+            if (known == truth.end()) continue;
+            EXPECT_TRUE(rowId == 0 || rowId == known->second) << text.substr(0, 12) << " " << rowId;
+            if (rowId == known->second && known->second % 4 != 0) ++liveWithId;
+        }
+        EXPECT_EQ(size_t(std::count_if(truth.begin(), truth.end(), [](const auto& t) { return t.second % 4 != 0; })),
+                  liveWithId);
+
+        enginetest::createSqliteDatabase(path, "PRAGMA secure_delete = OFF; DROP TABLE t;");
+        std::set<int64_t> freedIds;
+        for (const auto& [text, rowId] : carveRowIds(path)) {
+            const auto known = truth.find(text);
+            if (known == truth.end()) continue;
+            EXPECT_TRUE(rowId == 0 || rowId == known->second) << text.substr(0, 12) << " " << rowId;
+            if (rowId == known->second) freedIds.insert(rowId);
+        }
+        for (const auto& [text, id] : truth)
+            if (id % 4 != 0) EXPECT_EQ(1u, freedIds.count(id)) << "row id " << id << " on a freed page";
+    }
+}

@@ -66,6 +66,39 @@ TEST(FreedTogetherTest, APageGoesWithItsNeighboursOnlyWhenBothNameOneConversatio
     for (const Case& c : cases) EXPECT_EQ(c.ties, FreedTogether::findTies(c.pages)) << c.what;
 }
 
+Page ids(Page p, int64_t first, int64_t last) {
+    p.firstLocalId = first;
+    p.lastLocalId = last;
+    return p;
+}
+
+TEST(FreedTogetherTest, APageWithOneNeighbourGoesWithItOnlyWhenTheirIdsFollowOn) {
+    struct Case {
+        const char* what;
+        std::vector<Page> pages;  // in freelist order
+        std::vector<std::pair<size_t, int64_t>> ties;
+    };
+    const Case cases[] = {
+        {"ids follow on from the neighbour before", {ids(page(7, 100, 200), 1, 10), ids(page(0, 200, 300), 11, 20)},
+         {{1, 7}}},
+        {"ids lead on to the neighbour after", {ids(page(0, 100, 200), 1, 10), ids(page(7, 200, 300), 11, 20)},
+         {{0, 7}}},
+        {"a page tied so vouches for the next",
+         {ids(page(7, 100, 200), 1, 10), ids(page(0, 210, 300), 11, 20), ids(page(0, 310, 400), 21, 30)},
+         {{1, 7}, {2, 7}}},
+        {"ids with a gap between", {ids(page(7, 100, 200), 1, 10), ids(page(0, 200, 300), 12, 20)}, {}},
+        {"ids follow on, times go back", {ids(page(7, 100, 200), 1, 10), ids(page(0, 150, 300), 11, 20)}, {}},
+        {"a message without its id", {ids(page(7, 100, 200), 1, 10), page(0, 200, 300)}, {}},
+        {"neighbours of two conversations both following on",
+         {ids(page(7, 100, 200), 1, 10), ids(page(0, 200, 300), 11, 20), ids(page(8, 300, 400), 21, 30)},
+         {}},
+        {"a person's page after a group's",
+         {group(ids(page(7, 100, 200), 1, 10)), person(ids(page(0, 200, 300), 11, 20))},
+         {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.ties, FreedTogether::findTies(c.pages)) << c.what;
+}
+
 class FreedTogetherStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {

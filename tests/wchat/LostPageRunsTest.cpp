@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,33 @@ TEST(LostPageRunsTest, ARunFitsASurvivingTableOnlyWhereItsIdsLeaveRoom) {
         EXPECT_EQ(c.fits, LostPageRuns::fitsGaps({p}, gaps)) << c.what;
     }
     EXPECT_FALSE(LostPageRuns::fitsGaps({page(1, 250, 300), page(2, 400, 450)}, gaps)) << "four in two pages";
+}
+
+TEST(LostPageRunsTest, AMessageThatKnowsItsIdFitsOnlyTheGapAroundIt) {
+    // Live messages 1 (t 100), 2 (t 200), 5 (t 500), 6 (t 600); the table gave out
+    // ids up to 8, so two more fit after 600, with ids 7 and 8.
+    const LostPageRuns::Gaps gaps = {{200, 500, 2, 2, 5}, {600, INT64_MAX, 2, 6, 9}};
+    struct Case {
+        const char* what;
+        std::vector<int64_t> times;
+        std::vector<int64_t> ids;  // 0: not known
+        bool fits;
+    };
+    const Case cases[] = {
+        {"in the gap around its id", {250}, {3}, true},
+        {"its time outside the gap around its id", {550}, {3}, false},
+        {"a live message's id", {550}, {5}, false},
+        {"after the last live message, within the ids given out", {700, 800}, {7, 8}, true},
+        {"an id the table never gave out", {700}, {9}, false},
+        {"with others that leave no room", {250, 300, 400}, {3, 0, 0}, false},
+        {"with one other that has room", {250, 300}, {3, 0}, true},
+    };
+    for (const Case& c : cases) {
+        Page p;
+        p.times = c.times;
+        p.localIds = c.ids;
+        EXPECT_EQ(c.fits, LostPageRuns::fitsGaps({p}, gaps)) << c.what;
+    }
 }
 
 }  // namespace

@@ -222,6 +222,7 @@ struct CarvingFigures {
     size_t droppedNamed = 0, droppedNamedFound = 0;  // owner's user name known anywhere
     size_t missed = 0, missedOverwritten = 0;
     size_t storedTwice = 0, falsePositives = 0, carvedRows = 0;
+    size_t withLocalId = 0, wrongLocalId = 0;  // of the recovered: MesLocalID read from the cell
     size_t namelessMadeUp = 0, lostPages = 0;
     size_t unknownOwnerTables = 0;  // dropped or surviving, owner's user name known nowhere
     size_t lostGroups = 0;          // runs of lost pages (a page alone is a run)
@@ -286,6 +287,10 @@ CarvingFigures computeFigures(const Recovery& rc) {
         f.recoveredKeys.push_back(m["table"].str() + " " + std::to_string(m["mesLocalId"].integer()));
         if (hits.size() > 1) ++f.storedTwice;
         if (hits[0]->message == text) ++f.exactText;
+        if (hits[0]->mesLocalId != 0) {
+            ++f.withLocalId;
+            if (hits[0]->mesLocalId != m["mesLocalId"].integer()) ++f.wrongLocalId;
+        }
 
         const JsonValue& conversation = *rc.conversations.at(m["table"].str());
         const std::string owner = conversation["usrName"].str();
@@ -370,7 +375,8 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
     const CarvingFigures f = computeFigures(*r);
     std::cout << "[figures] deleted " << f.deleted << " (likely overwritten " << f.overwritten
               << "), recovered " << f.recovered << " (text byte-identical " << f.exactText
-              << "), stored twice " << f.storedTwice
+              << "), stored twice " << f.storedTwice << "; with their MesLocalID " << f.withLocalId
+              << " (another one " << f.wrongLocalId << ")"
               << "\n[figures] conversations of the recovered: right " << f.right << ", wrong " << f.wrong
               << ", none " << f.lost
               << "\n[figures] surviving conversations: recovered " << f.survivingRecovered
@@ -401,6 +407,9 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
     EXPECT_GE(f.recovered * 10, intact * 8);
     EXPECT_EQ(0u, f.storedTwice);
     EXPECT_EQ(f.recovered, f.exactText);
+    // A carved message has its MesLocalID where its cell still says it, and only then.
+    EXPECT_GT(f.withLocalId, 0u);
+    EXPECT_EQ(0u, f.wrongLocalId);
     // At most 0.2% under a wrong conversation; of those tied to one, at least 95%
     // under the true one. The rest lie on freed pages of a dropped table that no
     // surviving structure, schema entry or sender names: those stay without one.

@@ -48,6 +48,7 @@ struct StoredChat {
     int64_t createTime = 0;
     std::string message;
     int64_t pageNumber = 0;
+    int64_t mesLocalId = 0;  // 0 when NULL
 };
 
 struct StoredLink {
@@ -80,8 +81,8 @@ struct StoreSnapshot {
 
     void load(sqlite3* db) {
         auto rs = selectRows(db,
-                         "SELECT rcChatId, obtainWay, mesSvrId, createTime, message, pageNumber "
-                         "FROM WC_Chat");
+                         "SELECT rcChatId, obtainWay, mesSvrId, createTime, message, pageNumber, "
+                         "ifnull(mesLocalId, 0) FROM WC_Chat");
         for (uint32_t r = 0; r < rs.getRowCount(); ++r) {
             StoredChat c;
             c.rcChatId = rs.getValue(r, 0u)->getIntegerValue();
@@ -91,6 +92,7 @@ struct StoreSnapshot {
             if (!rs.getValue(r, 3u)->isNull()) c.createTime = rs.getValue(r, 3u)->getIntegerValue();
             if (rs.getValue(r, 4u)->isText()) c.message = rs.getValue(r, 4u)->getTextValue();
             if (!rs.getValue(r, 5u)->isNull()) c.pageNumber = rs.getValue(r, 5u)->getIntegerValue();
+            c.mesLocalId = rs.getValue(r, 6u)->getIntegerValue();
             chats[c.rcChatId] = c;
         }
         rs = selectRows(db,
