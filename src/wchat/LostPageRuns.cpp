@@ -99,10 +99,11 @@ std::vector<std::vector<LostPageRuns::Page>> LostPageRuns::findRuns(std::vector<
 
 namespace {
 
-// The gaps of every surviving conversation table, from its live messages.
-std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, const std::map<int64_t, int64_t>& lastIds,
-                                         common::ErrorInfo* error) {
-    std::vector<LostPageRuns::Gaps> tables;
+// The gaps of every surviving conversation table, from its live messages, by owner.
+std::vector<std::pair<int64_t, LostPageRuns::Gaps>> readGaps(sqlite3* db, uint16_t liveType,
+                                                             const std::map<int64_t, int64_t>& lastIds,
+                                                             common::ErrorInfo* error) {
+    std::vector<std::pair<int64_t, LostPageRuns::Gaps>> tables;
     const std::string sql =
         "SELECT R.rcFriendId, C.mesLocalId, C.createTime FROM WC_Chat C JOIN WC_Chatroom R ON R.rcChatId = "
         "C.rcChatId WHERE C.obtainWay = 1 AND R.deduceType = " +
@@ -118,9 +119,10 @@ std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, const s
         if (tables.empty()) return;
         const auto last = lastIds.find(owner);
         if (last != lastIds.end() && last->second >= lastId) {
-            if (last->second > lastId) tables.back().push_back({lastTime, INT64_MAX, last->second - lastId, lastId, last->second + 1});
+            if (last->second > lastId)
+                tables.back().second.push_back({lastTime, INT64_MAX, last->second - lastId, lastId, last->second + 1});
         } else {
-            tables.back().push_back({lastTime, INT64_MAX, -1, lastId, INT64_MAX});
+            tables.back().second.push_back({lastTime, INT64_MAX, -1, lastId, INT64_MAX});
         }
     };
     while ((rc = sqlite3_step(live.get())) == SQLITE_ROW) {
@@ -129,10 +131,10 @@ std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, const s
         if (tables.empty() || sqlite3_column_int64(live.get(), 0) != owner) {
             close();
             owner = sqlite3_column_int64(live.get(), 0);
-            tables.emplace_back();
-            if (id > 1) tables.back().push_back({INT64_MIN, time, id - 1, 0, id});
+            tables.emplace_back(owner, LostPageRuns::Gaps());
+            if (id > 1) tables.back().second.push_back({INT64_MIN, time, id - 1, 0, id});
         } else if (id > lastId + 1) {
-            tables.back().push_back({lastTime, time, id - lastId - 1, lastId, id});
+            tables.back().second.push_back({lastTime, time, id - lastId - 1, lastId, id});
         }
         lastId = id;
         lastTime = time;
@@ -144,10 +146,36 @@ std::vector<LostPageRuns::Gaps> readGaps(sqlite3* db, uint16_t liveType, const s
 
 }  // namespace
 
+int64_t LostPageRuns::onlyTableFitting(const Page& page, const std::vector<std::pair<int64_t, Gaps>>& tables,
+                                       const Surviving& surviving) {
+    // The page must show its kind, and every message where it stood.
+    if (page.tagged == page.untaggedIncoming || page.times.empty()) return 0;
+    if (page.localIds.size() != page.times.size() ||
+        std::any_of(page.localIds.begin(), page.localIds.end(), [](int64_t id) { return id <= 0; }))
+        return 0;
+    const auto nameOf = [&](int64_t owner) {
+        const auto found = surviving.names.find(owner);
+        return found == surviving.names.end() ? std::string() : found->second;
+    };
+    int64_t only = 0;
+    for (const auto& [owner, gaps] : tables) {
+        // A table of the other kind is no candidate; one of unknown kind is.
+        const std::string name = nameOf(owner);
+        if (!name.empty() && (name.find("@chatroom") != std::string::npos) != page.tagged) continue;
+        if (!fitsGaps({page}, gaps)) continue;
+        if (only != 0) return 0;
+        only = owner;
+    }
+    if (only == 0) return 0;
+    const std::string name = nameOf(only);
+    if (name.empty()) return 0;
+    if (page.tagged && !(surviving.listsMembers && surviving.listsMembers(name, page.senders))) return 0;
+    return only;
+}
+
 int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceType,
                               const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
-                              common::ErrorInfo* error, int64_t firstCarvedId,
-                              const std::map<int64_t, int64_t>& lastIds) {
+                              common::ErrorInfo* error, int64_t firstCarvedId, const Surviving& surviving) {
     error->clear();
     std::map<uint32_t, Page> pages;
     {
@@ -195,15 +223,38 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
             return 0;
         }
     }
+    // The gaps read every live message: only worth it when a page may be tied by them.
+    std::vector<std::pair<int64_t, Gaps>> tables;
+    bool gapsRead = false;
+    const auto readGapsOnce = [&] {
+        if (!gapsRead) tables = readGaps(db, liveType, surviving.lastIds, error);
+        gapsRead = true;
+        return error->isSuccess();
+    };
+    // Pages that only one surviving table could have held go to it, before the runs.
+    std::vector<std::pair<int64_t, std::vector<int64_t>>> fitted;  // owner, messages
+    if (surviving.fitType != 0 && std::any_of(pages.begin(), pages.end(), [](const auto& entry) {
+            const Page& page = entry.second;
+            return page.tagged != page.untaggedIncoming &&
+                   std::none_of(page.localIds.begin(), page.localIds.end(), [](int64_t id) { return id <= 0; });
+        })) {
+        if (!readGapsOnce()) return 0;
+        for (auto at = pages.begin(); at != pages.end();) {
+            const int64_t owner = onlyTableFitting(at->second, tables, surviving);
+            if (owner == 0) {
+                ++at;
+                continue;
+            }
+            fitted.emplace_back(owner, std::move(at->second.rcChatIds));
+            at = pages.erase(at);
+        }
+    }
     std::vector<Page> list;
     list.reserve(pages.size());
     for (auto& entry : pages) list.push_back(std::move(entry.second));
     const std::vector<std::vector<Page>> runs = findRuns(std::move(list));
-    // The gaps read every live message: only worth it when a run may get an owner.
-    std::vector<Gaps> surviving;
     if (std::any_of(runs.begin(), runs.end(), [](const std::vector<Page>& run) { return run.size() >= 2; })) {
-        surviving = readGaps(db, liveType, lastIds, error);
-        if (!error->isSuccess()) return 0;
+        if (!readGapsOnce()) return 0;
     }
 
     // Owners first: making one up writes to the store in a transaction of its own.
@@ -212,7 +263,7 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
     for (const std::vector<Page>& run : runs) {
         if (run.size() < 2) continue;
         bool couldSurvive = false;
-        for (const Gaps& gaps : surviving) couldSurvive = couldSurvive || fitsGaps(run, gaps);
+        for (const auto& table : tables) couldSurvive = couldSurvive || fitsGaps(run, table.second);
         std::set<std::string> senders;
         bool person = false;
         for (const Page& page : run) {
@@ -226,10 +277,12 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
             untied.push_back(&run);
         }
     }
+    if (owned.empty() && untied.empty() && fitted.empty()) return 0;
     RoomTieWriter writer(db, deduceType, error, WCR_UNIT, "LostPageRuns");
+    RoomTieWriter fitWriter(db, surviving.fitType, error, WCR_UNIT, "LostPageRuns");
     StoreStatement group(db, "INSERT OR REPLACE INTO WC_LostPageRun (pageNumber, runPage) VALUES (?, ?);", error,
                          WCR_UNIT, "LostPageRuns");
-    if (!writer || !group) return 0;
+    if (!writer || !fitWriter || !group) return 0;
     bool ok = true;
     sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
     for (const std::vector<Page>* run : untied) {
@@ -245,6 +298,12 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
             }
         }
     }
+    for (const auto& [owner, rcChatIds] : fitted) {
+        for (const int64_t rcChatId : rcChatIds) {
+            if (!ok) break;
+            ok = fitWriter.tie(owner, rcChatId);
+        }
+    }
     for (const auto& [owner, run] : owned) {
         for (const Page& page : *run) {
             for (const int64_t rcChatId : page.rcChatIds) {
@@ -255,6 +314,13 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
     }
     if (!endStoreTransaction(db, ok, error, WCR_UNIT, "LostPageRuns")) return 0;
     return static_cast<int64_t>(owned.size());
+}
+
+int64_t LostPageRuns::tieRuns(
+    sqlite3* db, uint16_t liveType, uint16_t deduceType,
+    const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
+    common::ErrorInfo* error, int64_t firstCarvedId) {
+    return tieRuns(db, liveType, deduceType, makeUpOwner, error, firstCarvedId, Surviving());
 }
 
 }  // namespace wchat

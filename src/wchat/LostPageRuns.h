@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sqlite3.h>
@@ -69,13 +70,37 @@ public:
     // tie is worse than none. The pages of the runs left untied are listed in
     // WC_LostPageRun, so they show as one unknown conversation per run. Returns
     // the number of runs tied. firstCarvedId: as for the duplicate merge.
-    // lastIds: the largest MesLocalID each surviving table gave out (its
-    // sqlite_sequence entry), by the rcFriendId of its owner; a table missing
-    // there may have given out any number after its last live message.
+    // What is known of the surviving tables beyond their live messages.
+    struct Surviving {
+        // The largest MesLocalID each table gave out (its sqlite_sequence entry), by
+        // the rcFriendId of its owner; a table missing here may have given out any
+        // number after its last live message.
+        std::map<int64_t, int64_t> lastIds;
+        // The owner's user name, by rcFriendId, where known.
+        std::map<int64_t, std::string> names;
+        // Whether the chat room lists every one of the senders as a member.
+        std::function<bool(const std::string&, const std::set<std::string>&)> listsMembers;
+        // Before the runs: a page whose messages all tell their MesLocalID, that
+        // shows its kind (an incoming message), and that fits the gaps of one
+        // surviving table of that kind only (a group's: listing its senders) is
+        // tied to that table with this deduce type; 0: no page is tied so.
+        uint16_t fitType = 0;
+    };
+
+    // Which surviving table (owner's rcFriendId) alone could have held the page's
+    // messages, as described for Surviving::fitType; 0 none or several.
+    static int64_t onlyTableFitting(const Page& page, const std::vector<std::pair<int64_t, Gaps>>& tables,
+                                    const Surviving& surviving);
+
     static int64_t tieRuns(
         sqlite3* db, uint16_t liveType, uint16_t deduceType,
         const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
-        common::ErrorInfo* error, int64_t firstCarvedId = 0, const std::map<int64_t, int64_t>& lastIds = {});
+        common::ErrorInfo* error, int64_t firstCarvedId, const Surviving& surviving);
+    // The same knowing nothing of the surviving tables beyond their live messages.
+    static int64_t tieRuns(
+        sqlite3* db, uint16_t liveType, uint16_t deduceType,
+        const std::function<int64_t(uint32_t, const std::set<std::string>&, bool)>& makeUpOwner,
+        common::ErrorInfo* error, int64_t firstCarvedId = 0);
 };
 
 }  // namespace wchat

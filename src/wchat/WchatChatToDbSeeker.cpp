@@ -414,7 +414,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
                               [this](uint32_t firstPage, const std::set<std::string>& senders, bool person) {
                                   return deducer->makeUpRunOwner(firstPage, senders, person);
                               },
-                              &runError, firstCarvedId, lastLiveIds());
+                              &runError, firstCarvedId, survivingTables());
         if (!runError.isSuccess() && logger) logger->log(runError);
     }
     store->finishTargetDb(error, [this](size_t done, size_t total) {
@@ -424,6 +424,22 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     const bool finished = error->isSuccess();
     endStage(Stage::FinishTargetDb, {});
     if (finished && !seekError.isSuccess()) *error = seekError;
+}
+
+LostPageRuns::Surviving WchatChatToDbSeeker::survivingTables() const {
+    LostPageRuns::Surviving surviving;
+    surviving.lastIds = lastLiveIds();
+    for (const auto& [tableName, owner] : liveTableOwners) {
+        const std::string name = tableName.size() > kChatPrefixLength
+                                     ? attribution.findNameByHash(tableName.substr(kChatPrefixLength))
+                                     : std::string();
+        if (!name.empty()) surviving.names[owner] = name;
+    }
+    surviving.listsMembers = [this](const std::string& room, const std::set<std::string>& senders) {
+        return tracer.findGroupsOfAllMembers(senders).count(room) != 0;
+    };
+    surviving.fitType = WchatFriendDeducer::kRoomFitsOneSurvivingTable;
+    return surviving;
 }
 
 std::map<int64_t, int64_t> WchatChatToDbSeeker::lastLiveIds() const {

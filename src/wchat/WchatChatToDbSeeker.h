@@ -18,6 +18,7 @@
 #include "sqlite_recovery/TableBtree.h"
 #include "wchat/CarvedChatScreen.h"
 #include "wchat/ChatAttribution.h"
+#include "wchat/LostPageRuns.h"
 #include "sqlite_recovery/WalFile.h"
 #include "wchat/PipelineStage.h"
 #include "wchat/RecoveryStore.h"
@@ -153,6 +154,8 @@ private:
     int64_t nextChatId() const;
     // The largest MesLocalID each live table gave out, by its owner's rcFriendId.
     std::map<int64_t, int64_t> lastLiveIds() const;
+    // What the runs of lost pages need to know of the live tables.
+    LostPageRuns::Surviving survivingTables() const;
     uint64_t estimateRows(const std::string& tableName) const;
     // Damage met in the source: noted, and the run goes on without it.
     void notePartial(const std::string& reason);

@@ -41,6 +41,10 @@ public:
     // messages are tied to one conversation in the freelist's order, its messages
     // continuing theirs (FreedTogether).
     static constexpr uint16_t kRoomFreedWithKnownPages = 9;
+    // A freed page whose messages all tell their MesLocalID and fit between the live
+    // messages of one surviving conversation only, of the page's kind (a group
+    // listing its senders) (LostPageRuns).
+    static constexpr uint16_t kRoomFitsOneSurvivingTable = 10;
     // Deduce types of WC_ChatFriend.
     static constexpr uint16_t kFriendByTaggedUserName = 11;
     static constexpr uint16_t kFriendByFromUserName = 12;

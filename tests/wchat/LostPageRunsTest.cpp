@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,60 @@ TEST(LostPageRunsTest, AMessageThatKnowsItsIdFitsOnlyTheGapAroundIt) {
         p.localIds = c.ids;
         EXPECT_EQ(c.fits, LostPageRuns::fitsGaps({p}, gaps)) << c.what;
     }
+}
+
+TEST(LostPageRunsTest, APageGoesToTheOneSurvivingTableOfItsKindThatCouldHaveHeldIt) {
+    // alice's table and the group's have room for deleted messages 3 and 4
+    // between t 200 and t 500, alice's also for 7 and 8 after t 600; bob's only
+    // for 11 to 15.
+    using Gap = LostPageRuns::Gap;
+    const LostPageRuns::Gaps room = {Gap{200, 500, 2, 2, 5}};
+    const std::vector<std::pair<int64_t, LostPageRuns::Gaps>> tables = {
+        {1, {Gap{200, 500, 2, 2, 5}, Gap{600, INT64_MAX, 2, 6, 9}}},  // alice
+        {2, {Gap{100, 150, 5, 10, 16}}},                                // bob: other ids
+        {3, room},                                                      // the group
+    };
+    LostPageRuns::Surviving surviving;
+    surviving.names = {{1, "alice"}, {2, "bob"}, {3, "1234@chatroom"}};
+    surviving.listsMembers = [](const std::string& room, const std::set<std::string>& senders) {
+        return room == "1234@chatroom" && senders == std::set<std::string>{"carol"};
+    };
+    const auto make = [](std::vector<int64_t> ids, std::vector<int64_t> times, bool tagged, bool untagged,
+                         std::set<std::string> senders = {}) {
+        Page p;
+        p.localIds = std::move(ids);
+        p.times = std::move(times);
+        p.tagged = tagged;
+        p.untaggedIncoming = untagged;
+        p.senders = std::move(senders);
+        return p;
+    };
+    struct Case {
+        const char* what;
+        Page page;
+        int64_t owner;
+    };
+    const Case cases[] = {
+        {"a person's page fitting alice alone", make({7, 8}, {700, 800}, false, true), 1},
+        {"a person's page whose ids only alice's table left free (bob's gap is elsewhere)",
+         make({3}, {300}, false, true), 1},
+        {"a group's page whose sender the group lists", make({3, 4}, {300, 400}, true, false, {"carol"}), 3},
+        {"a group's page with a sender the group does not list", make({3}, {300}, true, false, {"dave"}), 0},
+        {"a page that shows no kind (outgoing messages only)", make({3}, {300}, false, false), 0},
+        {"a page of both kinds", make({3}, {300}, true, true, {"carol"}), 0},
+        {"a message without its id", make({3, 0}, {300, 400}, false, true), 0},
+        {"ids no table left room for", make({20}, {300}, false, true), 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.owner, LostPageRuns::onlyTableFitting(c.page, tables, surviving)) << c.what;
+
+    // Two people's tables that could both have held it: neither gets it; nor does
+    // a table whose owner's name is unknown.
+    auto twice = tables;
+    twice.push_back({4, {Gap{250, 350, 1, 2, 4}}});
+    EXPECT_EQ(0, LostPageRuns::onlyTableFitting(make({3}, {300}, false, true), twice, surviving)) << "two fit";
+    LostPageRuns::Surviving nameless = surviving;
+    nameless.names.erase(1);
+    EXPECT_EQ(0, LostPageRuns::onlyTableFitting(make({7}, {700}, false, true), tables, nameless)) << "no name";
 }
 
 }  // namespace

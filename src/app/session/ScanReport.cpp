@@ -42,6 +42,7 @@ QString tieName(int deduceType) {
         case 7: return QStringLiteral("table of a user name proved by its hash");
         case 8: return QStringLiteral("run of freed pages of one table");
         case 9: return QStringLiteral("freed with pages of a known conversation");
+        case 10: return QStringLiteral("fits the gaps of one surviving conversation only");
         default: return QStringLiteral("deduce type ") + QString::number(deduceType);
     }
 }
