@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace talwen {
 namespace sqlite {
@@ -21,6 +22,16 @@ struct CarveOptions {
     // candidate makes the scan jump past its header, over any real record it
     // overlaps.
     bool resolveOverlaps = false;
+    // Serial types a column may have beyond what its type admits, for a caller
+    // whose filter refuses every record with another one in that column: the
+    // inspector then refuses those candidates before decoding their values, with
+    // the same records handed out. NULL (serial type 0) only when within.
+    struct SerialTypeBound {
+        uint32_t fieldIndex = 0;
+        int64_t min = 0;
+        int64_t max = 0;
+    };
+    std::vector<SerialTypeBound> serialTypeBounds;
 
     // Everything a forensic carve wants, for a database of the given encoding.
     static CarveOptions forensic(int32_t textEncoding = 1) {

@@ -100,6 +100,14 @@ std::shared_ptr<RecordInspector> RecordInspector::create(const Table* table, uin
             info.flags |= FieldTypeInfo::kMinSet | FieldTypeInfo::kMaxSet;
             rowIdBounded = true;
         }
+        for (const CarveOptions::SerialTypeBound& bound : options.serialTypeBounds) {
+            if (bound.fieldIndex != static_cast<uint32_t>(field.getFieldIndex())) continue;
+            // Within the bounds already set, if any.
+            info.min = (info.flags & FieldTypeInfo::kMinSet) != 0 ? std::max(info.min, bound.min) : bound.min;
+            info.max = (info.flags & FieldTypeInfo::kMaxSet) != 0 ? std::min(info.max, bound.max) : bound.max;
+            info.flags |= FieldTypeInfo::kMinSet | FieldTypeInfo::kMaxSet;
+            if (info.min > 0 || info.max < 0) info.flags &= ~FieldTypeInfo::kNullable;
+        }
         inspector->addFieldTypeInfo(info);
     }
     return inspector;

@@ -134,7 +134,8 @@ std::string lost(const std::string& what, const ErrorInfo& error) {
 template <class Handler, class MakeHandler>
 uint32_t carve(sqlite::Database* database, const sqlite::WalFile* wal, const sqlite::Table& table,
                sqlite::RecordFilter* filter, uint32_t threadCount, sqlite::SeekProgressIndicator* progress,
-               std::vector<std::unique_ptr<Handler>>& handlers, MakeHandler makeHandler, ErrorInfo* error) {
+               std::vector<std::unique_ptr<Handler>>& handlers, MakeHandler makeHandler, ErrorInfo* error,
+               const sqlite::CarveOptions& options = sqlite::CarveOptions()) {
     const uint32_t threads = std::max<uint32_t>(threadCount, 1);
     handlers.clear();
     std::vector<sqlite::SeekEventHandler*> pointers;
@@ -144,10 +145,11 @@ uint32_t carve(sqlite::Database* database, const sqlite::WalFile* wal, const sql
         pointers.push_back(handlers.back().get());
     }
     sqlite::SqliteDatabaseSeeker seeker(database, &table, filter);
+    seeker.setOptions(options);
     uint32_t found = seeker.seek(threads, progress, pointers.data(), error);
     if (error->isSuccess() && wal != nullptr && wal->getPageSize() == database->getPageSize()) {
         const sqlite::SqliteBlockSeeker blockSeeker(&table, database->getPageSize(), database->getUsableSize(),
-                                                    filter);
+                                                    filter, options);
         found += wal->seek(blockSeeker, progress, pointers[0]);
     }
     return found;
@@ -670,7 +672,8 @@ std::vector<std::shared_ptr<sqlite::TableBtree>> WchatChatToDbSeeker::seekWchatT
     NativeWchatChatTableRecordFilter filter;
     std::vector<std::unique_ptr<NativeWchatChatTableSeekEventHandler>> handlers;
     carve(&database, wal.get(), *table, &filter, threadCount, chatTableSeekProgress, handlers,
-          [] { return std::make_unique<NativeWchatChatTableSeekEventHandler>(); }, error);
+          [] { return std::make_unique<NativeWchatChatTableSeekEventHandler>(); }, error,
+          NativeWchatChatTableRecordFilter::carveOptions());
     return gather(handlers,
                   [](const NativeWchatChatTableSeekEventHandler& handler) -> const auto& {
                       return handler.getTableBtrees();

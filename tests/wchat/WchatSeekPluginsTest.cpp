@@ -96,20 +96,23 @@ TEST(RecordFilterTest, ConversationTableEntries) {
     NativeWchatChatTableRecordFilter filter;
     const std::string hash(32, 'f');
     struct Case {
+        std::string type;
         std::string name;
         Kind rootKind;
         int64_t root;
         bool accepted;
     } cases[] = {
-        {"Chat_" + hash, Kind::Int, 2, true},   {"Chat_" + hash, Kind::Int, 1, false},
-        {"Chat_" + hash, Kind::Int, 0, false},  {"Chat_" + hash, Kind::Int, -5, false},
-        {"chat_" + hash, Kind::Int, 2, false},  {"Chat_" + hash.substr(1), Kind::Int, 2, false},
-        {"Chat_" + hash + "f", Kind::Int, 2, false}, {"Chat_" + hash, Kind::Null, 0, false},
+        {"table", "Chat_" + hash, Kind::Int, 2, true},   {"table", "Chat_" + hash, Kind::Int, 1, false},
+        {"table", "Chat_" + hash, Kind::Int, 0, false},  {"table", "Chat_" + hash, Kind::Int, -5, false},
+        {"table", "chat_" + hash, Kind::Int, 2, false},  {"table", "Chat_" + hash.substr(1), Kind::Int, 2, false},
+        {"table", "Chat_" + hash + "f", Kind::Int, 2, false}, {"table", "Chat_" + hash, Kind::Null, 0, false},
+        // An index of the table names it too, with the index's root page.
+        {"index", "Chat_" + hash, Kind::Int, 2, false},
     };
     for (const Case& c : cases) {
-        auto record = recordWith(1, {{"tbl_name", Kind::Text}, {"rootpage", c.rootKind}}, {c.name},
-                                 {0, c.root});
-        EXPECT_EQ(c.accepted, filter.accept(record)) << c.name << " " << c.root;
+        auto record = recordWith(1, {{"type", Kind::Text}, {"tbl_name", Kind::Text}, {"rootpage", c.rootKind}},
+                                 {c.type, c.name}, {0, 0, c.root});
+        EXPECT_EQ(c.accepted, filter.accept(record)) << c.type << " " << c.name << " " << c.root;
     }
 }
 
