@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "sqlite_recovery/CarveOptions.h"
 #include "sqlite_recovery/Record.h"
+#include "sqlite_recovery/Table.h"
 #include "sqlite_recovery/RecordFilter.h"
 
 namespace talwen {
@@ -15,6 +17,9 @@ class NativeWchatFriendRecordFilter : public sqlite::RecordFilter {
 public:
     NativeWchatFriendRecordFilter() = default;
     bool accept(std::shared_ptr<sqlite::Record>& record) override;
+    // The serial types this filter refuses in the table's "UsrName" column, for the
+    // inspector to refuse first; none when the table has no such column.
+    static sqlite::CarveOptions carveOptions(const sqlite::Table& table);
 };
 
 }  // namespace wchat

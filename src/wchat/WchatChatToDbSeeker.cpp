@@ -654,7 +654,8 @@ std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::seekWchatFriends(
     NativeWchatFriendRecordFilter filter;
     std::vector<std::unique_ptr<NativeWchatFriendSeekEventHandler>> handlers;
     carve(&database, wal.get(), *table, &filter, threadCount, friendSeekProgress, handlers,
-          [] { return std::make_unique<NativeWchatFriendSeekEventHandler>(); }, error);
+          [] { return std::make_unique<NativeWchatFriendSeekEventHandler>(); }, error,
+          NativeWchatFriendRecordFilter::carveOptions(*table));
     return gather(handlers, [](const NativeWchatFriendSeekEventHandler& handler) -> const auto& {
         return handler.getWchatFriends();
     });

@@ -4,12 +4,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "sqlite_recovery/FieldValue.h"
 #include "common/Logger.h"
 #include "sqlite_recovery/Record.h"
+#include "sqlite_recovery/Table.h"
 #include "wchat/NativeWchatChatRecordFilter.h"
 #include "wchat/NativeWchatChatTableRecordFilter.h"
 #include "wchat/NativeWchatChatTableSeekEventHandler.h"
@@ -18,6 +20,9 @@
 #include "wchat/NativeWchatFriendSeekEventHandler.h"
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
+#include "sqlite_recovery/Database.h"
+#include "sqlite_recovery/SqliteDatabaseSeeker.h"
+#include "PipelineTestSupport.h"
 #include "wchat/RecoveryStore.h"
 
 using talwen::common::ErrorInfo;
@@ -219,3 +224,65 @@ TEST_F(ChatToDbHandlerTest, FailuresGoToTheLimitedLoggersAndTheSeekGoesOn) {
 }
 
 }  // namespace
+
+// The serial types the filters refuse, told to the inspector, change nothing the
+// carving finds: contacts and conversation tables, live and deleted, of a
+// generated messenger file, with and without them.
+TEST(RecordFilterTest, TellingTheInspectorWhatTheFiltersRefuseFindsTheSame) {
+    wcrtest::TempDir dir("bounds");
+    ASSERT_TRUE(wcrtest::generateMessengerDb(dir.path(), "small", 3, 1024));
+    talwen::sqlite::Database database;
+    ErrorInfo error;
+    database.open(dir.file("MM.sqlite"), &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    const auto carve = [&](const talwen::sqlite::Table& table, talwen::sqlite::RecordFilter* filter,
+                           talwen::sqlite::SeekEventHandler* handler, const talwen::sqlite::CarveOptions& options) {
+        talwen::sqlite::SqliteDatabaseSeeker seeker(&database, &table, filter);
+        seeker.setOptions(options);
+        talwen::sqlite::SeekEventHandler* handlers[] = {handler};
+        seeker.seek(1, nullptr, handlers, &error);
+        EXPECT_TRUE(error.isSuccess()) << error.getMessage();
+    };
+
+    // The contact table as the file defines it.
+    sqlite3* source = SqliteAssistant::openDatabaseReadOnly(dir.file("MM.sqlite"), &error);
+    ASSERT_NE(nullptr, source) << error.getMessage();
+    const std::vector<std::string> definition = SqliteAssistant::queryTextValuesFromSingleField(
+        source, 1, "SELECT sql FROM sqlite_master WHERE type = 'table' AND tbl_name = 'Friend';", &error);
+    SqliteAssistant::closeDatabase(source);
+    ASSERT_EQ(1u, definition.size());
+    // As the pipeline reads it: the messenger stores ShortPY as a blob though it declares it TEXT.
+    std::string ddl = definition.front();
+    const size_t shortPy = ddl.find(", ShortPY TEXT ,");
+    if (shortPy != std::string::npos) ddl.replace(shortPy, 16, ", ShortPY BLOB ,");
+    const auto friendTable = talwen::sqlite::Table::parse(ddl);
+    NativeWchatFriendRecordFilter friendFilter;
+    NativeWchatFriendSeekEventHandler plainFriends;
+    NativeWchatFriendSeekEventHandler boundFriends;
+    carve(friendTable, &friendFilter, &plainFriends, talwen::sqlite::CarveOptions());
+    carve(friendTable, &friendFilter, &boundFriends, NativeWchatFriendRecordFilter::carveOptions(friendTable));
+    ASSERT_FALSE(NativeWchatFriendRecordFilter::carveOptions(friendTable).serialTypeBounds.empty());
+    const auto names = [](const NativeWchatFriendSeekEventHandler& handler) {
+        std::vector<std::pair<int32_t, std::string>> found;
+        for (const auto& f : handler.getWchatFriends()) found.emplace_back(f->getPageNumber(), f->getUsrName());
+        return found;
+    };
+    EXPECT_GT(names(plainFriends).size(), 20u);
+    EXPECT_EQ(names(plainFriends), names(boundFriends));
+
+    const auto master = talwen::sqlite::Table::parse(
+        "CREATE TABLE sqlite_master(type text not null, name text not null primary key, tbl_name text, "
+        "rootpage integer not null, sql text);");
+    NativeWchatChatTableRecordFilter tableFilter;
+    NativeWchatChatTableSeekEventHandler plainTables;
+    NativeWchatChatTableSeekEventHandler boundTables;
+    carve(master, &tableFilter, &plainTables, talwen::sqlite::CarveOptions());
+    carve(master, &tableFilter, &boundTables, NativeWchatChatTableRecordFilter::carveOptions());
+    const auto tables = [](const NativeWchatChatTableSeekEventHandler& handler) {
+        std::vector<std::pair<std::string, uint32_t>> found;
+        for (const auto& t : handler.getTableBtrees()) found.emplace_back(t->getTableName(), t->getRootPage());
+        return found;
+    };
+    EXPECT_GT(tables(plainTables).size(), 5u);
+    EXPECT_EQ(tables(plainTables), tables(boundTables));
+}
