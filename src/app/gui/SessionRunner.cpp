@@ -1,7 +1,5 @@
 #include "app/gui/SessionRunner.h"
 
-#include <QMetaObject>
-
 #include "app/session/RecoveryProgress.h"
 
 namespace talwen {
@@ -19,7 +17,11 @@ const char* const kStageTexts[3] = {kFriendSeekText, kChatTableSeekText, kChatSe
 }  // namespace
 
 SessionRunner::SessionRunner(QObject* parent)
-    : QObject(parent), session_(new RecoverySession(static_cast<RecoveryObserver*>(this))) {}
+    : QObject(parent), session_(new RecoverySession(static_cast<RecoveryObserver*>(this))) {
+    // A queued signal, not a functor posted from the worker: Qt makes and hands over
+    // the event itself, and `done` never leaves this object's thread.
+    connect(this, &SessionRunner::workFinished, this, &SessionRunner::finishJob, Qt::QueuedConnection);
+}
 
 SessionRunner::~SessionRunner() {
     session_->requestCancel();
@@ -33,17 +35,20 @@ void SessionRunner::wait() {
 void SessionRunner::run(std::function<void(RecoverySession&)> work, std::function<void()> done) {
     wait();
     busy_ = true;
-    worker_ = std::thread([this, work = std::move(work), done = std::move(done)] {
+    pendingDone_.push_back(std::move(done));
+    worker_ = std::thread([this, work = std::move(work)] {
         work(*session_);
         // Queued onto this object's thread; dropped when the runner is destroyed first.
-        QMetaObject::invokeMethod(
-            this,
-            [this, done] {
-                busy_ = false;
-                done();
-            },
-            Qt::QueuedConnection);
+        emit workFinished();
     });
+}
+
+void SessionRunner::finishJob() {
+    if (pendingDone_.empty()) return;
+    std::function<void()> done = std::move(pendingDone_.front());
+    pendingDone_.pop_front();
+    busy_ = !pendingDone_.empty();
+    if (done) done();
 }
 
 void SessionRunner::onSeekProgress(Seek seek, const ProgressReport& report) {

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -43,14 +44,21 @@ signals:
     // Percent, remaining and elapsed time ("hh:mm:ss"; empty leaves the shown time).
     void updateIndicator(int percent, const QString& remaining, const QString& elapsed);
     void exportProgress(const QString& text, int done, int total, bool finished);
+    // Emitted on the worker when a job's work is over; queued to finishJob.
+    void workFinished();
 
 private:
+    // On this object's thread: the oldest job's `done`.
+    void finishJob();
     void onSeekProgress(Seek seek, const ProgressReport& report) override;
     void onStageEnd(wchat::Stage stage, const wchat::StageReport& report) override;
 
     std::unique_ptr<RecoverySession> session_;
     std::thread worker_;
     bool busy_ = false;
+    // The `done` of each job whose end has not reached this thread yet, oldest first;
+    // only this object's thread touches it.
+    std::deque<std::function<void()>> pendingDone_;
 };
 
 }  // namespace gui
