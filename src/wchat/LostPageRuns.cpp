@@ -20,6 +20,12 @@ constexpr int kSystemMessage = 10000;  // no sender prefix even in a group
 
 bool mixed(const LostPageRuns::Page& page) { return page.tagged && page.untaggedIncoming; }
 
+// Whether the page shows its kind (exactly one) and every message its MesLocalID.
+bool showsKindAndIds(const LostPageRuns::Page& page) {
+    return page.tagged != page.untaggedIncoming && !page.times.empty() && page.localIds.size() == page.times.size() &&
+           std::none_of(page.localIds.begin(), page.localIds.end(), [](int64_t id) { return id <= 0; });
+}
+
 // Whether the page can continue the run: the next page of the file, its messages
 // not older than the run's last ones, its row ids above the run's, and of the
 // same kind of conversation.
@@ -149,27 +155,24 @@ std::vector<std::pair<int64_t, LostPageRuns::Gaps>> readGaps(sqlite3* db, uint16
 int64_t LostPageRuns::onlyTableFitting(const Page& page, const std::vector<std::pair<int64_t, Gaps>>& tables,
                                        const Surviving& surviving) {
     // The page must show its kind, and every message where it stood.
-    if (page.tagged == page.untaggedIncoming || page.times.empty()) return 0;
-    if (page.localIds.size() != page.times.size() ||
-        std::any_of(page.localIds.begin(), page.localIds.end(), [](int64_t id) { return id <= 0; }))
-        return 0;
-    const auto nameOf = [&](int64_t owner) {
+    if (!showsKindAndIds(page)) return 0;
+    const auto nameOf = [&](int64_t owner) -> const std::string* {
         const auto found = surviving.names.find(owner);
-        return found == surviving.names.end() ? std::string() : found->second;
+        return found == surviving.names.end() ? nullptr : &found->second;
     };
+    const std::vector<Page> alone{page};  // as a run, copied once for every table
     int64_t only = 0;
     for (const auto& [owner, gaps] : tables) {
         // A table of the other kind is no candidate; one of unknown kind is.
-        const std::string name = nameOf(owner);
-        if (!name.empty() && (name.find("@chatroom") != std::string::npos) != page.tagged) continue;
-        if (!fitsGaps({page}, gaps)) continue;
+        const std::string* name = nameOf(owner);
+        if (name && (name->find("@chatroom") != std::string::npos) != page.tagged) continue;
+        if (!fitsGaps(alone, gaps)) continue;
         if (only != 0) return 0;
         only = owner;
     }
-    if (only == 0) return 0;
-    const std::string name = nameOf(only);
-    if (name.empty()) return 0;
-    if (page.tagged && !(surviving.listsMembers && surviving.listsMembers(name, page.senders))) return 0;
+    const std::string* name = only != 0 ? nameOf(only) : nullptr;
+    if (name == nullptr) return 0;
+    if (page.tagged && !(surviving.listsMembers && surviving.listsMembers(*name, page.senders))) return 0;
     return only;
 }
 
@@ -233,11 +236,8 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
     };
     // Pages that only one surviving table could have held go to it, before the runs.
     std::vector<std::pair<int64_t, std::vector<int64_t>>> fitted;  // owner, messages
-    if (surviving.fitType != 0 && std::any_of(pages.begin(), pages.end(), [](const auto& entry) {
-            const Page& page = entry.second;
-            return page.tagged != page.untaggedIncoming &&
-                   std::none_of(page.localIds.begin(), page.localIds.end(), [](int64_t id) { return id <= 0; });
-        })) {
+    if (surviving.fitType != 0 &&
+        std::any_of(pages.begin(), pages.end(), [](const auto& entry) { return showsKindAndIds(entry.second); })) {
         if (!readGapsOnce()) return 0;
         for (auto at = pages.begin(); at != pages.end();) {
             const int64_t owner = onlyTableFitting(at->second, tables, surviving);

@@ -36,13 +36,18 @@ Page person(Page p) {
     return p;
 }
 
+struct TieCase {
+    const char* what;
+    std::vector<Page> pages;  // in freelist order
+    std::vector<std::pair<size_t, int64_t>> ties;
+};
+
+void expectTies(const std::vector<TieCase>& cases) {
+    for (const TieCase& c : cases) EXPECT_EQ(c.ties, FreedTogether::findTies(c.pages)) << c.what;
+}
+
 TEST(FreedTogetherTest, APageGoesWithItsNeighboursOnlyWhenBothNameOneConversationAndItContinuesThem) {
-    struct Case {
-        const char* what;
-        std::vector<Page> pages;  // in freelist order
-        std::vector<std::pair<size_t, int64_t>> ties;
-    };
-    const Case cases[] = {
+    expectTies({
         {"between two pages of one conversation",
          {page(7, 100, 200), page(0, 200, 300), page(0, 310, 400), page(7, 400, 500)},
          {{1, 7}, {2, 7}}},
@@ -62,8 +67,7 @@ TEST(FreedTogetherTest, APageGoesWithItsNeighboursOnlyWhenBothNameOneConversatio
         {"one stretch's verdict does not reach the next",
          {page(7, 100, 200), page(0, 300, 400), page(8, 500, 600), page(0, 610, 620), page(8, 700, 800)},
          {{3, 8}}},
-    };
-    for (const Case& c : cases) EXPECT_EQ(c.ties, FreedTogether::findTies(c.pages)) << c.what;
+    });
 }
 
 Page ids(Page p, int64_t first, int64_t last) {
@@ -73,12 +77,7 @@ Page ids(Page p, int64_t first, int64_t last) {
 }
 
 TEST(FreedTogetherTest, APageWithOneNeighbourGoesWithItOnlyWhenTheirIdsFollowOn) {
-    struct Case {
-        const char* what;
-        std::vector<Page> pages;  // in freelist order
-        std::vector<std::pair<size_t, int64_t>> ties;
-    };
-    const Case cases[] = {
+    expectTies({
         {"ids follow on from the neighbour before", {ids(page(7, 100, 200), 1, 10), ids(page(0, 200, 300), 11, 20)},
          {{1, 7}}},
         {"ids lead on to the neighbour after", {ids(page(0, 100, 200), 1, 10), ids(page(7, 200, 300), 11, 20)},
@@ -95,8 +94,7 @@ TEST(FreedTogetherTest, APageWithOneNeighbourGoesWithItOnlyWhenTheirIdsFollowOn)
         {"a person's page after a group's",
          {group(ids(page(7, 100, 200), 1, 10)), person(ids(page(0, 200, 300), 11, 20))},
          {}},
-    };
-    for (const Case& c : cases) EXPECT_EQ(c.ties, FreedTogether::findTies(c.pages)) << c.what;
+    });
 }
 
 class FreedTogetherStoreTest : public ::testing::Test {
