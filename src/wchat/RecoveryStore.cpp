@@ -1,5 +1,6 @@
 #include "wchat/RecoveryStore.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -173,6 +174,70 @@ int64_t stepForRowId(KeptStatement& kept, sqlite3* db, const char* function, com
     return id;
 }
 
+// "INSERT INTO <head> VALUES (?, ...), (?, ...), ...": rows groups of columns
+// positional parameters; row r's column c is parameter r * columns + c + 1.
+std::string multiRowInsertSql(const char* head, size_t columns, size_t rows) {
+    std::string group = "(";
+    for (size_t c = 0; c < columns; ++c) group += c == 0 ? "?" : ", ?";
+    group += ")";
+    std::string sql = std::string("INSERT INTO ") + head + " VALUES ";
+    for (size_t r = 0; r < rows; ++r) sql += (r == 0 ? "" : ", ") + group;
+    return sql + ";";
+}
+
+// Prepares the kept multi-row statement on first use, resets it after.
+bool acquireMultiRow(KeptStatement& kept, sqlite3* db, const std::string& sql, const char* function,
+                     common::ErrorInfo* error) {
+    if (kept.stmt) {
+        const int rc = sqlite3_reset(kept.stmt);
+        if (rc == SQLITE_OK) return true;
+        WCR_SET_ERROR(error, -1, std::string("sqlite3_reset: ") + sqlite3_errstr(rc), function);
+        return false;
+    }
+    const int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &kept.stmt, nullptr);
+    if (rc == SQLITE_OK) return true;
+    sqlite3_finalize(kept.stmt);
+    kept.stmt = nullptr;
+    WCR_SET_ERROR(error, -1, std::string("sqlite3_prepare_v2: ") + sqlite3_errstr(rc), function);
+    return false;
+}
+
+// Rows [begin, end) of a batch, written by one multi-row statement when full.
+struct Chunk {
+    size_t begin;
+    size_t end;
+};
+
+std::vector<Chunk> chunksOf(size_t count, size_t rowsPerStatement) {
+    std::vector<Chunk> chunks;
+    chunks.reserve(count / rowsPerStatement + 1);
+    for (size_t begin = 0; begin < count; begin += rowsPerStatement)
+        chunks.push_back({begin, std::min(count, begin + rowsPerStatement)});
+    return chunks;
+}
+
+// Writes a full chunk with the kept multi-row statement: binds row i with
+// bindRow(stmt, firstParameter, i) and steps once. A row that cannot be bound,
+// or a failed step (which SQLite undoes whole), writes nothing of the chunk and
+// returns false with error clear: the caller writes the chunk row by row, so that
+// a failure keeps the rows before it and reports what the single insert reports.
+template <typename BindRow>
+bool writeMultiRow(KeptStatement& kept, sqlite3* db, const std::string& sql, size_t columns, const Chunk& chunk,
+                   common::ErrorInfo* error, BindRow bindRow) {
+    if (!acquireMultiRow(kept, db, sql, "multiRowInsert", error)) {
+        error->clear();
+        return false;
+    }
+    bool bound = true;
+    for (size_t i = chunk.begin; bound && i < chunk.end; ++i)
+        bound = bindRow(kept.stmt, static_cast<int>((i - chunk.begin) * columns + 1), i, error);
+    const bool written = bound && sqlite3_step(kept.stmt) == SQLITE_DONE;
+    sqlite3_reset(kept.stmt);
+    sqlite3_clear_bindings(kept.stmt);
+    error->clear();
+    return written;
+}
+
 // One batch writer's run, with the store's lock held by the caller: clears error
 // and calls writeOne for every item in order inside one transaction, stopping at
 // the first item it refuses. The results of BEGIN/END are ignored, so the rows
@@ -180,9 +245,10 @@ int64_t stepForRowId(KeptStatement& kept, sqlite3* db, const char* function, com
 // when openWhenEmpty is set.
 // Inside a bulk transaction (bulk given and active) the batch runs in that one
 // and only counts its rows towards the bulk's next intermediate commit.
+// rows is what the items write (items.size() when 0: one row each).
 template <typename Items, typename WriteOne>
 void writeBatch(sqlite3* db, const Items& items, bool openWhenEmpty, common::ErrorInfo* error,
-                WriteOne writeOne, RecoveryStore::Bulk* bulk = nullptr) {
+                WriteOne writeOne, RecoveryStore::Bulk* bulk = nullptr, size_t rows = 0) {
     error->clear();
     if (items.empty() && !openWhenEmpty) return;
     const bool own = bulk == nullptr || !bulk->active;
@@ -194,7 +260,7 @@ void writeBatch(sqlite3* db, const Items& items, bool openWhenEmpty, common::Err
         sqlite3_exec(db, "END TRANSACTION;", nullptr, nullptr, nullptr);
         return;
     }
-    bulk->pending += items.size();
+    bulk->pending += rows != 0 ? rows : items.size();
     if (bulk->pending >= RecoveryStore::kBulkCommitRows) {
         // Bounds the journal and the dirty pages; a failed commit is kept for endBulk.
         bulk->pending = 0;
@@ -407,11 +473,11 @@ int64_t RecoveryStore::insertFriendLocked(const WchatFriend& f, common::ErrorInf
     return bound ? stepForRowId(keptFriend_, db_, kFunction, error) : 0;
 }
 
-int64_t RecoveryStore::insertChatLocked(const WchatChat& c, common::ErrorInfo* error) {
+namespace {
+
+// Binds a message to the parameters at[0..14] of stmt, in kChatParams order.
+bool bindChat(sqlite3_stmt* stmt, const int* at, const WchatChat& c, common::ErrorInfo* error) {
     static const char* const kFunction = "_insertChat";
-    if (!acquire(keptChat_, db_, kInsertChatSql, kChatParams, kFunction, error)) return 0;
-    sqlite3_stmt* stmt = keptChat_.stmt;
-    const std::vector<int>& at = keptChat_.indexes;
     using D = sqldb::SqliteDao;
     using W = WchatChat;
     const bool bound =
@@ -444,10 +510,94 @@ int64_t RecoveryStore::insertChatLocked(const WchatChat& c, common::ErrorInfo* e
                                             : sqlite3_bind_null(stmt, at[14]);
         if (rc != SQLITE_OK) {
             WCR_SET_ERROR(error, -1, std::string("Bind[walFrame]: ") + sqlite3_errstr(rc), kFunction);
-            return 0;
+            return false;
         }
     }
-    return bound ? stepForRowId(keptChat_, db_, kFunction, error) : 0;
+    return bound;
+}
+
+bool bindLink(sqlite3_stmt* stmt, int first, const RecoveryStore::LinkRow& link) {
+    return sqlite3_bind_int64(stmt, first, link.rcFriendId) == SQLITE_OK &&
+           sqlite3_bind_int64(stmt, first + 1, link.rcChatId) == SQLITE_OK &&
+           sqlite3_bind_int(stmt, first + 2, link.deduceType) == SQLITE_OK &&
+           sqlite3_bind_double(stmt, first + 3, link.ratio) == SQLITE_OK;
+}
+
+}  // namespace
+
+int64_t RecoveryStore::insertChatLocked(const WchatChat& c, common::ErrorInfo* error) {
+    if (!acquire(keptChat_, db_, kInsertChatSql, kChatParams, "_insertChat", error)) return 0;
+    return bindChat(keptChat_.stmt, keptChat_.indexes.data(), c, error)
+               ? stepForRowId(keptChat_, db_, "_insertChat", error)
+               : 0;
+}
+
+bool RecoveryStore::insertChatChunkLocked(const std::vector<std::shared_ptr<WchatChat>>& chats, size_t begin,
+                                          size_t end, common::ErrorInfo* error) {
+    constexpr size_t kColumns = sizeof(kChatParams) / sizeof(kChatParams[0]);
+    const bool full = end - begin == kChatRowsPerStatement &&
+                      std::all_of(chats.begin() + static_cast<std::ptrdiff_t>(begin),
+                                  chats.begin() + static_cast<std::ptrdiff_t>(end),
+                                  [](const std::shared_ptr<WchatChat>& chat) { return chat != nullptr; });
+    if (full) {
+        static const std::string sql = multiRowInsertSql(
+            "WC_Chat(validFlag, obtainWay, pageNumber, taggedUserName, fromUserName, tableVer, mesLocalId, "
+            "mesSvrId, createTime, message, status, imgStatus, type, des, walFrame)",
+            kColumns, kChatRowsPerStatement);
+        const bool written = writeMultiRow(keptChatRows_, db_, sql, kColumns, Chunk{begin, end}, error,
+                                           [&](sqlite3_stmt* stmt, int first, size_t i, common::ErrorInfo* e) {
+                                               int at[kColumns];
+                                               for (size_t c = 0; c < kColumns; ++c) at[c] = first + static_cast<int>(c);
+                                               return bindChat(stmt, at, *chats[i], e);
+                                           });
+        if (written) {
+            // An AUTOINCREMENT table numbers the rows of one statement one after
+            // the other, in the order of its VALUES.
+            const int64_t last = sqlite3_last_insert_rowid(db_);
+            for (size_t i = begin; i < end; ++i) chats[i]->setRcChatId(last - static_cast<int64_t>(end - 1 - i));
+            return true;
+        }
+    }
+    for (size_t i = begin; i < end; ++i) {
+        if (!chats[i]) {
+            WCR_SET_ERROR(error, -1, "WchatChat[" + std::to_string(i) + "] is null!", "insertChats");
+            return false;
+        }
+        const int64_t id = insertChatLocked(*chats[i], error);
+        if (!error->isSuccess()) return false;
+        chats[i]->setRcChatId(id);
+    }
+    return true;
+}
+
+bool RecoveryStore::insertLinkChunkLocked(bool room, const std::vector<LinkRow>& links, size_t begin, size_t end,
+                                          common::ErrorInfo* error) {
+    constexpr size_t kColumns = sizeof(kLinkParams) / sizeof(kLinkParams[0]);
+    if (end - begin == kLinkRowsPerStatement) {
+        static const std::string roomSql = multiRowInsertSql("WC_Chatroom(rcFriendId, rcChatId, deduceType, ratio)",
+                                                             kColumns, kLinkRowsPerStatement);
+        static const std::string friendSql = multiRowInsertSql(
+            "WC_ChatFriend(rcFriendId, rcChatId, deduceType, ratio)", kColumns, kLinkRowsPerStatement);
+        if (writeMultiRow(room ? keptChatRoomRows_ : keptChatFriendRows_, db_, room ? roomSql : friendSql, kColumns,
+                          Chunk{begin, end}, error, [&](sqlite3_stmt* stmt, int first, size_t i, common::ErrorInfo*) {
+                              return bindLink(stmt, first, links[i]);
+                          }))
+            return true;
+    }
+    for (size_t i = begin; i < end; ++i) {
+        const LinkRow& link = links[i];
+        const bool written =
+            room ? insertChatRoomLocked(link.deduceType, link.rcChatId, link.rcFriendId, link.ratio, error)
+                 : insertChatFriendLocked(link.deduceType, link.rcChatId, link.rcFriendId, link.ratio, error);
+        if (!written) return false;
+    }
+    return true;
+}
+
+void RecoveryStore::insertLinksLocked(bool room, const std::vector<LinkRow>& links, common::ErrorInfo* error) {
+    writeBatch(db_, chunksOf(links.size(), kLinkRowsPerStatement), false, error, [&](const Chunk& chunk) {
+        return insertLinkChunkLocked(room, links, chunk.begin, chunk.end, error);
+    }, &bulk_, links.size());
 }
 
 bool RecoveryStore::insertChatRoomLocked(uint16_t deduceType, int64_t rcChatId, int64_t rcFriendId, double ratio,
@@ -476,20 +626,23 @@ void RecoveryStore::insertFriends(const std::vector<std::shared_ptr<WchatFriend>
         [](WchatFriend& f, int64_t id) { f.setRcFriendId(id); }, &bulk_);
 }
 
+// Full chunks of rows go in one statement each: a single-row insert's own cost
+// (statement run, AUTOINCREMENT counter read and written) is most of a live
+// copy's. The rows, their order and their ids are those of single inserts.
 void RecoveryStore::insertChats(const std::vector<std::shared_ptr<WchatChat>>& chats, common::ErrorInfo* error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    insertEntities(
-        db_, chats, "WchatChat", "insertChats", error,
-        [this](const WchatChat& c, common::ErrorInfo* e) { return insertChatLocked(c, e); },
-        [](WchatChat& c, int64_t id) { c.setRcChatId(id); }, &bulk_);
+    writeBatch(db_, chunksOf(chats.size(), kChatRowsPerStatement), true, error, [&](const Chunk& chunk) {
+        return insertChatChunkLocked(chats, chunk.begin, chunk.end, error);
+    }, &bulk_, chats.size());
 }
 
 void RecoveryStore::insertChatRoomsOfFriend(uint16_t deduceType, const std::set<int64_t>& rcChatIds,
                                             int64_t rcFriendId, common::ErrorInfo* error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    writeBatch(db_, rcChatIds, true, error, [&](int64_t rcChatId) {
-        return insertChatRoomLocked(deduceType, rcChatId, rcFriendId, 1.0, error);
-    }, &bulk_);
+    std::vector<LinkRow> links;
+    links.reserve(rcChatIds.size());
+    for (const int64_t rcChatId : rcChatIds) links.push_back({rcFriendId, rcChatId, deduceType, 1.0});
+    insertLinksLocked(true, links, error);
 }
 
 // A message tied to N contacts gets N links, each with the ratio 1/N; an empty
@@ -514,9 +667,11 @@ void RecoveryStore::insertChatFriendsOfChat(uint16_t deduceType, int64_t rcChatI
 
 void RecoveryStore::insertChatFriends(const ChatFriendMap& chatFriends, common::ErrorInfo* error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    writeBatch(db_, chatFriends, false, error, [&](const ChatFriendMap::value_type& entry) {
-        return insertChatFriendLocked(entry.second.second, entry.first, entry.second.first, 1.0, error);
-    }, &bulk_);
+    std::vector<LinkRow> links;
+    links.reserve(chatFriends.size());
+    for (const ChatFriendMap::value_type& entry : chatFriends)
+        links.push_back({entry.second.first, entry.first, entry.second.second, 1.0});
+    insertLinksLocked(false, links, error);
 }
 
 std::set<int64_t> RecoveryStore::selectRcFriendIdsByUsrName(const std::string& usrName,
@@ -659,7 +814,9 @@ int64_t RecoveryStore::removeRepeatedWalChats(common::ErrorInfo* error) {
 }
 
 void RecoveryStore::releaseKeptLocked() {
-    for (KeptStatement* kept : {&keptFriend_, &keptChat_, &keptChatRoom_, &keptChatFriend_}) kept->release();
+    for (KeptStatement* kept : {&keptFriend_, &keptChat_, &keptChatRoom_, &keptChatFriend_, &keptChatRows_,
+                                &keptChatRoomRows_, &keptChatFriendRows_})
+        kept->release();
 }
 
 void RecoveryStore::releaseKeptStatements() {

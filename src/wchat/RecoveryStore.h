@@ -138,6 +138,17 @@ public:
     // store without a file name can be kept. An existing file is not overwritten.
     void saveTargetDb(const std::string& path, common::ErrorInfo* error);
 
+    // Rows of one multi-row insert statement (messages; links).
+    static constexpr size_t kChatRowsPerStatement = 64;
+    static constexpr size_t kLinkRowsPerStatement = 128;
+    // A link of WC_Chatroom or WC_ChatFriend.
+    struct LinkRow {
+        int64_t rcFriendId;
+        int64_t rcChatId;
+        uint16_t deduceType;
+        double ratio;
+    };
+
     // An insert statement prepared once and reused, with its parameter indexes.
     struct KeptStatement {
         sqlite3_stmt* stmt = nullptr;
@@ -156,6 +167,14 @@ private:
                               common::ErrorInfo* error);
     bool insertChatFriendLocked(uint16_t deduceType, int64_t rcChatId, int64_t rcFriendId, double ratio,
                                 common::ErrorInfo* error);
+    // Rows [begin, end): by one multi-row statement when they fill one, else (or
+    // when it fails) one by one.
+    bool insertChatChunkLocked(const std::vector<std::shared_ptr<WchatChat>>& chats, size_t begin, size_t end,
+                               common::ErrorInfo* error);
+    bool insertLinkChunkLocked(bool room, const std::vector<LinkRow>& links, size_t begin, size_t end,
+                               common::ErrorInfo* error);
+    // One batch of WC_Chatroom (room) or WC_ChatFriend links.
+    void insertLinksLocked(bool room, const std::vector<LinkRow>& links, common::ErrorInfo* error);
     void releaseKeptLocked();
 
     sqlite3* db_;
@@ -165,6 +184,9 @@ private:
     KeptStatement keptChat_;
     KeptStatement keptChatRoom_;
     KeptStatement keptChatFriend_;
+    KeptStatement keptChatRows_;
+    KeptStatement keptChatRoomRows_;
+    KeptStatement keptChatFriendRows_;
     Bulk bulk_;
 };
 

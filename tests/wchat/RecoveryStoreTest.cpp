@@ -282,6 +282,138 @@ TEST_F(TargetDbTest, RepeatedLinkFailsAndNextLinkSucceeds) {
     EXPECT_EQ(3, count("SELECT count(*) FROM WC_ChatFriend"));
 }
 
+namespace {
+
+// Every row of a table in id order, as text: two stores compared row for row.
+std::string dumpRows(sqlite3* db, const std::string& table) {
+    talwen::sqldb::ResultSet rs = wcrtest::selectRows(db, "SELECT quote(rowid), * FROM " + table + " ORDER BY rowid");
+    std::string text;
+    for (uint32_t row = 0; row < rs.getRowCount(); ++row) {
+        for (uint32_t col = 0; col < rs.getColCount(); ++col) {
+            const std::shared_ptr<ColValue> value = rs.getValue(row, col);
+            text += value->isNull() ? "NULL" : value->isInteger() ? std::to_string(value->getIntegerValue())
+                                           : value->isReal()    ? std::to_string(value->getRealValue())
+                                                                : value->getTextValue();
+            text += '|';
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+// Messages of every shape: fields left unset, NULL, emoji, a WAL frame.
+std::vector<std::shared_ptr<WchatChat>> variedChats(size_t count) {
+    std::vector<std::shared_ptr<WchatChat>> chats;
+    for (size_t i = 0; i < count; ++i) {
+        auto chat = makeChat(1400000000 + static_cast<int32_t>(i), "m" + std::to_string(i) + (i % 5 ? "" : "\xF0\x9F\x98\x80"),
+                             static_cast<uint16_t>(1 + i % 2));
+        if (i % 3 == 0) chat->setMesSvrId(int64_t(1) << 40 | static_cast<int64_t>(i));
+        if (i % 4 == 0) chat->setTaggedUserName("wxid_" + std::to_string(i));
+        if (i % 7 == 0) chat->setNull(WchatChat::kMessageFlag);
+        if (i % 11 == 0) chat->setWalFrame(static_cast<int64_t>(i));
+        chat->setType(static_cast<int32_t>(i % 50));
+        chat->setDes(static_cast<int32_t>(i % 2));
+        chats.push_back(chat);
+    }
+    return chats;
+}
+
+}  // namespace
+
+// Full chunks go in one multi-row statement: the rows, their ids, a refused row
+// and a null entry come out exactly as with one insert per row (the reference:
+// batches of one, which never fill a chunk).
+TEST_F(TargetDbTest, MultiRowInsertsGiveWhatSingleInsertsGive) {
+    const size_t n = 2 * RecoveryStore::kChatRowsPerStatement + 7;
+    struct Case {
+        const char* name;
+        std::string refuseWhen;  // a WC_Chat trigger condition, or empty
+        size_t nullAt;           // n: no null entry
+    } cases[] = {
+        {"all rows", "", n},
+        {"refused row inside a full chunk", "NEW.message = 'm70'", n},
+        {"null entry inside a full chunk", "", RecoveryStore::kChatRowsPerStatement + 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::shared_ptr<WchatChat>> bulkChats = variedChats(n), singleChats = variedChats(n);
+        if (c.nullAt < n) bulkChats[c.nullAt] = singleChats[c.nullAt] = nullptr;
+        ErrorInfo made;
+        std::unique_ptr<RecoveryStore> single = RecoveryStore::create("", &made);
+        ASSERT_NE(nullptr, single);
+        std::unique_ptr<RecoveryStore> bulk = RecoveryStore::create("", &made);
+        ASSERT_NE(nullptr, bulk);
+        for (RecoveryStore* s : {single.get(), bulk.get()}) {
+            if (c.refuseWhen.empty()) continue;
+            SqliteAssistant::executeSql(s->connection(), "CREATE TRIGGER refuse BEFORE INSERT ON WC_Chat WHEN " +
+                                        c.refuseWhen + " BEGIN SELECT RAISE(ABORT, 'refused'); END;", &made);
+            ASSERT_TRUE(made.isSuccess()) << made.getMessage();
+        }
+        ErrorInfo bulkError, singleError;
+        bulk->insertChats(bulkChats, &bulkError);
+        size_t stoppedAt = n;
+        for (size_t i = 0; i < n && singleError.isSuccess(); ++i) {
+            if (!singleChats[i]) {
+                stoppedAt = i;
+                break;
+            }
+            single->insertChats({singleChats[i]}, &singleError);
+            if (!singleError.isSuccess()) stoppedAt = i;
+        }
+        EXPECT_EQ(stoppedAt == n, bulkError.isSuccess()) << bulkError.getMessage();
+        if (stoppedAt < n && singleChats[stoppedAt]) {
+            EXPECT_EQ(singleError.getMessage(), bulkError.getMessage());
+            EXPECT_EQ(singleError.getFunctionName(), bulkError.getFunctionName());
+        }
+        if (c.nullAt < n) {
+            EXPECT_EQ("WchatChat[" + std::to_string(c.nullAt) + "] is null!", bulkError.getMessage());
+        }
+        EXPECT_EQ(dumpRows(single->connection(), "WC_Chat"), dumpRows(bulk->connection(), "WC_Chat"));
+        EXPECT_EQ(dumpRows(single->connection(), "sqlite_sequence"), dumpRows(bulk->connection(), "sqlite_sequence"));
+        for (size_t i = 0; i < n; ++i) {
+            if (!bulkChats[i]) continue;
+            EXPECT_EQ(singleChats[i]->isSet(WchatChat::kRcChatIdFlag), bulkChats[i]->isSet(WchatChat::kRcChatIdFlag)) << i;
+            if (bulkChats[i]->isSet(WchatChat::kRcChatIdFlag)) {
+                EXPECT_EQ(singleChats[i]->getRcChatId(), bulkChats[i]->getRcChatId()) << i;
+            }
+        }
+        EXPECT_EQ(SQLITE_OK, single->close());
+        EXPECT_EQ(SQLITE_OK, bulk->close());
+    }
+}
+
+// Links likewise: a repeated pair inside a full chunk keeps the links before it.
+TEST_F(TargetDbTest, MultiRowLinksGiveWhatSingleLinksGive) {
+    const int64_t n = 2 * static_cast<int64_t>(RecoveryStore::kLinkRowsPerStatement) + 5;
+    ErrorInfo made;
+    std::unique_ptr<RecoveryStore> single = RecoveryStore::create("", &made);
+    ASSERT_NE(nullptr, single);
+    std::set<int64_t> chatIds;
+    RecoveryStore::ChatFriendMap senders;
+    for (int64_t id = 1; id <= n; ++id) {
+        chatIds.insert(id);
+        senders[id] = {id % 9 + 1, static_cast<uint16_t>(id % 3 + 11)};
+    }
+    for (RecoveryStore* s : {single.get(), store.get()}) {
+        s->insertChatRoomsOfChat(1, 150, {4}, &made);  // repeated below, inside the second chunk
+        ASSERT_TRUE(made.isSuccess());
+    }
+    ErrorInfo bulkError, singleError;
+    store->insertChatRoomsOfFriend(1, chatIds, 4, &bulkError);
+    for (int64_t id = 1; id <= n && singleError.isSuccess(); ++id) single->insertChatRoomsOfChat(1, id, {4}, &singleError);
+    EXPECT_EQ("_insertChatRoom", bulkError.getFunctionName());
+    EXPECT_EQ(singleError.getMessage(), bulkError.getMessage());
+    store->insertChatFriends(senders, &bulkError);
+    EXPECT_TRUE(bulkError.isSuccess()) << bulkError.getMessage();
+    for (const auto& entry : senders)
+        single->insertChatFriendsOfChat(entry.second.second, entry.first, {entry.second.first}, &singleError);
+    EXPECT_TRUE(singleError.isSuccess()) << singleError.getMessage();
+    for (const char* table : {"WC_Chatroom", "WC_ChatFriend"})
+        EXPECT_EQ(dumpRows(single->connection(), table), dumpRows(db, table)) << table;
+    EXPECT_EQ(150, count("SELECT count(*) FROM WC_Chatroom"));  // 150 first, then 1 to 149
+    EXPECT_EQ(SQLITE_OK, single->close());
+}
+
 TEST_F(TargetDbTest, SelectRcFriendIdsByUsrName) {
     store->insertFriends(
         {makeFriend("o'brien", "A"), makeFriend("x", "B"), makeFriend("o'brien", "C")}, &error);
