@@ -80,13 +80,16 @@ namespace {
 // contact, so without them every lookup by message reads a whole table. The one on
 // WC_Chatroom stays: what runs after the merge (freed pages, runs of lost pages,
 // the list of messages without conversation) asks the same. The one on
-// WC_ChatFriend serves the merge only and is dropped after it.
+// WC_ChatFriend serves the merge only and is dropped after it; it holds the
+// carved messages' links alone (the merge asks for no other), which on a large
+// store are a small part.
 class MergeIndexes {
 public:
-    explicit MergeIndexes(sqlite3* db) : db_(db) {
+    MergeIndexes(sqlite3* db, const std::string& carvedOnly) : db_(db) {
         common::ErrorInfo ignored;  // without it the lookups are slower, not wrong
         ensureChatroomByChatIndex(db_, &ignored, WCR_UNIT, "merge");
-        sqlite3_exec(db_, "CREATE INDEX IF NOT EXISTS WC_MergeChatFriendChat ON WC_ChatFriend (rcChatId);",
+        sqlite3_exec(db_, ("CREATE INDEX IF NOT EXISTS WC_MergeChatFriendChat ON WC_ChatFriend (rcChatId) WHERE " +
+                           carvedOnly + ";").c_str(),
                      nullptr, nullptr, nullptr);
     }
     ~MergeIndexes() { sqlite3_exec(db_, "DROP INDEX IF EXISTS WC_MergeChatFriendChat;", nullptr, nullptr, nullptr); }
@@ -102,7 +105,9 @@ private:
 int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error, int64_t firstCarvedId) {
     error->clear();
     // Made before the statements below are prepared, and gone after they are finalised.
-    const MergeIndexes indexes(db);
+    // The partial index serves only statements that repeat its condition word for word.
+    const std::string carvedOnly = "rcChatId >= " + std::to_string(firstCarvedId);
+    const MergeIndexes indexes(db, carvedOnly);
     // Groups of carved messages that agree in everything a copy keeps.
     StoreStatement groups(db,
                      "SELECT group_concat(rcChatId) FROM WC_Chat WHERE rcChatId >= ? AND obtainWay = 2 "
@@ -110,10 +115,13 @@ int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error, int64_t fi
                      error, WCR_UNIT, "merge");
     StoreStatement flagOf(db, "SELECT validFlag FROM WC_Chat WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
     StoreStatement roomsOf(db, "SELECT rcFriendId, deduceType, ratio FROM WC_Chatroom WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
-    StoreStatement sendersOf(db, "SELECT rcFriendId, deduceType, ratio FROM WC_ChatFriend WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
+    const std::string sendersSql =
+        "SELECT rcFriendId, deduceType, ratio FROM WC_ChatFriend WHERE rcChatId = ? AND " + carvedOnly + ";";
+    StoreStatement sendersOf(db, sendersSql.c_str(), error, WCR_UNIT, "merge");
     StoreStatement svrIdOf(db, "SELECT ifnull(mesSvrId, 0) FROM WC_Chat WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
     StoreStatement dropRooms(db, "DELETE FROM WC_Chatroom WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
-    StoreStatement dropSenders(db, "DELETE FROM WC_ChatFriend WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
+    const std::string dropSendersSql = "DELETE FROM WC_ChatFriend WHERE rcChatId = ? AND " + carvedOnly + ";";
+    StoreStatement dropSenders(db, dropSendersSql.c_str(), error, WCR_UNIT, "merge");
     StoreStatement dropChat(db, "DELETE FROM WC_Chat WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
     StoreStatement addRoom(db, "INSERT INTO WC_Chatroom(rcFriendId, rcChatId, deduceType, ratio) VALUES (?, ?, ?, ?);",
                       error, WCR_UNIT, "merge");

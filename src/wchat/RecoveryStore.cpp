@@ -11,6 +11,7 @@
 #include "sqldb/ResultSet.h"
 #include "sqldb/SqliteAssistant.h"
 #include "sqldb/SqliteDao.h"
+#include "wchat/StoreStatement.h"
 
 #define WCR_UNIT "wchat/RecoveryStore"
 
@@ -403,8 +404,108 @@ void RecoveryStore::endBulk(common::ErrorInfo* error) {
     }
 }
 
+void RecoveryStore::FriendTally::addTimes(bool counted, bool carved, bool hasTime, int64_t time, bool sender) {
+    if (sender) {
+        if (hasTime && (!hasLastChatTime || time > lastChatTime)) lastChatTime = time;
+        hasLastChatTime = hasLastChatTime || hasTime;
+        return;
+    }
+    if (!counted) return;
+    ++chatNum;
+    if (carved) ++rcChatNum;
+}
+
+namespace {
+
+// The createTime a message is stored with; false when it is stored as NULL.
+bool storedCreateTime(const WchatChat& chat, int64_t* time) {
+    if (!chat.isSet(WchatChat::kCreateTimeFlag) || chat.isFieldNull(WchatChat::kCreateTimeFlag)) return false;
+    *time = chat.getCreateTime();
+    return true;
+}
+
+}  // namespace
+
+void RecoveryStore::FriendTally::addRoomChat(const WchatChat& chat) {
+    int64_t time = 0;
+    const bool hasTime = storedCreateTime(chat, &time);
+    addTimes(hasTime && time > kEarliestCountedTime, chat.getObtainWay() == kObtainCarved, hasTime, time, false);
+}
+
+void RecoveryStore::FriendTally::addSenderChat(const WchatChat& chat) {
+    int64_t time = 0;
+    const bool hasTime = storedCreateTime(chat, &time);
+    addTimes(false, false, hasTime, time, true);
+}
+
+bool RecoveryStore::updateCountersLocked(const CountedLinks& counted, common::ErrorInfo* error) {
+    std::map<int64_t, FriendTally> tallies = counted.tallies;
+    // The later messages' links, found by message (the merge's index on
+    // WC_Chatroom; WC_ChatFriend is read whole, it is small beside the messages).
+    if (!ensureChatroomByChatIndex(db_, error, WCR_UNIT, "finishTargetDb")) return false;
+    struct Pass {
+        const char* sql;
+        bool sender;
+    } const passes[] = {
+        {"SELECT R.rcFriendId, C.createTime, C.obtainWay FROM WC_Chat C CROSS JOIN WC_Chatroom R "
+         "ON R.rcChatId = C.rcChatId WHERE C.rcChatId >= ?;",
+         false},
+        {"SELECT P.rcFriendId, C.createTime, C.obtainWay FROM WC_ChatFriend P CROSS JOIN WC_Chat C "
+         "ON C.rcChatId = P.rcChatId WHERE P.rcChatId >= ?;",
+         true},
+    };
+    for (const Pass& pass : passes) {
+        StoreStatement links(db_, pass.sql, error, WCR_UNIT, "finishTargetDb");
+        if (!error->isSuccess()) return false;
+        sqlite3_bind_int64(links.get(), 1, counted.firstUncountedId);
+        int rc;
+        while ((rc = sqlite3_step(links.get())) == SQLITE_ROW) {
+            const int timeType = sqlite3_column_type(links.get(), 1);
+            if (sqlite3_column_type(links.get(), 0) != SQLITE_INTEGER ||
+                sqlite3_column_type(links.get(), 2) != SQLITE_INTEGER ||
+                (timeType != SQLITE_INTEGER && timeType != SQLITE_NULL))
+                return false;
+            const bool hasTime = timeType == SQLITE_INTEGER;
+            const int64_t time = sqlite3_column_int64(links.get(), 1);
+            tallies[sqlite3_column_int64(links.get(), 0)].addTimes(
+                hasTime && time > kEarliestCountedTime, sqlite3_column_int64(links.get(), 2) == kObtainCarved,
+                hasTime, time, pass.sender);
+        }
+        if (rc != SQLITE_DONE) {
+            WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db_), "finishTargetDb");
+            return false;
+        }
+    }
+    // Every contact's counters, NULL where there is nothing to count, in one transaction.
+    sqlite3_exec(db_, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);
+    sqldb::SqliteAssistant::executeSql(
+        db_, "UPDATE WC_Friend SET chatNum = NULL, rcChatNum = NULL, lastChatTime = NULL;", error);
+    if (error->isSuccess()) {
+        StoreStatement update(db_, "UPDATE WC_Friend SET chatNum = ?, rcChatNum = ?, lastChatTime = ? WHERE rcFriendId = ?;",
+                              error, WCR_UNIT, "finishTargetDb");
+        for (auto it = tallies.begin(); error->isSuccess() && it != tallies.end(); ++it) {
+            const FriendTally& tally = it->second;
+            sqlite3_stmt* stmt = update.get();
+            sqlite3_reset(stmt);
+            const auto bindCount = [stmt](int at, int64_t n) {
+                return n != 0 ? sqlite3_bind_int64(stmt, at, n) : sqlite3_bind_null(stmt, at);
+            };
+            bindCount(1, tally.chatNum);
+            bindCount(2, tally.rcChatNum);
+            if (tally.hasLastChatTime) sqlite3_bind_int64(stmt, 3, tally.lastChatTime);
+            else sqlite3_bind_null(stmt, 3);
+            sqlite3_bind_int64(stmt, 4, it->first);
+            if (sqlite3_step(stmt) != SQLITE_DONE)
+                WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db_), "finishTargetDb");
+        }
+    }
+    sqlite3_exec(db_, error->isSuccess() ? "COMMIT;" : "ROLLBACK;", nullptr, nullptr, nullptr);
+    return true;
+}
+
 void RecoveryStore::finishTargetDb(common::ErrorInfo* error,
-                                   const std::function<void(size_t done, size_t total)>& progress) {
+                                   const std::function<void(size_t done, size_t total)>& progress,
+                                   const CountedLinks* counted) {
     std::lock_guard<std::mutex> lock(mutex_);
     // All messages are in: the kept insert statements are no longer needed, and
     // without them the store's connection closes cleanly whoever closes it.
@@ -413,7 +514,10 @@ void RecoveryStore::finishTargetDb(common::ErrorInfo* error,
     const size_t total = sizeof(kFinishStatements) / sizeof(kFinishStatements[0]);
     size_t done = 0;
     for (const char* sql : kFinishStatements) {
-        sqldb::SqliteAssistant::executeSql(db_, sql, error);
+        error->clear();
+        // The counters (the first statement) from the tallies where they serve.
+        const bool countedHere = sql == kFinishStatements[0] && counted != nullptr && updateCountersLocked(*counted, error);
+        if (!countedHere && error->isSuccess()) sqldb::SqliteAssistant::executeSql(db_, sql, error);
         if (!error->isSuccess() && firstFailure.isSuccess()) firstFailure = *error;
         if (progress) progress(++done, total);
     }

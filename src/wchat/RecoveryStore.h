@@ -90,11 +90,35 @@ public:
         std::string failure;  // the first failed commit's message
     };
 
+    // A contact's counters over some of its messages, added up link by link as a
+    // writer ties them: what finishTargetDb would compute from those links.
+    struct FriendTally {
+        int64_t chatNum = 0;    // tied through WC_Chatroom, created after kEarliestCountedTime
+        int64_t rcChatNum = 0;  // the carved ones among those
+        bool hasLastChatTime = false;
+        int64_t lastChatTime = 0;  // the latest createTime tied through WC_ChatFriend
+
+        // A WC_Chatroom link of the contact to chat, as stored (a time not given counts nowhere).
+        void addRoomChat(const WchatChat& chat);
+        // A WC_ChatFriend link of the contact to chat.
+        void addSenderChat(const WchatChat& chat);
+        void addTimes(bool counted, bool carved, bool hasTime, int64_t time, bool sender);
+    };
+    // rcFriendId -> tally. The links of every message below firstUncountedId are
+    // in it and no other: finishTargetDb then reads only the later messages' links.
+    struct CountedLinks {
+        int64_t firstUncountedId = 0;
+        std::map<int64_t, FriendTally> tallies;
+    };
+
     // Counts, last chat times, indexes and normal settings. Every statement runs;
     // the first failure is the one reported. progress, when given, is told the
-    // statements done and their total after each one.
+    // statements done and their total after each one. With counted, the counters
+    // add the tallies to what the later messages' links give; on a large store
+    // that spares reading every message twice.
     void finishTargetDb(common::ErrorInfo* error,
-                        const std::function<void(size_t done, size_t total)>& progress = nullptr);
+                        const std::function<void(size_t done, size_t total)>& progress = nullptr,
+                        const CountedLinks* counted = nullptr);
 
     // Removes the messages carved from the write-ahead log (walFrame > 0) that
     // repeat a message carved earlier (from the file or an earlier frame), with
@@ -176,6 +200,10 @@ private:
     // One batch of WC_Chatroom (room) or WC_ChatFriend links.
     void insertLinksLocked(bool room, const std::vector<LinkRow>& links, common::ErrorInfo* error);
     void releaseKeptLocked();
+    // The counters from counted and the links of messages from its first
+    // uncounted id on. False (nothing changed) when a stored value is not of the
+    // type the store writes: then only the full statement gives SQLite's answer.
+    bool updateCountersLocked(const CountedLinks& counted, common::ErrorInfo* error);
 
     sqlite3* db_;
     std::atomic<int64_t> rejectedChats_{0};

@@ -419,9 +419,14 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
                               &runError, firstCarvedId, survivingTables());
         if (!runError.isSuccess() && logger) logger->log(runError);
     }
-    store->finishTargetDb(error, [this](size_t done, size_t total) {
-        if (stageObserver) stageObserver->onProgress(Stage::FinishTargetDb, done, total);
-    });
+    // Only the live copy tied messages below the first carved id.
+    liveCounted.firstUncountedId = firstCarvedId;
+    store->finishTargetDb(
+        error,
+        [this](size_t done, size_t total) {
+            if (stageObserver) stageObserver->onProgress(Stage::FinishTargetDb, done, total);
+        },
+        &liveCounted);
     if (error->isSuccess()) store->insertPartialReasons(partialReasons, error);
     const bool finished = error->isSuccess();
     endStage(Stage::FinishTargetDb, {});
@@ -954,16 +959,23 @@ void WchatChatToDbSeeker::writeLiveBatch(const std::vector<std::shared_ptr<Wchat
         for (const std::shared_ptr<WchatChat>& chat : batch) rcChatIds.insert(rcChatIds.end(), chat->getRcChatId());
         store->insertChatRoomsOfFriend(WchatFriendDeducer::kRoomLiveOwner, rcChatIds, ownerId, error);
         if (!error->isSuccess()) return;
+        RecoveryStore::FriendTally& owner = liveCounted.tallies[ownerId];
+        for (const std::shared_ptr<WchatChat>& chat : batch) owner.addRoomChat(*chat);
     }
 
     RecoveryStore::ChatFriendMap chatFriends;
+    std::vector<std::pair<const WchatChat*, int64_t>> senders;
     for (const std::shared_ptr<WchatChat>& chat : batch) {
         uint16_t deduceType = 0;
         int64_t rcFriendId = 0;
-        if (deducer->deduceLiveChatFriend(*chat, ownerId, deduceType, rcFriendId))
+        if (deducer->deduceLiveChatFriend(*chat, ownerId, deduceType, rcFriendId)) {
             chatFriends.emplace_hint(chatFriends.end(), chat->getRcChatId(), std::make_pair(rcFriendId, deduceType));
+            senders.emplace_back(chat.get(), rcFriendId);
+        }
     }
     store->insertChatFriends(chatFriends, error);
+    if (!error->isSuccess()) return;
+    for (const auto& sender : senders) liveCounted.tallies[sender.second].addSenderChat(*sender.first);
 }
 
 }  // namespace wchat

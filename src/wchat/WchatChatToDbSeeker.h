@@ -186,6 +186,9 @@ private:
     std::shared_ptr<WchatFriendDeducer> deducer;
     // The owner (rcFriendId) of each live table copied, by table name.
     std::map<std::string, int64_t> liveTableOwners;
+    // The counters of the live copy's links, added up as they are written: the
+    // store's finish then reads only the carved messages' links.
+    RecoveryStore::CountedLinks liveCounted;
 
     StageObserver* stageObserver = nullptr;
     const std::atomic<bool>* cancelFlag = nullptr;

@@ -513,7 +513,9 @@ TEST_F(TargetDbTest, FinishComputesCountsLastChatTimeAndIndexes) {
 
 // The counters per contact, each case one contact of the same store: a count
 // with nothing to count is NULL, not 0, also when the contact has links; links to
-// messages no longer stored and messages without a time count for nothing.
+// messages no longer stored and messages without a time count for nothing. The
+// same with the links of the first messages tallied by the writer instead of read
+// (none, about half, all of them).
 TEST_F(TargetDbTest, FinishCountersOfEachKindOfContact) {
     constexpr int64_t kCut = RecoveryStore::kEarliestCountedTime;
     constexpr int64_t kNone = -1;  // a NULL counter or time
@@ -539,51 +541,91 @@ TEST_F(TargetDbTest, FinishCountersOfEachKindOfContact) {
          kCut - 50},
     };
     const int64_t removedChatId = 1000000;
-    for (const Case& c : cases) {
-        auto contact = makeFriend(c.name, c.name);
-        store->insertFriends({contact}, &error);
-        ASSERT_TRUE(error.isSuccess()) << c.name;
-        const auto insert = [&](const std::vector<Message>& messages) {
-            std::vector<std::shared_ptr<WchatChat>> chats;
-            for (const Message& m : messages) {
-                chats.push_back(makeChat(0, "m", m.obtainWay));
-                if (m.createTime == kNone) chats.back()->setNull(WchatChat::kCreateTimeFlag);
-                else chats.back()->setCreateTime(m.createTime);
+    const int64_t allRead = 0, halfTallied = 9, allTallied = removedChatId;
+    for (const int64_t firstUncounted : {allRead, halfTallied, allTallied}) {
+        SCOPED_TRACE("first uncounted id " + std::to_string(firstUncounted));
+        ErrorInfo made;
+        std::unique_ptr<RecoveryStore> fresh = RecoveryStore::create("", &made);
+        ASSERT_NE(nullptr, fresh);
+        RecoveryStore::CountedLinks counted;
+        counted.firstUncountedId = firstUncounted;
+        for (const Case& c : cases) {
+            auto contact = makeFriend(c.name, c.name);
+            fresh->insertFriends({contact}, &error);
+            ASSERT_TRUE(error.isSuccess()) << c.name;
+            const auto insert = [&](const std::vector<Message>& messages) {
+                std::vector<std::shared_ptr<WchatChat>> chats;
+                for (const Message& m : messages) {
+                    chats.push_back(makeChat(0, "m", m.obtainWay));
+                    if (m.createTime == kNone) chats.back()->setNull(WchatChat::kCreateTimeFlag);
+                    else chats.back()->setCreateTime(m.createTime);
+                }
+                fresh->insertChats(chats, &error);
+                return chats;
+            };
+            const auto idsOf = [](const std::vector<std::shared_ptr<WchatChat>>& chats) {
+                std::set<int64_t> ids;
+                for (const auto& chat : chats) ids.insert(chat->getRcChatId());
+                return ids;
+            };
+            const auto inRoom = insert(c.inRoom);
+            const auto withFriend = insert(c.withFriend);
+            const int64_t id = contact->getRcFriendId();
+            fresh->insertChatRoomsOfFriend(1, idsOf(inRoom), id, &error);
+            for (const int64_t chatId : idsOf(withFriend)) fresh->insertChatFriendsOfChat(11, chatId, {id}, &error);
+            for (const auto& chat : inRoom)
+                if (chat->getRcChatId() < firstUncounted) counted.tallies[id].addRoomChat(*chat);
+            for (const auto& chat : withFriend)
+                if (chat->getRcChatId() < firstUncounted) counted.tallies[id].addSenderChat(*chat);
+            for (int i = 0; i < c.missingLinks; ++i) {
+                fresh->insertChatRoomsOfChat(1, removedChatId + i, {id}, &error);
+                fresh->insertChatFriendsOfChat(11, removedChatId + i, {id}, &error);
             }
-            store->insertChats(chats, &error);
-            std::set<int64_t> ids;
-            for (const auto& chat : chats) ids.insert(chat->getRcChatId());
-            return ids;
-        };
-        const std::set<int64_t> inRoom = insert(c.inRoom);
-        const std::set<int64_t> withFriend = insert(c.withFriend);
-        store->insertChatRoomsOfFriend(1, inRoom, contact->getRcFriendId(), &error);
-        for (const int64_t id : withFriend) store->insertChatFriendsOfChat(11, id, {contact->getRcFriendId()}, &error);
-        for (int i = 0; i < c.missingLinks; ++i) {
-            store->insertChatRoomsOfChat(1, removedChatId + i, {contact->getRcFriendId()}, &error);
-            store->insertChatFriendsOfChat(11, removedChatId + i, {contact->getRcFriendId()}, &error);
+            ASSERT_TRUE(error.isSuccess()) << c.name << ": " << error.getMessage();
         }
-        ASSERT_TRUE(error.isSuccess()) << c.name << ": " << error.getMessage();
-    }
-    ASSERT_EQ(0, count("SELECT count(*) FROM WC_Chat WHERE rcChatId >= " + std::to_string(removedChatId)));
+        sqlite3* const freshDb = fresh->connection();
+        ResultSet removed =
+            wcrtest::selectRows(freshDb, "SELECT count(*) FROM WC_Chat WHERE rcChatId >= " + std::to_string(removedChatId));
+        ASSERT_EQ(0, removed.getValue(0, 0u)->getIntegerValue());
 
-    store->finishTargetDb(&error);
-    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
-    ResultSet rs = select("SELECT chatNum, rcChatNum, lastChatTime FROM WC_Friend ORDER BY rcFriendId");
-    ASSERT_EQ(sizeof(cases) / sizeof(cases[0]), rs.getRowCount());
-    for (uint32_t row = 0; row < rs.getRowCount(); ++row) {
-        const Case& c = cases[row];
-        const int64_t expected[] = {c.chatNum, c.rcChatNum, c.lastChatTime};
-        for (uint32_t column = 0; column < 3; ++column) {
-            const std::shared_ptr<ColValue> value = rs.getValue(row, column);
-            if (expected[column] == kNone) {
-                EXPECT_TRUE(value->isNull()) << c.name << ", column " << column;
-            } else {
-                ASSERT_TRUE(value->isInteger()) << c.name << ", column " << column;
-                EXPECT_EQ(expected[column], value->getIntegerValue()) << c.name << ", column " << column;
+        fresh->finishTargetDb(&error, nullptr, firstUncounted == allRead ? nullptr : &counted);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        ResultSet rs = wcrtest::selectRows(freshDb, "SELECT chatNum, rcChatNum, lastChatTime FROM WC_Friend ORDER BY rcFriendId");
+        ASSERT_EQ(sizeof(cases) / sizeof(cases[0]), rs.getRowCount());
+        for (uint32_t row = 0; row < rs.getRowCount(); ++row) {
+            const Case& c = cases[row];
+            const int64_t expected[] = {c.chatNum, c.rcChatNum, c.lastChatTime};
+            for (uint32_t column = 0; column < 3; ++column) {
+                const std::shared_ptr<ColValue> value = rs.getValue(row, column);
+                if (expected[column] == kNone) {
+                    EXPECT_TRUE(value->isNull()) << c.name << ", column " << column;
+                } else {
+                    ASSERT_TRUE(value->isInteger()) << c.name << ", column " << column;
+                    EXPECT_EQ(expected[column], value->getIntegerValue()) << c.name << ", column " << column;
+                }
             }
         }
+        EXPECT_EQ(SQLITE_OK, fresh->close());
     }
+}
+
+// A stored time of another type than the store writes (a text): the full
+// statement counts, as SQLite compares it.
+TEST_F(TargetDbTest, FinishCountersFallBackToTheStatementForOddValues) {
+    std::vector<std::shared_ptr<WchatChat>> chats = {makeChat(1400000000, "a"), makeChat(1400000001, "b", 2)};
+    store->insertFriends({makeFriend("f", "F")}, &error);
+    store->insertChats(chats, &error);
+    store->insertChatRoomsOfFriend(1, {1, 2}, 1, &error);
+    ASSERT_TRUE(error.isSuccess());
+    SqliteAssistant::executeSql(db, "UPDATE WC_Chat SET createTime = 'soon' WHERE rcChatId = 2;", &error);
+    ASSERT_TRUE(error.isSuccess());
+    RecoveryStore::CountedLinks counted;
+    counted.firstUncountedId = 2;
+    counted.tallies[1].addRoomChat(*chats[0]);
+    store->finishTargetDb(&error, nullptr, &counted);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_EQ(2, count("SELECT chatNum FROM WC_Friend"));  // a text is greater than any number
+    EXPECT_EQ(1, count("SELECT rcChatNum FROM WC_Friend"));
 }
 
 // Every statement runs; a failure among them is not hidden by later successes.
