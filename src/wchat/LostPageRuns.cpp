@@ -103,54 +103,57 @@ std::vector<std::vector<LostPageRuns::Page>> LostPageRuns::findRuns(std::vector<
     return runs;
 }
 
-namespace {
+void LostPageRuns::GapBuilder::add(int64_t owner, int64_t localId, int64_t createTime) {
+    const auto [at, isNew] = tables_.try_emplace(owner);
+    Table& table = at->second;
+    if (isNew) {
+        if (localId > 1) table.gaps.push_back({INT64_MIN, createTime, localId - 1, 0, localId});
+    } else {
+        if (localId <= table.lastId) inOrder_ = false;
+        if (localId > table.lastId + 1)
+            table.gaps.push_back({table.lastTime, createTime, localId - table.lastId - 1, table.lastId, localId});
+    }
+    table.lastId = localId;
+    table.lastTime = createTime;
+}
+
+std::vector<std::pair<int64_t, LostPageRuns::Gaps>> LostPageRuns::GapBuilder::finish(
+    const std::map<int64_t, int64_t>& lastIds) const {
+    std::vector<std::pair<int64_t, Gaps>> tables;
+    tables.reserve(tables_.size());
+    for (const auto& [owner, table] : tables_) {
+        tables.emplace_back(owner, table.gaps);
+        Gaps& gaps = tables.back().second;
+        const auto last = lastIds.find(owner);
+        if (last != lastIds.end() && last->second >= table.lastId) {
+            if (last->second > table.lastId)
+                gaps.push_back({table.lastTime, INT64_MAX, last->second - table.lastId, table.lastId, last->second + 1});
+        } else {
+            gaps.push_back({table.lastTime, INT64_MAX, -1, table.lastId, INT64_MAX});
+        }
+    }
+    return tables;
+}
 
 // The gaps of every surviving conversation table, from its live messages, by owner.
-std::vector<std::pair<int64_t, LostPageRuns::Gaps>> readGaps(sqlite3* db, uint16_t liveType,
-                                                             const std::map<int64_t, int64_t>& lastIds,
-                                                             common::ErrorInfo* error) {
-    std::vector<std::pair<int64_t, LostPageRuns::Gaps>> tables;
+std::vector<std::pair<int64_t, LostPageRuns::Gaps>> LostPageRuns::readGaps(sqlite3* db, uint16_t liveType,
+                                                                           const std::map<int64_t, int64_t>& lastIds,
+                                                                           common::ErrorInfo* error) {
     const std::string sql =
         "SELECT R.rcFriendId, C.mesLocalId, C.createTime FROM WC_Chat C JOIN WC_Chatroom R ON R.rcChatId = "
         "C.rcChatId WHERE C.obtainWay = 1 AND R.deduceType = " +
         std::to_string(liveType) +
         " AND C.mesLocalId IS NOT NULL AND C.createTime IS NOT NULL ORDER BY R.rcFriendId, C.mesLocalId;";
     StoreStatement live(db, sql.c_str(), error, WCR_UNIT, "LostPageRuns");
-    if (!live) return tables;
-    int64_t owner = 0;
-    int64_t lastId = 0;
-    int64_t lastTime = 0;
+    if (!live) return {};
+    GapBuilder builder;
     int rc;
-    const auto close = [&] {
-        if (tables.empty()) return;
-        const auto last = lastIds.find(owner);
-        if (last != lastIds.end() && last->second >= lastId) {
-            if (last->second > lastId)
-                tables.back().second.push_back({lastTime, INT64_MAX, last->second - lastId, lastId, last->second + 1});
-        } else {
-            tables.back().second.push_back({lastTime, INT64_MAX, -1, lastId, INT64_MAX});
-        }
-    };
-    while ((rc = sqlite3_step(live.get())) == SQLITE_ROW) {
-        const int64_t id = sqlite3_column_int64(live.get(), 1);
-        const int64_t time = sqlite3_column_int64(live.get(), 2);
-        if (tables.empty() || sqlite3_column_int64(live.get(), 0) != owner) {
-            close();
-            owner = sqlite3_column_int64(live.get(), 0);
-            tables.emplace_back(owner, LostPageRuns::Gaps());
-            if (id > 1) tables.back().second.push_back({INT64_MIN, time, id - 1, 0, id});
-        } else if (id > lastId + 1) {
-            tables.back().second.push_back({lastTime, time, id - lastId - 1, lastId, id});
-        }
-        lastId = id;
-        lastTime = time;
-    }
-    close();
+    while ((rc = sqlite3_step(live.get())) == SQLITE_ROW)
+        builder.add(sqlite3_column_int64(live.get(), 0), sqlite3_column_int64(live.get(), 1),
+                    sqlite3_column_int64(live.get(), 2));
     if (rc != SQLITE_DONE) WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "readGaps");
-    return tables;
+    return builder.finish(lastIds);
 }
-
-}  // namespace
 
 int64_t LostPageRuns::onlyTableFitting(const Page& page, const std::vector<std::pair<int64_t, Gaps>>& tables,
                                        const Surviving& surviving) {
@@ -230,7 +233,10 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
     std::vector<std::pair<int64_t, Gaps>> tables;
     bool gapsRead = false;
     const auto readGapsOnce = [&] {
-        if (!gapsRead) tables = readGaps(db, liveType, surviving.lastIds, error);
+        if (!gapsRead) {
+            tables = surviving.liveGaps && surviving.liveGaps->inOrder() ? surviving.liveGaps->finish(surviving.lastIds)
+                                                                          : readGaps(db, liveType, surviving.lastIds, error);
+        }
         gapsRead = true;
         return error->isSuccess();
     };

@@ -58,6 +58,32 @@ public:
     // Whether every message of the run can be a deleted message of the table.
     static bool fitsGaps(const std::vector<Page>& run, const Gaps& gaps);
 
+    // The gaps of the surviving tables, from their live messages given owner by
+    // owner in MesLocalID order (the owners in any order).
+    class GapBuilder {
+    public:
+        void add(int64_t owner, int64_t localId, int64_t createTime);
+        // Whether every owner's ids came strictly ascending: only then is finish
+        // what reading the stored live messages in id order gives.
+        bool inOrder() const { return inOrder_; }
+        // Every table's gaps by owner, in owner order, closed by the largest id the
+        // table gave out (lastIds; none known: any number after its last message).
+        std::vector<std::pair<int64_t, Gaps>> finish(const std::map<int64_t, int64_t>& lastIds) const;
+
+    private:
+        struct Table {
+            int64_t lastId = 0;
+            int64_t lastTime = 0;
+            Gaps gaps;
+        };
+        std::map<int64_t, Table> tables_;
+        bool inOrder_ = true;
+    };
+    // The same from the store: the live messages tied by deduce type liveType.
+    static std::vector<std::pair<int64_t, Gaps>> readGaps(sqlite3* db, uint16_t liveType,
+                                                          const std::map<int64_t, int64_t>& lastIds,
+                                                          common::ErrorInfo* error);
+
     // Runs of the pages, in page order; pages of mixed kinds are in no run.
     static std::vector<std::vector<Page>> findRuns(std::vector<Page> pages);
 
@@ -85,6 +111,9 @@ public:
         // surviving table of that kind only (a group's: listing its senders) is
         // tied to that table with this deduce type; 0: no page is tied so.
         uint16_t fitType = 0;
+        // The gaps built while the live messages were copied, used instead of
+        // reading every live message again when they came in order.
+        const GapBuilder* liveGaps = nullptr;
     };
 
     // Which surviving table (owner's rcFriendId) alone could have held the page's

@@ -71,6 +71,9 @@ const char* const kUsualChatDdl =
 constexpr size_t kChatPrefixLength = 5;  // "Chat_"
 constexpr size_t kHashLength = 32;
 
+// Whether the store keeps a value for the field (given, and not NULL).
+bool stored(const WchatChat& chat, uint64_t field) { return chat.isSet(field) && !chat.isFieldNull(field); }
+
 uint64_t elapsedOf(const common::Stopwatch& watch) {
     return static_cast<uint64_t>(std::max<int64_t>(0, watch.elapsedMilliseconds()));
 }
@@ -435,6 +438,7 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
 
 LostPageRuns::Surviving WchatChatToDbSeeker::survivingTables() const {
     LostPageRuns::Surviving surviving;
+    surviving.liveGaps = &liveGaps;
     surviving.lastIds = lastLiveIds();
     for (const auto& [tableName, owner] : liveTableOwners) {
         const std::string name = tableName.size() > kChatPrefixLength
@@ -960,7 +964,11 @@ void WchatChatToDbSeeker::writeLiveBatch(const std::vector<std::shared_ptr<Wchat
         store->insertChatRoomsOfFriend(WchatFriendDeducer::kRoomLiveOwner, rcChatIds, ownerId, error);
         if (!error->isSuccess()) return;
         RecoveryStore::FriendTally& owner = liveCounted.tallies[ownerId];
-        for (const std::shared_ptr<WchatChat>& chat : batch) owner.addRoomChat(*chat);
+        for (const std::shared_ptr<WchatChat>& chat : batch) {
+            owner.addRoomChat(*chat);
+            if (stored(*chat, WchatChat::kMesLocalIdFlag) && stored(*chat, WchatChat::kCreateTimeFlag))
+                liveGaps.add(ownerId, chat->getMesLocalId(), chat->getCreateTime());
+        }
     }
 
     RecoveryStore::ChatFriendMap chatFriends;

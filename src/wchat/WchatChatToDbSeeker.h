@@ -189,6 +189,8 @@ private:
     // The counters of the live copy's links, added up as they are written: the
     // store's finish then reads only the carved messages' links.
     RecoveryStore::CountedLinks liveCounted;
+    // The surviving tables' gaps, built from the live messages as they are written.
+    LostPageRuns::GapBuilder liveGaps;
 
     StageObserver* stageObserver = nullptr;
     const std::atomic<bool>* cancelFlag = nullptr;

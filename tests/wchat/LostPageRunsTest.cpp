@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "wchat/LostPageRuns.h"
+#include "wchat/RecoveryStore.h"
 
 using talwen::wchat::LostPageRuns;
+using talwen::wchat::RecoveryStore;
+using talwen::wchat::WchatChat;
 
 namespace {
 
@@ -176,6 +179,81 @@ TEST(LostPageRunsTest, APageGoesToTheOneSurvivingTableOfItsKindThatCouldHaveHeld
     LostPageRuns::Surviving nameless = surviving;
     nameless.names.erase(1);
     EXPECT_EQ(0, LostPageRuns::onlyTableFitting(make({7}, {700}, false, true), tables, nameless)) << "no name";
+}
+
+// The gaps built while the live messages are copied, table after table, are
+// those read back from the store in owner and id order.
+TEST(LostPageRunsTest, GapsBuiltWhileCopyingAreThoseReadFromTheStore) {
+    talwen::common::ErrorInfo error;
+    std::unique_ptr<RecoveryStore> store = RecoveryStore::create("", &error);
+    ASSERT_NE(nullptr, store);
+    struct Row {
+        int32_t localId;
+        int32_t createTime;  // 0: NULL, left out of the gaps
+    };
+    // Tables in copy order, owners not in id order.
+    const std::vector<std::pair<int64_t, std::vector<Row>>> tables = {
+        {3, {{4, 400}, {5, 500}, {9, 900}, {10, 0}, {12, 1200}}},
+        {1, {{1, 100}, {2, 200}, {7, 700}}},
+        {2, {{2, 250}}},
+        {5, {{1, 10}, {2, 20}, {3, 30}}},
+    };
+    LostPageRuns::GapBuilder builder;
+    for (const auto& [owner, rows] : tables) {
+        std::vector<std::shared_ptr<WchatChat>> chats;
+        for (const Row& row : rows) {
+            auto chat = std::make_shared<WchatChat>(RecoveryStore::kObtainLive);
+            chat->setMesLocalId(row.localId);
+            if (row.createTime != 0) chat->setCreateTime(row.createTime);
+            else chat->setNull(WchatChat::kCreateTimeFlag);
+            chats.push_back(chat);
+        }
+        store->insertChats(chats, &error);
+        std::set<int64_t> ids;
+        for (const auto& chat : chats) ids.insert(chat->getRcChatId());
+        store->insertChatRoomsOfFriend(1, ids, owner, &error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        for (const Row& row : rows)
+            if (row.createTime != 0) builder.add(owner, row.localId, row.createTime);
+    }
+    // A carved message and a message tied otherwise are no live message of a table.
+    auto carved = std::make_shared<WchatChat>(RecoveryStore::kObtainCarved);
+    carved->setMesLocalId(6);
+    carved->setCreateTime(600);
+    store->insertChats({carved}, &error);
+    store->insertChatRoomsOfFriend(1, {carved->getRcChatId()}, 1, &error);
+    store->insertChatRoomsOfFriend(2, {1}, 7, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+
+    // Last ids given out: beyond the last message, equal to it, below it (not
+    // believed), none.
+    const std::map<int64_t, int64_t> lastIds = {{1, 9}, {2, 2}, {3, 11}};
+    const auto flat = [](const std::vector<std::pair<int64_t, LostPageRuns::Gaps>>& gaps) {
+        std::vector<std::vector<int64_t>> out;
+        for (const auto& [owner, list] : gaps)
+            for (const auto& g : list) out.push_back({owner, g.fromTime, g.toTime, g.room, g.fromId, g.toId});
+        return out;
+    };
+    EXPECT_TRUE(builder.inOrder());
+    const auto read = LostPageRuns::readGaps(store->connection(), 1, lastIds, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    EXPECT_EQ(flat(read), flat(builder.finish(lastIds)));
+    const std::vector<std::vector<int64_t>> expected = {
+        {1, 200, 700, 4, 2, 7},  {1, 700, INT64_MAX, 2, 7, 10},  // room up to the last id given out
+        {2, INT64_MIN, 250, 1, 0, 2},                             // nothing after the last id
+        {3, INT64_MIN, 400, 3, 0, 4}, {3, 500, 900, 3, 5, 9},     // the message without time left out:
+        {3, 900, 1200, 2, 9, 12},    {3, 1200, INT64_MAX, -1, 12, INT64_MAX},  // a last id below: any number
+        {5, 30, INT64_MAX, -1, 3, INT64_MAX},                     // no last id known
+    };
+    EXPECT_EQ(expected, flat(read));
+    EXPECT_EQ(SQLITE_OK, store->close());
+
+    // Ids out of order or repeated cannot stand for the sorted read.
+    for (const std::vector<int64_t>& ids : {std::vector<int64_t>{5, 4}, std::vector<int64_t>{5, 5}}) {
+        LostPageRuns::GapBuilder unordered;
+        for (const int64_t id : ids) unordered.add(1, id, 100);
+        EXPECT_FALSE(unordered.inOrder()) << ids[1];
+    }
 }
 
 }  // namespace
