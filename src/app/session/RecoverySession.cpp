@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -315,6 +316,14 @@ Status RecoverySession::requireWorkDirectory() {
     return workDirectory_.isEmpty() ? setWorkDirectory(std::string()) : Status::ok();
 }
 
+namespace {
+
+std::future<FileDigest> digestOnWorker(const QString& path) {
+    return std::async(std::launch::async, [path] { return FileDigest::of(path); });
+}
+
+}  // namespace
+
 Status RecoverySession::copySource() {
     const Status work = requireWorkDirectory();
     if (!work.isOk()) return work;
@@ -323,8 +332,10 @@ Status RecoverySession::copySource() {
     if (!databaseFile_.empty()) {
         report_.source = toQ(databaseFile_);
         sourceFile_ = QFileInfo(toQ(databaseFile_)).absoluteFilePath();
-        report_.before = FileDigest::of(sourceFile_);
+        // The source's digest is taken while it is copied: both only read it.
+        std::future<FileDigest> before = digestOnWorker(sourceFile_);
         copy = copyDatabaseFile(toQ(databaseFile_), workDirectory_);
+        report_.before = before.get();
     } else if (!databasePath_.empty()) {
         const std::string source = backup_.backupFilePath(databasePath_);
         const auto stored = backup_.databaseFiles().find(databasePath_);
@@ -342,8 +353,9 @@ Status RecoverySession::copySource() {
         if (!checked.isOk()) return checked;
         report_.source = toQ(backup_.currentBackup());
         sourceFile_ = QFileInfo(toQ(source)).absoluteFilePath();
-        report_.before = FileDigest::of(sourceFile_);
+        std::future<FileDigest> before = digestOnWorker(sourceFile_);
         copy = copyAccountDatabase(backup_, accountUserName_, workDirectory_);
+        report_.before = before.get();
         if (copy.status.isOk()) {
             mediaFiles_ = mediaFileMap(backup_);
             context_ = accountRenderContext(backup_, copy.accountDir, accountUserName_);
