@@ -117,6 +117,10 @@ void LostPageRuns::GapBuilder::add(int64_t owner, int64_t localId, int64_t creat
     table.lastTime = createTime;
 }
 
+void LostPageRuns::GapBuilder::trim() {
+    for (auto& entry : tables_) entry.second.gaps.shrink_to_fit();
+}
+
 std::vector<std::pair<int64_t, LostPageRuns::Gaps>> LostPageRuns::GapBuilder::finish(
     const std::map<int64_t, int64_t>& lastIds) const {
     std::vector<std::pair<int64_t, Gaps>> tables;

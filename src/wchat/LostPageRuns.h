@@ -66,6 +66,9 @@ public:
         // Whether every owner's ids came strictly ascending: only then is finish
         // what reading the stored live messages in id order gives.
         bool inOrder() const { return inOrder_; }
+        // Gives back the room the gap lists grew into; they are kept through the
+        // message carving, the run's peak of memory.
+        void trim();
         // Every table's gaps by owner, in owner order, closed by the largest id the
         // table gave out (lastIds; none known: any number after its last message).
         std::vector<std::pair<int64_t, Gaps>> finish(const std::map<int64_t, int64_t>& lastIds) const;

@@ -789,6 +789,7 @@ uint32_t WchatChatToDbSeeker::dumpAllWchatChats(
     }
     // A read ahead of a table not copied (the run stopped) ends here, unused.
     takeReadAhead(std::string());
+    liveGaps.trim();
     return total;
 }
 
