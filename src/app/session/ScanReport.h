@@ -29,7 +29,7 @@ struct ScanReport {
     QDateTime finished;
     QString source;      // the backup directory or database file chosen
     QString sourceFile;  // the database file that was copied and hashed
-    FileDigest before;   // of sourceFile before the copy
+    FileDigest before;   // of sourceFile, taken while it is copied
     FileDigest after;    // of sourceFile after the scan
     QString workingCopy;
     FileDigest workingCopyDigest;
