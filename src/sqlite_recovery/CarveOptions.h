@@ -32,6 +32,10 @@ struct CarveOptions {
         int64_t max = 0;
     };
     std::vector<SerialTypeBound> serialTypeBounds;
+    // The handlers' onSliceEnd calls are made one at a time in a fixed order
+    // (slice by slice, range by range), so that what handlers do there happens in
+    // the same order in every run, however the threads are scheduled.
+    bool orderedSlices = false;
 
     // Everything a forensic carve wants, for a database of the given encoding.
     static CarveOptions forensic(int32_t textEncoding = 1) {

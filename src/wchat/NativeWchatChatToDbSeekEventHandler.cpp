@@ -50,25 +50,40 @@ int NativeWchatChatToDbSeekEventHandler::onRecord(std::shared_ptr<sqlite::Record
 
 void NativeWchatChatToDbSeekEventHandler::onPageEnd(uint32_t pageNumber) {
     if (batch.empty()) return;
+    if (holdPages) {
+        heldPages.emplace_back(pageNumber, std::move(batch));
+        batch.clear();
+        return;
+    }
+    writePage(pageNumber, batch);
+}
+
+void NativeWchatChatToDbSeekEventHandler::onSliceEnd() {
+    for (const auto& [pageNumber, messages] : heldPages) writePage(pageNumber, messages);
+    heldPages.clear();
+}
+
+void NativeWchatChatToDbSeekEventHandler::writePage(uint32_t pageNumber,
+                                                    const std::vector<std::shared_ptr<WchatChat>>& messages) {
     common::ErrorInfo error;
-    store->insertChats(batch, &error);
+    store->insertChats(messages, &error);
     if (!error.isSuccess()) {
         logFailure(insertLog.get(), error);
         return;
     }
 
-    for (const std::shared_ptr<WchatChat>& chat : batch) deducer->noteNames(*chat);
+    for (const std::shared_ptr<WchatChat>& chat : messages) deducer->noteNames(*chat);
     std::set<int64_t> rcFriendIds;
-    const uint16_t roomType = deducer->deduceChatRoom(pageNumber, batch, rcFriendIds);
+    const uint16_t roomType = deducer->deduceChatRoom(pageNumber, messages, rcFriendIds);
     if (!rcFriendIds.empty()) {
-        for (const std::shared_ptr<WchatChat>& chat : batch) {
+        for (const std::shared_ptr<WchatChat>& chat : messages) {
             store->insertChatRoomsOfChat(roomType, chat->getRcChatId(),
                                                     rcFriendIds, &error);
             if (!error.isSuccess()) logFailure(roomLinkLog.get(), error);
         }
     }
 
-    for (const std::shared_ptr<WchatChat>& chat : batch) {
+    for (const std::shared_ptr<WchatChat>& chat : messages) {
         uint16_t friendType = 0;
         if (!deducer->deduceChatFriend(*chat, friendType, rcFriendIds)) continue;
         store->insertChatFriendsOfChat(friendType, chat->getRcChatId(),

@@ -33,6 +33,12 @@ public:
 
     void onPageBegin(uint32_t pageNumber) override;
     void onPageEnd(uint32_t pageNumber) override;
+    // Writes the pages held since the last slice end (see holdPagesToSliceEnd).
+    void onSliceEnd() override;
+    // Pages are written at the end of their slice instead of their own end: with
+    // the seek's ordered slice ends, the store then gets the messages, and the
+    // deducer sees them, in the same order in every run.
+    void holdPagesToSliceEnd(bool hold) { holdPages = hold; }
     // 1 when the message was kept for the page's batch, 0 for a live copy.
     int onRecord(std::shared_ptr<sqlite::Record>& record) override;
 
@@ -47,6 +53,11 @@ private:
     std::unique_ptr<common::LimitedLogger> friendLinkLog;
     std::unique_ptr<common::LimitedLogger> roomLinkLog;
     std::vector<std::shared_ptr<WchatChat>> batch;
+    bool holdPages = false;
+    std::vector<std::pair<uint32_t, std::vector<std::shared_ptr<WchatChat>>>> heldPages;
+
+    // Stores one page's messages and ties them.
+    void writePage(uint32_t pageNumber, const std::vector<std::shared_ptr<WchatChat>>& messages);
 };
 
 }  // namespace wchat

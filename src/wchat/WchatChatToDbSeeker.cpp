@@ -154,6 +154,7 @@ uint32_t carve(sqlite::Database* database, const sqlite::WalFile* wal, const sql
         const sqlite::SqliteBlockSeeker blockSeeker(&table, database->getPageSize(), database->getUsableSize(),
                                                     filter, options);
         found += wal->seek(blockSeeker, progress, pointers[0]);
+        pointers[0]->onSliceEnd();  // the log's pages are one slice
     }
     return found;
 }
@@ -718,12 +719,19 @@ uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* er
     // away before they are stored, and counted.
     chatScreen.prepare(sourceDb, database, fileBuffer.get(), sourcePath, &savedChats);
     std::vector<std::unique_ptr<NativeWchatChatToDbSeekEventHandler>> handlers;
+    // The carved messages reach the store in an order that does not depend on
+    // the threads' timing: their ids, and what is deduced from what came first,
+    // are the same in every run.
+    sqlite::CarveOptions ordered;
+    ordered.orderedSlices = true;
     return carve(&database, wal.get(), *table, chatScreen.wrap(&filter), threadCount, chatSeekProgress, handlers,
                  [this] {
-                     return std::make_unique<NativeWchatChatToDbSeekEventHandler>(
-                         store.get(), deducer.get(), &savedChats, logger);
+                     auto handler = std::make_unique<NativeWchatChatToDbSeekEventHandler>(store.get(), deducer.get(),
+                                                                                          &savedChats, logger);
+                     handler->holdPagesToSliceEnd(true);
+                     return handler;
                  },
-                 error);
+                 error, ordered);
 }
 
 std::vector<std::shared_ptr<WchatFriend>> WchatChatToDbSeeker::mergeWchatFriends(

@@ -1,7 +1,10 @@
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -563,6 +566,77 @@ TEST(SqliteDatabaseSeeker, SlicedScanOfTheMappedFileEqualsThePlainScan) {
             EXPECT_EQ(expected.records.size(), found);
             EXPECT_EQ(expected.records, records);
             EXPECT_EQ(expected.events, events);
+        }
+    }
+}
+
+// With ordered slices, the slice ends of all ranges come one at a time, slice by
+// slice and range by range, even when one range is much slower than the others;
+// a stop request in the middle still ends every range.
+TEST(SqliteDatabaseSeeker, OrderedSliceEndsComeInTurnWhateverTheTiming) {
+    class TurnHandler : public CollectingHandler {
+    public:
+        TurnHandler(uint32_t range, std::mutex* mutex, std::vector<std::pair<uint32_t, uint32_t>>* log,
+                    SeekProgressIndicator* progress, uint32_t stopAfter)
+            : CollectingHandler(1), range_(range), mutex_(mutex), log_(log), progress_(progress), stopAfter_(stopAfter) {}
+        void onPageEnd(uint32_t pageNumber) override {
+            CollectingHandler::onPageEnd(pageNumber);
+            // The first range is slow: unordered, the others would end their slices first.
+            if (range_ == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (pageNumber == stopAfter_) progress_->requestStop();
+        }
+        void onSliceEnd() override {
+            std::lock_guard<std::mutex> lock(*mutex_);
+            log_->emplace_back(range_, slices_++);
+        }
+
+    private:
+        uint32_t range_;
+        std::mutex* mutex_;
+        std::vector<std::pair<uint32_t, uint32_t>>* log_;
+        SeekProgressIndicator* progress_;
+        uint32_t stopAfter_;
+        uint32_t slices_ = 0;
+    };
+    const Table table = Table::parse("CREATE TABLE z(a text not null)");
+    TempDir dir;
+    const std::string path = dir.file("z.db");
+    enginetest::writeFile(path, enginetest::makeDatabaseBytes(20));  // ranges of 8, 6 and 6 pages
+    const uint32_t threads = 3;
+    for (const uint32_t stopAfter : {0u, 4u}) {  // 0: no stop
+        SCOPED_TRACE(stopAfter);
+        Database database;
+        ErrorInfo error;
+        database.open(path, &error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        std::mutex mutex;
+        std::vector<std::pair<uint32_t, uint32_t>> log;
+        SeekProgressIndicator progress;
+        std::vector<std::unique_ptr<TurnHandler>> handlers;
+        std::vector<SeekEventHandler*> pointers;
+        for (uint32_t i = 0; i < threads; ++i) {
+            handlers.push_back(std::make_unique<TurnHandler>(i, &mutex, &log, &progress, stopAfter));
+            pointers.push_back(handlers.back().get());
+        }
+        SqliteDatabaseSeeker seeker(&database, &table, nullptr);
+        CarveOptions options;
+        options.orderedSlices = true;
+        seeker.setOptions(options);
+        seeker.setSliceBytes(3 * database.getPageSize());  // slices of 3, 3, 2 and of 3, 3 pages
+        seeker.seek(threads, &progress, pointers.data(), &error);
+        EXPECT_TRUE(error.isSuccess());
+        if (stopAfter == 0) {
+            const std::vector<std::pair<uint32_t, uint32_t>> expected = {{0, 0}, {1, 0}, {2, 0}, {0, 1},
+                                                                         {1, 1}, {2, 1}, {0, 2}};
+            EXPECT_EQ(expected, log);
+        } else {
+            // Every range ended; the order holds for what was scanned.
+            ASSERT_FALSE(log.empty());
+            for (size_t i = 1; i < log.size(); ++i) {
+                EXPECT_TRUE(std::make_pair(log[i - 1].second, log[i - 1].first) <
+                            std::make_pair(log[i].second, log[i].first))
+                    << i;
+            }
         }
     }
 }

@@ -509,6 +509,35 @@ TEST_F(RecoveredSmallFile, CarvedGroupMessagesAreTiedToTheirSenderByName) {
     EXPECT_GT(checked, 0u);
 }
 
+// A second recovery of the same file on two threads gives the same store row for
+// row, ids included: the carving threads hand their pages over in a fixed order.
+TEST_F(RecoveredSmallFile, ASecondRunGivesTheSameStoreRowForRow) {
+    WchatChatToDbSeeker again(r->dir->file("MM.sqlite"), "", nullptr);
+    ErrorInfo error;
+    again.run(2, WchatChatToDbSeeker::kSeekFriends | WchatChatToDbSeeker::kSeekChatTables, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    const auto dump = [](sqlite3* db, const std::string& sql) {
+        const auto rows = wcrtest::selectRows(db, sql);
+        std::string text;
+        for (uint32_t row = 0; row < rows.getRowCount(); ++row) {
+            for (uint32_t col = 0; col < rows.getColCount(); ++col) {
+                const auto value = rows.getValue(row, col);
+                text += value->isNull() ? "NULL" : value->isInteger() ? std::to_string(value->getIntegerValue())
+                                                 : value->isReal()    ? std::to_string(value->getRealValue())
+                                                                      : value->getTextValue();
+                text += '|';
+            }
+            text += '\n';
+        }
+        return text;
+    };
+    for (const char* sql : {"SELECT * FROM WC_Friend ORDER BY rcFriendId", "SELECT * FROM WC_Chat ORDER BY rcChatId",
+                            "SELECT * FROM WC_Chatroom ORDER BY rcChatId, rcFriendId",
+                            "SELECT * FROM WC_ChatFriend ORDER BY rcChatId, rcFriendId"}) {
+        EXPECT_TRUE(dump(r->seeker->getTargetDb(), sql) == dump(again.getTargetDb(), sql)) << sql;
+    }
+}
+
 TEST_F(RecoveredSmallFile, CountersAndViewsFollowTheLinks) {
     // Expected values computed from the stored rows themselves.
     std::map<int64_t, int64_t> chatNum, rcChatNum, lastChatTime;
