@@ -516,25 +516,11 @@ TEST_F(RecoveredSmallFile, ASecondRunGivesTheSameStoreRowForRow) {
     ErrorInfo error;
     again.run(2, WchatChatToDbSeeker::kSeekFriends | WchatChatToDbSeeker::kSeekChatTables, &error);
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
-    const auto dump = [](sqlite3* db, const std::string& sql) {
-        const auto rows = wcrtest::selectRows(db, sql);
-        std::string text;
-        for (uint32_t row = 0; row < rows.getRowCount(); ++row) {
-            for (uint32_t col = 0; col < rows.getColCount(); ++col) {
-                const auto value = rows.getValue(row, col);
-                text += value->isNull() ? "NULL" : value->isInteger() ? std::to_string(value->getIntegerValue())
-                                                 : value->isReal()    ? std::to_string(value->getRealValue())
-                                                                      : value->getTextValue();
-                text += '|';
-            }
-            text += '\n';
-        }
-        return text;
-    };
     for (const char* sql : {"SELECT * FROM WC_Friend ORDER BY rcFriendId", "SELECT * FROM WC_Chat ORDER BY rcChatId",
                             "SELECT * FROM WC_Chatroom ORDER BY rcChatId, rcFriendId",
                             "SELECT * FROM WC_ChatFriend ORDER BY rcChatId, rcFriendId"}) {
-        EXPECT_TRUE(dump(r->seeker->getTargetDb(), sql) == dump(again.getTargetDb(), sql)) << sql;
+        EXPECT_TRUE(wcrtest::rowsAsText(r->seeker->getTargetDb(), sql) == wcrtest::rowsAsText(again.getTargetDb(), sql))
+            << sql;
     }
 }
 

@@ -284,21 +284,9 @@ TEST_F(TargetDbTest, RepeatedLinkFailsAndNextLinkSucceeds) {
 
 namespace {
 
-// Every row of a table in id order, as text: two stores compared row for row.
+// Every row of a table in id order, as text.
 std::string dumpRows(sqlite3* db, const std::string& table) {
-    talwen::sqldb::ResultSet rs = wcrtest::selectRows(db, "SELECT quote(rowid), * FROM " + table + " ORDER BY rowid");
-    std::string text;
-    for (uint32_t row = 0; row < rs.getRowCount(); ++row) {
-        for (uint32_t col = 0; col < rs.getColCount(); ++col) {
-            const std::shared_ptr<ColValue> value = rs.getValue(row, col);
-            text += value->isNull() ? "NULL" : value->isInteger() ? std::to_string(value->getIntegerValue())
-                                           : value->isReal()    ? std::to_string(value->getRealValue())
-                                                                : value->getTextValue();
-            text += '|';
-        }
-        text += '\n';
-    }
-    return text;
+    return wcrtest::rowsAsText(db, "SELECT quote(rowid), * FROM " + table + " ORDER BY rowid");
 }
 
 // Messages of every shape: fields left unset, NULL, emoji, a WAL frame.
