@@ -23,6 +23,8 @@ public:
     }
     bool isSet(uint64_t mask) const { return (validFlag_ & mask) == mask; }
     bool isFieldNull(uint64_t mask) const { return (nullFlag_ & mask) == mask; }
+    // The field (one bit) is given and not NULL: a store keeps a value for it.
+    bool hasValue(uint64_t mask) const { return isSet(mask) && !isFieldNull(mask); }
 
     uint16_t getObtainWay() const { return obtainWay_; }
     uint64_t getValidFlag() const { return validFlag_; }

@@ -8,7 +8,7 @@ namespace sqldb {
 namespace {
 
 bool bindsNull(const common::EntityBase& entity, uint64_t mask, bool honourFlags) {
-    return honourFlags && (!entity.isSet(mask) || entity.isFieldNull(mask));
+    return honourFlags && !entity.hasValue(mask);
 }
 
 bool report(int rc, const char* paramName, const char* function, common::ErrorInfo* error) {

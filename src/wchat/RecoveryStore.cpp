@@ -404,38 +404,24 @@ void RecoveryStore::endBulk(common::ErrorInfo* error) {
     }
 }
 
-void RecoveryStore::FriendTally::addTimes(bool counted, bool carved, bool hasTime, int64_t time, bool sender) {
-    if (sender) {
-        if (hasTime && (!hasLastChatTime || time > lastChatTime)) lastChatTime = time;
-        hasLastChatTime = hasLastChatTime || hasTime;
-        return;
-    }
-    if (!counted) return;
+void RecoveryStore::FriendTally::addRoom(bool hasTime, int64_t time, bool carved) {
+    if (!hasTime || time <= kEarliestCountedTime) return;
     ++chatNum;
     if (carved) ++rcChatNum;
 }
 
-namespace {
-
-// The createTime a message is stored with; false when it is stored as NULL.
-bool storedCreateTime(const WchatChat& chat, int64_t* time) {
-    if (!chat.isSet(WchatChat::kCreateTimeFlag) || chat.isFieldNull(WchatChat::kCreateTimeFlag)) return false;
-    *time = chat.getCreateTime();
-    return true;
+void RecoveryStore::FriendTally::addSender(bool hasTime, int64_t time) {
+    if (!hasTime) return;
+    if (!hasLastChatTime || time > lastChatTime) lastChatTime = time;
+    hasLastChatTime = true;
 }
 
-}  // namespace
-
 void RecoveryStore::FriendTally::addRoomChat(const WchatChat& chat) {
-    int64_t time = 0;
-    const bool hasTime = storedCreateTime(chat, &time);
-    addTimes(hasTime && time > kEarliestCountedTime, chat.getObtainWay() == kObtainCarved, hasTime, time, false);
+    addRoom(chat.hasValue(WchatChat::kCreateTimeFlag), chat.getCreateTime(), chat.getObtainWay() == kObtainCarved);
 }
 
 void RecoveryStore::FriendTally::addSenderChat(const WchatChat& chat) {
-    int64_t time = 0;
-    const bool hasTime = storedCreateTime(chat, &time);
-    addTimes(false, false, hasTime, time, true);
+    addSender(chat.hasValue(WchatChat::kCreateTimeFlag), chat.getCreateTime());
 }
 
 bool RecoveryStore::updateCountersLocked(const CountedLinks& counted, common::ErrorInfo* error) {
@@ -467,9 +453,9 @@ bool RecoveryStore::updateCountersLocked(const CountedLinks& counted, common::Er
                 return false;
             const bool hasTime = timeType == SQLITE_INTEGER;
             const int64_t time = sqlite3_column_int64(links.get(), 1);
-            tallies[sqlite3_column_int64(links.get(), 0)].addTimes(
-                hasTime && time > kEarliestCountedTime, sqlite3_column_int64(links.get(), 2) == kObtainCarved,
-                hasTime, time, pass.sender);
+            FriendTally& tally = tallies[sqlite3_column_int64(links.get(), 0)];
+            if (pass.sender) tally.addSender(hasTime, time);
+            else tally.addRoom(hasTime, time, sqlite3_column_int64(links.get(), 2) == kObtainCarved);
         }
         if (rc != SQLITE_DONE) {
             WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db_), "finishTargetDb");

@@ -102,7 +102,9 @@ public:
         void addRoomChat(const WchatChat& chat);
         // A WC_ChatFriend link of the contact to chat.
         void addSenderChat(const WchatChat& chat);
-        void addTimes(bool counted, bool carved, bool hasTime, int64_t time, bool sender);
+        // The same from a message's stored values (hasTime false: createTime NULL).
+        void addRoom(bool hasTime, int64_t time, bool carved);
+        void addSender(bool hasTime, int64_t time);
     };
     // rcFriendId -> tally. The links of every message below firstUncountedId are
     // in it and no other: finishTargetDb then reads only the later messages' links.

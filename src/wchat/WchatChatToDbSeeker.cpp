@@ -71,9 +71,6 @@ const char* const kUsualChatDdl =
 constexpr size_t kChatPrefixLength = 5;  // "Chat_"
 constexpr size_t kHashLength = 32;
 
-// Whether the store keeps a value for the field (given, and not NULL).
-bool stored(const WchatChat& chat, uint64_t field) { return chat.isSet(field) && !chat.isFieldNull(field); }
-
 uint64_t elapsedOf(const common::Stopwatch& watch) {
     return static_cast<uint64_t>(std::max<int64_t>(0, watch.elapsedMilliseconds()));
 }
@@ -975,7 +972,7 @@ void WchatChatToDbSeeker::writeLiveBatch(const std::vector<std::shared_ptr<Wchat
         RecoveryStore::FriendTally& owner = liveCounted.tallies[ownerId];
         for (const std::shared_ptr<WchatChat>& chat : batch) {
             owner.addRoomChat(*chat);
-            if (stored(*chat, WchatChat::kMesLocalIdFlag) && stored(*chat, WchatChat::kCreateTimeFlag))
+            if (chat->hasValue(WchatChat::kMesLocalIdFlag) && chat->hasValue(WchatChat::kCreateTimeFlag))
                 liveGaps.add(ownerId, chat->getMesLocalId(), chat->getCreateTime());
         }
     }
