@@ -60,6 +60,12 @@ const char* const kSchemaStatements[] = {
     "datetime(C.createTime, 'unixepoch', 'localtime') AS created, C.message, C.status, "
     "C.imgStatus, C.type, C.des FROM WC_Chat C LEFT JOIN WC_Chatroom R ON C.rcChatId = R.rcChatId "
     "WHERE ifnull(R.rcChatId,'') = '' ORDER BY C.pageNumber, C.createTime;",
+    // The carved messages alone, for the front ends' count of recovered messages
+    // and their list of messages without conversation: without these each reads
+    // every live message too (seconds on a store of millions). Live messages are
+    // not in either index, so the live copy only tests the condition.
+    "CREATE INDEX Chat_Carved_Index ON WC_Chat (obtainWay) WHERE obtainWay = 2;",
+    "CREATE INDEX Chat_PageNumber_Index ON WC_Chat (pageNumber) WHERE pageNumber IS NOT NULL;",
 };
 
 // RecoveryStore::kEarliestCountedTime as the statements below spell it.
@@ -233,8 +239,9 @@ bool writeMultiRow(KeptStatement& kept, sqlite3* db, const std::string& sql, siz
     for (size_t i = chunk.begin; bound && i < chunk.end; ++i)
         bound = bindRow(kept.stmt, static_cast<int>((i - chunk.begin) * columns + 1), i, error);
     const bool written = bound && sqlite3_step(kept.stmt) == SQLITE_DONE;
+    // Every parameter is bound again before the next run, so the bindings are not
+    // cleared: clearing them cost as much as binding the texts.
     sqlite3_reset(kept.stmt);
-    sqlite3_clear_bindings(kept.stmt);
     error->clear();
     return written;
 }

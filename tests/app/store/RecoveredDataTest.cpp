@@ -151,20 +151,27 @@ TEST(LoadLostFriendChats, GroupsCarvedMessagesByPageAndDropsUndatedOnes) {
 
 TEST(LoadLostFriendChats, FreedPagesOfOneTableAreOneGroupUnderTheRunsFirstPage) {
     // The recovery's own store: its view gives each lost message its run's first page.
+    // It reads carved messages through indexes of their own; a live message without
+    // conversation and a carved one without page are still left out, and counted
+    // only when carved.
     ErrorInfo error;
     auto store = talwen::wchat::RecoveryStore::create("", &error);
     ASSERT_NE(nullptr, store) << error.getMessage();
     std::vector<std::shared_ptr<talwen::wchat::WchatChat>> chats;
-    const std::pair<int32_t, const char*> carved[] = {{3, "a"}, {4, "b"}, {4, "c"}, {9, "d"}};
+    const std::pair<int32_t, const char*> carved[] = {{3, "a"}, {4, "b"}, {0, "no page"}, {4, "c"}, {9, "d"}};
     int32_t second = 0;
     for (const auto& [page, text] : carved) {
         auto chat = std::make_shared<talwen::wchat::WchatChat>(2);
-        chat->setPageNumber(page);
+        if (page != 0) chat->setPageNumber(page);
         chat->setCreateTime(static_cast<int32_t>(k2015) + ++second);
         chat->setMessage(text);
         chat->setWalFrame(0);
         chats.push_back(chat);
     }
+    auto live = std::make_shared<talwen::wchat::WchatChat>(1);
+    live->setCreateTime(static_cast<int32_t>(k2015));
+    live->setMessage("live, owner unknown");
+    chats.insert(chats.begin(), live);
     store->insertChats(chats, &error);
     ASSERT_TRUE(error.isSuccess()) << error.getMessage();
     ASSERT_EQ(SQLITE_OK, sqlite3_exec(store->connection(),
@@ -178,6 +185,9 @@ TEST(LoadLostFriendChats, FreedPagesOfOneTableAreOneGroupUnderTheRunsFirstPage) 
     ASSERT_EQ(3u, data.unknownFriendGroups().at(3).size());
     EXPECT_EQ(4, data.unknownFriendGroups().at(3)[2].pageNumber);  // each message keeps its page
     EXPECT_EQ(1u, data.unknownFriendGroups().at(9).size());
+    EXPECT_EQ(4u, data.lostFriendList().size());
+    data.countRecoveredChats(store->connection(), &error);
+    EXPECT_EQ(5, data.recoveredCount());
     store->close();
 }
 
