@@ -110,7 +110,7 @@ int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error, int64_t fi
     const MergeIndexes indexes(db, carvedOnly);
     // Groups of carved messages that agree in everything a copy keeps.
     StoreStatement groups(db,
-                     "SELECT group_concat(rcChatId) FROM WC_Chat NOT INDEXED WHERE rcChatId >= ? AND obtainWay = 2 "
+                     "SELECT group_concat(rcChatId) FROM WC_Chat WHERE rcChatId >= ? AND obtainWay = 2 "
                      "GROUP BY ifnull(mesSvrId, 0), createTime, type, des, message HAVING count(*) > 1;",
                      error, WCR_UNIT, "merge");
     StoreStatement flagOf(db, "SELECT validFlag FROM WC_Chat WHERE rcChatId = ?;", error, WCR_UNIT, "merge");

@@ -118,7 +118,7 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
     {
         StoreStatement carved(db,
                               "SELECT rcChatId, pageNumber, createTime, des, type, taggedUserName, mesLocalId FROM WC_Chat "
-                              "NOT INDEXED WHERE rcChatId >= ? AND obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 "
+                              "WHERE rcChatId >= ? AND obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 "
                               "AND createTime IS NOT NULL;",
                               error, WCR_UNIT, "tie");
         if (!carved) return 0;

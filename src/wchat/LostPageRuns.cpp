@@ -191,7 +191,7 @@ int64_t LostPageRuns::tieRuns(sqlite3* db, uint16_t liveType, uint16_t deduceTyp
     {
         StoreStatement lost(db,
                        "SELECT rcChatId, pageNumber, mesLocalId, createTime, des, type, taggedUserName FROM WC_Chat "
-                       "NOT INDEXED WHERE rcChatId >= ? AND obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 "
+                       "WHERE rcChatId >= ? AND obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 "
                        "AND createTime IS NOT NULL "
                        "AND rcChatId NOT IN (SELECT rcChatId FROM WC_Chatroom);",
                        error, WCR_UNIT, "LostPageRuns");

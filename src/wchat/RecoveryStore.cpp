@@ -60,12 +60,6 @@ const char* const kSchemaStatements[] = {
     "datetime(C.createTime, 'unixepoch', 'localtime') AS created, C.message, C.status, "
     "C.imgStatus, C.type, C.des FROM WC_Chat C LEFT JOIN WC_Chatroom R ON C.rcChatId = R.rcChatId "
     "WHERE ifnull(R.rcChatId,'') = '' ORDER BY C.pageNumber, C.createTime;",
-    // The carved messages alone, for the front ends' count of recovered messages
-    // and their list of messages without conversation: without these each reads
-    // every live message too (seconds on a store of millions). Live messages are
-    // not in either index, so the live copy only tests the condition.
-    "CREATE INDEX Chat_Carved_Index ON WC_Chat (obtainWay) WHERE obtainWay = 2;",
-    "CREATE INDEX Chat_PageNumber_Index ON WC_Chat (pageNumber) WHERE pageNumber IS NOT NULL;",
 };
 
 // RecoveryStore::kEarliestCountedTime as the statements below spell it.

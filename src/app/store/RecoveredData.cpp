@@ -16,17 +16,13 @@ const char* const kFriendsSql =
     R"SQL(SELECT WC_Friend.rcFriendId, WC_Friend.validFlag, WC_Friend.obtainWay, WC_Friend.wcFriend,            WC_Friend.deduceFriendType, WC_Friend.usrName, WC_Friend.nickName, WC_Friend.mobilePhone, WC_Friend.sex, WC_Friend.fullPY, WC_Friend.lastChatTime,            WC_Friend.headImgUrl, WC_Friend.headImgHDUrl, WC_Friend.conRemark, WC_Friend.chatNum, WC_Friend.rcChatNum, WC_Friend.country,            WC_Friend.province, WC_Friend.city, WC_Friend.sign            FROM WC_Friend)SQL";
 
 // Every column. A store kept by an earlier version has no runs (one group per page).
-// Messages not carved from a page (pageNumber NULL) are never listed; saying so in
-// the statement lets it read the store's index of carved pages instead of every
-// message.
-const char* const kLostFriendChatsSql =
-    "SELECT * FROM WC_LostFriendChat WHERE pageNumber IS NOT NULL ORDER BY created ASC";
+const char* const kLostFriendChatsSql = "SELECT * FROM WC_LostFriendChat ORDER BY created ASC";
 // The same with the first page of each page's run (pages carved from the file
 // only), where the store has runs.
 const char* const kLostFriendChatsByRunSql =
     "SELECT L.*, ifnull(P.runPage, L.pageNumber) AS runPage FROM WC_LostFriendChat L "
     "JOIN WC_Chat W ON W.rcChatId = L.rcChatId LEFT JOIN WC_LostPageRun P ON P.pageNumber = L.pageNumber "
-    "AND ifnull(W.walFrame, 0) <= 0 WHERE L.pageNumber IS NOT NULL ORDER BY L.created ASC";
+    "AND ifnull(W.walFrame, 0) <= 0 ORDER BY L.created ASC";
 const char* const kHasRunsSql = "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'WC_LostPageRun'";
 
 const char* const kRecoveredCountSql = "SELECT count(*) FROM WC_Chat WHERE WC_Chat.obtainWay = 2";

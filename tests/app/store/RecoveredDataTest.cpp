@@ -151,9 +151,8 @@ TEST(LoadLostFriendChats, GroupsCarvedMessagesByPageAndDropsUndatedOnes) {
 
 TEST(LoadLostFriendChats, FreedPagesOfOneTableAreOneGroupUnderTheRunsFirstPage) {
     // The recovery's own store: its view gives each lost message its run's first page.
-    // It reads carved messages through indexes of their own; a live message without
-    // conversation and a carved one without page are still left out, and counted
-    // only when carved.
+    // A live message without conversation and a carved one without page are left
+    // out, and counted only when carved.
     ErrorInfo error;
     auto store = talwen::wchat::RecoveryStore::create("", &error);
     ASSERT_NE(nullptr, store) << error.getMessage();
