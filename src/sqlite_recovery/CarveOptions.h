@@ -6,6 +6,8 @@
 namespace talwen {
 namespace sqlite {
 
+class PageMap;
+
 // Behaviours of the carving engine beyond the literal serial-type match. Every
 // default keeps the engine's original results, which the messenger pipeline
 // relies on; a caller turns on what it wants (sqlite-carve turns on all).
@@ -36,6 +38,13 @@ struct CarveOptions {
     // (slice by slice, range by range), so that what handlers do there happens in
     // the same order in every run, however the threads are scheduled.
     bool orderedSlices = false;
+    // The map of the file being scanned (never of a log's page images): offsets
+    // inside its live cells where the cell's own record does not start
+    // (PageMap::getLiveCellInteriors) are not offered to the inspector. For a
+    // caller whose filter refuses every record found at such an offset, so the
+    // records handed out are those of the full scan; most of a live file's
+    // bytes are such offsets.
+    const PageMap* skipLiveCellInteriors = nullptr;
 
     // Everything a forensic carve wants, for a database of the given encoding.
     static CarveOptions forensic(int32_t textEncoding = 1) {

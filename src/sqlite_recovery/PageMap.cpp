@@ -305,6 +305,38 @@ std::vector<uint32_t> PageMap::getCellBoundaries(uint32_t pageNumber) const {
     return starts;
 }
 
+bool PageMap::insideLiveCellInterior(uint32_t pageNumber, uint32_t offset) const {
+    Cell cell;
+    return locate(pageNumber, offset, &cell) == Region::kLiveCell && offset != cell.firstSerialType &&
+           offset != cell.secondSerialType;
+}
+
+void PageMap::getLiveCellInteriors(uint32_t pageNumber, std::vector<std::pair<uint32_t, uint32_t>>& ranges) const {
+    ranges.clear();
+    if (getPageKind(pageNumber) != PageKind::kBtree) return;
+    const uint32_t structureEnd = entries_[pageNumber - 1].structureEnd;
+    const std::vector<Cell>& cells = cellsOf(pageNumber).cells;
+    auto add = [&ranges](uint32_t begin, uint32_t end) {
+        if (begin < end) ranges.emplace_back(begin, end);
+    };
+    for (size_t i = 0; i < cells.size(); ++i) {
+        const Cell& cell = cells[i];
+        // locate gives a byte to the last cell starting at or before it, and the
+        // page's structure comes first: a cell's bytes are its own up to the next
+        // cell's start, from the structure's end on.
+        const uint32_t begin = std::max(cell.start, structureEnd);
+        const uint32_t end = i + 1 < cells.size() ? std::min(cell.end, cells[i + 1].start) : cell.end;
+        uint32_t from = begin;
+        for (const uint32_t kept : {std::min(cell.firstSerialType, cell.secondSerialType),
+                                    std::max(cell.firstSerialType, cell.secondSerialType)}) {
+            if (kept < from || kept >= end) continue;
+            add(from, kept);
+            from = kept + 1;
+        }
+        add(from, end);
+    }
+}
+
 bool PageMap::overlapsLiveCell(uint32_t pageNumber, uint32_t begin, uint32_t end) const {
     if (getPageKind(pageNumber) != PageKind::kBtree) return false;
     const PageCells& read = cellsOf(pageNumber);

@@ -80,6 +80,14 @@ public:
     const std::vector<uint32_t>& getFreelistLeaves() const { return freelistLeaves_; }
     // True when [begin, end) touches a live cell of the page.
     bool overlapsLiveCell(uint32_t pageNumber, uint32_t begin, uint32_t end) const;
+    // Whether byte `offset` of a kBtree page lies inside a live cell (as locate
+    // finds it) other than where the cell's record's serial types start
+    // (firstSerialType, secondSerialType): a record read from there is a
+    // misreading of the cell's bytes.
+    bool insideLiveCellInterior(uint32_t pageNumber, uint32_t offset) const;
+    // Every such offset of the page as [begin, end) ranges in ascending order,
+    // into `ranges` (cleared first); none for a page of another kind.
+    void getLiveCellInteriors(uint32_t pageNumber, std::vector<std::pair<uint32_t, uint32_t>>& ranges) const;
 
     static constexpr uint32_t kPagesBetweenGiveBacks = 8192;
 

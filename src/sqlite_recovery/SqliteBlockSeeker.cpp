@@ -5,6 +5,7 @@
 
 #include "common/ErrorInfo.h"
 #include "sqlite_recovery/HeaderRebuilder.h"
+#include "sqlite_recovery/PageMap.h"
 #include "sqlite_recovery/Record.h"
 #include "sqlite_recovery/SqliteFacility.h"
 
@@ -113,6 +114,10 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
     const uint32_t skipped = inspector.getSkippedHead();
     std::vector<PendingRecord> pending;
     RecordInspector::PageTail tail;
+    // The current page's live cell interiors, when the caller's map says where
+    // they are (one vector for the whole scan).
+    const PageMap* liveCells = inspector.getOptions().skipLiveCellInteriors;
+    std::vector<std::pair<uint32_t, uint32_t>> interiors;
 
     for (uint32_t k = 0; k < pageCount; ++k) {
         if (progress != nullptr && progress->stopRequested()) break;
@@ -129,7 +134,19 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
         uint32_t afterRefusedZeroCandidate = 0;
         // The record holds this page's NULL values and nothing changed it since.
         bool recordHoldsNulls = false;
+        if (liveCells != nullptr) liveCells->getLiveCellInteriors(pageNumber, interiors);
+        size_t interior = 0;
+        // Moves offset past a live cell interior it lies in; true when it moved.
+        auto passInterior = [&]() {
+            while (interior < interiors.size() && interiors[interior].second <= offset) ++interior;
+            if (interior == interiors.size() || interiors[interior].first > offset) return false;
+            offset = interiors[interior].second;
+            afterRefusedZeroCandidate = 0;
+            recordHoldsNulls = false;
+            return true;
+        };
         for (;;) {
+            if (passInterior()) continue;
             // In a run of zero bytes every offset reads as the same record of NULLs.
             // The filter judges a record by its contents and changes nothing, so it
             // refuses the repeat as it refused the first: pass over it.
@@ -146,6 +163,7 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
             // Offsets that cannot start a record are passed over as inspect
             // would refuse them, one byte at a time.
             offset = inspector.nextCandidateOffset(page, offset);
+            if (passInterior()) continue;
             uint32_t headerBytes = 0;
             const bool ok = inspector.inspect(page, offset, varints, headerBytes, &error, tail);
             // Every page ends here: at the latest the offset reaches pageLength.

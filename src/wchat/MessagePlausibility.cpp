@@ -121,7 +121,14 @@ bool MessagePlacement::ownedElsewhere(uint32_t pageNumber, uint32_t offset, uint
     return map_->overlapsLiveCell(pageNumber, offset, end);
 }
 
+bool MessagePlacement::misreadsLiveCell(uint32_t pageNumber, uint32_t offset) const {
+    return map_ != nullptr && map_->insideLiveCellInterior(pageNumber, offset);
+}
+
 bool PlausibleChatRecordFilter::accept(std::shared_ptr<sqlite::Record>& record) {
+    if (placement_ != nullptr && placement_->misreadsLiveCell(sqlite::SqliteBlockSeeker::getCurrentPageNumber(),
+                                                              sqlite::SqliteBlockSeeker::getCurrentRecordOffset()))
+        return false;
     if (inner_ != nullptr && !inner_->accept(record)) return false;
     if (isLiveCopy_ != nullptr && isLiveCopy_(context_, *record)) return true;
     MessagePlausibility::Verdict verdict = MessagePlausibility::Verdict::kPlausible;

@@ -74,6 +74,11 @@ public:
     // offset and headerBytes as the seek reports them for the record.
     bool ownedElsewhere(uint32_t pageNumber, uint32_t offset, uint32_t headerBytes,
                         const sqlite::Record& record) const;
+    // A read inside a live cell away from where the cell's record starts: bytes of
+    // a live row read at the wrong place, not a row at all. The seek does not offer
+    // these offsets when it is given the map (CarveOptions::skipLiveCellInteriors),
+    // so they are refused without being counted, whichever way the seek ran.
+    bool misreadsLiveCell(uint32_t pageNumber, uint32_t offset) const;
 
 private:
     const sqlite::PageMap* map_;

@@ -148,8 +148,11 @@ uint32_t carve(sqlite::Database* database, const sqlite::WalFile* wal, const sql
     seeker.setOptions(options);
     uint32_t found = seeker.seek(threads, progress, pointers.data(), error);
     if (error->isSuccess() && wal != nullptr && wal->getPageSize() == database->getPageSize()) {
+        // The file's map says nothing about the log's images of its pages.
+        sqlite::CarveOptions logOptions = options;
+        logOptions.skipLiveCellInteriors = nullptr;
         const sqlite::SqliteBlockSeeker blockSeeker(&table, database->getPageSize(), database->getUsableSize(),
-                                                    filter, options);
+                                                    filter, logOptions);
         found += wal->seek(blockSeeker, progress, pointers[0]);
         pointers[0]->onSliceEnd();  // the log's pages are one slice
     }
@@ -721,6 +724,9 @@ uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* er
     // are the same in every run.
     sqlite::CarveOptions ordered;
     ordered.orderedSlices = true;
+    // The screen refuses what starts inside a live cell away from its record; the
+    // seek need not read those bytes at all (most of a live file's).
+    ordered.skipLiveCellInteriors = chatScreen.pageMap();
     return carve(&database, wal.get(), *table, chatScreen.wrap(&filter), threadCount, chatSeekProgress, handlers,
                  [this] {
                      auto handler = std::make_unique<NativeWchatChatToDbSeekEventHandler>(store.get(), deducer.get(),

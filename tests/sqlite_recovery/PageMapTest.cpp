@@ -143,6 +143,64 @@ TEST(PageMap, CellsAskedForAgainComeFromTheCurrentBytes) {
     EXPECT_FALSE(map.overlapsLiveCell(2, 407, 408));
 }
 
+// The interiors of a page's live cells, as ranges, are exactly the offsets that
+// locate puts inside a live cell other than where its record starts: on pages of
+// random bytes whose cells overlap, run past the page, start inside the cell
+// pointers or hold too short a header, of every b-tree page type.
+TEST(PageMap, LiveCellInteriorsAreTheOffsetsLocateGivesToACellAwayFromItsRecord) {
+    const uint32_t pageSize = 512;
+    const uint32_t pages = 64;
+    auto bytes = enginetest::makeDatabaseBytes(pages, pageSize);
+    uint64_t seed = 99;
+    auto next = [&seed] {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        return uint32_t(seed >> 33);
+    };
+    bytes[100] = 13;  // page 1: an empty table leaf
+    enginetest::putBigEndian(bytes, 105, pageSize, 2);
+    std::vector<uint32_t> roots;
+    const uint8_t types[] = {13, 10, 5, 2};
+    for (uint32_t n = 2; n <= pages; ++n) {
+        uint8_t* p = bytes.data() + size_t(n - 1) * pageSize;
+        for (uint32_t i = 0; i < pageSize; ++i) p[i] = uint8_t(next());
+        p[0] = types[n % 4];
+        const uint32_t cells = 1 + next() % 14;
+        p[3] = 0, p[4] = uint8_t(cells);
+        p[1] = 0, p[2] = 0;  // no freeblock
+        // Short varints for most cells, so that many parse as records.
+        for (uint32_t i = 0; i < cells; ++i) {
+            const uint32_t start = 12 + next() % (pageSize - 12);
+            enginetest::putBigEndian(bytes, size_t(n - 1) * pageSize + 12 + 2 * i, start, 2);
+            if (next() % 3 != 0) {
+                for (uint32_t k = 0; k < 6 && start + k < pageSize; ++k) p[start + k] = uint8_t(next() % 0x40);
+            }
+        }
+        roots.push_back(n);
+    }
+    PageMap map;
+    map.build(bytes.data(), pages, pageSize, pageSize, roots, 0);
+    size_t interiorBytes = 0, kept = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> ranges;
+    for (uint32_t n = 1; n <= pages; ++n) {
+        map.getLiveCellInteriors(n, ranges);
+        std::vector<bool> inRange(pageSize, false);
+        for (size_t r = 0; r < ranges.size(); ++r) {
+            ASSERT_LT(ranges[r].first, ranges[r].second) << "page " << n;
+            ASSERT_LE(ranges[r].second, pageSize) << "page " << n;
+            if (r > 0) ASSERT_LE(ranges[r - 1].second, ranges[r].first) << "page " << n;
+            for (uint32_t o = ranges[r].first; o < ranges[r].second; ++o) inRange[o] = true;
+        }
+        for (uint32_t o = 0; o < pageSize; ++o) {
+            ASSERT_EQ(map.insideLiveCellInterior(n, o), inRange[o]) << "page " << n << " offset " << o;
+            interiorBytes += inRange[o] ? 1 : 0;
+            PageMap::Cell cell;
+            kept += map.locate(n, o, &cell) == PageMap::Region::kLiveCell && !inRange[o] ? 1 : 0;
+        }
+    }
+    EXPECT_GT(interiorBytes, size_t(pages) * pageSize / 8);
+    EXPECT_GT(kept, 20u);  // record starts inside cells stay offered
+}
+
 // Two tables of the same layout: carving one reports its own live rows as live
 // and its deleted row where its cell lay, never the other table's live or
 // deleted rows (which read as records of either). Rows of leaf pages freed by a

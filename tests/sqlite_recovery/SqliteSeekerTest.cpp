@@ -11,6 +11,7 @@
 #include "EngineTestSupport.h"
 #include "SeekTestSupport.h"
 #include "sqlite_recovery/Database.h"
+#include "sqlite_recovery/PageMap.h"
 #include "sqlite_recovery/RecordInspector.h"
 #include "sqlite_recovery/SeekProgressIndicator.h"
 #include "sqlite_recovery/SqliteBlockSeeker.h"
@@ -437,6 +438,79 @@ TEST(SqliteBlockSeeker, SameRecordsAsTheLiteralScanAcrossZeroRuns) {
             for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(expected[i], handler.records[i]) << i;
             EXPECT_GT(found, 0u);
         }
+    }
+}
+
+// Given the file's map, the scan does not offer the inspector the inside of live
+// cells away from where their records start. For a filter that refuses what starts
+// there, it hands out exactly the records of the full scan, with and without the
+// overlap resolution, and never asks the filter about a misread.
+TEST(SqliteBlockSeeker, SkippingLiveCellInteriorsFindsWhatTheFullScanFinds) {
+    TempDir dir;
+    const std::string path = dir.file("chat.sqlite");
+    seektest::writeMessageFixture(path, dir.file("before.sqlite"), 300);
+    {
+        // Live messages whose text holds the bytes of a whole row of the table: a
+        // record inside a live cell that is not where the cell's record starts.
+        const std::string row("\x0a\x01\x00\x01\x04\x23\x08\x01\x01\x00"  // header: 10 bytes, 9 types
+                              "\x01\x07\x59\x68\x2f\x00hello world\x02\x01",  // values
+                              27);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO Chat_0123456789abcdef0123456789abcdef(CreateTime, Message) VALUES (1, ?)", -1,
+                           &insert, nullptr);
+        for (int i = 0; i < 3; ++i) {
+            const std::string text = std::string(40 + 30 * i, 'q') + row + std::string(50, 'z');
+            sqlite3_bind_text(insert, 1, text.data(), int(text.size()), SQLITE_TRANSIENT);
+            EXPECT_EQ(SQLITE_DONE, sqlite3_step(insert));
+            sqlite3_reset(insert);
+        }
+        sqlite3_finalize(insert);
+        sqlite3_close(db);
+    }
+    const std::vector<uint8_t> bytes = seektest::readFileBytes(path);
+    const uint32_t pageSize = 1024;
+    const uint32_t pages = uint32_t(bytes.size() / pageSize);
+    std::vector<uint32_t> roots;
+    for (const std::string& root : seektest::queryColumn(path, "SELECT rootpage FROM sqlite_master WHERE rootpage > 0"))
+        roots.push_back(uint32_t(std::stoul(root)));
+    PageMap map;
+    map.build(bytes.data(), pages, pageSize, pageSize, roots, 0);
+
+    class RefusingMisreads : public RecordFilter {
+    public:
+        explicit RefusingMisreads(const PageMap* map) : map_(map) {}
+        bool accept(std::shared_ptr<Record>&) override {
+            ++asked;
+            return !map_->insideLiveCellInterior(SqliteBlockSeeker::getCurrentPageNumber(),
+                                                 SqliteBlockSeeker::getCurrentRecordOffset());
+        }
+        std::atomic<uint32_t> asked{0};
+
+    private:
+        const PageMap* map_;
+    };
+    const Table table = Table::parse(seektest::messageTableSql());
+    for (const bool resolve : {false, true}) {
+        SCOPED_TRACE(resolve ? "overlaps resolved" : "first match taken");
+        std::vector<CarvedRecord> found[2];
+        uint32_t asked[2] = {0, 0};
+        for (const bool skip : {false, true}) {
+            CarveOptions options;
+            options.resolveOverlaps = resolve;
+            options.skipLiveCellInteriors = skip ? &map : nullptr;
+            RefusingMisreads filter(&map);
+            CollectingHandler handler(table.getFieldCount());
+            SqliteBlockSeeker seeker(&table, pageSize, pageSize, &filter, options);
+            seeker.seek(bytes.data(), 1, pages, nullptr, &handler);
+            found[skip] = handler.records;
+            asked[skip] = filter.asked.load();
+        }
+        ASSERT_EQ(found[0].size(), found[1].size());
+        for (size_t i = 0; i < found[0].size(); ++i) ASSERT_EQ(found[0][i], found[1][i]) << i;
+        EXPECT_GT(found[0].size(), 300u);  // every live row and most deleted ones
+        EXPECT_LE(asked[1] + 3, asked[0]) << asked[1] << " of " << asked[0];
     }
 }
 
