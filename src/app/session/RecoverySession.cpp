@@ -419,8 +419,9 @@ Status RecoverySession::recover(unsigned threads) {
     for (std::thread& watcher : watchers) watcher.join();
     // The pipeline must not keep a pointer to the forwarder that dies here.
     seeker_->setStageObserver(nullptr);
-    // The source again after the scan: equal digests show it was not written.
-    report_.after = FileDigest::of(sourceFile_);
+    // The source again after the scan: equal digests show it was not written. The
+    // scan read only the working copy, so the results can be read meanwhile.
+    afterDigest_ = digestOnWorker(sourceFile_);
     report_.finished = QDateTime::currentDateTimeUtc();
     if (error.isSuccess()) return Status::ok();
     if (cancel_) {
@@ -545,11 +546,20 @@ ExportOutcome RecoverySession::exportAll(const std::string& exportDir) {
     return outcome;
 }
 
+void RecoverySession::settleAfterDigest() {
+    if (afterDigest_.valid()) report_.after = afterDigest_.get();
+}
+
+const ScanReport& RecoverySession::scanReport() {
+    settleAfterDigest();
+    return report_;
+}
+
 Status RecoverySession::writeExportOverview(const ChatExporter& exporter) {
     sqlite3* store = storeConnection();
     const QString exportDir = exporter.exportDirectory();
 
-    ScanReport report = report_;
+    ScanReport report = scanReport();
     report.toolVersion = QStringLiteral(WCR_VERSION);
     wchat::StoreSummary counts;
     if (summary(&counts).isOk()) report.countFrom(store, counts, results_);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -163,7 +164,8 @@ public:
     void setPagesInUtc(bool utc) { utc_ = utc; }
     // What the scan report says so far: source digests before and after the scan,
     // the working copy's digest, times and settings. An export completes and writes it.
-    const ScanReport& scanReport() const { return report_; }
+    // Waits for the source's second digest, taken on a worker after the scan.
+    const ScanReport& scanReport();
     // Where downloaded contact and owner pictures are kept; pages then show the
     // cached picture or the default face instead of a remote address.
     void setPictureCache(const QString& directory) { pictureCache_ = directory; }
@@ -202,6 +204,10 @@ private:
     unsigned seekThreads_ = 0;
     QString sourceFile_;  // the database file copied, hashed before and after the scan
     ScanReport report_;
+    // The source's digest after the scan, on a worker while the results are read
+    // (neither touches the source); settled into report_ before the report is read.
+    std::future<FileDigest> afterDigest_;
+    void settleAfterDigest();
     // Encrypted backups: the password until it is used, the unlocked backup, the
     // directory of its decrypted files and why a file could not be decrypted.
     std::string password_;
