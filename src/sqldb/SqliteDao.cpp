@@ -39,10 +39,11 @@ bool SqliteDao::bindInt64Value(const char* paramName, const common::EntityBase& 
 bool SqliteDao::bindTextValue(const char* paramName, const common::EntityBase& entity,
                               sqlite3_stmt* stmt, uint64_t mask, int paramIndex,
                               const std::string& value, bool honourFlags,
-                              common::ErrorInfo* error) {
+                              common::ErrorInfo* error, bool borrowed) {
     const int rc = bindsNull(entity, mask, honourFlags)
                        ? sqlite3_bind_null(stmt, paramIndex)
-                       : sqlite3_bind_text(stmt, paramIndex, value.c_str(), -1, SQLITE_TRANSIENT);
+                       : sqlite3_bind_text(stmt, paramIndex, value.c_str(), -1,
+                                           borrowed ? SQLITE_STATIC : SQLITE_TRANSIENT);
     return report(rc, paramName, "bindTextValue", error);
 }
 

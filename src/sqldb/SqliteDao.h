@@ -28,10 +28,13 @@ public:
     static bool bindInt64Value(const char* paramName, const common::EntityBase& entity,
                                sqlite3_stmt* stmt, uint64_t mask, int paramIndex, int64_t value,
                                bool honourFlags, common::ErrorInfo* error);
-    // The text ends at its first NUL byte; the library keeps its own copy.
+    // The text ends at its first NUL byte. The library keeps its own copy, unless
+    // borrowed: then `value` must outlive every run of the statement with this
+    // binding (the caller binds the parameter again before the next run).
     static bool bindTextValue(const char* paramName, const common::EntityBase& entity,
                               sqlite3_stmt* stmt, uint64_t mask, int paramIndex,
-                              const std::string& value, bool honourFlags, common::ErrorInfo* error);
+                              const std::string& value, bool honourFlags, common::ErrorInfo* error,
+                              bool borrowed = false);
 };
 
 }  // namespace sqldb

@@ -567,6 +567,8 @@ int64_t RecoveryStore::insertFriendLocked(const WchatFriend& f, common::ErrorInf
 namespace {
 
 // Binds a message to the parameters at[0..14] of stmt, in kChatParams order.
+// The texts are borrowed from c, which outlives the statement's run: every caller
+// binds all parameters again before the next.
 bool bindChat(sqlite3_stmt* stmt, const int* at, const WchatChat& c, common::ErrorInfo* error) {
     static const char* const kFunction = "_insertChat";
     using D = sqldb::SqliteDao;
@@ -578,9 +580,9 @@ bool bindChat(sqlite3_stmt* stmt, const int* at, const WchatChat& c, common::Err
         D::bindIntValue("pageNumber", c, stmt, W::kPageNumberFlag, at[2], c.getPageNumber(), true,
                         error) &&
         D::bindTextValue("taggedUserName", c, stmt, W::kTaggedUserNameFlag, at[3],
-                         c.getTaggedUserName(), true, error) &&
+                         c.getTaggedUserName(), true, error, true) &&
         D::bindTextValue("fromUserName", c, stmt, W::kFromUserNameFlag, at[4], c.getFromUserName(),
-                         true, error) &&
+                         true, error, true) &&
         D::bindIntValue("tableVer", c, stmt, W::kTableVerFlag, at[5], c.getTableVer(), true,
                         error) &&
         D::bindIntValue("mesLocalId", c, stmt, W::kMesLocalIdFlag, at[6], c.getMesLocalId(), true,
@@ -589,7 +591,7 @@ bool bindChat(sqlite3_stmt* stmt, const int* at, const WchatChat& c, common::Err
                           error) &&
         D::bindInt64Value("createTime", c, stmt, W::kCreateTimeFlag, at[8], c.getCreateTime(), true,
                           error) &&
-        D::bindTextValue("message", c, stmt, W::kMessageFlag, at[9], c.getMessage(), true, error) &&
+        D::bindTextValue("message", c, stmt, W::kMessageFlag, at[9], c.getMessage(), true, error, true) &&
         D::bindIntValue("status", c, stmt, W::kStatusFlag, at[10], c.getStatus(), true, error) &&
         D::bindIntValue("imgStatus", c, stmt, W::kImgStatusFlag, at[11], c.getImgStatus(), true,
                         error) &&

@@ -904,8 +904,16 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, const
         return f;
     };
 
+    // The keys of the messages read go into the index the carving asks on the
+    // reading thread, which waits on the store's writes most of the time. A batch
+    // read is written unless the run ends first, and then nothing is carved.
+    const auto readAndIndex = [&]() {
+        Fetched f = readNext();
+        if (!f.cancelled && !f.readFailed) savedChats.addAll(f.batch);
+        return f;
+    };
     uint32_t copied = 0;
-    Fetched current = readNext();
+    Fetched current = readAndIndex();
     for (;;) {
         if (current.cancelled || current.readFailed) {
             *error = current.error;
@@ -916,7 +924,7 @@ uint32_t WchatChatToDbSeeker::dumpWchatChats(const std::string& tableName, const
         const bool more = current.span >= current.asked;
         std::future<Fetched> next;
         if (more) {
-            next = std::async(std::launch::async, readNext);
+            next = std::async(std::launch::async, readAndIndex);
         } else if (nextTable != nullptr && !liveCopyByOffset) {
             // This table is read to its end: the next one's first batch meanwhile.
             readAheadTable = *nextTable;
@@ -964,7 +972,6 @@ void WchatChatToDbSeeker::writeLiveBatch(const std::vector<std::shared_ptr<Wchat
     // shown nowhere: it gets a made-up owner, as a dropped conversation does.
     for (const std::shared_ptr<WchatChat>& chat : batch) deducer->noteNames(*chat);
     if (ownerId == 0) ownerId = deducer->findOrMakeUpOwner(hash);
-    savedChats.addAll(batch);
 
     store->insertChats(batch, error);
     if (!error->isSuccess()) return;
