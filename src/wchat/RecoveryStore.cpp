@@ -828,19 +828,32 @@ StoreSummary RecoveryStore::summary(common::ErrorInfo* error) const {
           {kObtainMadeUp, &counts.madeUpFriends}}},
         {"WC_Chat", {{kObtainLive, &counts.liveChats}, {kObtainCarved, &counts.carvedChats}}},
     };
+    const int64_t liveCopyEnd = liveCopyEnd_.load();
     for (const Count& count : wanted) {
+        // The messages below the live copy's end are all live: read only the rest.
+        const bool fromLiveCopyEnd = liveCopyEnd > 0 && std::string(count.table) == "WC_Chat";
         std::string sql = "SELECT ";
         for (const auto& way : count.byObtainWay) {
             if (&way != &count.byObtainWay.front()) sql += ", ";
             sql += "count(CASE WHEN obtainWay = " + std::to_string(way.first) + " THEN 1 END)";
         }
-        sql += std::string(" FROM ") + count.table + ";";
+        sql += std::string(" FROM ") + count.table;
+        if (fromLiveCopyEnd) sql += " WHERE rcChatId >= " + std::to_string(liveCopyEnd);
         sqldb::ResultSet result;
-        sqldb::SqliteAssistant::query(db_, 1, sql, result, error);
+        sqldb::SqliteAssistant::query(db_, 1, sql + ";", result, error);
         if (!error->isSuccess()) break;
         for (uint32_t column = 0; column < count.byObtainWay.size() && result.getRowCount() > 0; ++column) {
             const std::shared_ptr<sqldb::ColValue> value = result.getValue(0, column);
             *count.byObtainWay[column].second = value->isInteger() ? value->getIntegerValue() : 0;
+        }
+        if (fromLiveCopyEnd) {
+            // A count of the whole table without condition is answered by its
+            // smallest index; the rows from the end on are a range of row ids.
+            const int64_t all = countOf(db_, "SELECT count(*) FROM WC_Chat;", error);
+            const int64_t after =
+                countOf(db_, "SELECT count(*) FROM WC_Chat WHERE rcChatId >= " + std::to_string(liveCopyEnd) + ";", error);
+            if (!error->isSuccess()) break;
+            counts.liveChats += all - after;
         }
     }
     counts.rejectedChats = rejectedChats_.load();

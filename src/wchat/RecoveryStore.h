@@ -155,6 +155,11 @@ public:
     StoreSummary summary(common::ErrorInfo* error) const;
     // The message seek's count of carved rows turned away, for the summary.
     void setRejectedChats(int64_t count) { rejectedChats_ = count; }
+    // Every message row below rcChatId `end` is a live copy (obtainWay 1): the live
+    // copy wrote them and nothing changes that column. The summary then reads only
+    // the rows from `end` on (and a count of the whole table, which an index of the
+    // table answers) instead of every message; 0 forgets it.
+    void setLiveCopyEnd(int64_t end) { liveCopyEnd_ = end; }
 
     // Finalizes the kept insert statements (under the lock).
     void releaseKeptStatements();
@@ -209,6 +214,7 @@ private:
 
     sqlite3* db_;
     std::atomic<int64_t> rejectedChats_{0};
+    std::atomic<int64_t> liveCopyEnd_{0};
     mutable std::mutex mutex_;
     KeptStatement keptFriend_;
     KeptStatement keptChat_;

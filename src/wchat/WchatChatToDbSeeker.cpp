@@ -367,6 +367,8 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
     // Carved messages get ids from here on (AUTOINCREMENT): what the finish reads
     // of them alone starts at this id instead of reading every live message too.
     const int64_t firstCarvedId = nextChatId();
+    // What the live copy wrote stays live: the summary need not read it again.
+    store->setLiveCopyEnd(firstCarvedId);
     beginStage(Stage::SeekChats, threads);
     guarded("seekWchatChats", error, [&] { carvedChats = seekWchatChats(threads, error); });
     {

@@ -674,6 +674,32 @@ TEST_F(TargetDbTest, SummaryCountsRowsByHowTheyWereObtained) {
     EXPECT_GT(summary.carvedChats, 0);
 }
 
+// Told where the live copy ended, the summary reads only the later rows and gives
+// the counts of a whole reading, with or without an index of the whole table, and
+// with live and carved rows after that end.
+TEST_F(TargetDbTest, SummaryFromTheLiveCopysEndCountsAsTheWholeTable) {
+    store->insertChats({makeChat(1400000000, "a"), makeChat(1400000001, "b"), makeChat(1400000002, "c")}, &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    const int64_t end = count("SELECT max(rcChatId) FROM WC_Chat") + 1;
+    store->insertChats({makeChat(1400000100, "carved", 2), makeChat(1400000101, "live later", 1),
+                        makeChat(1400000102, "carved last", 2)},
+                       &error);
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    for (const char* index : {"", "CREATE INDEX t_time ON WC_Chat (createTime);"}) {
+        SCOPED_TRACE(index);
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, index, nullptr, nullptr, nullptr));
+        store->setLiveCopyEnd(0);
+        const StoreSummary whole = store->summary(&error);
+        store->setLiveCopyEnd(end);
+        const StoreSummary fromEnd = store->summary(&error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        EXPECT_EQ(4, whole.liveChats);
+        EXPECT_EQ(2, whole.carvedChats);
+        EXPECT_EQ(whole.liveChats, fromEnd.liveChats);
+        EXPECT_EQ(whole.carvedChats, fromEnd.carvedChats);
+    }
+}
+
 TEST_F(TargetDbTest, OpenKeptRefusesAFileThatIsNotAStore) {
     const std::string path = std::string(WCR_BINARY_DIR) + "/wchat_not_a_store_test.sqlite";
     std::remove(path.c_str());
