@@ -119,7 +119,7 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
         StoreStatement carved(db,
                               "SELECT rcChatId, pageNumber, createTime, des, type, taggedUserName, mesLocalId FROM WC_Chat "
                               "WHERE rcChatId >= ? AND obtainWay = 2 AND pageNumber > 0 AND ifnull(walFrame, 0) <= 0 "
-                              "AND createTime IS NOT NULL;",
+                              "AND createTime IS NOT NULL ORDER BY rcChatId;",
                               error, WCR_UNIT, "tie");
         if (!carved) return 0;
         sqlite3_bind_int64(carved.get(), 1, firstCarvedId);
@@ -142,22 +142,27 @@ int64_t FreedTogether::tie(sqlite3* db, const std::vector<uint32_t>& freelistLea
     }
     if (messages.empty()) return 0;
     {
-        // Looked up by message: the link tables' own keys start with the contact.
+        // The carved messages' links in message order, beside the messages (read in
+        // that order too): one pass over the index of links by message instead of a
+        // lookup per message. The link tables' own keys start with the contact.
         if (!ensureChatroomByChatIndex(db, error, WCR_UNIT, "tie")) return 0;
-        StoreStatement links(db, "SELECT rcFriendId FROM WC_Chatroom WHERE rcChatId = ?;", error, WCR_UNIT, "tie");
+        StoreStatement links(db, "SELECT rcChatId, rcFriendId FROM WC_Chatroom WHERE rcChatId >= ? ORDER BY rcChatId;",
+                             error, WCR_UNIT, "tie");
         if (!links) return 0;
-        for (Message& m : messages) {
-            sqlite3_bind_int64(links.get(), 1, m.rcChatId);
-            int rc;
-            while ((rc = sqlite3_step(links.get())) == SQLITE_ROW) {
-                const int64_t owner = sqlite3_column_int64(links.get(), 0);
-                m.owner = m.owner == 0 || m.owner == owner ? owner : -1;
-            }
-            sqlite3_reset(links.get());
-            if (rc != SQLITE_DONE) {
-                WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "tie");
-                return 0;
-            }
+        sqlite3_bind_int64(links.get(), 1, firstCarvedId);
+        auto m = messages.begin();
+        int rc;
+        while ((rc = sqlite3_step(links.get())) == SQLITE_ROW) {
+            const int64_t rcChatId = sqlite3_column_int64(links.get(), 0);
+            while (m != messages.end() && m->rcChatId < rcChatId) ++m;
+            if (m == messages.end()) break;
+            if (m->rcChatId != rcChatId) continue;
+            const int64_t owner = sqlite3_column_int64(links.get(), 1);
+            m->owner = m->owner == 0 || m->owner == owner ? owner : -1;
+        }
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+            WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "tie");
+            return 0;
         }
     }
 
