@@ -1,7 +1,11 @@
 #include "wchat/DuplicateMerger.h"
 
 #include <algorithm>
+#include <array>
 #include <bitset>
+#include <functional>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -102,17 +106,148 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The columns a copy shares with its message (server id, time, type, direction,
+// text), as SQL's GROUP BY compares them: NULL before any value, integers by
+// value, text by its bytes. The store writes no other kind of value there.
+struct CopyKey {
+    std::array<std::optional<int64_t>, 4> numbers;
+    std::optional<std::string> text;
+    bool operator<(const CopyKey& other) const {
+        if (numbers != other.numbers) return numbers < other.numbers;
+        return text < other.text;
+    }
+};
+
+// Reads the key of the row a statement stands on from column `first` on; false
+// for a value of another kind (a real or a blob), which the plain grouping
+// compares by rules of its own.
+bool readCopyKey(sqlite3_stmt* row, int first, CopyKey* key) {
+    for (int i = 0; i < 4; ++i) {
+        const int type = sqlite3_column_type(row, first + i);
+        if (type == SQLITE_NULL) {
+            key->numbers[i].reset();
+        } else if (type == SQLITE_INTEGER) {
+            key->numbers[i] = sqlite3_column_int64(row, first + i);
+        } else {
+            return false;
+        }
+    }
+    const int type = sqlite3_column_type(row, first + 4);
+    if (type == SQLITE_NULL) {
+        key->text.reset();
+    } else if (type == SQLITE_TEXT) {
+        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(row, first + 4));
+        key->text.emplace(bytes, static_cast<size_t>(sqlite3_column_bytes(row, first + 4)));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+uint64_t hashOf(const CopyKey& key) {
+    uint64_t h = 1469598103934665603ULL;
+    auto mix = [&h](uint64_t v) { h = (h ^ v) * 1099511628211ULL; };
+    for (const auto& n : key.numbers) {
+        mix(n ? 1 : 0);
+        mix(n ? static_cast<uint64_t>(*n) : 0);
+    }
+    mix(key.text ? std::hash<std::string>()(*key.text) : 0x9e3779b97f4a7c15ULL);
+    return h;
+}
+
+// The same groups by SQL, for a store holding values of another kind.
+std::vector<std::vector<int64_t>> groupsBySql(sqlite3* db, int64_t firstCarvedId, common::ErrorInfo* error) {
+    std::vector<std::vector<int64_t>> found;
+    StoreStatement groups(db,
+                          "SELECT group_concat(rcChatId) FROM WC_Chat WHERE rcChatId >= ? AND obtainWay = 2 "
+                          "GROUP BY ifnull(mesSvrId, 0), createTime, type, des, message HAVING count(*) > 1;",
+                          error, WCR_UNIT, "merge");
+    if (!groups) return found;
+    sqlite3_bind_int64(groups.get(), 1, firstCarvedId);
+    while (sqlite3_step(groups.get()) == SQLITE_ROW) {
+        const unsigned char* text = sqlite3_column_text(groups.get(), 0);
+        std::vector<int64_t> ids;
+        if (text != nullptr) {
+            std::string list(reinterpret_cast<const char*>(text));
+            size_t start = 0;
+            while (start < list.size()) {
+                size_t comma = list.find(',', start);
+                if (comma == std::string::npos) comma = list.size();
+                ids.push_back(std::stoll(list.substr(start, comma - start)));
+                start = comma + 1;
+            }
+        }
+        std::sort(ids.begin(), ids.end());
+        found.push_back(std::move(ids));
+    }
+    return found;
+}
+
+}  // namespace
+
+std::vector<std::vector<int64_t>> DuplicateMerger::groupsOfCopies(sqlite3* db, int64_t firstCarvedId,
+                                                                  common::ErrorInfo* error) {
+    error->clear();
+    // Every carved message's key hashed; only the ids whose hash another shares
+    // are read again and compared whole.
+    std::vector<std::pair<uint64_t, int64_t>> hashed;
+    {
+        StoreStatement rows(db,
+                            "SELECT rcChatId, ifnull(mesSvrId, 0), createTime, type, des, message FROM WC_Chat "
+                            "WHERE rcChatId >= ? AND obtainWay = 2;",
+                            error, WCR_UNIT, "merge");
+        if (!rows) return {};
+        sqlite3_bind_int64(rows.get(), 1, firstCarvedId);
+        CopyKey key;
+        int rc;
+        while ((rc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+            if (!readCopyKey(rows.get(), 1, &key)) return groupsBySql(db, firstCarvedId, error);
+            hashed.emplace_back(hashOf(key), sqlite3_column_int64(rows.get(), 0));
+        }
+        if (rc != SQLITE_DONE) {
+            WCR_SET_ERROR(error, -1, std::string("sqlite3_step: ") + sqlite3_errmsg(db), "merge");
+            return {};
+        }
+    }
+    std::sort(hashed.begin(), hashed.end());
+    std::vector<int64_t> candidates;
+    for (size_t i = 0; i < hashed.size();) {
+        size_t end = i + 1;
+        while (end < hashed.size() && hashed[end].first == hashed[i].first) ++end;
+        if (end - i > 1)
+            for (size_t k = i; k < end; ++k) candidates.push_back(hashed[k].second);
+        i = end;
+    }
+    hashed = {};
+    std::sort(candidates.begin(), candidates.end());
+    std::map<CopyKey, std::vector<int64_t>> byKey;
+    {
+        StoreStatement keyOf(db, "SELECT ifnull(mesSvrId, 0), createTime, type, des, message FROM WC_Chat WHERE rcChatId = ?;",
+                             error, WCR_UNIT, "merge");
+        if (!keyOf) return {};
+        CopyKey key;
+        for (const int64_t id : candidates) {
+            sqlite3_reset(keyOf.get());
+            sqlite3_bind_int64(keyOf.get(), 1, id);
+            if (sqlite3_step(keyOf.get()) != SQLITE_ROW) continue;
+            if (!readCopyKey(keyOf.get(), 0, &key)) return groupsBySql(db, firstCarvedId, error);
+            byKey[key].push_back(id);
+        }
+    }
+    std::vector<std::vector<int64_t>> found;
+    for (auto& entry : byKey)
+        if (entry.second.size() > 1) found.push_back(std::move(entry.second));
+    return found;
+}
+
 int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error, int64_t firstCarvedId) {
     error->clear();
     // Made before the statements below are prepared, and gone after they are finalised.
     // The partial index serves only statements that repeat its condition word for word.
     const std::string carvedOnly = "rcChatId >= " + std::to_string(firstCarvedId);
     const MergeIndexes indexes(db, carvedOnly);
-    // Groups of carved messages that agree in everything a copy keeps.
-    StoreStatement groups(db,
-                     "SELECT group_concat(rcChatId) FROM WC_Chat WHERE rcChatId >= ? AND obtainWay = 2 "
-                     "GROUP BY ifnull(mesSvrId, 0), createTime, type, des, message HAVING count(*) > 1;",
-                     error, WCR_UNIT, "merge");
     StoreStatement flagOf(db, "SELECT validFlag FROM WC_Chat WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
     StoreStatement roomsOf(db, "SELECT rcFriendId, deduceType, ratio FROM WC_Chatroom WHERE rcChatId = ?;", error, WCR_UNIT, "merge");
     const std::string sendersSql =
@@ -130,24 +265,9 @@ int64_t DuplicateMerger::merge(sqlite3* db, common::ErrorInfo* error, int64_t fi
                         error, WCR_UNIT, "merge");
     if (!error->isSuccess()) return 0;
 
-    sqlite3_bind_int64(groups.get(), 1, firstCarvedId);
-    std::vector<std::vector<int64_t>> found;
-    while (sqlite3_step(groups.get()) == SQLITE_ROW) {
-        const unsigned char* text = sqlite3_column_text(groups.get(), 0);
-        std::vector<int64_t> ids;
-        if (text != nullptr) {
-            std::string list(reinterpret_cast<const char*>(text));
-            size_t start = 0;
-            while (start < list.size()) {
-                size_t comma = list.find(',', start);
-                if (comma == std::string::npos) comma = list.size();
-                ids.push_back(std::stoll(list.substr(start, comma - start)));
-                start = comma + 1;
-            }
-        }
-        std::sort(ids.begin(), ids.end());
-        found.push_back(std::move(ids));
-    }
+    // Groups of carved messages that agree in everything a copy keeps.
+    const std::vector<std::vector<int64_t>> found = groupsOfCopies(db, firstCarvedId, error);
+    if (!error->isSuccess()) return 0;
 
     int64_t removed = 0;
     sqlite3_exec(db, "BEGIN TRANSACTION;", nullptr, nullptr, nullptr);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include <sqlite3.h>
 
@@ -30,6 +31,14 @@ public:
     // smaller rcChatId (the store's next id when the seek began), so that only
     // the carved ones are read; 0 reads the whole table.
     static int64_t merge(sqlite3* db, common::ErrorInfo* error, int64_t firstCarvedId = 0);
+
+    // The groups the merge looks at: carved messages (obtainWay 2, rcChatId from
+    // firstCarvedId on) that agree in server id (NULL as 0), creation time, type,
+    // direction and text, two or more to a group, in the order SQL's GROUP BY over
+    // those columns gives them; each group's ids ascend. Found by hashing every
+    // row and comparing only the rows whose hashes meet, not by sorting them all.
+    static std::vector<std::vector<int64_t>> groupsOfCopies(sqlite3* db, int64_t firstCarvedId,
+                                                             common::ErrorInfo* error);
 };
 
 }  // namespace wchat

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -102,3 +104,72 @@ TEST_F(DuplicateMergerTest, WithoutServerIdOnlyCopiesOfOneConversationMerge) {
 }
 
 }  // namespace
+
+// The groups found by hashing are those of SQL's GROUP BY over the same columns,
+// in its order: NULLs, server ids missing and 0 alike, texts that differ in one
+// byte, in length or above ASCII, live rows and rows before the first carved id
+// left out; and with a value of another kind (a real time), SQL's own answer.
+TEST_F(DuplicateMergerTest, GroupsByHashAreThoseOfGroupBy) {
+    auto add = [&](std::optional<int64_t> svrId, std::optional<int32_t> time, std::optional<std::string> text,
+                   uint16_t obtainWay = 2) {
+        auto c = std::make_shared<WchatChat>(obtainWay);
+        if (svrId) c->setMesSvrId(*svrId);
+        if (time) c->setCreateTime(*time);
+        c->setType(1);
+        if (text) c->setMessage(*text);
+        store->insertChats({c}, &error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+    };
+    add(5, 1500000000, "before the first carved id");
+    add(5, 1500000000, "before the first carved id");
+    const int64_t first = count("SELECT max(rcChatId) FROM WC_Chat") + 1;
+    const std::vector<std::string> texts = {"a", "a", "ab", "b", "\xe4\xbd\xa0", "\xe4\xbd\xa0", "A", "a "};
+    for (int round = 0; round < 3; ++round) {
+        for (const std::string& text : texts) add(round == 2 ? 0 : 7, 1500000000 + round % 2, text);
+        add(std::nullopt, 1500000001, "no server id");
+        add(0, 1500000001, "no server id");
+        add(9, std::nullopt, std::nullopt);
+        add(9, 1500000002, "live", 1);
+    }
+    const std::string groupBy =
+        "SELECT group_concat(rcChatId) FROM WC_Chat WHERE rcChatId >= " + std::to_string(first) +
+        " AND obtainWay = 2 GROUP BY ifnull(mesSvrId, 0), createTime, type, des, message HAVING count(*) > 1;";
+    auto bySql = [&] {
+        std::vector<std::string> groups;
+        const auto rows = wcrtest::selectRows(store->connection(), groupBy);
+        for (uint32_t r = 0; r < rows.getRowCount(); ++r) {
+            std::vector<int64_t> ids;
+            std::string list = rows.getValue(r, 0u)->getTextValue() + ",";
+            for (size_t at = 0, comma; (comma = list.find(',', at)) != std::string::npos; at = comma + 1)
+                ids.push_back(std::stoll(list.substr(at, comma - at)));
+            std::sort(ids.begin(), ids.end());
+            std::string group;
+            for (int64_t id : ids) group += std::to_string(id) + " ";
+            groups.push_back(group);
+        }
+        return groups;
+    };
+    auto byHash = [&] {
+        std::vector<std::string> groups;
+        for (const auto& ids : DuplicateMerger::groupsOfCopies(store->connection(), first, &error)) {
+            std::string group;
+            for (int64_t id : ids) group += std::to_string(id) + " ";
+            groups.push_back(group);
+        }
+        return groups;
+    };
+    const std::vector<std::string> expected = bySql();
+    EXPECT_GE(expected.size(), 8u);
+    EXPECT_EQ(expected, byHash());
+    ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+
+    // A time stored as a real equal to the integer of its copies: SQL still groups
+    // them all, and so does the merge.
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(store->connection(),
+                                      ("UPDATE WC_Chat SET createTime = 1500000001.0 WHERE rcChatId = " +
+                                       std::to_string(first + 8))
+                                          .c_str(),
+                                      nullptr, nullptr, nullptr));
+    EXPECT_EQ(expected, bySql());
+    EXPECT_EQ(expected, byHash());
+}
