@@ -139,7 +139,9 @@ bool readCopyKey(sqlite3_stmt* row, int first, CopyKey* key) {
         key->text.reset();
     } else if (type == SQLITE_TEXT) {
         const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(row, first + 4));
-        key->text.emplace(bytes, static_cast<size_t>(sqlite3_column_bytes(row, first + 4)));
+        // Assigned, not built anew: one key serves every row of a scan.
+        if (!key->text) key->text.emplace();
+        key->text->assign(bytes, static_cast<size_t>(sqlite3_column_bytes(row, first + 4)));
     } else {
         return false;
     }

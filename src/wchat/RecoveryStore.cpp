@@ -837,23 +837,25 @@ StoreSummary RecoveryStore::summary(common::ErrorInfo* error) const {
             if (&way != &count.byObtainWay.front()) sql += ", ";
             sql += "count(CASE WHEN obtainWay = " + std::to_string(way.first) + " THEN 1 END)";
         }
+        // From the end on, also how many rows there are in all.
+        if (fromLiveCopyEnd) sql += ", count(*)";
         sql += std::string(" FROM ") + count.table;
         if (fromLiveCopyEnd) sql += " WHERE rcChatId >= " + std::to_string(liveCopyEnd);
         sqldb::ResultSet result;
         sqldb::SqliteAssistant::query(db_, 1, sql + ";", result, error);
         if (!error->isSuccess()) break;
-        for (uint32_t column = 0; column < count.byObtainWay.size() && result.getRowCount() > 0; ++column) {
-            const std::shared_ptr<sqldb::ColValue> value = result.getValue(0, column);
-            *count.byObtainWay[column].second = value->isInteger() ? value->getIntegerValue() : 0;
-        }
-        if (fromLiveCopyEnd) {
+        auto column = [&result](uint32_t at) {
+            const std::shared_ptr<sqldb::ColValue> value = result.getValue(0, at);
+            return value->isInteger() ? value->getIntegerValue() : 0;
+        };
+        for (uint32_t at = 0; at < count.byObtainWay.size() && result.getRowCount() > 0; ++at)
+            *count.byObtainWay[at].second = column(at);
+        if (fromLiveCopyEnd && result.getRowCount() > 0) {
             // A count of the whole table without condition is answered by its
-            // smallest index; the rows from the end on are a range of row ids.
+            // smallest index: the rows before the end are the rest.
             const int64_t all = countOf(db_, "SELECT count(*) FROM WC_Chat;", error);
-            const int64_t after =
-                countOf(db_, "SELECT count(*) FROM WC_Chat WHERE rcChatId >= " + std::to_string(liveCopyEnd) + ";", error);
             if (!error->isSuccess()) break;
-            counts.liveChats += all - after;
+            counts.liveChats += all - column(static_cast<uint32_t>(count.byObtainWay.size()));
         }
     }
     counts.rejectedChats = rejectedChats_.load();
