@@ -45,6 +45,13 @@ struct CarveOptions {
     // records handed out are those of the full scan; most of a live file's
     // bytes are such offsets.
     const PageMap* skipLiveCellInteriors = nullptr;
+    // The map of the file being scanned: after each page's scan, records whose
+    // first serial type a freeblock header covered are rebuilt (HeaderRebuilder)
+    // and offered to the filter and the handler like the others, unless the scan
+    // found the same values already. Overflow pages and the inside of live cells
+    // hold none. A rebuilt record's texts must read as text a program stored.
+    // SqliteBlockSeeker::isCurrentRecordRebuilt tells the filter and the handler.
+    const PageMap* rebuildHeadersWith = nullptr;
 
     // Everything a forensic carve wants, for a database of the given encoding.
     static CarveOptions forensic(int32_t textEncoding = 1) {

@@ -71,7 +71,8 @@ bool HeaderRebuilder::applies() const {
 }
 
 void HeaderRebuilder::rebuild(const uint8_t* page, uint32_t from, const std::vector<uint32_t>& boundaries,
-                              std::vector<Rebuilt>& out) const {
+                              std::vector<Rebuilt>& out,
+                              const std::vector<std::pair<uint32_t, uint32_t>>* skip) const {
     if (!applies()) return;
     const uint32_t pageLength = inspector_->getPageLength();
     const size_t firstNew = out.size();
@@ -80,7 +81,17 @@ void HeaderRebuilder::rebuild(const uint8_t* page, uint32_t from, const std::vec
     std::vector<uint32_t> known(boundaries);
     Rebuilt rebuilt;
     if (pageLength < 8) return;
+    // The skipped ranges from the last one backwards, as the offsets go.
+    size_t range = skip != nullptr ? skip->size() : 0;
     for (uint32_t cellStart = pageLength - 8 + 1; cellStart-- > from;) {
+        if (skip != nullptr) {
+            while (range > 0 && (*skip)[range - 1].first > cellStart) --range;
+            if (range > 0 && cellStart < (*skip)[range - 1].second) {
+                cellStart = (*skip)[range - 1].first;  // the loop steps below the range
+                if (cellStart <= from) break;
+                continue;
+            }
+        }
         if (rebuildAt(page, cellStart, known, rebuilt)) {
             out.push_back(rebuilt);
             known.insert(std::upper_bound(known.begin(), known.end(), cellStart), cellStart);
@@ -130,6 +141,71 @@ bool HeaderRebuilder::rebuildAt(const uint8_t* page, uint32_t cellStart, const s
     rebuilt.offset = cellStart + 4;
     rebuilt.headerBytes = at - (cellStart + 4);
     rebuilt.end = static_cast<uint32_t>(end);
+    return true;
+}
+
+void HeaderRebuilder::addCellStartsOf(const uint8_t* page, uint32_t usableSize, uint32_t offset,
+                                      uint32_t valuesStart, uint32_t valuesEnd, bool rowIdFirst,
+                                      std::vector<uint32_t>& starts) {
+    if (valuesEnd < valuesStart || valuesEnd > usableSize) return;
+    // A cell whose payload length, row id and header length a freeblock header
+    // covered exactly starts at that header.
+    if (offset >= 4) {
+        const uint32_t start = offset - 4;
+        const uint32_t next = be16(page + start);
+        const uint32_t size = be16(page + start + 2);
+        if (size >= valuesEnd - start && start + size <= usableSize && (next == 0 || next >= start + size)) {
+            starts.push_back(start);
+        }
+    }
+    // The cell starts where a payload length and a row id read from there lead to
+    // the header length byte and the payload length is the record's.
+    const uint32_t lengthBytes = rowIdFirst ? 2 : 1;
+    if (offset < 4) return;
+    const uint32_t lengthAt = offset - lengthBytes;
+    const uint32_t headerLength = valuesStart - lengthAt;
+    if (headerLength >= 0x80 || page[lengthAt] != headerLength) return;
+    for (uint32_t back = 2; back <= 6 && back <= lengthAt; ++back) {
+        const uint32_t start = lengthAt - back;
+        int64_t payload = 0, rowId = 0;
+        const uint32_t payloadBytes = readVarint(page + start, back, payload);
+        if (payloadBytes == 0 || payloadBytes >= back) continue;
+        const uint32_t rowIdBytes = readVarint(page + start + payloadBytes, back - payloadBytes, rowId);
+        if (rowIdBytes == 0 || payloadBytes + rowIdBytes != back) continue;
+        if (payload == int64_t(valuesEnd - lengthAt)) starts.push_back(start);
+    }
+}
+
+bool HeaderRebuilder::readsAsStoredText(const Record& record) {
+    for (const auto& value : record.getFieldValues()) {
+        if (!value->isText()) continue;
+        const std::string& text = value->getTextValue();
+        const size_t n = text.size();
+        for (size_t i = 0; i < n;) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            if (c < 0x80) {
+                if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) return false;
+                ++i;
+                continue;
+            }
+            // Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+            uint32_t length = 0, codePoint = 0, minimum = 0;
+            if ((c & 0xE0) == 0xC0) { length = 2; codePoint = c & 0x1F; minimum = 0x80; }
+            else if ((c & 0xF0) == 0xE0) { length = 3; codePoint = c & 0x0F; minimum = 0x800; }
+            else if ((c & 0xF8) == 0xF0) { length = 4; codePoint = c & 0x07; minimum = 0x10000; }
+            else return false;
+            if (n - i < length) return false;
+            for (uint32_t k = 1; k < length; ++k) {
+                const unsigned char next = static_cast<unsigned char>(text[i + k]);
+                if ((next & 0xC0) != 0x80) return false;
+                codePoint = (codePoint << 6) | (next & 0x3F);
+            }
+            if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+                return false;
+            }
+            i += length;
+        }
+    }
     return true;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
+#include "sqlite_recovery/Record.h"
 #include "sqlite_recovery/RecordInspector.h"
 
 namespace talwen {
@@ -42,8 +44,23 @@ public:
     // are offsets where cells are known to start (live cells, freeblocks); a
     // header whose size field does not give the end (a merged freeblock) ends
     // at the nearest one, or at the start of a record rebuilt after it.
+    // `skip` (sorted, disjoint [begin, end) ranges, may be null): offsets where no
+    // freed cell can start, such as the inside of live cells.
     void rebuild(const uint8_t* page, uint32_t from, const std::vector<uint32_t>& boundaries,
-                 std::vector<Rebuilt>& out) const;
+                 std::vector<Rebuilt>& out,
+                 const std::vector<std::pair<uint32_t, uint32_t>>* skip = nullptr) const;
+
+    // Adds to `starts` where the cell of a record found by the seek starts: at a
+    // freeblock header that covers its prefix exactly, or where an intact payload
+    // length and row id lead to its header length. offset: its first serial type
+    // (the second when rowIdFirst); its values span [valuesStart, valuesEnd).
+    static void addCellStartsOf(const uint8_t* page, uint32_t usableSize, uint32_t offset, uint32_t valuesStart,
+                                uint32_t valuesEnd, bool rowIdFirst, std::vector<uint32_t>& starts);
+
+    // Every text of the record is well-formed UTF-8 without control characters
+    // other than tab and line breaks: what a program stores. A record whose first
+    // serial type was inferred must read this way, since nothing else vouches for it.
+    static bool readsAsStoredText(const Record& record);
 
     // Bytes of the value of serial type s; -1 for 10, 11 and negative types.
     static int64_t valueSize(int64_t serialType);

@@ -66,6 +66,7 @@ thread_local uint32_t currentRecordOffset = 0;
 thread_local uint32_t currentHeaderBytes = 0;
 thread_local uint32_t currentPageNumber = 0;
 thread_local int64_t currentCellRowId = 0;
+thread_local bool currentRebuilt = false;
 
 // The row id in the cell prefix before the candidate at offset (its serial types
 // in varints), 0 when that prefix is not intact. The record header's length is one
@@ -97,6 +98,58 @@ uint32_t SqliteBlockSeeker::getCurrentRecordOffset() { return currentRecordOffse
 uint32_t SqliteBlockSeeker::getCurrentHeaderBytes() { return currentHeaderBytes; }
 uint32_t SqliteBlockSeeker::getCurrentPageNumber() { return currentPageNumber; }
 int64_t SqliteBlockSeeker::getCurrentCellRowId() { return currentCellRowId; }
+bool SqliteBlockSeeker::isCurrentRecordRebuilt() { return currentRebuilt; }
+
+uint32_t SqliteBlockSeeker::offerRebuilt(const uint8_t* page, uint32_t pageNumber, const PageMap& map,
+                                         const HeaderRebuilder& rebuilder, std::vector<FoundRecord>& accepted,
+                                         std::vector<uint32_t>& boundaries,
+                                         std::vector<HeaderRebuilder::Rebuilt>& rebuilt,
+                                         std::vector<std::pair<uint32_t, uint32_t>>& skip, std::shared_ptr<Record>& record,
+                                         SeekEventHandler* handler) const {
+    const RecordInspector& inspector = *inspector_;
+    const bool rowIdFirst = inspector.getSkippedHead() == 4;
+    // Cells start at the map's live cells and freeblocks, and where the records
+    // the scan took start theirs.
+    boundaries = map.getCellBoundaries(pageNumber);
+    for (const FoundRecord& found : accepted) {
+        HeaderRebuilder::addCellStartsOf(page, pageLength_, found.offset, found.offset + found.headerBytes, found.end,
+                                         rowIdFirst, boundaries);
+    }
+    std::sort(boundaries.begin(), boundaries.end());
+    std::sort(accepted.begin(), accepted.end(), [](const FoundRecord& a, const FoundRecord& b) {
+        return a.offset + a.headerBytes < b.offset + b.headerBytes;
+    });
+    map.getLiveCellInteriors(pageNumber, skip);
+    rebuilt.clear();
+    rebuilder.rebuild(page, std::max<uint32_t>(kFirstOffset, map.getStructureEnd(pageNumber)), boundaries, rebuilt,
+                      &skip);
+    uint32_t taken = 0;
+    common::ErrorInfo error;
+    for (const HeaderRebuilder::Rebuilt& candidate : rebuilt) {
+        const uint32_t valuesStart = candidate.offset + candidate.headerBytes;
+        // The scan read these values already, with their own header.
+        const auto same = std::lower_bound(accepted.begin(), accepted.end(), valuesStart,
+                                           [](const FoundRecord& found, uint32_t start) {
+                                               return found.offset + found.headerBytes < start;
+                                           });
+        if (same != accepted.end() && same->offset + same->headerBytes == valuesStart) continue;
+        uint32_t recordBytes = 0;
+        if (!inspector.inspectFieldValues(pageNumber, page, candidate.varints, candidate.offset, candidate.headerBytes,
+                                          record, recordBytes, &error) ||
+            valuesStart + recordBytes != candidate.end) {
+            continue;
+        }
+        if (!HeaderRebuilder::readsAsStoredText(*record)) continue;
+        currentRecordOffset = candidate.offset;
+        currentHeaderBytes = candidate.headerBytes;
+        currentCellRowId = 0;
+        currentRebuilt = true;
+        const bool keep = filter_ == nullptr || filter_->accept(record);
+        if (keep) taken += static_cast<uint32_t>(handler->onRecord(record));
+        currentRebuilt = false;
+    }
+    return taken;
+}
 
 uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber, uint32_t pageCount,
                                  SeekProgressIndicator* progress, SeekEventHandler* handler) const {
@@ -118,6 +171,16 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
     // they are (one vector for the whole scan).
     const PageMap* liveCells = inspector.getOptions().skipLiveCellInteriors;
     std::vector<std::pair<uint32_t, uint32_t>> interiors;
+    // Records whose first serial type a freeblock header covered, rebuilt after
+    // each page's scan (buffers kept for the whole scan).
+    const PageMap* rebuildMap = inspector.getOptions().rebuildHeadersWith;
+    const HeaderRebuilder rebuilder(&inspector);
+    const bool rebuild = rebuildMap != nullptr && rebuilder.applies();
+    std::vector<FoundRecord> accepted;
+    std::vector<uint32_t> boundaries;
+    std::vector<HeaderRebuilder::Rebuilt> rebuilt;
+    std::vector<std::pair<uint32_t, uint32_t>> rebuildSkip;
+    currentRebuilt = false;
 
     for (uint32_t k = 0; k < pageCount; ++k) {
         if (progress != nullptr && progress->stopRequested()) break;
@@ -135,6 +198,7 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
         // The record holds this page's NULL values and nothing changed it since.
         bool recordHoldsNulls = false;
         if (liveCells != nullptr) liveCells->getLiveCellInteriors(pageNumber, interiors);
+        accepted.clear();
         size_t interior = 0;
         // Moves offset past a live cell interior it lies in; true when it moved.
         auto passInterior = [&]() {
@@ -200,6 +264,7 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
                 offset += intact ? headerBytes : 1;
                 continue;
             }
+            if (rebuild) accepted.push_back({offset, headerBytes, offset + headerBytes + recordBytes});
             const int taken = handler->onRecord(record);
             foundInPage += static_cast<uint32_t>(taken);
             // Go on at the first byte of the record's values.
@@ -213,9 +278,14 @@ uint32_t SqliteBlockSeeker::seek(const uint8_t* buffer, uint32_t firstPageNumber
                 currentCellRowId = chosen.cellRowId;
                 // Asked again so that a filter's per-thread notes describe this record.
                 if (filter_ != nullptr && !filter_->accept(chosen.record)) continue;
+                if (rebuild) accepted.push_back({chosen.offset, chosen.headerBytes, chosen.end});
                 foundInPage += static_cast<uint32_t>(handler->onRecord(chosen.record));
             }
             pending.clear();
+        }
+        if (rebuild && rebuildMap->getPageKind(pageNumber) != PageMap::PageKind::kOverflow) {
+            foundInPage += offerRebuilt(page, pageNumber, *rebuildMap, rebuilder, accepted, boundaries, rebuilt,
+                                        rebuildSkip, record, handler);
         }
         handler->onPageEnd(pageNumber);
 

@@ -2,8 +2,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "sqlite_recovery/CarveOptions.h"
+#include "sqlite_recovery/HeaderRebuilder.h"
+#include "sqlite_recovery/PageMap.h"
 #include "sqlite_recovery/RecordFilter.h"
 #include "sqlite_recovery/RecordInspector.h"
 #include "sqlite_recovery/SeekEventHandler.h"
@@ -44,12 +48,33 @@ public:
     // it (a row id alias column is stored as NULL in the record itself); 0 when
     // the prefix is gone, as it is for most deleted cells. Valid in the same calls.
     static int64_t getCurrentCellRowId();
+    // Whether that candidate's first serial type was rebuilt
+    // (CarveOptions::rebuildHeadersWith): a freeblock header covered it, and its
+    // row id with it. Valid in the same calls.
+    static bool isCurrentRecordRebuilt();
 
     const std::shared_ptr<RecordInspector>& getInspector() const { return inspector_; }
     uint32_t getPageSize() const { return pageSize_; }
     uint32_t getPageLength() const { return pageLength_; }
 
+    // A record the scan of a page handed to the handler: where its serial types
+    // start, their bytes and one past its last value byte.
+    struct FoundRecord {
+        uint32_t offset = 0;
+        uint32_t headerBytes = 0;
+        uint32_t end = 0;
+    };
+
 private:
+    // The rebuilt records of one page (CarveOptions::rebuildHeadersWith) offered to
+    // the filter and the handler; returns the records the handler took. The
+    // vectors are the scan's buffers.
+    uint32_t offerRebuilt(const uint8_t* page, uint32_t pageNumber, const PageMap& map,
+                          const HeaderRebuilder& rebuilder, std::vector<FoundRecord>& accepted,
+                          std::vector<uint32_t>& boundaries, std::vector<HeaderRebuilder::Rebuilt>& rebuilt,
+                          std::vector<std::pair<uint32_t, uint32_t>>& skip, std::shared_ptr<Record>& record,
+                          SeekEventHandler* handler) const;
+
     uint32_t pageSize_ = 0;
     uint32_t pageLength_ = 0;
     RecordFilter* filter_ = nullptr;

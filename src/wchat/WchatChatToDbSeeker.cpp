@@ -151,6 +151,7 @@ uint32_t carve(sqlite::Database* database, const sqlite::WalFile* wal, const sql
         // The file's map says nothing about the log's images of its pages.
         sqlite::CarveOptions logOptions = options;
         logOptions.skipLiveCellInteriors = nullptr;
+        logOptions.rebuildHeadersWith = nullptr;
         const sqlite::SqliteBlockSeeker blockSeeker(&table, database->getPageSize(), database->getUsableSize(),
                                                     filter, logOptions);
         found += wal->seek(blockSeeker, progress, pointers[0]);
@@ -729,6 +730,9 @@ uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* er
     // The screen refuses what starts inside a live cell away from its record; the
     // seek need not read those bytes at all (most of a live file's).
     ordered.skipLiveCellInteriors = chatScreen.pageMap();
+    // Short rows lose their first serial type to the freeblock header that frees
+    // them: most deleted text messages of a young conversation.
+    ordered.rebuildHeadersWith = chatScreen.pageMap();
     return carve(&database, wal.get(), *table, chatScreen.wrap(&filter), threadCount, chatSeekProgress, handlers,
                  [this] {
                      auto handler = std::make_unique<NativeWchatChatToDbSeekEventHandler>(store.get(), deducer.get(),

@@ -305,23 +305,6 @@ void addSpilledRecords(const uint8_t* data, const Database& database, const Tabl
     }
 }
 
-// Text a program stored: well-formed UTF-8 without control characters other
-// than tab and line breaks. A record whose first serial type is inferred must
-// read this way too, since nothing else vouches for it.
-bool plausibleText(const Record& record) {
-    for (const auto& value : record.getFieldValues()) {
-        if (!value->isText()) continue;
-        const std::string& text = value->getTextValue();
-        const std::string quoted = jsonQuote(text);
-        if (quoted.find("\\uFFFD") != std::string::npos) return false;
-        for (unsigned char c : text) {
-            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
-            if (c == 0x7F) return false;
-        }
-    }
-    return true;
-}
-
 // Records of pages the table may own whose first serial type a freeblock
 // header overwrote, unless the seek found the same values already.
 void addRebuiltRecords(const uint8_t* data, const Database& database, const Table& table, const PageMap& map,
@@ -336,38 +319,14 @@ void addRebuiltRecords(const uint8_t* data, const Database& database, const Tabl
     // freeblock header.
     std::vector<std::pair<uint32_t, uint32_t>> intactCells;  // page, cell start
     const bool rowIdFirst = inspector->getSkippedHead() == 4;
+    std::vector<uint32_t> starts;
     for (const CarvedLine& line : lines) {
         found.emplace_back(line.page, line.valuesStart);
-        // The cell starts where a payload length and a row id read from there
-        // lead to the header length byte and the payload length is the record's.
         const uint8_t* page = data + uint64_t(line.page - 1) * database.getPageSize();
-        // A cell whose payload length, row id and header length a freeblock header
-        // covered exactly starts at that header.
-        if (line.offset >= 4 && line.valuesEnd >= line.valuesStart) {
-            const uint32_t start = line.offset - 4;
-            const uint32_t next = (uint32_t(page[start]) << 8) | page[start + 1];
-            const uint32_t size = (uint32_t(page[start + 2]) << 8) | page[start + 3];
-            if (size >= line.valuesEnd - start && start + size <= database.getUsableSize() &&
-                (next == 0 || next >= start + size)) {
-                intactCells.emplace_back(line.page, start);
-            }
-        }
-        const uint32_t lengthAt = line.offset - (rowIdFirst ? 2 : 1);
-        const uint32_t headerLength = line.valuesStart - lengthAt;
-        if (line.offset < 4 || headerLength >= 0x80 || page[lengthAt] != headerLength ||
-            line.valuesEnd < line.valuesStart) {
-            continue;
-        }
-        for (uint32_t back = 2; back <= 6 && back <= lengthAt; ++back) {
-            const uint32_t start = lengthAt - back;
-            common::ErrorInfo varintError;
-            uint32_t payloadBytes = 0, rowIdBytes = 0;
-            const int64_t payload = parseVarint(page + start, back, payloadBytes, &varintError);
-            if (!varintError.isSuccess() || payloadBytes >= back) continue;
-            parseVarint(page + start + payloadBytes, back - payloadBytes, rowIdBytes, &varintError);
-            if (!varintError.isSuccess() || payloadBytes + rowIdBytes != back) continue;
-            if (payload == int64_t(line.valuesEnd - lengthAt)) intactCells.emplace_back(line.page, start);
-        }
+        starts.clear();
+        HeaderRebuilder::addCellStartsOf(page, database.getUsableSize(), line.offset, line.valuesStart,
+                                         line.valuesEnd, rowIdFirst, starts);
+        for (const uint32_t start : starts) intactCells.emplace_back(line.page, start);
     }
     std::sort(found.begin(), found.end());
     std::sort(intactCells.begin(), intactCells.end());
@@ -398,7 +357,7 @@ void addRebuiltRecords(const uint8_t* data, const Database& database, const Tabl
                 continue;
             }
             if (filter != nullptr && !filter->accept(record)) continue;
-            if (!plausibleText(*record)) continue;
+            if (!HeaderRebuilder::readsAsStoredText(*record)) continue;
             const RecordPlacement::State state =
                 placement.judge(pageNumber, candidate.offset, candidate.headerBytes, *record);
             if (state == RecordPlacement::State::kRejected || state == RecordPlacement::State::kLive) continue;
