@@ -1,6 +1,8 @@
 #include "sqlite_recovery/TableBtree.h"
 
+#include <climits>
 #include <map>
+#include <vector>
 
 #define WCR_UNIT "sqlite_recovery/TableBtree"
 
@@ -27,6 +29,115 @@ void TableBtree::collectPages(Database* database, ErrorInfo* error) {
     const uint8_t* root = getPageInDatabaseData(view, rootPage_, error);
     if (!error->isSuccess()) return;
     processInteriorPage(view, rootPage_, root, interiorPages_, leafPages_, error);
+}
+
+namespace {
+
+bool isFreePage(const PageMap& map, uint32_t pageNumber) {
+    const PageMap::PageKind kind = map.getPageKind(pageNumber);
+    return kind == PageMap::PageKind::kFreelistLeaf || kind == PageMap::PageKind::kUnreached;
+}
+
+// The children an interior page's cell pointers name, from `pointers` on, at
+// most `count` of them (or as many as read as interior cells, with keys that
+// rise, when count is unknown: a stale root's count was zeroed).
+void readChildPointers(const uint8_t* page, uint32_t pointers, uint32_t count, uint32_t usable, uint32_t pages,
+                       std::vector<uint32_t>& children) {
+    const bool counted = count != UINT32_MAX;
+    int64_t lastKey = INT64_MIN;
+    for (uint32_t k = 0; counted ? k < count : true; ++k) {
+        const uint64_t at = uint64_t(pointers) + 2ull * k;
+        if (at + 2 > usable) return;
+        const uint32_t cell = static_cast<uint32_t>(readBigEndian(page + at, 2));
+        if (cell < at + 2 || uint64_t(cell) + 5 > usable) {
+            if (counted) continue;
+            return;
+        }
+        const uint32_t child = static_cast<uint32_t>(readBigEndian(page + cell, 4));
+        common::ErrorInfo error;
+        uint32_t keyBytes = 0;
+        const int64_t key = parseVarint(page + cell + 4, usable - cell - 4, keyBytes, &error);
+        if (child == 0 || child > pages || !error.isSuccess() || (!counted && key <= lastKey)) {
+            if (counted) continue;
+            return;
+        }
+        lastKey = key;
+        children.push_back(child);
+    }
+}
+
+}  // namespace
+
+void TableBtree::collectStalePages(const Database& database, const uint8_t* data, const PageMap& map) {
+    const uint32_t pages = database.getPages();
+    const uint32_t pageSize = database.getPageSize();
+    const uint32_t usable = database.getUsableSize();
+    // Page 1 is the schema's root, never a dropped table's.
+    if (rootPage_ < 2 || rootPage_ > pages || data == nullptr || usable < kInteriorHeaderSize + 8) return;
+    if (map.getPageKind(rootPage_) == PageMap::PageKind::kFreelistTrunk) {
+        // Freed into an empty freelist, the root became its trunk: the list
+        // overwrote its first bytes, the stale cells after them are still the table's.
+        leafPages_.insert(rootPage_);
+        return;
+    }
+    if (!isFreePage(map, rootPage_)) return;
+    const uint8_t* root = data + uint64_t(rootPage_ - 1) * pageSize;
+    auto pageAt = [&](uint32_t pageNumber) { return data + uint64_t(pageNumber - 1) * pageSize; };
+    // A page the walk may take: free now and still reading as a table b-tree page.
+    auto takenKind = [&](uint32_t pageNumber) -> uint8_t {
+        if (pageNumber < 2 || pageNumber > pages || pageNumber == rootPage_ || !isFreePage(map, pageNumber)) return 0;
+        const uint8_t kind = pageAt(pageNumber)[0];
+        return kind == kTableLeafPage || kind == kTableInteriorPage ? kind : 0;
+    };
+    std::vector<uint32_t> children;
+    if (root[0] == kTableLeafPage && readBigEndian(root + 3, 2) == 0) {
+        // As DROP TABLE leaves it: the old right child and cells of an interior root.
+        const uint32_t rightChild = static_cast<uint32_t>(readBigEndian(root + 8, 4));
+        readChildPointers(root, kInteriorHeaderSize, UINT32_MAX, usable, pages, children);
+        children.push_back(rightChild);
+    } else if (root[0] == kTableInteriorPage) {
+        readChildPointers(root, kInteriorHeaderSize, static_cast<uint32_t>(readBigEndian(root + 3, 2)), usable, pages,
+                          children);
+        children.push_back(static_cast<uint32_t>(readBigEndian(root + 8, 4)));
+    } else if (root[0] != kTableLeafPage) {
+        return;
+    }
+    // The root was an interior page only if what it points to still reads as the
+    // table's pages; a leaf root's cell pointers read as page numbers far out of range.
+    bool interior = false;
+    for (const uint32_t child : children) interior = interior || takenKind(child) != 0;
+    if (!interior) {
+        leafPages_.insert(rootPage_);
+        return;
+    }
+    interiorPages_.insert(rootPage_);
+    // Depth first, each page once, no deeper than a real b-tree goes.
+    std::vector<std::pair<uint32_t, uint32_t>> stack;  // page, depth
+    for (auto it = children.rbegin(); it != children.rend(); ++it) stack.emplace_back(*it, 1);
+    std::vector<uint32_t> grandchildren;
+    while (!stack.empty()) {
+        const auto [pageNumber, depth] = stack.back();
+        stack.pop_back();
+        const uint8_t kind = takenKind(pageNumber);
+        if (kind == kTableLeafPage) {
+            leafPages_.insert(pageNumber);
+            continue;
+        }
+        if (kind != kTableInteriorPage || depth >= kMaxDepth || !interiorPages_.insert(pageNumber).second) continue;
+        const uint8_t* page = pageAt(pageNumber);
+        grandchildren.clear();
+        readChildPointers(page, kInteriorHeaderSize, static_cast<uint32_t>(readBigEndian(page + 3, 2)), usable, pages,
+                          grandchildren);
+        grandchildren.push_back(static_cast<uint32_t>(readBigEndian(page + 8, 4)));
+        for (auto it = grandchildren.rbegin(); it != grandchildren.rend(); ++it) stack.emplace_back(*it, depth + 1);
+    }
+}
+
+void TableBtree::forgetPages(const std::set<uint32_t>& pages) {
+    for (const uint32_t page : pages) {
+        leafPages_.erase(page);
+        interiorPages_.erase(page);
+    }
 }
 
 const uint8_t* TableBtree::getPageInDatabaseData(const PageView& view, uint32_t pageNumber,

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sqlite_recovery/Database.h"
+#include "sqlite_recovery/PageMap.h"
 #include "common/EntityBase.h"
 #include "common/ErrorInfo.h"
 #include "sqlite_recovery/SqliteFacility.h"
@@ -53,6 +54,22 @@ public:
     // Walks the b-tree from rootPage and adds its interior and leaf pages to the
     // sets (which are not cleared first). Pages reached before a failure stay.
     void collectPages(Database* database, common::ErrorInfo* error);
+
+    // The pages a dropped table left behind, for a table whose schema entry was
+    // carved. DROP TABLE frees every page of the table with its contents, after
+    // rewriting only bytes 1-7 of the root's header as an empty leaf: an interior
+    // root keeps its right-child pointer, its cell pointers and its cells, and its
+    // freed interior children keep their headers. Those stale pointers are
+    // followed to the leaves. Only pages the map finds free (freelist leaves,
+    // pages nothing reaches) are entered or taken: a page in use now holds
+    // something else. The root itself counts as an interior page (stale cells of
+    // the leaf it once was) or, when it was the table's only page or became the
+    // freelist's trunk (its stale cells after the list), as its leaf.
+    // The sets are not cleared first.
+    void collectStalePages(const Database& database, const uint8_t* data, const PageMap& map);
+
+    // Takes the pages out of both sets.
+    void forgetPages(const std::set<uint32_t>& pages);
 
     // First byte of page pageNumber (from 1) in the view; null and code -1 when the
     // number is 0 or beyond the page count.

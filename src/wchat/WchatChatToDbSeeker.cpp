@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <future>
+#include <map>
 #include <optional>
 #include <set>
 #include <type_traits>
@@ -326,8 +327,11 @@ void WchatChatToDbSeeker::run(uint32_t threadCount, uint32_t seekFlags, ErrorInf
         endStage(Stage::MergeChatTables, counted(static_cast<uint32_t>(liveTables.size())));
     }
 
-    // 12. Every table's b-tree, so each leaf page is known to belong to a conversation.
+    // 12. Every table's b-tree, so each leaf page is known to belong to a conversation:
+    // the live ones as they are, the dropped ones by what their freed pages still say,
+    // judged by the map of who owns which page now.
     beginStage(Stage::WalkChatTables);
+    chatScreen.prepare(sourceDb, database, fileBuffer.get(), sourcePath, &savedChats);
     const uint32_t leafPages = walkTableBtrees(tables, error);
     endStage(Stage::WalkChatTables, counted(leafPages));
 
@@ -720,7 +724,7 @@ uint32_t WchatChatToDbSeeker::seekWchatChats(uint32_t threadCount, ErrorInfo* er
     NativeWchatChatRecordFilter filter;
     // Rows that cannot be messages (other tables' rows, chance matches) are turned
     // away before they are stored, and counted.
-    chatScreen.prepare(sourceDb, database, fileBuffer.get(), sourcePath, &savedChats);
+    // The screen's page map was built before the tables' walk (prepareChatScreen).
     std::vector<std::unique_ptr<NativeWchatChatToDbSeekEventHandler>> handlers;
     // The carved messages reach the store in an order that does not depend on
     // the threads' timing: their ids, and what is deduced from what came first,
@@ -766,10 +770,28 @@ std::vector<std::shared_ptr<sqlite::TableBtree>> WchatChatToDbSeeker::mergeTable
 uint32_t WchatChatToDbSeeker::walkTableBtrees(const std::vector<std::shared_ptr<sqlite::TableBtree>>& tables,
                                               ErrorInfo* error) {
     uint32_t total = 0;
+    const sqlite::PageMap* map = chatScreen.pageMap();
+    // Free pages by the names of the dropped tables whose stale pointers reach them.
+    std::map<uint32_t, std::set<std::string>> claims;
     for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
+        if (map != nullptr && fileBuffer && table->getObtainWay() != common::EntityBase::kObtainBySqlite) {
+            table->collectStalePages(database, fileBuffer.get(), *map);
+            for (const uint32_t page : table->getLeafPages()) claims[page].insert(table->getTableName());
+            for (const uint32_t page : table->getInteriorPages()) claims[page].insert(table->getTableName());
+            continue;
+        }
         // A walk that fails keeps the pages it reached; that is all we can know.
         ErrorInfo walkError;
         table->collectPages(&database, &walkError);
+    }
+    // A page freed by one dropped table and reused and freed again by another is
+    // reached by both: the file does not say whose its rows are.
+    std::set<uint32_t> contested;
+    for (const auto& entry : claims)
+        if (entry.second.size() > 1) contested.insert(entry.first);
+    for (const std::shared_ptr<sqlite::TableBtree>& table : tables) {
+        if (!contested.empty() && table->getObtainWay() != common::EntityBase::kObtainBySqlite)
+            table->forgetPages(contested);
         total += static_cast<uint32_t>(table->getLeafPages().size());
     }
     // The walk read pages all over the file; their memory is not needed any more.

@@ -2,12 +2,16 @@
 
 #include <sqlite3.h>
 
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "EngineTestSupport.h"
 #include "sqlite_recovery/Database.h"
+#include "sqlite_recovery/PageMap.h"
 #include "sqlite_recovery/TableBtree.h"
 
 using talwen::common::ErrorInfo;
@@ -312,4 +316,129 @@ TEST(TableBtree, UnreadableDatabaseEndsTheWalk) {
     table.setRootPage(2);
     table.collectPages(&db, &error);
     EXPECT_EQ("Database read fail!", error.getMessage());
+}
+
+namespace {
+
+// The table b-tree under `page` of a file image, as its pages said before the
+// drop: interior pages and leaves, following only pages `keep` accepts.
+void walkImage(const std::vector<uint8_t>& image, uint32_t pageSize, uint32_t page,
+               const std::function<bool(uint32_t)>& keep, std::set<uint32_t>& interior, std::set<uint32_t>& leaves,
+               bool isRoot = true) {
+    if (!isRoot && !keep(page)) return;
+    const uint8_t* p = image.data() + size_t(page - 1) * pageSize;
+    if (p[0] == 13) {
+        leaves.insert(page);
+        return;
+    }
+    ASSERT_EQ(5, p[0]);
+    interior.insert(page);
+    const uint32_t cells = uint32_t(readBigEndian(p + 3, 2));
+    for (uint32_t k = 0; k < cells; ++k) {
+        const uint32_t cell = uint32_t(readBigEndian(p + 12 + 2 * k, 2));
+        walkImage(image, pageSize, uint32_t(readBigEndian(p + cell, 4)), keep, interior, leaves, false);
+    }
+    walkImage(image, pageSize, uint32_t(readBigEndian(p + 8, 4)), keep, interior, leaves, false);
+}
+
+bool wasLeaf(const std::vector<uint8_t>& image, uint32_t page) {
+    return image[size_t(page - 1) * 512] == 13;  // the root was a leaf
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// A dropped table's pages found again from its carved schema entry: the root's
+// stale right child and cells (DROP TABLE rewrites only bytes 1-7 of its header),
+// then the freed interior pages, to the leaves; exactly the pages of the tree
+// before the drop that are free now, never one reused by a live table.
+TEST(TableBtree, StalePagesOfADroppedTableAreItsFreedPages) {
+    struct Case {
+        const char* name;
+        bool freelistBefore;  // the drop adds to a freelist with a trunk
+        int rows;
+        int laterRows;  // rows of a later table that reuse freed pages
+        size_t levels;  // interior pages before the drop: 0, 1, more
+    };
+    const std::vector<Case> cases = {
+        {"one leaf", true, 3, 0, 0},
+        {"one leaf that became the freelist's trunk", false, 3, 0, 0},
+        {"two levels", true, 60, 0, 1},
+        {"three levels", true, 3000, 0, 2},
+        {"three levels, the first freed leaf the trunk", false, 3000, 0, 2},
+        {"three levels, the root reused by a later table", true, 3000, 40, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.file("dropped.db");
+        createSqliteDatabase(path,
+                             std::string("PRAGMA page_size=512; PRAGMA secure_delete=OFF; CREATE TABLE other(x);") +
+                                 (c.freelistBefore ? "CREATE TABLE filler(x); INSERT INTO filler VALUES "
+                                                     "(randomblob(2000)); DROP TABLE filler;" : "") +
+                             "CREATE TABLE Chat_1(id INTEGER PRIMARY KEY, msg TEXT);"
+                             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                                 std::to_string(c.rows) +
+                                 ") INSERT INTO Chat_1(msg) SELECT printf('message %06d', i) FROM n;"
+                                 "INSERT INTO other VALUES (1);");
+        const std::vector<uint8_t> before = fileBytes(path);
+        sqlite3* db = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
+        sqlite3_stmt* stmt = nullptr;
+        ASSERT_EQ(SQLITE_OK,
+                  sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name='Chat_1'", -1, &stmt, nullptr));
+        ASSERT_EQ(SQLITE_ROW, sqlite3_step(stmt));
+        const uint32_t rootPage = uint32_t(sqlite3_column_int(stmt, 0));
+        sqlite3_finalize(stmt);
+        std::string later = "PRAGMA secure_delete=OFF; DROP TABLE Chat_1;";
+        if (c.laterRows > 0) {
+            later += "CREATE TABLE later(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                     std::to_string(c.laterRows) + ") INSERT INTO later SELECT randomblob(300) FROM n;";
+        }
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, later.c_str(), nullptr, nullptr, nullptr));
+        std::vector<uint32_t> liveRoots;
+        ASSERT_EQ(SQLITE_OK,
+                  sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE rootpage > 0", -1, &stmt, nullptr));
+        while (sqlite3_step(stmt) == SQLITE_ROW) liveRoots.push_back(uint32_t(sqlite3_column_int(stmt, 0)));
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+
+        const std::vector<uint8_t> after = fileBytes(path);
+        const uint32_t pages = uint32_t(after.size() / 512);
+        PageMap map;
+        map.build(after.data(), pages, 512, 512, liveRoots, uint32_t(readBigEndian(after.data() + 32, 4)));
+        const auto freeNow = [&map](uint32_t page) {
+            const PageMap::PageKind kind = map.getPageKind(page);
+            return kind == PageMap::PageKind::kFreelistLeaf || kind == PageMap::PageKind::kUnreached;
+        };
+        std::set<uint32_t> interior, leaves, allInterior, allLeaves;
+        // A root in use again holds something else: nothing is followed from it.
+        if (freeNow(rootPage) || map.getPageKind(rootPage) == PageMap::PageKind::kFreelistTrunk)
+            walkImage(before, 512, rootPage, freeNow, interior, leaves);
+        if (wasLeaf(before, rootPage) && map.getPageKind(rootPage) == PageMap::PageKind::kFreelistTrunk) {
+            interior.clear();
+            leaves = {rootPage};
+        }
+        walkImage(before, 512, rootPage, [](uint32_t) { return true; }, allInterior, allLeaves);
+        ASSERT_EQ(c.levels == 0, allInterior.empty());
+        if (c.levels > 1) ASSERT_GT(allInterior.size(), 1u);
+        // The root is freed last, so it is the first page a later table takes.
+        if (c.laterRows > 0) ASSERT_FALSE(freeNow(rootPage)) << "the later table must reuse pages";
+
+        Database database;
+        ErrorInfo error;
+        database.open(path, &error);
+        ASSERT_TRUE(error.isSuccess()) << error.getMessage();
+        TableBtree table(TableBtree::kObtainByCarving);
+        table.setTableName("Chat_1");
+        table.setRootPage(rootPage);
+        table.collectStalePages(database, after.data(), map);
+        EXPECT_EQ(interior, table.getInteriorPages());
+        EXPECT_EQ(leaves, table.getLeafPages());
+        if (c.laterRows == 0) EXPECT_GT(table.getLeafPages().size() * 10, allLeaves.size() * 9);
+    }
 }
