@@ -4,7 +4,8 @@
 Usage:
     python3 tools/gen_messenger_db.py --out DIR [--seed N] [--profile tiny|small|large]
                                       [--target-mb M] [--messages N] [--single-table]
-                                      [--page-size BYTES] [--wal]
+                                      [--page-size BYTES] [--wal] [--drop-cases]
+                                      [--secure-delete]
 
 Writes DIR/MM.sqlite and DIR/truth.json and prints one summary line.
 
@@ -23,6 +24,26 @@ Profiles:
                get "wal": true when the log holds them.
 
 --page-size BYTES  page size of the file, 1024 to 65536 (default 4096).
+--drop-cases   besides the profile's dropped conversations, four more, each a shape a carver
+               has to handle ("dropCase" in truth):
+                 oneLeaf      a table of a single leaf page; owner kept as a live contact
+                 twoLevels    two b-tree levels; the owner a stranger never saved as a contact,
+                              text messages only: the user name is nowhere in the file
+                 threeLevels  three levels (rows of one leaf page each; left out past 16 KiB
+                              pages, where that takes tens of megabytes: "dropCasesSkipped");
+                              owner deleted with it, named in a live group's member list
+                 schemaGone   dropped with the profile's ones, then new conversations are
+                              opened until their schema records have overwritten its one
+                              (a live conversation created right after it makes its freed
+                              record the first freeblock they fill); owner kept as a live
+                              contact
+               oneLeaf, twoLevels and threeLevels are dropped last of all, after the later
+               inserts, so that their pages and schema records stay as the drop left them.
+               They draw from random generators of their own: the profile's contacts,
+               messages and deletions stay as without the option. Their contacts (and the
+               group) come after the profile's ones in "friends".
+--secure-delete  PRAGMA secure_delete=ON for every deletion (also in the --wal phase): freed
+               cells and pages are zeroed, no deleted text is left in MM.sqlite.
 
 Output is a pure function of the seed and the options: no clock values,
 deterministic iteration. The same SQLite library version gives byte-identical files.
@@ -36,24 +57,47 @@ OFF and no vacuum: single messages, whole conversations (DROP TABLE + contact ro
 contacts; afterwards a few more inserts and contact updates reuse part of the freed space.
 
 truth.json:
-    {"seed", "pageSize", "profile", "singleTable", "owner",
+    {"seed", "pageSize", "profile", "singleTable", "owner", "secureDelete",
+     "dropCases": {case: table}, "dropCasesSkipped": {case: why},
      "friends": [{usrName, md5, kind: friend|chatroom|official, nickName, uin, email, mobile,
                   sex, fullPY, shortPY (stored as a BLOB of these ASCII bytes), img, type,
                   lastChatTime, draft, tableVer, hasExt, conRemark, conChatRoomMem, conIntRes1,
                   conStrRes2, headImgUrl, headImgHDUrl, country, province, city, sign,
                   deleted, overwrittenLikely}],
-     "conversations": [{usrName, table, kind, dropped, createdLate, members}],
+     "conversations": [{usrName, table, kind, dropped, createdLate, members, schemaSurvives,
+                        levels, ownerNamedInFile, dropCase}],
      "messages": [{table, usrName, mesLocalId, mesSvrId, createTime, message, status,
                    imgStatus, type, des, tableVer, sender, taggedUserName, deleted,
-                   overwrittenLikely, late}]}
+                   overwrittenLikely, textWhole, proven, late}]}
 des: 0 = sent by the owner, 1 = received. overwrittenLikely (deleted rows only, else false):
 some byte of the row's stored payload (leaf cell after its first four bytes, which the delete
 itself overwrites, and its overflow pages) differs in the final file from what was there just
 before the delete, i.e. later writes reused part of its space.
+textWhole (deleted rows only, else false): every byte of the stored Message value (located
+through the record header, on the leaf and across overflow pages) is unchanged in the final
+file: the messages a carver can give back byte for byte at most. Rows deleted in the --wal
+phase count as whole: older frames of the log keep them.
+proven (deleted rows only, else false): the final file still shows which conversation the row
+belonged to. Of a table that survives: the page the row lived on is still a page of that
+table's b-tree (rows deleted in the --wal phase: always). Of a dropped table: its schema record
+survives (schemaSurvives) and the leaf still hangs under the root: each child pointer on the
+way down (the right-child field or the cell-pointer slot and the cell's first four bytes) and
+the header of every interior page below the root unchanged (DROP TABLE may leave the root's
+first eight header bytes as an empty leaf's), and the leaf and the pages above it are all
+freelist leaf pages, neither in use again nor freelist trunks. A table of a single leaf page:
+schema record and an unused root.
+schemaSurvives (dropped conversations, else null): the values of the table's sqlite_master
+record as stored before the drop ("table", name, tbl_name, rootpage, sql; the cell's first four
+bytes may have become a freeblock header) occur somewhere in the final file, also as a stale
+copy a page split left behind.
+levels: b-tree levels of the table (1: the root is a leaf), at the drop for dropped ones.
+ownerNamedInFile: the user name's UTF-8 bytes occur anywhere in the final file.
+"Final file" is MM.sqlite as the main phase leaves it; the --wal phase only writes the log.
 Texts in truth.json are exactly the stored UTF-8 texts.
 """
 
 import argparse
+import contextlib
 import hashlib
 import json
 import os
@@ -215,14 +259,26 @@ def read_varint(data, pos):
     return (v << 8) | data[pos + 8], pos + 9
 
 
+def page_geometry(data):
+    """Page size and usable size of the image `data`, read from its header."""
+    size = int.from_bytes(data[16:18], "big")
+    size = 65536 if size == 1 else size
+    return size, size - data[20]
+
+
+def page_header(data, pg):
+    """File offsets of page `pg` and of its b-tree header (after the file header on page 1)."""
+    base = (pg - 1) * page_geometry(data)[0]
+    return base, base + (100 if pg == 1 else 0)
+
+
 def table_rowid_cells(data, root):
     """Map rowid -> (page, cell offset in the file) for one table b-tree of the image `data`."""
     result = {}
     stack = [root]
     while stack:
         pg = stack.pop()
-        base = (pg - 1) * PAGE_SIZE
-        hdr = base + (100 if pg == 1 else 0)
+        base, hdr = page_header(data, pg)
         kind = data[hdr]
         ncell = int.from_bytes(data[hdr + 3:hdr + 5], "big")
         if kind == 13:
@@ -241,30 +297,38 @@ def table_rowid_cells(data, root):
     return result
 
 
-def cell_pieces(data, off):
-    """File ranges (start, end) holding the payload of the table leaf cell at `off`: the part
-    on the leaf page after the cell's first four bytes (which a delete overwrites with a
-    freeblock header) and the content of every overflow page of the chain."""
-    usable = PAGE_SIZE
+def payload_spans(data, off):
+    """File ranges (start, end) holding the payload of the table leaf cell at `off`, in payload
+    order: the part on the leaf page, then the content of every overflow page of the chain."""
+    page_size, usable = page_geometry(data)
     max_local = usable - 35
     min_local = (usable - 12) * 32 // 255 - 23
     payload, p = read_varint(data, off)
     _, p = read_varint(data, p)
     if payload <= max_local:
-        return [(off + 4, p + payload)] if p + payload > off + 4 else []
+        return [(p, p + payload)]
     local = min_local + (payload - min_local) % (usable - 4)
     if local > max_local:
         local = min_local
-    pieces = [(off + 4, p + local)]
+    spans = [(p, p + local)]
     left = payload - local
     nxt = int.from_bytes(data[p + local:p + local + 4], "big")
     while left > 0 and nxt:
-        base = (nxt - 1) * PAGE_SIZE
+        base = (nxt - 1) * page_size
         n = min(left, usable - 4)
-        pieces.append((base + 4, base + 4 + n))
+        spans.append((base + 4, base + 4 + n))
         left -= n
         nxt = int.from_bytes(data[base:base + 4], "big")
-    return pieces
+    return spans
+
+
+def cell_pieces(data, off):
+    """File ranges (start, end) holding the payload of the table leaf cell at `off`: the part
+    on the leaf page after the cell's first four bytes (which a delete overwrites with a
+    freeblock header) and the content of every overflow page of the chain."""
+    spans = payload_spans(data, off)
+    first = (max(off + 4, spans[0][0]), spans[0][1])
+    return ([first] if first[1] > first[0] else []) + spans[1:]
 
 
 def snapshot(data, loc):
@@ -276,6 +340,160 @@ def snapshot(data, loc):
 
 def intact(data, snap):
     return bool(snap) and all(data[a:a + len(b)] == b for a, b in snap)
+
+
+def serial_size(serial):
+    return (serial - 12) // 2 if serial >= 12 else (0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0)[serial]
+
+
+def record_serials(payload):
+    """Header size and serial types of a record whose payload starts with `payload`."""
+    size, p = read_varint(payload, 0)
+    serials = []
+    while p < size:
+        serial, p = read_varint(payload, p)
+        serials.append(serial)
+    return size, serials
+
+
+def value_spans(data, off, column):
+    """File ranges holding the value of `column` in the record of the table leaf cell at `off`
+    (the local part and the overflow pages it runs across) and the value's serial type."""
+    spans = payload_spans(data, off)
+    size, serials = record_serials(data[spans[0][0]:spans[0][1]])  # the header is local
+    start = size + sum(serial_size(t) for t in serials[:column])
+    end = start + serial_size(serials[column])
+    result, pos = [], 0
+    for a, b in spans:
+        lo, hi = max(start, pos), min(end, pos + b - a)
+        if lo < hi:
+            result.append((a + lo - pos, a + hi - pos))
+        pos += b - a
+    return result, serials[column]
+
+
+def text_snapshot(data, loc, column=4):
+    """The stored bytes of the text in `column` of the row at `loc` (page, cell offset), as
+    (file offset, bytes) pieces; a Chat_ table keeps Message in column 4."""
+    if loc is None:
+        return None
+    spans, serial = value_spans(data, loc[1], column)
+    if serial < 13 or not serial & 1:
+        return None
+    return [(a, data[a:b]) for a, b in spans]
+
+
+def record_values(data, off):
+    """Values of the record in the table leaf cell at `off`, and the payload bytes after the
+    record header (the values as stored)."""
+    payload = b"".join(data[a:b] for a, b in payload_spans(data, off))
+    size, serials = record_serials(payload)
+    values, pos = [], size
+    for t in serials:
+        n = serial_size(t)
+        raw = payload[pos:pos + n]
+        if t >= 13 and t & 1:
+            values.append(raw.decode("utf-8", "replace"))
+        elif 1 <= t <= 6:
+            values.append(int.from_bytes(raw, "big", signed=True))
+        elif t in (8, 9):
+            values.append(t - 8)
+        else:
+            values.append(None if t == 0 else raw)
+        pos += n
+    return values, payload[size:]
+
+
+def schema_entries(data):
+    """sqlite_master of the image `data`: name -> (type, rootpage, values as stored)."""
+    result = {}
+    for _, off in table_rowid_cells(data, 1).values():
+        values, stored = record_values(data, off)
+        if len(values) >= 4 and isinstance(values[1], str):
+            result[values[1]] = (values[0], values[3], stored)
+    return result
+
+
+def btree_pages(data, root):
+    """Interior and leaf pages of the table or index b-tree rooted at `root`."""
+    pages, stack = set(), [root]
+    while stack:
+        pg = stack.pop()
+        if pg in pages:
+            continue
+        pages.add(pg)
+        base, hdr = page_header(data, pg)
+        if data[hdr] in (2, 5):
+            stack.append(int.from_bytes(data[hdr + 8:hdr + 12], "big"))
+            for i in range(int.from_bytes(data[hdr + 3:hdr + 5], "big")):
+                ptr = hdr + 12 + 2 * i
+                off = base + int.from_bytes(data[ptr:ptr + 2], "big")
+                stack.append(int.from_bytes(data[off:off + 4], "big"))
+    return pages
+
+
+def tree_depth(data, root):
+    """Levels of the b-tree rooted at `root`: 1 when the root is a leaf."""
+    levels, pg = 1, root
+    while True:
+        _, hdr = page_header(data, pg)
+        if data[hdr] not in (2, 5):
+            return levels
+        levels += 1
+        pg = int.from_bytes(data[hdr + 8:hdr + 12], "big")
+
+
+def leaf_chains(data, root):
+    """For each leaf of the table b-tree rooted at `root`: the pages above it, and the bytes
+    that lead from the root down to it, as (file offset, bytes) pieces. On every interior
+    page that is the child pointer followed (the right-child field of the header, or the
+    cell-pointer slot and the cell's first four bytes); below the root also the page's
+    12-byte header. The root's header is left out: DROP TABLE makes the root an empty leaf
+    (its first eight header bytes) before freeing it, which reaches the file or not; its
+    right-child field, cell pointers and cells stay."""
+    result = {}
+    stack = [(root, [], [])]
+    while stack:
+        pg, above, kept = stack.pop()
+        base, hdr = page_header(data, pg)
+        if data[hdr] != 5:
+            result[pg] = (above, kept)
+            continue
+        own = kept + ([] if pg == root else [(hdr, data[hdr:hdr + 12])])
+        stack.append((int.from_bytes(data[hdr + 8:hdr + 12], "big"), above + [pg],
+                      own + [(hdr + 8, data[hdr + 8:hdr + 12])]))
+        for i in range(int.from_bytes(data[hdr + 3:hdr + 5], "big")):
+            ptr = hdr + 12 + 2 * i
+            off = base + int.from_bytes(data[ptr:ptr + 2], "big")
+            stack.append((int.from_bytes(data[off:off + 4], "big"), above + [pg],
+                          own + [(ptr, data[ptr:ptr + 2]), (off, data[off:off + 4])]))
+    return result
+
+
+def freelist_pages(data):
+    """Trunk pages and leaf pages of the freelist of the image `data`."""
+    page_size = page_geometry(data)[0]
+    trunks, leaves = set(), set()
+    trunk = int.from_bytes(data[32:36], "big")
+    while trunk and trunk not in trunks and trunk * page_size <= len(data):
+        trunks.add(trunk)
+        base = (trunk - 1) * page_size
+        n = int.from_bytes(data[base + 4:base + 8], "big")
+        for i in range(min(n, page_size // 4 - 2)):
+            leaves.add(int.from_bytes(data[base + 8 + 4 * i:base + 12 + 4 * i], "big"))
+        trunk = int.from_bytes(data[base:base + 4], "big")
+    return trunks, leaves
+
+
+def chain_holds(data, leaf, chain, free_leaves):
+    """The leaf of a dropped table still hangs under its root in the image `data`: every byte
+    of its chain (see leaf_chains) is unchanged and neither the leaf nor a page above it is in
+    use again or a freelist trunk. In a sound file a page is on the freelist or in some b-tree
+    (an overflow page belongs to one), so both come down to: all of them are freelist leaf
+    pages."""
+    above, kept = chain
+    return (all(data[a:a + len(b)] == b for a, b in kept)
+            and all(p in free_leaves for p in above + [leaf]))
 
 
 class Generator:
@@ -309,6 +527,16 @@ class Generator:
         self.messages = []       # message lists (see add_message)
         self.conn = None
         self.wal = bool(getattr(args, "wal", False))
+        self.secure_delete = bool(getattr(args, "secure_delete", False))
+        # The drop cases draw from generators of their own, so that the profile's contacts,
+        # messages and deletions come out as they do without them.
+        self.drop_cases = bool(getattr(args, "drop_cases", False))
+        self.case_rng = random.Random(args.seed * 104729 + 17)
+        self.case_typed_rng = random.Random(args.seed * 104729 + 18)
+        self.case_friends = []   # contacts made for the drop cases, after self.friends in truth
+        self.cases = {}          # case name -> conversation
+        self.cases_skipped = {}  # case name -> why it is not in this file
+        self.keeper = None       # the live conversation after the schemaGone case
 
     # ---------- names and contacts ----------
     def rand_str(self, alphabet, n):
@@ -444,12 +672,13 @@ class Generator:
         conn = sqlite3.connect(path, isolation_level=None)
         conn.execute("PRAGMA page_size=%d" % PAGE_SIZE)
         conn.execute("PRAGMA auto_vacuum=NONE")
-        conn.execute("PRAGMA secure_delete=OFF")
+        conn.execute("PRAGMA secure_delete=%s" % ("ON" if self.secure_delete else "OFF"))
         conn.execute("PRAGMA journal_mode=MEMORY")
         conn.execute("PRAGMA synchronous=OFF")
         conn.execute("PRAGMA cache_size=-262144")
-        if conn.execute("PRAGMA secure_delete").fetchone()[0] != 0:
-            raise SystemExit("cannot switch secure_delete off")
+        if conn.execute("PRAGMA secure_delete").fetchone()[0] != int(self.secure_delete):
+            raise SystemExit("cannot switch secure_delete %s"
+                             % ("on" if self.secure_delete else "off"))
         self.conn = conn
 
     def create_base_schema(self):
@@ -534,12 +763,13 @@ class Generator:
             self.new_conversation(c)
         self.lonely_friends = friends[n_friend_conv:]
 
-    def new_conversation(self, contact, late=False):
+    def new_conversation(self, contact, late=False, listed=True):
         conv = {"usrName": contact["usrName"], "table": "Chat_" + contact["md5"],
                 "kind": contact["kind"], "contact": contact, "dropped": False,
                 "createdLate": late, "members": contact["members"],
-                "clock": None, "nextLocalId": 1, "weight": 1.0, "msgs": []}
-        self.convs.append(conv)
+                "clock": None, "nextLocalId": 1, "weight": 1.0, "msgs": [], "dropCase": None}
+        if listed:
+            self.convs.append(conv)
         return conv
 
     # ---------- message content ----------
@@ -702,12 +932,12 @@ class Generator:
             return rng.choice(SYSTEM_TEMPLATES).format(n=n, m=m, id=self.rand_str("0123456789", 28))
         raise ValueError(mtype)
 
-    def make_message(self, conv, late=False, force_long=False):
+    def make_message(self, conv, late=False, force_long=False, mtype=None, body=None):
         rng = self.rng
         kind = conv["kind"]
-        if force_long:
+        if force_long or body is not None:
             mtype = 1
-        else:
+        elif mtype is None:
             mix = TYPE_MIX[kind]
             mtype = rng.choices([t for t, _ in mix], weights=[w for _, w in mix])[0]
         # sender and direction
@@ -733,7 +963,7 @@ class Generator:
             prefix = None
         if force_long:
             body = self.long_text(rng.randint(5000, 12000))
-        else:
+        elif body is None:
             body = self.content(mtype, conv, sender or conv["usrName"], des)
         mtype = 49 if mtype == 4920 else mtype
         text = (prefix + ":\n" + body) if prefix else body
@@ -759,7 +989,7 @@ class Generator:
                "imgStatus": img_status, "type": mtype, "des": des, "tableVer": 1,
                "sender": sender if sender else conv["usrName"],
                "taggedUserName": prefix, "deleted": False, "overwrittenLikely": False,
-               "late": late}
+               "textWhole": False, "proven": False, "late": late}
         conv["msgs"].append(msg)
         self.messages.append(msg)
         return msg
@@ -774,6 +1004,143 @@ class Generator:
     def file_bytes(self):
         pc = self.conn.execute("PRAGMA page_count").fetchone()[0]
         return pc * PAGE_SIZE
+
+    # ---------- drop cases ----------
+    @contextlib.contextmanager
+    def case_draws(self):
+        """Draw from the drop cases' own generators; contacts made meanwhile go to case_friends."""
+        saved = self.rng, self.typed_rng, len(self.friends)
+        self.rng, self.typed_rng = self.case_rng, self.case_typed_rng
+        try:
+            yield
+        finally:
+            self.rng, self.typed_rng = saved[0], saved[1]
+            self.case_friends += self.friends[saved[2]:]
+            del self.friends[saved[2]:]
+
+    def case_text(self, nbytes):
+        """A text message body of at most `nbytes` UTF-8 bytes, most of them used."""
+        return self.long_text(nbytes).encode("utf-8")[:nbytes].decode("utf-8", "ignore")
+
+    def plan_drop_cases(self):
+        """Conversations dropped besides the profile's ones, one per shape a carver has to
+        handle: a table of a single leaf page (owner kept as a live contact), one of two
+        b-tree levels (a stranger never saved as a contact, text messages only, so that the
+        owner's user name is nowhere in the file), one of three levels (owner deleted with it,
+        named in a live group's member list) and one whose schema record later writes
+        overwrite (owner kept as a live contact). Three levels take about as many rows as an
+        interior page has children, one row a leaf: past 16 KiB pages that is tens of
+        megabytes, and the case is left out."""
+        usable = PAGE_SIZE
+        # Children of an interior page: cells of a child pointer, a two-byte rowid and their
+        # two-byte slot. Rows of 60% of a page (over half, under the overflow threshold) make
+        # one leaf each.
+        fanout = (usable - 12) // 8 + 1
+        with self.case_draws():
+            rng = self.rng
+            known = list(self.friends)
+            specs = [("oneLeaf", self.new_contact("friend"), 4, None, False)]
+            stranger = self.unique(lambda: "wxid_" + self.rand_str(ALNUM, 14))
+            specs.append(("twoLevels", {"usrName": stranger, "md5": md5hex(stranger),
+                                        "kind": "friend", "members": []},
+                          10, usable * 3 // 10, False))
+            if PAGE_SIZE <= 16384:
+                owner3 = self.new_contact("friend")
+                room = self.new_contact("chatroom", nick="周末骑行群",
+                                        fullpy="zhoumoqixingqun")
+                members = ([owner3["usrName"]] + [f["usrName"] for f in rng.sample(known, 2)]
+                           + [self.owner])
+                rng.shuffle(members)
+                room["members"] = members
+                room["conChatRoomMem"] = ";".join(members)
+                specs.append(("threeLevels", owner3, fanout + 3, usable * 6 // 10 - 40, True))
+            else:
+                self.cases_skipped["threeLevels"] = (
+                    "page size %d: three levels need about %d rows of one leaf page each "
+                    "(%d MB)" % (PAGE_SIZE, fanout + 3, (fanout + 3) * PAGE_SIZE >> 20))
+            specs.append(("schemaGone", self.new_contact("friend"), 8, None, False))
+            # A live conversation created right after schemaGone: the schema records that drop
+            # frees then lie below a record that stays, a freeblock the next new table's record
+            # fills first, instead of space at the top of the cell content area that SQLite
+            # takes only once no freeblock fits.
+            specs.append((None, self.new_contact("friend"), 5, None, False))
+            for name, contact, planned, text_bytes, delete_contact in specs:
+                conv = self.new_conversation(contact, listed=False)
+                conv.update(dropCase=name, planned=planned, textBytes=text_bytes,
+                            deleteContact=delete_contact, weight=0.0,
+                            clock=T_START + rng.randint(0, (T_END - T_START) // 3),
+                            meanGap=float(rng.randint(3600, 7 * 86400)))
+                if name:
+                    self.cases[name] = conv
+                else:
+                    self.keeper = conv
+
+    def case_messages(self, conv, n):
+        with self.case_draws():
+            if conv["textBytes"]:
+                return [self.make_message(conv, body=self.case_text(conv["textBytes"]))
+                        for _ in range(n)]
+            if conv["dropCase"] == "oneLeaf":
+                return [self.make_message(conv, mtype=1) for _ in range(n)]
+            return [self.make_message(conv) for _ in range(n)]
+
+    def fill_cases(self, r, rounds):
+        """Round r of `rounds`: its share of each drop case's messages, so that the cases'
+        pages interleave with the other tables' ones."""
+        self.conn.execute("BEGIN")
+        for conv in list(self.cases.values()) + [self.keeper]:
+            n = conv["planned"] * (r + 1) // rounds - conv["planned"] * r // rounds
+            if n:
+                self.insert_messages(conv, self.case_messages(conv, n))
+        self.conn.execute("COMMIT")
+
+    def depth_on_disk(self, db_path, table):
+        root = self.conn.execute("SELECT rootpage FROM sqlite_master WHERE name=?",
+                                 (table,)).fetchone()[0]
+        with open(db_path, "rb") as fh:
+            levels, pg = 1, root
+            while True:
+                fh.seek((pg - 1) * PAGE_SIZE)
+                page = fh.read(PAGE_SIZE)
+                hdr = 100 if pg == 1 else 0
+                if page[hdr] not in (2, 5):
+                    return levels
+                levels += 1
+                pg = int.from_bytes(page[hdr + 8:hdr + 12], "big")
+
+    def finish_cases(self, db_path):
+        """Rows until the three-level case has its third level; every case checked for the
+        levels it stands for."""
+        want = {"oneLeaf": 1, "twoLevels": 2, "threeLevels": 3}
+        conv = self.cases.get("threeLevels")
+        while conv is not None and self.depth_on_disk(db_path, conv["table"]) < 3:
+            self.conn.execute("BEGIN")
+            self.insert_messages(conv, self.case_messages(conv, max(1, conv["planned"] // 16)))
+            self.conn.execute("COMMIT")
+        for name, levels in want.items():
+            if name in self.cases:
+                got = self.depth_on_disk(db_path, self.cases[name]["table"])
+                if got != levels:
+                    raise SystemExit("drop case %s: %d levels instead of %d" % (name, got, levels))
+
+    def overwrite_schema_case(self, db_path):
+        """New conversations, as the messenger opens them, until the schema record of the
+        schemaGone case is no longer in the file: each CREATE takes space the dropped records
+        left on the last page of sqlite_master."""
+        gone = self.cases["schemaGone"]
+        c = self.conn
+        for _ in range(12):
+            if gone["_schema"] not in self.read_image(db_path):
+                return
+            with self.case_draws():
+                f = self.new_contact("friend", late=True)
+                conv = self.new_conversation(f, late=True)
+                conv.update(weight=0.0, clock=T_START + (T_END - T_START) * 3 // 4, meanGap=86400.0)
+            c.execute("BEGIN")
+            self.insert_contacts([f])
+            self.create_conv_table(conv)
+            c.execute("COMMIT")
+        raise SystemExit("the schema record of %s survives new tables" % gone["table"])
 
     # ---------- phases ----------
     def plan_clocks(self):
@@ -848,12 +1215,24 @@ class Generator:
         os.makedirs(out_dir, exist_ok=True)
         db_path = os.path.join(out_dir, "MM.sqlite")
         self.build_contacts()
+        if self.drop_cases:
+            self.plan_drop_cases()
         self.open_db(db_path)
         self.create_base_schema()
         c = self.conn
         c.execute("BEGIN")
         self.insert_contacts(self.friends)
-        for conv in self.convs:
+        # The drop cases' tables: the schemaGone one last, its schema record on the last page
+        # of sqlite_master where new tables' records go; the others spread between the
+        # profile's tables, their records beside records that stay.
+        order = list(self.convs)
+        if self.drop_cases:
+            self.insert_contacts(self.case_friends)
+            others = [cv for name, cv in self.cases.items() if name != "schemaGone"]
+            for i, cv in reversed(list(enumerate(others))):
+                order.insert(len(self.convs) * (i + 1) // (len(others) + 1), cv)
+            order += [self.cases["schemaGone"], self.keeper]
+        for conv in order:
             self.create_conv_table(conv)
         c.execute("COMMIT")
         self.plan_clocks()
@@ -865,12 +1244,18 @@ class Generator:
                 remaining = self.target_bytes - self.file_bytes()
                 est = max(100, int(remaining / 330))
                 self.insert_round(min(round_size, est), long_count=2)
+            if self.drop_cases:
+                self.fill_cases(0, 1)
         else:
             initial = max(1, self.total_messages - self.total_messages // 20)
             rounds = self.p["rounds"] or 4
             for r in range(rounds):
                 n = initial // rounds + (1 if r < initial % rounds else 0)
                 self.insert_round(n, long_count=1 if r < 2 else 0)
+                if self.drop_cases:
+                    self.fill_cases(r, rounds)
+        if self.drop_cases:
+            self.finish_cases(db_path)
         self.update_sessions()
 
         # Choose deletions.
@@ -915,6 +1300,10 @@ class Generator:
                 continue  # history cleared, contact kept
             del_contacts.append(cv["contact"])
 
+        # The schemaGone case goes with these; the other cases last of all, so that nothing
+        # later takes their freed pages or schema records.
+        case_drop = [cv for name, cv in self.cases.items() if name == "schemaGone"]
+
         # Locate the rows to be deleted on their pages before deleting them.
         image = self.read_image(db_path)
         roots = dict(c.execute("SELECT name, rootpage FROM sqlite_master WHERE type='table'"))
@@ -923,14 +1312,8 @@ class Generator:
         for t in tables:
             page_maps[t] = table_rowid_cells(image, roots[t])
         for m in del_msgs:
-            m["_snap"] = snapshot(image, page_maps[m["table"]].get(m["mesLocalId"]))
-        for cv in to_drop:
-            for m in cv["msgs"]:
-                m["_snap"] = snapshot(image, page_maps[cv["table"]].get(m["mesLocalId"]))
-        friend_cells = table_rowid_cells(image, roots["Friend"])
-        for f in del_contacts:
-            rowid = c.execute("SELECT rowid FROM Friend WHERE UsrName=?", (f["usrName"],)).fetchone()[0]
-            f["_snap"] = snapshot(image, friend_cells.get(rowid))
+            self.locate(image, m, page_maps[m["table"]])
+        self.before_drop(image, roots, to_drop + case_drop, del_contacts, page_maps)
         del image
 
         # Delete the way the messenger does: no vacuum, freed space keeps its bytes.
@@ -941,17 +1324,8 @@ class Generator:
             m["deleted"] = True
         for t in sorted(by_table):
             c.executemany("DELETE FROM %s WHERE MesLocalID=?" % t, by_table[t])
-        for cv in to_drop:
-            c.execute("DROP TABLE %s" % cv["table"])
-            cv["dropped"] = True
-            for m in cv["msgs"]:
-                m["deleted"] = True
-        for f in del_contacts:
-            c.execute("DELETE FROM Friend WHERE UsrName=?", (f["usrName"],))
-            c.execute("DELETE FROM Friend_Ext WHERE UsrName=?", (f["usrName"],))
-            if not self.single:
-                c.execute("DELETE FROM SessionAbstract WHERE UsrName=?", (f["usrName"],))
-            f["deleted"] = True
+        self.drop_conversations(to_drop + case_drop, del_contacts)
+        self.convs += case_drop
         c.execute("COMMIT")
 
         # Later life: a new contact with a new conversation, more messages, bookkeeping.
@@ -967,24 +1341,120 @@ class Generator:
             conv["weight"] = 0.1
             self.create_conv_table(conv)
             c.execute("COMMIT")
+        if self.drop_cases:
+            self.overwrite_schema_case(db_path)
         for cv in self.convs:
             if not cv["dropped"] and cv["clock"] is not None:
                 cv["meanGap"] = max(1.0, min(cv["meanGap"], (T_END - cv["clock"]) / (late_total + 1)))
         self.insert_round(late_total, late=True, at_least=None if self.single else conv)
         self.update_sessions()
+        if self.drop_cases:
+            self.drop_late_cases(db_path)
+            self.convs.append(self.keeper)
         c.close()
 
         # Tell which deleted rows have probably lost their bytes.
         image = self.read_image(db_path)
-        for row in self.messages + self.friends:
+        for row in self.messages + self.friends + self.case_friends:
             if row["deleted"]:
                 row["overwrittenLikely"] = not intact(image, row.pop("_snap", None))
+        self.judge_deleted(image)
         size = len(image)
         del image
         if self.wal:
             self.wal_phase(db_path)
         self.write_truth(os.path.join(out_dir, "truth.json"))
         return size
+
+    def before_drop(self, image, roots, convs, contacts, page_maps):
+        """Of the tables about to be dropped keep where their rows are and what ties a leaf to
+        its table: the path from the root and the schema record; of the contacts about to be
+        deleted where their rows are."""
+        schema = schema_entries(image)
+        for cv in convs:
+            cells = page_maps.get(cv["table"]) or table_rowid_cells(image, roots[cv["table"]])
+            for m in cv["msgs"]:
+                self.locate(image, m, cells)
+            cv["_chains"] = leaf_chains(image, roots[cv["table"]])
+            cv["_levels"] = tree_depth(image, roots[cv["table"]])
+            cv["_schema"] = schema[cv["table"]][2]
+        friend_cells = table_rowid_cells(image, roots["Friend"])
+        for f in contacts:
+            rowid = self.conn.execute("SELECT rowid FROM Friend WHERE UsrName=?",
+                                      (f["usrName"],)).fetchone()[0]
+            f["_snap"] = snapshot(image, friend_cells.get(rowid))
+
+    def drop_conversations(self, convs, contacts):
+        """DROP TABLE, the contact rows with them (no transaction of its own)."""
+        c = self.conn
+        for cv in convs:
+            c.execute("DROP TABLE %s" % cv["table"])
+            cv["dropped"] = True
+            for m in cv["msgs"]:
+                m["deleted"] = True
+        for f in contacts:
+            c.execute("DELETE FROM Friend WHERE UsrName=?", (f["usrName"],))
+            c.execute("DELETE FROM Friend_Ext WHERE UsrName=?", (f["usrName"],))
+            if not self.single:
+                c.execute("DELETE FROM SessionAbstract WHERE UsrName=?", (f["usrName"],))
+            f["deleted"] = True
+
+    def drop_late_cases(self, db_path):
+        """The drop cases besides schemaGone, dropped in a transaction of their own at the end:
+        their pages and schema records stay as the drop left them."""
+        convs = [cv for name, cv in self.cases.items() if name != "schemaGone"]
+        contacts = [cv["contact"] for cv in convs if cv["deleteContact"]]
+        roots = dict(self.conn.execute("SELECT name, rootpage FROM sqlite_master "
+                                       "WHERE type='table'"))
+        self.before_drop(self.read_image(db_path), roots, convs, contacts, {})
+        self.conn.execute("BEGIN")
+        self.drop_conversations(convs, contacts)
+        self.conn.execute("COMMIT")
+        self.convs += convs
+
+    @staticmethod
+    def locate(image, m, cells):
+        """Where the row of message m lies before it is deleted, the bytes a later write may
+        reuse, and the bytes of its text."""
+        loc = cells.get(m["mesLocalId"])
+        m["_loc"] = loc
+        m["_snap"] = snapshot(image, loc)
+        m["_text"] = text_snapshot(image, loc)
+        if m["_text"] is None or b"".join(b for _, b in m["_text"]) != m["message"].encode("utf-8"):
+            raise SystemExit("%s #%d: row or text not found" % (m["table"], m["mesLocalId"]))
+
+    def judge_deleted(self, image):
+        """What the final file still holds of the deleted messages (textWhole: the text's
+        bytes, proven: the tie to their conversation) and of the conversations."""
+        _, free_leaves = freelist_pages(image)
+        schema = schema_entries(image)
+        pages_of = {}
+        by_table = {cv["table"]: cv for cv in self.convs}
+        for cv in self.convs:
+            if cv["dropped"]:
+                cv["schemaSurvives"] = cv["_schema"] in image
+                cv["levels"] = cv["_levels"]
+            else:
+                cv["schemaSurvives"] = None
+                cv["levels"] = tree_depth(image, schema[cv["table"]][1])
+            cv["ownerNamedInFile"] = cv["usrName"].encode("utf-8") in image
+        for m in self.messages:
+            loc, text = m.pop("_loc", None), m.pop("_text", None)
+            if not m["deleted"]:
+                continue
+            m["textWhole"] = intact(image, text)
+            cv = by_table[m["table"]]
+            if cv["dropped"]:
+                chain = cv["_chains"].get(loc[0])
+                m["proven"] = (cv["schemaSurvives"] and chain is not None
+                               and chain_holds(image, loc[0], chain, free_leaves))
+            else:
+                if m["table"] not in pages_of:
+                    pages_of[m["table"]] = btree_pages(image, schema[m["table"]][1])
+                m["proven"] = loc[0] in pages_of[m["table"]]
+        for cv in self.convs:
+            for key in ("_chains", "_levels", "_schema"):
+                cv.pop(key, None)
 
     def wal_phase(self, db_path):
         """The database switched to WAL mode, then, never checkpointed: a round of messages of
@@ -993,7 +1463,7 @@ class Generator:
         conn = sqlite3.connect(db_path, isolation_level=None)
         conn.execute("PRAGMA journal_mode=WAL")
         conn.execute("PRAGMA wal_autocheckpoint=0")
-        conn.execute("PRAGMA secure_delete=OFF")
+        conn.execute("PRAGMA secure_delete=%s" % ("ON" if self.secure_delete else "OFF"))
         conn.execute("PRAGMA synchronous=OFF")
         self.conn = conn
         for m in self.messages:
@@ -1006,6 +1476,7 @@ class Generator:
         for m in doomed:
             conn.execute("DELETE FROM %s WHERE MesLocalID=?" % m["table"], (m["mesLocalId"],))
             m["deleted"] = True
+            m["textWhole"] = m["proven"] = True  # older frames of the log keep the row
         conn.execute("COMMIT")
         self.insert_round(n, late=True)
         for m in self.messages[first:]:
@@ -1036,7 +1507,7 @@ class Generator:
                        "deleted", "overwrittenLikely", "late"]
         msg_keys = ["table", "usrName", "mesLocalId", "mesSvrId", "createTime", "message",
                     "status", "imgStatus", "type", "des", "tableVer", "sender", "taggedUserName",
-                    "deleted", "overwrittenLikely", "late"]
+                    "deleted", "overwrittenLikely", "textWhole", "proven", "late"]
         if self.wal:
             msg_keys.append("wal")
 
@@ -1044,18 +1515,25 @@ class Generator:
             return json.dumps(obj, ensure_ascii=False, separators=(",", ":"))
 
         head = {"seed": self.seed, "pageSize": PAGE_SIZE, "profile": self.profile_name,
-                "singleTable": self.single, "owner": self.owner}
+                "singleTable": self.single, "owner": self.owner, "secureDelete": self.secure_delete,
+                "dropCases": {name: cv["table"] for name, cv in self.cases.items()},
+                "dropCasesSkipped": self.cases_skipped}
         # Messages ordered by conversation, then local id (stable, deterministic).
         order = {cv["table"]: i for i, cv in enumerate(self.convs)}
         msgs = sorted(self.messages, key=lambda m: (order[m["table"]], m["mesLocalId"]))
         with open(path, "w", encoding="utf-8", newline="\n") as fh:
             fh.write(dump(head)[:-1])
             fh.write(',"friends":[\n')
-            fh.write(",\n".join(dump({k: f[k] for k in friend_keys}) for f in self.friends))
+            fh.write(",\n".join(dump({k: f[k] for k in friend_keys})
+                                for f in self.friends + self.case_friends))
             fh.write('\n],"conversations":[\n')
             fh.write(",\n".join(dump({"usrName": cv["usrName"], "table": cv["table"],
                                       "kind": cv["kind"], "dropped": cv["dropped"],
-                                      "createdLate": cv["createdLate"], "members": cv["members"]})
+                                      "createdLate": cv["createdLate"], "members": cv["members"],
+                                      "schemaSurvives": cv["schemaSurvives"],
+                                      "levels": cv["levels"],
+                                      "ownerNamedInFile": cv["ownerNamedInFile"],
+                                      "dropCase": cv["dropCase"]})
                                 for cv in self.convs))
             fh.write('\n],"messages":[\n')
             first = True
@@ -1069,11 +1547,12 @@ class Generator:
     def summary(self, size, elapsed):
         nd = sum(1 for m in self.messages if m["deleted"])
         no = sum(1 for m in self.messages if m["overwrittenLikely"])
-        fd = sum(1 for f in self.friends if f["deleted"])
+        fd = sum(1 for f in self.friends + self.case_friends if f["deleted"])
         cd = sum(1 for cv in self.convs if cv["dropped"])
         return ("MM.sqlite %d bytes (%d pages of %d), %d contacts (%d deleted), "
                 "%d conversations (%d dropped), %d messages (%d deleted, %d likely overwritten), "
-                "seed %d, %.2f s" % (size, size // PAGE_SIZE, PAGE_SIZE, len(self.friends), fd,
+                "seed %d, %.2f s" % (size, size // PAGE_SIZE, PAGE_SIZE,
+                                     len(self.friends) + len(self.case_friends), fd,
                                      len(self.convs), cd, len(self.messages), nd, no, self.seed,
                                      elapsed))
 
@@ -1095,7 +1574,14 @@ def main(argv=None):
     ap.add_argument("--wal", action="store_true",
                     help="leave the database in WAL mode with MM.sqlite-wal: recent messages only in "
                          "the log, deleted rows only in its older frames")
+    ap.add_argument("--drop-cases", action="store_true",
+                    help="also drop a table of one leaf page, one of two and one of three b-tree "
+                         "levels and one whose schema record new tables then overwrite")
+    ap.add_argument("--secure-delete", action="store_true",
+                    help="delete with PRAGMA secure_delete=ON: freed space is zeroed")
     args = ap.parse_args(argv)
+    if args.drop_cases and args.single_table:
+        ap.error("--drop-cases needs the profile's conversations, not --single-table")
     global PAGE_SIZE
     PAGE_SIZE = args.page_size
     if args.messages is not None and args.messages < 1:

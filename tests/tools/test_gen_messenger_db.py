@@ -191,5 +191,266 @@ class GeneratedDatabaseTest(unittest.TestCase):
             self.assertNotEqual(x.read(), y.read())
 
 
+def fresh_db(path, page_size=1024):
+    if os.path.exists(path):
+        os.remove(path)
+    db = sqlite3.connect(path, isolation_level=None)
+    db.execute("PRAGMA page_size=%d" % page_size)
+    db.execute("PRAGMA secure_delete=OFF")
+    return db
+
+
+def read_bytes(path):
+    with open(path, "rb") as fh:
+        return fh.read()
+
+
+def flipped(image, offset):
+    data = bytearray(image)
+    data[offset] ^= 0x5A
+    return bytes(data)
+
+
+class StoredBytesTest(unittest.TestCase):
+    """The generator's judgement of what a file still holds, on small databases built here
+    with known contents and then changed at known places."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.path = os.path.join(self.tmp.name, "t.sqlite")
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def test_text_of_a_row_is_whole_until_one_of_its_own_bytes_changes(self):
+        db = fresh_db(self.path)
+        db.execute(gen.CHAT_DDL.format(t="Chat_t"))
+        long_text = "".join("第%d段，" % i for i in range(700))  # over three overflow pages
+        db.executemany("INSERT INTO Chat_t (MesLocalID, CreateTime, Message, Status) "
+                       "VALUES (?, ?, ?, 7)",
+                       [(1, 1500000000, long_text), (2, 1500000001, "短消息")])
+        root = db.execute("SELECT rootpage FROM sqlite_master WHERE name='Chat_t'").fetchone()[0]
+        image = read_bytes(self.path)
+        cells = gen.table_rowid_cells(image, root)
+        snaps = {rowid: gen.text_snapshot(image, cells[rowid]) for rowid in (1, 2)}
+        self.assertEqual(long_text.encode(), b"".join(b for _, b in snaps[1]))
+        self.assertEqual("短消息".encode(), b"".join(b for _, b in snaps[2]))
+        self.assertGreater(len(snaps[1]), 3)
+        for rowid, snap in snaps.items():
+            first, last = snap[0][0], snap[-1][0] + len(snap[-1][1]) - 1
+            middle = snap[len(snap) // 2][0] + 5
+            for what, offset, whole in [("CreateTime's last byte, just before", first - 1, True),
+                                        ("Status, just after", last + 1, True),
+                                        ("first byte", first, False),
+                                        ("last byte", last, False),
+                                        ("a byte of a middle piece", middle, False)]:
+                with self.subTest(row=rowid, changed=what):
+                    self.assertEqual(whole, gen.intact(flipped(image, offset), snap))
+        # A later row of about the same size takes the freed overflow pages.
+        db.execute("DELETE FROM Chat_t WHERE MesLocalID=1")
+        db.execute("INSERT INTO Chat_t (MesLocalID, Message) VALUES (3, ?)", (long_text[::-1],))
+        db.close()
+        image = read_bytes(self.path)
+        self.assertFalse(gen.intact(image, snaps[1]))
+        self.assertTrue(gen.intact(image, snaps[2]))
+
+    def test_leaves_of_a_dropped_three_level_table_hang_under_its_root(self):
+        db = fresh_db(self.path)
+        # A freelist trunk beforehand, so that no page of the table becomes one.
+        db.execute("CREATE TABLE pad(a)")
+        db.execute("INSERT INTO pad VALUES (zeroblob(3000))")
+        db.execute(gen.CHAT_DDL.format(t="Chat_t"))
+        db.execute("CREATE TABLE keep(a)")
+        rows = [(i, "%04d" % i + "條" * 200) for i in range(1, 201)]  # one row a leaf
+        db.execute("BEGIN")
+        db.executemany("INSERT INTO Chat_t (MesLocalID, Message) VALUES (?, ?)", rows)
+        db.execute("COMMIT")
+        db.execute("DROP TABLE pad")
+        root = db.execute("SELECT rootpage FROM sqlite_master WHERE name='Chat_t'").fetchone()[0]
+        before = read_bytes(self.path)
+        chains = gen.leaf_chains(before, root)
+        record = gen.schema_entries(before)["Chat_t"][2]
+        self.assertEqual(3, gen.tree_depth(before, root))
+        self.assertEqual(200, len(chains))
+        db.execute("DROP TABLE Chat_t")
+        image = read_bytes(self.path)
+        self.assertIn(record, image)
+
+        def holding(data):
+            free = gen.freelist_pages(data)[1]
+            return {leaf for leaf, chain in chains.items()
+                    if gen.chain_holds(data, leaf, chain, free)}
+
+        self.assertEqual(set(chains), holding(image))
+        # SQLite itself reads every row back through the chains, given the schema record
+        # and the root's header as they were.
+        copy = os.path.join(self.tmp.name, "again.sqlite")
+        size = 1024
+        base = (root - 1) * size
+        with open(copy, "wb") as fh:
+            fh.write(image[:base] + before[base:base + 8] + image[base + 8:])
+        again = sqlite3.connect(copy)
+        again.execute("PRAGMA writable_schema=ON")
+        again.execute("INSERT INTO sqlite_master VALUES ('table', 'Chat_t', 'Chat_t', ?, ?)",
+                      (root, gen.CHAT_DDL.format(t="Chat_t")))
+        again.commit()
+        again.close()
+        again = sqlite3.connect(copy)
+        self.assertEqual(rows, again.execute("SELECT MesLocalID, Message FROM Chat_t").fetchall())
+        again.close()
+
+        right = int.from_bytes(before[base + 8:base + 12], "big")
+        under_right = {pg for pg in gen.btree_pages(before, right) if pg in chains}
+        middle_hdr = (right - 1) * size
+        first_slot = middle_hdr + 12
+        first_cell = middle_hdr + int.from_bytes(before[first_slot:first_slot + 2], "big")
+        first_child = int.from_bytes(before[first_cell:first_cell + 4], "big")
+        leaf = sorted(chains)[len(chains) // 2]
+        trunk = (int.from_bytes(image[32:36], "big") - 1) * size
+
+        def free_entry(page):  # last byte of the page's number in the freelist trunk
+            at = next(i for i in range(trunk + 8, trunk + size, 4)
+                      if image[i:i + 4] == page.to_bytes(4, "big"))
+            return at + 3
+
+        for what, offset, cut in [
+                ("the leaf's entry in the freelist", free_entry(leaf), {leaf}),
+                ("the interior page's entry in the freelist", free_entry(right), under_right),
+                ("root's right-child field", base + 11, under_right),
+                ("root's header (type, cell count)", base + 3, set()),
+                ("header of the interior page below", middle_hdr + 4, under_right),
+                ("a cell-pointer slot below", first_slot + 1, {first_child}),
+                ("that cell's child pointer", first_cell + 3, {first_child}),
+                ("a message byte on a leaf", (leaf - 1) * size + size - 20, set())]:
+            with self.subTest(changed=what):
+                self.assertEqual(set(chains) - cut, holding(flipped(image, offset)))
+        # Pages a live table takes again cut off the leaves on and below them: SQLite hands
+        # out the page freed last first, the root.
+        db.execute("INSERT INTO keep VALUES (zeroblob(5000))")
+        db.close()
+        image = read_bytes(self.path)
+        in_use = (set(chains) | {root, right}) - gen.freelist_pages(image)[1]
+        self.assertIn(root, in_use)
+        self.assertEqual(set(), holding(image))
+
+
+class DropCasesTest(unittest.TestCase):
+    """--drop-cases and --secure-delete on the tiny profile, judged in truth.json and checked
+    against the bytes of the file."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.runs = {}
+        for name, args in [("plain", []), ("cases", ["--drop-cases"]),
+                           ("cases1k", ["--drop-cases", "--page-size", "1024"]),
+                           ("cases64k", ["--drop-cases", "--page-size", "65536"]),
+                           ("secure", ["--secure-delete"])]:
+            out = os.path.join(cls.tmp.name, name)
+            generate(out, "--profile", "tiny", "--seed", "3", *args)
+            cls.runs[name] = (out,) + load(out)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def cases(self, name):
+        _, truth, _ = self.runs[name]
+        return {cv["dropCase"]: cv for cv in truth["conversations"] if cv["dropCase"]}
+
+    def messages(self, name, table):
+        return [m for m in self.runs[name][1]["messages"] if m["table"] == table]
+
+    def test_each_case_has_its_shape_and_its_ties(self):
+        # On 1 KiB pages a few schema records fill a page of sqlite_master: dropping two
+        # leaves it so empty that SQLite rebalances it and writes over them.
+        for run, levels, kept in [
+                ("cases", {"oneLeaf": 1, "twoLevels": 2, "threeLevels": 3}, None),
+                ("cases1k", {"oneLeaf": 1, "twoLevels": 2, "threeLevels": 3}, {"threeLevels"}),
+                ("cases64k", {"oneLeaf": 1, "twoLevels": 2}, None)]:
+            out, truth, image = self.runs[run]
+            cases = self.cases(run)
+            with self.subTest(run=run):
+                self.assertEqual(set(levels) | {"schemaGone"}, set(cases))
+                self.assertEqual(set(levels) ^ {"oneLeaf", "twoLevels", "threeLevels"},
+                                 set(truth["dropCasesSkipped"]))
+                db = sqlite3.connect(os.path.join(out, "MM.sqlite"))
+                self.assertEqual("ok", db.execute("PRAGMA integrity_check").fetchone()[0])
+                tables = {r[0] for r in db.execute("SELECT name FROM sqlite_master")}
+                db.close()
+                for name, cv in cases.items():
+                    self.assertTrue(cv["dropped"])
+                    self.assertNotIn(cv["table"], tables)
+                    self.assertEqual(name != "twoLevels", cv["ownerNamedInFile"], name)
+                    self.assertEqual(name != "twoLevels",
+                                     cv["usrName"].encode() in image, name)
+                    msgs = self.messages(run, cv["table"])
+                    self.assertTrue(msgs and all(m["deleted"] for m in msgs))
+                    if name == "schemaGone":
+                        self.assertFalse(cv["schemaSurvives"])
+                        self.assertFalse(any(m["proven"] for m in msgs))
+                        continue
+                    self.assertEqual(levels[name], cv["levels"], name)
+                    if kept is None or name in kept:
+                        self.assertTrue(cv["schemaSurvives"], name)
+                    if cv["schemaSurvives"]:
+                        self.assertIn(gen.CHAT_DDL.format(t=cv["table"]).encode(), image)
+                    # Dropped last: nothing took their pages since.
+                    self.assertTrue(all(m["textWhole"] for m in msgs), name)
+                    self.assertEqual({cv["schemaSurvives"]}, {m["proven"] for m in msgs}, name)
+                for cv in truth["conversations"]:
+                    if cv["dropped"] and not cv["schemaSurvives"]:
+                        self.assertFalse(any(m["proven"] for m in self.messages(run, cv["table"])))
+
+    def test_cases_leave_the_profiles_content_as_it_was(self):
+        plain, cases = self.runs["plain"][1], self.runs["cases"][1]
+        tables = {cv["table"] for cv in plain["conversations"]}
+
+        def content(truth):
+            return ([(m["table"], m["mesLocalId"], m["createTime"], m["message"], m["deleted"])
+                     for m in truth["messages"] if m["table"] in tables],
+                    [(f["usrName"], f["nickName"], f["lastChatTime"], f["deleted"])
+                     for f in truth["friends"][:len(plain["friends"])]])
+        self.assertEqual(content(plain), content(cases))
+
+    def test_secure_delete_leaves_no_deleted_text(self):
+        token = re.compile(r"[0-9a-f]{32,}")
+        for run, zeroed in [("plain", False), ("secure", True)]:
+            _, truth, image = self.runs[run]
+            with self.subTest(run=run):
+                live = "\x00".join(m["message"] for m in truth["messages"] if not m["deleted"])
+                deleted = [m for m in truth["messages"] if m["deleted"]]
+                tokens = {t for m in deleted for t in token.findall(m["message"]) if t not in live}
+                self.assertGreater(len(tokens), 20)
+                left = [t for t in tokens if t.encode() in image]
+                self.assertEqual(zeroed, not left)
+                self.assertEqual(zeroed, not any(m["textWhole"] for m in deleted))
+                self.assertEqual(zeroed, truth["secureDelete"])
+
+
+class TextWholeInGeneratedFilesTest(unittest.TestCase):
+    def test_whole_texts_are_in_the_file_and_wal_deletions_count_as_whole(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for i, args in enumerate((["--profile", "small", "--seed", "5", "--page-size", "1024"],
+                                      ["--profile", "tiny", "--seed", "5", "--wal"])):
+                generate(os.path.join(tmp, str(i)), *args)
+                truth, image = load(os.path.join(tmp, str(i)))
+                with self.subTest(args=args):
+                    deleted = [m for m in truth["messages"] if m["deleted"]]
+                    self.assertTrue(any(m["textWhole"] for m in deleted))
+                    self.assertTrue(any(not m["textWhole"] for m in deleted))
+                    for m in deleted:
+                        if m.get("wal"):
+                            self.assertTrue(m["textWhole"] and m["proven"])
+                            continue
+                        if not m["overwrittenLikely"]:
+                            self.assertTrue(m["textWhole"])
+                        # Short texts lie on the leaf in one piece.
+                        if m["textWhole"] and len(m["message"].encode()) < 800:
+                            self.assertIn(m["message"].encode(), image)
+                    self.assertFalse(any(m["textWhole"] or m["proven"]
+                                         for m in truth["messages"] if not m["deleted"]))
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <memory>
 #include <set>
+#include <sstream>
 
 #include <sqlite3.h>
 
@@ -85,14 +87,17 @@ protected:
     static void SetUpTestSuite() {
         r = new Recovery();
         r->dir = std::make_unique<wcrtest::TempDir>("e2e");
-        // WCR_E2E_PROFILE, WCR_E2E_SEED and WCR_E2E_PAGE_SIZE run the same checks on
-        // another generated file, for measuring; the floors hold for the default one.
+        // WCR_E2E_PROFILE, WCR_E2E_SEED, WCR_E2E_PAGE_SIZE and WCR_E2E_ARGS (more
+        // generator options, e.g. "--drop-cases --wal") run the same checks on another
+        // generated file, for measuring; the floors hold for the default one.
         const char* profile = std::getenv("WCR_E2E_PROFILE");
         const char* seed = std::getenv("WCR_E2E_SEED");
         const char* pageSize = std::getenv("WCR_E2E_PAGE_SIZE");
+        const char* args = std::getenv("WCR_E2E_ARGS");
         ASSERT_TRUE(wcrtest::generateMessengerDb(r->dir->path(), profile ? profile : "small",
                                                  seed ? std::atoi(seed) : 7,
-                                                 pageSize ? std::atoi(pageSize) : 4096));
+                                                 pageSize ? std::atoi(pageSize) : 4096,
+                                                 args ? args : ""));
         r->truth = wcrtest::readTruth(r->dir->path());
         r->seeker = std::make_unique<WchatChatToDbSeeker>(r->dir->file("MM.sqlite"), "", nullptr);
         r->seeker->run(2, WchatChatToDbSeeker::kSeekFriends | WchatChatToDbSeeker::kSeekChatTables,
@@ -229,6 +234,15 @@ struct CarvingFigures {
     size_t mixedGroups = 0;         // runs holding messages of more than one table
     std::vector<std::string> missedExamples;
     std::vector<std::string> recoveredKeys;  // table and MesLocalID of each recovered deleted message
+    // The bounds the file itself sets, when the truth tells them (textWhole, proven).
+    bool hasBounds = false;
+    size_t whole = 0, wholeRecovered = 0, notWholeRecovered = 0;  // text bytes still all in the file
+    size_t provenRecovered = 0, provenRight = 0, provenWrong = 0, provenLost = 0;  // tie still in the file
+    size_t droppedTables = 0, droppedOwnerNowhere = 0;  // owner's user name nowhere in the file
+    struct CaseFigures {
+        size_t deleted = 0, recovered = 0, right = 0, wrong = 0, lost = 0;
+    };
+    std::map<std::string, CaseFigures> dropCases;  // by case name (generator's --drop-cases)
 };
 
 // The owner's user name can be known without its contact row: from a carved row,
@@ -249,8 +263,21 @@ std::set<std::string> namesKnownAnywhere(const Recovery& rc) {
     return names;
 }
 
+bool hasKey(const JsonValue& object, const std::string& key) { return object.members.count(key) != 0; }
+
 CarvingFigures computeFigures(const Recovery& rc) {
     CarvingFigures f;
+    const auto& truthMessages = rc.truth["messages"].array();
+    f.hasBounds = !truthMessages.empty() && hasKey(truthMessages[0], "textWhole") &&
+                  hasKey(truthMessages[0], "proven") &&
+                  hasKey(rc.truth["conversations"].array()[0], "ownerNamedInFile");
+    std::map<std::string, std::string> caseOfTable;
+    if (f.hasBounds && hasKey(rc.truth, "dropCases")) {
+        for (const auto& entry : rc.truth["dropCases"].members) {
+            caseOfTable[entry.second.str()] = entry.first;
+            f.dropCases[entry.first] = {};
+        }
+    }
     std::set<int64_t> matchedCarved;
     std::map<int64_t, std::string> tableOfCarved;  // recovered copy -> its true table
     const std::set<std::string> known = namesKnownAnywhere(rc);
@@ -266,6 +293,13 @@ CarvingFigures computeFigures(const Recovery& rc) {
         ++f.deleted;
         const bool overwritten = m["overwrittenLikely"].boolean();
         if (overwritten) ++f.overwritten;
+        const bool whole = f.hasBounds && m["textWhole"].boolean();
+        const bool proven = f.hasBounds && m["proven"].boolean();
+        if (whole) ++f.whole;
+        const auto caseFound = caseOfTable.find(m["table"].str());
+        CarvingFigures::CaseFigures* dropCase =
+            caseFound == caseOfTable.end() ? nullptr : &f.dropCases[caseFound->second];
+        if (dropCase) ++dropCase->deleted;
         const std::string text = m["message"].str();
         std::vector<const StoredChat*> hits;
         for (const StoredChat* c : rc.stored(m, 2)) {
@@ -309,6 +343,17 @@ CarvingFigures computeFigures(const Recovery& rc) {
             ++f.right;
         } else {
             ++f.wrong;
+        }
+        if (f.hasBounds) {
+            ++(whole ? f.wholeRecovered : f.notWholeRecovered);
+            if (proven) {
+                ++f.provenRecovered;
+                ++(rooms.empty() ? f.provenLost : right ? f.provenRight : f.provenWrong);
+            }
+        }
+        if (dropCase) {
+            ++dropCase->recovered;
+            ++(rooms.empty() ? dropCase->lost : right ? dropCase->right : dropCase->wrong);
         }
         if (!conversation["dropped"].boolean()) {
             ++f.survivingRecovered;
@@ -367,8 +412,26 @@ CarvingFigures computeFigures(const Recovery& rc) {
     for (const JsonValue& c : rc.truth["conversations"].array()) {
         const std::string owner = c["usrName"].str();
         if (known.count(owner) == 0 && rc.namedId(owner) == 0) ++f.unknownOwnerTables;
+        if (f.hasBounds && c["dropped"].boolean()) {
+            ++f.droppedTables;
+            if (!c["ownerNamedInFile"].boolean()) ++f.droppedOwnerNowhere;
+        }
     }
     return f;
+}
+
+// "part of whole (percent)", the percent with one decimal, "-" of nothing.
+std::string share(size_t part, size_t whole) {
+    std::ostringstream out;
+    out << part << " (";
+    if (whole == 0) {
+        out << "-";
+    } else {
+        out << std::fixed << std::setprecision(1) << 100.0 * static_cast<double>(part) / static_cast<double>(whole)
+            << "%";
+    }
+    out << ")";
+    return out.str();
 }
 
 TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
@@ -392,6 +455,29 @@ TEST_F(RecoveredSmallFile, DeletedMessagesComeBackUnderTheirConversations) {
               << "\n[figures] unknown-friend conversations " << f.namelessMadeUp + f.lostGroups
               << " (runs of pages without conversation " << f.lostGroups << ", of more than one table "
               << f.mixedGroups << "); tables whose owner is unknown " << f.unknownOwnerTables << "\n";
+    if (f.hasBounds) {
+        // What the file still holds: texts whose bytes are all there, ties the structure still
+        // proves; and what the scan made of them.
+        std::cout << "[figures] bound: deleted with their text whole in the file " << f.whole
+                  << ", recovered of them " << share(f.wholeRecovered, f.whole) << "; recovered without "
+                  << f.notWholeRecovered << "\n[figures] tie bound: recovered with a provable conversation "
+                  << f.provenRecovered << ": right " << share(f.provenRight, f.provenRecovered) << ", wrong "
+                  << share(f.provenWrong, f.provenRecovered) << ", none "
+                  << share(f.provenLost, f.provenRecovered)
+                  << "\n[figures] unknown-friend conversations " << f.namelessMadeUp + f.lostGroups
+                  << "; dropped tables " << f.droppedTables << ", owner named nowhere in the file "
+                  << f.droppedOwnerNowhere << "\n";
+        for (const auto& entry : f.dropCases) {
+            const auto& c = entry.second;
+            std::cout << "[figures] drop case " << entry.first << ": recovered " << c.recovered << " of "
+                      << c.deleted << ", right " << c.right << ", wrong " << c.wrong << ", none " << c.lost
+                      << "\n";
+        }
+        if (hasKey(r->truth, "dropCasesSkipped")) {
+            for (const auto& entry : r->truth["dropCasesSkipped"].members)
+                std::cout << "[figures] drop case " << entry.first << ": left out, " << entry.second.str() << "\n";
+        }
+    }
     for (const std::string& example : f.missedExamples)
         std::cout << "[figures] missed, not flagged overwritten: " << example << "\n";
     // WCR_RECALL_OUT=path lists the recovered deleted messages, to compare two builds.

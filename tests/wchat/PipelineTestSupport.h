@@ -23,13 +23,14 @@
 
 namespace wcrtest {
 
-// Runs the fixture generator into dir; false when it failed.
+// Runs the fixture generator into dir; false when it failed. extraArgs go to the
+// generator's command line as they are (e.g. "--drop-cases --wal").
 inline bool generateMessengerDb(const std::string& dir, const std::string& profile, int seed,
-                                int pageSize = 4096) {
+                                int pageSize = 4096, const std::string& extraArgs = "") {
     const std::string command = std::string("python3 '") + WCR_TOOLS_DIR +
                                 "/gen_messenger_db.py' --out '" + dir + "' --profile " + profile +
                                 " --seed " + std::to_string(seed) + " --page-size " +
-                                std::to_string(pageSize) + " > /dev/null";
+                                std::to_string(pageSize) + " " + extraArgs + " > /dev/null";
     return std::system(command.c_str()) == 0;
 }
 
